@@ -1,0 +1,37 @@
+# The two set-up commands: `make run` and `make test`. Both install what is missing first.
+.PHONY: deps build run test test-release test-asan fuzz fuzz-regression bench clean
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+
+run: build
+	@build/bin/tessaly-cli --version
+
+test: test-release test-asan fuzz-regression
+
+test-release: build
+	@ctest --preset release
+
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan
+	@ctest --preset asan
+
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+
+# Replays the committed corpus (and every crash found so far) through each fuzz target.
+fuzz-regression: fuzz
+	@scripts/fuzz-regression
+
+bench: build
+	@scripts/install-deps --bench
+	@cmake --build --preset release --target benchmarks
+
+clean:
+	@rm -rf build

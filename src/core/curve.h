@@ -1,0 +1,78 @@
+// Curves: a handful of control points with an interpolation style, evaluated once into a
+// 256-entry (8-bit) or 65536-entry (16-bit) table that pixel loops index.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessaly {
+
+enum : std::int32_t {
+    curve_step = 0,    // "Stair Step"
+    curve_linear = 1,  // "Broken Line"
+    curve_spline = 2,  // "Smooth Curve"
+    curve_gamma = 3,   // "Gamma Curve"
+};
+
+constexpr int curve_max_points = 256;
+
+// Points on the 8-bit scale 0..255 (or 0..65535 when a caller says they are 16-bit); x strictly
+// increasing over the first npts entries.
+struct Curve {
+    std::int32_t npts = 2;
+    std::int32_t style = curve_spline;
+    std::int32_t x[curve_max_points] = {0, 255};
+    std::int32_t y[curve_max_points] = {0, 255};
+};
+
+// Points on 0.0..1.0, used by the gradients.
+struct FloatCurve {
+    std::int32_t npts = 2;
+    std::int32_t style = curve_spline;
+    double x[curve_max_points] = {0.0, 1.0};
+    double y[curve_max_points] = {0.0, 1.0};
+};
+
+// Color space codes of color settings.
+enum : std::int32_t { colorspace_hsv = 0, colorspace_hsl = 1, colorspace_rgb = 2 };
+
+void curve_reset(Curve& curve);
+bool curve_is_identity(const Curve& curve);
+// True when npts is 2..256, style 0..3 and x strictly increasing (no table is built otherwise).
+bool curve_is_valid(const Curve& curve);
+
+void curve_table8(const Curve& curve, std::uint8_t table[256]);
+void curve_table16(const Curve& curve, std::uint16_t table[65536], bool points_are_16bit);
+
+// Exchanges x and y of a strictly monotone curve; otherwise shows "Inverse requires steadily
+// increasing or decreasing curve" and returns true with the curve unchanged.
+bool curve_invert(Curve& curve);
+
+// The fewest evenly spaced spline points that reproduce a 256-entry table within tolerance.
+Curve curve_fit_table(const std::uint8_t table[256], int tolerance);
+// "Compose with...": the loaded curve is applied first, current second; tolerance 0 is exact.
+Curve curve_compose(const Curve& current, const Curve& loaded, int tolerance);
+
+// The compact form of a curve setting: "npts style x0 y0 x1 y1 ...".
+std::string curve_to_text(const Curve& curve);
+// true on failure; the curve is unchanged then.
+bool curve_from_text(std::string_view text, Curve& curve);
+
+// n values at positions i / (n - 1) through the monotone spline, unclamped.
+void float_curve_sample(const FloatCurve& curve, int n, double* out);
+void float_curve_reset(FloatCurve& curve);
+// "npts style" then " %6f %6f" per point.
+std::string float_curve_to_text(const FloatCurve& curve);
+bool float_curve_from_text(std::string_view text, FloatCurve& curve);
+
+// Names of the styles in files: "step", "linear", "spline", "gamma".
+const char* curve_style_name(std::int32_t style);
+bool curve_style_from_name(std::string_view name, std::int32_t& style);
+
+// The slopes of the monotone Hermite spline through n points (X increasing).
+void spline_slopes(int n, const double* X, const double* Y, double* d);
+// The Hermite value at t inside interval k.
+double hermite_value(const double* X, const double* Y, const double* d, int k, double t);
+
+}  // namespace tessaly
