@@ -1,0 +1,175 @@
+#include "core/arguments.h"
+
+#include <gtest/gtest.h>
+
+#include "core/format.h"
+#include "support/recording_interaction.h"
+
+namespace tessaly {
+namespace {
+
+std::vector<std::string> tokens_of(std::string_view text) { return split(text).tokens(); }
+
+TEST(Split, BlanksTabsAndTheThreeQuotes) {
+    testing::RecordingScope scope;
+    using V = std::vector<std::string>;
+    EXPECT_EQ(tokens_of("add_border 0 left \u20331 2\u2033"), (V{"add_border", "0", "left", "1 2"}));
+    EXPECT_EQ(tokens_of("  a\t\tb  "), (V{"a", "b"}));
+    EXPECT_EQ(tokens_of("a \u2033\u2033 b"), (V{"a", "", "b"}));
+    EXPECT_EQ(tokens_of("a \"x y\" b"), (V{"a", "x y", "b"}));
+    // A command line quoted with the triple prime keeps its own string quotes.
+    EXPECT_EQ(tokens_of("image command \u2034mask 0 caption \u2033a b\u2033\u2034 n 1"),
+              (V{"image", "command", "mask 0 caption \u2033a b\u2033", "n", "1"}));
+    // A quote character inside an unquoted token is part of it.
+    EXPECT_EQ(tokens_of("ab\u2033c d"), (V{"ab\u2033c", "d"}));
+    EXPECT_TRUE(tokens_of("").empty());
+    EXPECT_TRUE(tokens_of(" \t ").empty());
+    EXPECT_TRUE(scope.recorder.messages.empty());
+}
+
+TEST(Split, MissingQuoteRunsToTheEnd) {
+    testing::RecordingScope scope;
+    using V = std::vector<std::string>;
+    EXPECT_EQ(tokens_of("x 0 a \u2033b"), (V{"x", "0", "a", "b"}));
+    EXPECT_EQ(scope.recorder.errors(), std::vector<std::string>{"Missing quote"});
+    EXPECT_EQ(tokens_of("x \u2034a \u2033b c\u2033"), (V{"x", "a \u2033b c\u2033"}));
+    EXPECT_EQ(scope.recorder.errors().size(), 2u);
+}
+
+TEST(KeyReaders, AbsentKeysKeepTheDestination) {
+    ArgumentList args = split("add_border 0 left 20 scale 1.5000 color 80ff name \u2033a b\u2033 last");
+    std::int32_t i = -1;
+    EXPECT_FALSE(read_integer(args, "left", i));
+    EXPECT_EQ(i, 20);
+    i = 77;
+    EXPECT_TRUE(read_integer(args, "top", i));   // absent
+    EXPECT_TRUE(read_integer(args, "last", i));  // the key stands last: no value
+    EXPECT_TRUE(read_integer(args, "scale", i));  // 1.5 is not an integer
+    EXPECT_EQ(i, 77);
+    double d = 0;
+    EXPECT_FALSE(read_real(args, "scale", d));
+    EXPECT_EQ(d, 1.5);
+    std::uint8_t c1 = 0, c2 = 0, c3 = 9;
+    EXPECT_FALSE(read_colour(args, "color", c1, c2, c3));
+    EXPECT_EQ(c1, 255);
+    EXPECT_EQ(c2, 128);
+    EXPECT_EQ(c3, 0);
+    EXPECT_EQ(formatted("%x", c1 + c2 * 256 + c3 * 65536), "80ff");
+    std::string s;
+    EXPECT_FALSE(read_string(args, "name", s));
+    EXPECT_EQ(s, "a b");
+    int index = 0;
+    EXPECT_FALSE(find_key(args, "scale", index));
+    EXPECT_EQ(index, 5);
+    std::size_t length = 0;
+    EXPECT_FALSE(value_length(args, "name", length));
+    EXPECT_EQ(length, 4u);
+    // Keys are case-sensitive and the first occurrence wins.
+    ArgumentList twice = split("k 0 a 1 a 2 A 3");
+    EXPECT_FALSE(read_integer(twice, "a", i));
+    EXPECT_EQ(i, 1);
+}
+
+TEST(KeyReaders, IntegersAndColours) {
+    std::int32_t v = 0;
+    EXPECT_FALSE(parse_integer("+5", v));
+    EXPECT_EQ(v, 5);
+    EXPECT_FALSE(parse_integer("-2147483648", v));
+    EXPECT_EQ(v, -2147483647 - 1);
+    for (const char* bad : {"", "+", "-", "1.0", "12a", " 1", "2147483648"}) {
+        EXPECT_TRUE(parse_integer(bad, v)) << bad;
+    }
+    std::uint32_t c = 0;
+    EXPECT_FALSE(parse_colour("80 FF", c));
+    EXPECT_EQ(c, 0x80ffu);
+    EXPECT_TRUE(parse_colour("1ffffffff", c));
+    EXPECT_TRUE(parse_colour("xyz", c));
+
+    ArgumentList args = split("k 0 back ffffffff fore 10203 3 shadow ff 1.5 -2 short ff 1");
+    std::uint8_t a = 1, b = 2, d = 3;
+    bool none = false;
+    EXPECT_FALSE(read_optional_colour(args, "back", a, b, d, none));
+    EXPECT_TRUE(none);
+    EXPECT_EQ(a + b + d, 0);
+    EXPECT_FALSE(read_optional_colour(args, "fore", a, b, d, none));
+    EXPECT_FALSE(none);
+    EXPECT_EQ(a, 3);
+    EXPECT_EQ(b, 2);
+    EXPECT_EQ(d, 1);
+    double r1 = 0, r2 = 0;
+    EXPECT_FALSE(read_optional_colour_and_reals(args, "shadow", a, b, d, none, r1, r2));
+    EXPECT_EQ(a, 255);
+    EXPECT_EQ(r1, 1.5);
+    EXPECT_EQ(r2, -2.0);
+    r1 = 9;
+    EXPECT_TRUE(read_optional_colour_and_reals(args, "short", a, b, d, none, r1, r2));
+    EXPECT_EQ(r1, 9);
+}
+
+TEST(KeyReaders, RealNumberSyntax) {
+    PlainSeparators plain;
+    struct Case {
+        const char* text;
+        double value;
+    } good[] = {{"1,000.5", 1000.5}, {"50%", 0.5},   {"2.5e-1", 0.25}, {".", 0.0},
+                {"-3", -3.0},        {"+.5", 0.5},   {"%50", 0.5},     {"1E3", 1000.0},
+                {"12.5e+2", 1250.0}, {"0.1", 0.1},   {"1,2,3", 123.0}, {"5e1%", 0.5}};
+    for (const Case& c : good) {
+        double v = -99;
+        EXPECT_FALSE(parse_real(c.text, v)) << c.text;
+        EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+    }
+    for (const char* bad : {"1.2.3", "12a", "+", "", "5%%", "1e1234", "e5", "1e", "1 2", "--1"}) {
+        double v = -99;
+        EXPECT_TRUE(parse_real(bad, v)) << bad;
+        EXPECT_EQ(v, -99) << bad;
+    }
+}
+
+TEST(KeyReaders, RealsFollowTheSeparatorMode) {
+    bool was_plain = separators_are_plain();
+    set_locale_characters(U',', U'.');
+    set_locale_separators();
+    double v = 0;
+    EXPECT_FALSE(parse_real("1.000,5", v));
+    EXPECT_EQ(v, 1000.5);
+    {
+        PlainSeparators plain;
+        EXPECT_FALSE(parse_real("1.5", v));
+        EXPECT_EQ(v, 1.5);
+    }
+    set_locale_characters(U'.', U',');
+    if (was_plain) set_plain_separators();
+}
+
+TEST(KeyReaders, StringsAreCutAtCapacityCharacters) {
+    std::string long_value;
+    for (int i = 0; i < 300; ++i) long_value += "\xc3\xa9";  // é, two bytes each
+    ArgumentList args = split("k 0 caption \u2033" + long_value + "\u2033");
+    std::string s;
+    EXPECT_FALSE(read_string(args, "caption", s));
+    EXPECT_EQ(character_count(s), 255u);
+    EXPECT_EQ(s.size(), 510u);
+    EXPECT_FALSE(read_string(args, "caption", s, 3));
+    EXPECT_EQ(s, "\xc3\xa9\xc3\xa9\xc3\xa9");
+}
+
+TEST(VersionCheck, WarnsAndGoesOn) {
+    testing::RecordingScope scope;
+    EXPECT_EQ(version_check("1.0", 1.0, "Curve"), VersionCheck::same);
+    EXPECT_EQ(version_check("0", 0.0, "Add Border"), VersionCheck::same);
+    EXPECT_TRUE(scope.recorder.messages.empty());
+    EXPECT_EQ(version_check("2.0", 1.0, "Curve"), VersionCheck::newer);
+    EXPECT_EQ(version_check("0.5", 1.0, "Preferences"), VersionCheck::older);
+    EXPECT_EQ(version_check("one", 1.0, "Script"), VersionCheck::invalid);
+    EXPECT_EQ(scope.recorder.warnings(),
+              (std::vector<std::string>{
+                  "Curve file was created for a newer version of Tessaly -- some settings may be "
+                  "ignored",
+                  "Preferences file was created for an older version of Tessaly -- some settings "
+                  "may assigned default values",
+                  "Script file has invalid version number"}));
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,131 @@
+#include "core/format.h"
+
+#include <gtest/gtest.h>
+
+#include "support/recording_interaction.h"
+
+namespace tessaly {
+namespace {
+
+// Every test leaves the separator mode as the test program found it.
+class FormatTest : public ::testing::Test {
+protected:
+    void SetUp() override { was_plain_ = separators_are_plain(); }
+    void TearDown() override {
+        set_locale_characters(U'.', U',');
+        if (was_plain_) {
+            set_plain_separators();
+        } else {
+            set_locale_separators();
+        }
+    }
+    bool was_plain_ = false;
+};
+
+TEST_F(FormatTest, IntegerWidthsPadAndOverflow) {
+    EXPECT_EQ(formatted("%z4d", 7), "0007");
+    EXPECT_EQ(formatted("%4d", 7), "   7");
+    EXPECT_EQ(formatted("%2d", 123), "**");
+    EXPECT_EQ(formatted("%3d", 123), "123");
+    EXPECT_EQ(formatted("%z2d-%z2d", 3, 11), "03-11");
+    EXPECT_EQ(formatted("%d %d", -5, 2147483647), "-5 2147483647");
+    EXPECT_EQ(formatted("%d", static_cast<std::int64_t>(-9223372036854775807LL - 1)),
+              "-9223372036854775808");
+    // digits and z may stand in any order
+    EXPECT_EQ(formatted("%4zd", 42), "0042");
+}
+
+TEST_F(FormatTest, HexadecimalUsesTheValuesOwnWidth) {
+    EXPECT_EQ(formatted("%x", 255 + 128 * 256), "80ff");
+    EXPECT_EQ(formatted("%x", 0), "0");
+    EXPECT_EQ(formatted("%x", -1), "ffffffff");
+    EXPECT_EQ(formatted("%x", 0xffffffffu), "ffffffff");
+    EXPECT_EQ(formatted("%z8x", 0xabcu), "00000abc");
+}
+
+TEST_F(FormatTest, ThousandsSeparatorsFollowTheMode) {
+    set_plain_separators();
+    EXPECT_EQ(formatted("%,", 1234567), "1,234,567");
+    EXPECT_EQ(formatted("%,", 123), "123");
+    EXPECT_EQ(formatted("%,", 1000), "1,000");
+    EXPECT_EQ(formatted("%,", -123456), "-123,456");
+    set_locale_characters(U',', U'\u00a0');
+    set_locale_separators();
+    EXPECT_EQ(formatted("%,", 1234567), "1\u00a0234\u00a0567");
+    EXPECT_EQ(formatted("%4f", 1.5), "1,5000");
+    {
+        PlainSeparators plain;
+        // Command lines are written with "." whatever the user's locale.
+        EXPECT_EQ(formatted("scale %4f", 1.0), "scale 1.0000");
+        EXPECT_EQ(formatted("%,", 1234567), "1,234,567");
+    }
+    EXPECT_EQ(formatted("%2zf", 0.5), "0,5");
+}
+
+TEST_F(FormatTest, RealNumbers) {
+    set_plain_separators();
+    EXPECT_EQ(formatted("%4f", 2.5), "2.5000");
+    EXPECT_EQ(formatted("%f", 2.5), "2.5000");
+    EXPECT_EQ(formatted("%4zf", 2.5), "2.5");
+    EXPECT_EQ(formatted("%2zf", 3.0), "3");
+    EXPECT_EQ(formatted("%4zf", 0.0), "0");
+    EXPECT_EQ(formatted("%4zf", -0.00001), "0");
+    EXPECT_EQ(formatted("%4zf", 1e12), "*");
+    EXPECT_EQ(formatted("%4f", -1e12), "-*");
+    EXPECT_EQ(formatted("%2f", 0.004), "0.00");
+    EXPECT_EQ(formatted("%2f", 0.126), "0.13");
+    EXPECT_EQ(formatted("%2f", -0.126), "-0.13");
+    EXPECT_EQ(formatted("%0f", 2.5), "3");
+    EXPECT_EQ(formatted("%0zf", 100.0), "100");  // no separator: nothing to strip
+    EXPECT_EQ(formatted("%4zf", 100.0), "100");
+    EXPECT_EQ(formatted("%4zf", -12.25), "-12.25");
+    EXPECT_EQ(formatted("%6f", 1.0 / 3.0), "0.333333");
+    EXPECT_EQ(formatted("%20f", 1.0).size(), 17u);  // precision is clamped to 15
+    EXPECT_EQ(formatted("%4f", 123456.78), "123456.7800");
+    EXPECT_EQ(formatted("%0f", 1000000.0), "1000000");
+    EXPECT_EQ(formatted("%0f", 1000001.0), "*");  // beyond 10^P x 10^6
+    EXPECT_EQ(formatted("%f", 7), "7.0000");      // an integer argument converts
+}
+
+TEST_F(FormatTest, FormatNumberSwitches) {
+    set_plain_separators();
+    EXPECT_EQ(format_number(0.0, 3, false, false), "0.000");
+    EXPECT_EQ(format_number(0.25, 1, true, false), "25.0");
+    EXPECT_EQ(format_number(2.5, 4, false, true), "2.5");
+    EXPECT_EQ(format_number(3.0, 2, false, true), "3.");  // strip leaves the separator
+    EXPECT_EQ(format_number(100.0, 0, false, true), "100");
+    EXPECT_EQ(format_number(-7.0, -3, false, false), "-7");
+}
+
+TEST_F(FormatTest, EscapesPercentAndUnknownDirectives) {
+    EXPECT_EQ(formatted("a\\nb\\rc\\td\\\\e\\q"), "a\nb\rc\td\\eq");
+    EXPECT_EQ(formatted("100%%"), "100%");
+    EXPECT_EQ(formatted("%q%d", 5), "5");  // an unknown letter writes nothing, uses no value
+    EXPECT_EQ(formatted("%d %d", 1), "1 ");  // a missing value writes nothing
+    EXPECT_EQ(formatted("%s|%c|%c", "Add Border", U'\u2033', 'x'), "Add Border|\u2033|x");
+    EXPECT_EQ(formatted("folder \u2033%s\u2033", std::string("a b")), "folder \u2033a b\u2033");
+}
+
+TEST_F(FormatTest, ReturnsCharactersNotBytes) {
+    std::string out = "old";
+    EXPECT_EQ(format_text(out, "%s", "a\u2033b"), 3u);
+    EXPECT_EQ(out, "a\u2033b");
+    EXPECT_EQ(character_count("\xc3\xa9t\xc3\xa9"), 3u);
+    std::string utf8;
+    append_utf8(utf8, U'\U0001F600');
+    EXPECT_EQ(utf8, "\xF0\x9F\x98\x80");
+}
+
+TEST_F(FormatTest, MessagesGoThroughTheInteraction) {
+    testing::RecordingScope scope;
+    show_error("Cannot open file: %s", "a.tif");
+    show_warning("%s file has invalid version number", "Curve");
+    ASSERT_EQ(scope.recorder.messages.size(), 2u);
+    EXPECT_EQ(scope.recorder.messages[0].caption, "Error");
+    EXPECT_EQ(scope.recorder.messages[0].text, "Cannot open file: a.tif");
+    EXPECT_EQ(scope.recorder.messages[1].caption, "Warning");
+    EXPECT_EQ(scope.recorder.warnings().at(0), "Curve file has invalid version number");
+}
+
+}  // namespace
+}  // namespace tessaly

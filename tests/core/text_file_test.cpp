@@ -1,0 +1,112 @@
+#include "core/text_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/recording_interaction.h"
+#include "support/temp_dir.h"
+
+namespace tessaly {
+namespace {
+
+using testing::TempDir;
+
+std::string bytes(std::initializer_list<int> list) {
+    std::string s;
+    for (int b : list) s.push_back(static_cast<char>(b));
+    return s;
+}
+
+TEST(TextFile, EncodingIsTakenFromTheStart) {
+    EXPECT_EQ(detect_text_encoding(bytes({0xEF, 0xBB, 0xBF, 'a'})), TextEncoding::utf8);
+    EXPECT_EQ(detect_text_encoding(bytes({0xFF, 0xFE, 'a', 0})), TextEncoding::utf16le);
+    EXPECT_EQ(detect_text_encoding(bytes({0xFE, 0xFF, 0, 'a'})), TextEncoding::utf16be);
+    EXPECT_EQ(detect_text_encoding(bytes({'a', 0, 'b', 0})), TextEncoding::utf16le);
+    EXPECT_EQ(detect_text_encoding(bytes({0, 'a', 0, 'b'})), TextEncoding::utf16be);
+    EXPECT_EQ(detect_text_encoding("ab"), TextEncoding::utf8);
+    EXPECT_EQ(detect_text_encoding(bytes({0xFF, 0xFE, 0, 0, 'a', 0, 0, 0})), TextEncoding::utf32);
+    EXPECT_EQ(detect_text_encoding(bytes({0, 0, 0xFE, 0xFF})), TextEncoding::utf32);
+
+    std::string out = "unchanged";
+    EXPECT_TRUE(decode_text(bytes({0xFF, 0xFE, 0, 0, 'a', 0, 0, 0}), out));
+    EXPECT_EQ(out, "unchanged");
+    // U+2033 and U+1F600 (a surrogate pair) in UTF-16 big-endian with a mark.
+    EXPECT_FALSE(decode_text(bytes({0xFE, 0xFF, 0x20, 0x33, 0xD8, 0x3D, 0xDE, 0x00}), out));
+    EXPECT_EQ(out, "\u2033\U0001F600");
+    EXPECT_FALSE(decode_text(bytes({'k', 0, ' ', 0, '1', 0}), out));
+    EXPECT_EQ(out, "k 1");
+}
+
+TEST(TextFile, WriterAndReaderRoundTrip) {
+    TempDir dir;
+    std::string path = dir.file("x.curve");
+    LineWriter writer;
+    writer.line("Curve 1.0");
+    writer.line("name \u2033a b\u2033");
+    writer.line("end");
+    ASSERT_FALSE(writer.save(path));
+    std::string raw;
+    ASSERT_FALSE(read_file_bytes(path, raw));
+    EXPECT_EQ(raw, "\xEF\xBB\xBF" "Curve 1.0\r\nname \u2033a b\u2033\r\nend\r\n");
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+    LineReader reader;
+    ASSERT_FALSE(reader.open(path));
+    testing::RecordingScope scope;
+    EXPECT_FALSE(read_versioned_header(reader, "Curve", 1.0, "Curve", true));
+    ArgumentList line;
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line.tokens(), (std::vector<std::string>{"name", "a b"}));
+    EXPECT_EQ(reader.line_text(), "name \u2033a b\u2033");
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line[0], "end");
+    EXPECT_FALSE(reader.next(line));
+    EXPECT_TRUE(scope.recorder.messages.empty());
+}
+
+TEST(TextFile, ReaderSkipsEmptyLinesAndAcceptsEveryLineEnd) {
+    LineReader reader;
+    reader.open_text("\n\nA 1.0\r\n\r\n  \t\nb 2\rc 3\nend");
+    ArgumentList line;
+    std::vector<std::string> first;
+    while (reader.next(line)) first.emplace_back(line[0]);
+    EXPECT_EQ(first, (std::vector<std::string>{"A", "b", "c", "end"}));
+}
+
+TEST(TextFile, HeaderChecks) {
+    testing::RecordingScope scope;
+    LineReader reader;
+    reader.open_text("Curve 2.0\nend\n");
+    EXPECT_TRUE(read_versioned_header(reader, "Curve", 1.0, "Curve", true));
+    reader.open_text("Curve 2.0\nend\n");
+    EXPECT_FALSE(read_versioned_header(reader, "Curve", 1.0, "Curve", false));
+    EXPECT_EQ(scope.recorder.warnings().size(), 2u);
+    reader.open_text("Curves 1.0\n");
+    EXPECT_TRUE(read_versioned_header(reader, "Curve", 1.0, "Curve", true));
+    reader.open_text("Curve\n");
+    EXPECT_TRUE(read_versioned_header(reader, "Curve", 1.0, "Curve", true));
+    reader.open_text("");
+    EXPECT_TRUE(read_versioned_header(reader, "Curve", 1.0, "Curve", true));
+}
+
+TEST(TextFile, AtomicWriteNeverLeavesAHalfFile) {
+    TempDir dir;
+    std::string target = dir.file("keep.txt");
+    ASSERT_FALSE(write_file_atomic(target, "old"));
+    ASSERT_FALSE(write_file_atomic(target, "new contents"));
+    std::string raw;
+    ASSERT_FALSE(read_file_bytes(target, raw));
+    EXPECT_EQ(raw, "new contents");
+    // A folder that does not exist: nothing is written anywhere.
+    EXPECT_TRUE(write_file_atomic(dir.file("missing/x.txt"), "x"));
+    // The target is a folder: the rename fails and the temporary file is removed.
+    std::filesystem::create_directory(dir.file("folder"));
+    EXPECT_TRUE(write_file_atomic(dir.file("folder"), "x"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("folder.tmp")));
+    EXPECT_TRUE(read_file_bytes(dir.file("nothing-here"), raw));
+    EXPECT_EQ(raw, "new contents");
+}
+
+}  // namespace
+}  // namespace tessaly
