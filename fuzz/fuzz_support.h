@@ -6,7 +6,7 @@
 namespace tessaly::fuzz {
 
 class SilentInteraction : public StderrInteraction {
-public:
+  public:
     Answer message(MessageKind, std::string_view, std::string_view) override { return Answer::ok; }
     Answer ask(std::string_view, std::string_view, Buttons, Answer a) override { return a; }
     int choose(std::string_view, std::string_view, const std::vector<std::string>&) override {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/format.h"
 #include "core/arguments.h"
+#include "core/format.h"
 #include "core/runner.h"
 #include "framework/console_interaction.h"
 

@@ -17,7 +17,9 @@ std::size_t quote_at(std::string_view text, std::size_t i) {
     return 0;
 }
 
-bool blank(char c) { return c == ' ' || c == '\t'; }
+bool blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Decodes UTF-8 into code points; invalid bytes become U+FFFD so they never match a digit.
 std::u32string code_points(std::string_view text) {
@@ -43,7 +45,9 @@ std::u32string code_points(std::string_view text) {
     return out;
 }
 
-bool is_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
+bool is_digit(char32_t c) {
+    return c >= U'0' && c <= U'9';
+}
 
 }  // namespace
 
@@ -211,8 +215,8 @@ bool read_real(const ArgumentList& args, std::string_view key, double& value) {
     return parse_real(args[index], value);
 }
 
-bool read_colour(const ArgumentList& args, std::string_view key, std::uint8_t& c1,
-                 std::uint8_t& c2, std::uint8_t& c3) {
+bool read_colour(const ArgumentList& args, std::string_view key, std::uint8_t& c1, std::uint8_t& c2,
+                 std::uint8_t& c3) {
     int index = 0;
     std::uint32_t v = 0;
     if (find_key(args, key, index) || parse_colour(args[index], v)) return true;
@@ -275,13 +279,15 @@ VersionCheck version_check(std::string_view token, double expected, std::string_
         return VersionCheck::invalid;
     }
     if (version > expected) {
-        show_warning("%s file was created for a newer version of Tessaly -- some settings may be ignored",
-                     what);
+        show_warning(
+            "%s file was created for a newer version of Tessaly -- some settings may be ignored",
+            what);
         return VersionCheck::newer;
     }
     if (version < expected) {
         show_warning(
-            "%s file was created for an older version of Tessaly -- some settings may assigned default "
+            "%s file was created for an older version of Tessaly -- some settings may assigned "
+            "default "
             "values",
             what);
         return VersionCheck::older;

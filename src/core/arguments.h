@@ -18,14 +18,14 @@ inline constexpr std::string_view command_line_quote = "\u2034";  // ‴
 
 // The split form of a line: the tokens, owned, in order.
 class ArgumentList {
-public:
+  public:
     int count() const { return static_cast<int>(tokens_.size()); }
     std::string_view operator[](int i) const { return tokens_[static_cast<std::size_t>(i)]; }
     const std::vector<std::string>& tokens() const { return tokens_; }
     void release() { tokens_.clear(); }
     bool empty() const { return tokens_.empty(); }
 
-private:
+  private:
     friend ArgumentList split(std::string_view text);
     std::vector<std::string> tokens_;
 };
@@ -40,8 +40,8 @@ bool find_key(const ArgumentList& args, std::string_view key, int& value_index);
 bool value_length(const ArgumentList& args, std::string_view key, std::size_t& length);
 bool read_integer(const ArgumentList& args, std::string_view key, std::int32_t& value);
 bool read_real(const ArgumentList& args, std::string_view key, double& value);
-bool read_colour(const ArgumentList& args, std::string_view key, std::uint8_t& c1,
-                 std::uint8_t& c2, std::uint8_t& c3);
+bool read_colour(const ArgumentList& args, std::string_view key, std::uint8_t& c1, std::uint8_t& c2,
+                 std::uint8_t& c3);
 // "ffffffff" sets no_colour and all components to 0.
 bool read_optional_colour(const ArgumentList& args, std::string_view key, std::uint8_t& c1,
                           std::uint8_t& c2, std::uint8_t& c3, bool& no_colour);

@@ -85,13 +85,17 @@ bool ends_with(const std::string& s, const std::string& tail) {
 
 std::int64_t FormatArg::as_signed() const {
     switch (kind_) {
-        case Kind::signed_int: return i_;
-        case Kind::unsigned_int: return static_cast<std::int64_t>(u_);
+        case Kind::signed_int:
+            return i_;
+        case Kind::unsigned_int:
+            return static_cast<std::int64_t>(u_);
         case Kind::real:
             if (!(std::fabs(d_) < 9.2e18)) return 0;
             return static_cast<std::int64_t>(d_);
-        case Kind::character: return static_cast<std::int64_t>(c_);
-        case Kind::text: return 0;
+        case Kind::character:
+            return static_cast<std::int64_t>(c_);
+        case Kind::text:
+            return 0;
     }
     return 0;
 }
@@ -99,19 +103,27 @@ std::int64_t FormatArg::as_signed() const {
 std::uint64_t FormatArg::as_hex_bits() const {
     std::uint64_t mask = bits_ >= 64 ? ~0ull : ((1ull << bits_) - 1);
     switch (kind_) {
-        case Kind::signed_int: return static_cast<std::uint64_t>(i_) & mask;
-        case Kind::unsigned_int: return u_;
-        default: return static_cast<std::uint64_t>(as_signed());
+        case Kind::signed_int:
+            return static_cast<std::uint64_t>(i_) & mask;
+        case Kind::unsigned_int:
+            return u_;
+        default:
+            return static_cast<std::uint64_t>(as_signed());
     }
 }
 
 double FormatArg::as_real() const {
     switch (kind_) {
-        case Kind::real: return d_;
-        case Kind::signed_int: return static_cast<double>(i_);
-        case Kind::unsigned_int: return static_cast<double>(u_);
-        case Kind::character: return static_cast<double>(c_);
-        case Kind::text: return 0.0;
+        case Kind::real:
+            return d_;
+        case Kind::signed_int:
+            return static_cast<double>(i_);
+        case Kind::unsigned_int:
+            return static_cast<double>(u_);
+        case Kind::character:
+            return static_cast<double>(c_);
+        case Kind::text:
+            return 0.0;
     }
     return 0.0;
 }
@@ -143,8 +155,8 @@ std::string format_number(double value, int precision, bool percent, bool strip)
             // expansion of a double of this size ends well within 120 places).
             double m = magnitude + 0.5 * std::pow(10.0, -p);
             char buffer[200];
-            auto result = std::to_chars(buffer, buffer + sizeof buffer, m,
-                                        std::chars_format::fixed, 120);
+            auto result =
+                std::to_chars(buffer, buffer + sizeof buffer, m, std::chars_format::fixed, 120);
             std::string_view digits(buffer, static_cast<std::size_t>(result.ptr - buffer));
             std::size_t point = digits.find('.');
             out = sign;
@@ -165,7 +177,9 @@ std::size_t format_text_args(std::string& out, std::string_view format, const Fo
                              std::size_t count) {
     out.clear();
     std::size_t next_arg = 0;
-    auto take = [&]() -> const FormatArg* { return next_arg < count ? &args[next_arg++] : nullptr; };
+    auto take = [&]() -> const FormatArg* {
+        return next_arg < count ? &args[next_arg++] : nullptr;
+    };
     std::size_t i = 0;
     while (i < format.size()) {
         char c = format[i];
@@ -201,9 +215,13 @@ std::size_t format_text_args(std::string& out, std::string_view format, const Fo
         char conversion = format[j];
         i = j + 1;
         switch (conversion) {
-            case '%': out.push_back('%'); break;
+            case '%':
+                out.push_back('%');
+                break;
             case 'c':
-                if (const FormatArg* a = take()) append_utf8(out, a->as_character() ? a->as_character() : static_cast<char32_t>(a->as_signed()));
+                if (const FormatArg* a = take())
+                    append_utf8(out, a->as_character() ? a->as_character()
+                                                       : static_cast<char32_t>(a->as_signed()));
                 break;
             case 's':
                 if (const FormatArg* a = take()) out.append(a->as_text());
@@ -211,49 +229,65 @@ std::size_t format_text_args(std::string& out, std::string_view format, const Fo
             case 'd':
                 if (const FormatArg* a = take()) {
                     std::int64_t v = a->as_signed();
-                    std::string text = v < 0 ? "-" + decimal_digits(0 - static_cast<std::uint64_t>(v))
-                                             : decimal_digits(static_cast<std::uint64_t>(v));
+                    std::string text = v < 0
+                                           ? "-" + decimal_digits(0 - static_cast<std::uint64_t>(v))
+                                           : decimal_digits(static_cast<std::uint64_t>(v));
                     append_padded(out, text, n, z);
                 }
                 break;
             case 'x':
-                if (const FormatArg* a = take()) append_padded(out, hexadecimal(a->as_hex_bits()), n, z);
+                if (const FormatArg* a = take())
+                    append_padded(out, hexadecimal(a->as_hex_bits()), n, z);
                 break;
             case ',':
                 if (const FormatArg* a = take()) append_padded(out, grouped(a->as_signed()), n, z);
                 break;
             case 'f':
                 if (const FormatArg* a = take()) {
-                    std::string text = format_number(a->as_real(), have_digits ? n : 4, false, false);
+                    std::string text =
+                        format_number(a->as_real(), have_digits ? n : 4, false, false);
                     if (z) {
                         std::string separator = separator_text(decimal_separator());
                         if (text.find(separator) != std::string::npos) {
                             while (!text.empty() && text.back() == '0') text.pop_back();
-                            if (ends_with(text, separator)) text.resize(text.size() - separator.size());
+                            if (ends_with(text, separator))
+                                text.resize(text.size() - separator.size());
                         }
                         if (text == "-0") text = "0";
                     }
                     out += text;
                 }
                 break;
-            default: break;  // an unknown letter ends the directive and writes nothing
+            default:
+                break;  // an unknown letter ends the directive and writes nothing
         }
     }
     return character_count(out);
 }
 
-void set_plain_separators() { plain_mode.store(true); }
-void set_locale_separators() { plain_mode.store(false); }
-bool separators_are_plain() { return plain_mode.load(); }
+void set_plain_separators() {
+    plain_mode.store(true);
+}
+void set_locale_separators() {
+    plain_mode.store(false);
+}
+bool separators_are_plain() {
+    return plain_mode.load();
+}
 
-char32_t decimal_separator() { return plain_mode.load() ? U'.' : locale_decimal.load(); }
-char32_t thousands_separator() { return plain_mode.load() ? U',' : locale_thousands.load(); }
+char32_t decimal_separator() {
+    return plain_mode.load() ? U'.' : locale_decimal.load();
+}
+char32_t thousands_separator() {
+    return plain_mode.load() ? U',' : locale_thousands.load();
+}
 
 void init_locale_separators() {
     locale_t user = newlocale(LC_NUMERIC_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
     if (user == static_cast<locale_t>(nullptr)) return;
     char32_t decimal = first_code_point(nl_langinfo_l(RADIXCHAR, user), U'.');
-    char32_t thousands = first_code_point(nl_langinfo_l(THOUSEP, user), decimal == U',' ? U'.' : U',');
+    char32_t thousands =
+        first_code_point(nl_langinfo_l(THOUSEP, user), decimal == U',' ? U'.' : U',');
     freelocale(user);
     set_locale_characters(decimal, thousands);
 }
@@ -264,7 +298,9 @@ void set_locale_characters(char32_t decimal, char32_t thousands) {
 }
 
 PlainSeparators::PlainSeparators() : was_plain_(plain_mode.exchange(true)) {}
-PlainSeparators::~PlainSeparators() { plain_mode.store(was_plain_); }
+PlainSeparators::~PlainSeparators() {
+    plain_mode.store(was_plain_);
+}
 
 Answer show_message_text(MessageKind kind, std::string_view text) {
     return interaction().message(kind, kind == MessageKind::error ? "Error" : "Warning", text);

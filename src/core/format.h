@@ -21,13 +21,13 @@ namespace tessaly {
 
 // One value handed to format_text.
 class FormatArg {
-public:
+  public:
     enum class Kind { signed_int, unsigned_int, real, text, character };
 
-    template <typename T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
-                                               !std::is_same_v<T, char> &&
-                                               !std::is_same_v<T, char32_t>,
-                                           int> = 0>
+    template <typename T,
+              std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+                                   !std::is_same_v<T, char> && !std::is_same_v<T, char32_t>,
+                               int> = 0>
     FormatArg(T v) {  // NOLINT(google-explicit-constructor): values are passed as they are
         if constexpr (std::is_signed_v<T>) {
             kind_ = Kind::signed_int;
@@ -39,14 +39,14 @@ public:
             bits_ = sizeof(T) * 8;
         }
     }
-    FormatArg(bool v) : kind_(Kind::signed_int), i_(v ? 1 : 0), bits_(32) {}  // NOLINT
-    FormatArg(double v) : kind_(Kind::real), d_(v) {}                        // NOLINT
-    FormatArg(float v) : kind_(Kind::real), d_(v) {}                         // NOLINT
+    FormatArg(bool v) : kind_(Kind::signed_int), i_(v ? 1 : 0), bits_(32) {}          // NOLINT
+    FormatArg(double v) : kind_(Kind::real), d_(v) {}                                 // NOLINT
+    FormatArg(float v) : kind_(Kind::real), d_(v) {}                                  // NOLINT
     FormatArg(char v) : kind_(Kind::character), c_(static_cast<unsigned char>(v)) {}  // NOLINT
-    FormatArg(char32_t v) : kind_(Kind::character), c_(v) {}                         // NOLINT
-    FormatArg(std::string_view v) : kind_(Kind::text), s_(v) {}                      // NOLINT
-    FormatArg(const std::string& v) : kind_(Kind::text), s_(v) {}                   // NOLINT
-    FormatArg(const char* v) : kind_(Kind::text), s_(v ? v : "") {}                  // NOLINT
+    FormatArg(char32_t v) : kind_(Kind::character), c_(v) {}                          // NOLINT
+    FormatArg(std::string_view v) : kind_(Kind::text), s_(v) {}                       // NOLINT
+    FormatArg(const std::string& v) : kind_(Kind::text), s_(v) {}                     // NOLINT
+    FormatArg(const char* v) : kind_(Kind::text), s_(v ? v : "") {}                   // NOLINT
 
     Kind kind() const { return kind_; }
     std::int64_t as_signed() const;
@@ -55,7 +55,7 @@ public:
     std::string_view as_text() const { return s_; }
     char32_t as_character() const { return c_; }
 
-private:
+  private:
     Kind kind_;
     std::int64_t i_ = 0;
     std::uint64_t u_ = 0;
@@ -101,13 +101,13 @@ void set_locale_characters(char32_t decimal, char32_t thousands);
 
 // Plain separators for the lifetime of a scope; restores the previous mode.
 class PlainSeparators {
-public:
+  public:
     PlainSeparators();
     ~PlainSeparators();
     PlainSeparators(const PlainSeparators&) = delete;
     PlainSeparators& operator=(const PlainSeparators&) = delete;
 
-private:
+  private:
     bool was_plain_;
 };
 

@@ -27,7 +27,9 @@ Interaction& interaction() {
     return i ? *i : fallback;
 }
 
-Interaction* set_interaction(Interaction* implementation) { return current.exchange(implementation); }
+Interaction* set_interaction(Interaction* implementation) {
+    return current.exchange(implementation);
+}
 
 Answer StderrInteraction::message(MessageKind, std::string_view caption, std::string_view text) {
     write_line(caption, text);
@@ -57,7 +59,9 @@ std::optional<std::string> StderrInteraction::choose_save_file(const FileChoice&
 void StderrInteraction::status(std::string_view) {}
 void StderrInteraction::progress_begin(std::string_view, std::int64_t) {}
 void StderrInteraction::progress_update(std::int64_t) {}
-bool StderrInteraction::progress_cancelled() { return false; }
+bool StderrInteraction::progress_cancelled() {
+    return false;
+}
 void StderrInteraction::progress_end() {}
 void StderrInteraction::busy(bool) {}
 

@@ -29,7 +29,7 @@ struct FileChoice {
 };
 
 class Interaction {
-public:
+  public:
     virtual ~Interaction() = default;
 
     // A modal message box: caption ("Error", "Warning", ...) and text. Returns the button pressed.
@@ -70,20 +70,20 @@ Interaction* set_interaction(Interaction* implementation);
 
 // Installs an Interaction for the lifetime of a scope (tests, the command-line program).
 class ScopedInteraction {
-public:
+  public:
     explicit ScopedInteraction(Interaction& implementation)
         : previous_(set_interaction(&implementation)) {}
     ~ScopedInteraction() { set_interaction(previous_); }
     ScopedInteraction(const ScopedInteraction&) = delete;
     ScopedInteraction& operator=(const ScopedInteraction&) = delete;
 
-private:
+  private:
     Interaction* previous_;
 };
 
 // The fallback: messages on stderr as "Caption: text", defaults for every question, no files.
 class StderrInteraction : public Interaction {
-public:
+  public:
     Answer message(MessageKind kind, std::string_view caption, std::string_view text) override;
     Answer ask(std::string_view caption, std::string_view text, Buttons buttons,
                Answer default_answer) override;

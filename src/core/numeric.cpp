@@ -30,16 +30,21 @@ std::int32_t random_step(std::int32_t x) {
     return t;
 }
 
-void random_set_state(std::int32_t value) { state.store(value); }
-std::int32_t random_state() { return state.load(); }
+void random_set_state(std::int32_t value) {
+    state.store(value);
+}
+std::int32_t random_state() {
+    return state.load();
+}
 
 void random_mix_with_time() {
     auto now = std::chrono::system_clock::now();
     std::time_t t = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
     localtime_r(&t, &local);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-              1000;
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     // The time of day packed like a clock reading: hours, minutes, seconds, milliseconds.
     std::int32_t mix = static_cast<std::int32_t>(
         ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ms);
@@ -55,6 +60,8 @@ std::int32_t random_int() {
     return next;
 }
 
-double random_real() { return random_int() / 2147483648.0; }
+double random_real() {
+    return random_int() / 2147483648.0;
+}
 
 }  // namespace tessaly

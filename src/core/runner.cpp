@@ -25,7 +25,7 @@ std::atomic<bool> abort_flag{false};
 // Waits for the workers while the progress report stays alive; the report is refreshed a few
 // times a second, as a timer would.
 class ProgressReport {
-public:
+  public:
     ProgressReport(std::string_view title, std::int64_t total, bool show) : show_(show) {
         if (show_) {
             interaction().progress_begin(title, total);
@@ -51,7 +51,7 @@ public:
         if (progress.cancellable && interaction().progress_cancelled()) progress.cancel = true;
     }
 
-private:
+  private:
     bool show_;
 };
 
@@ -100,14 +100,20 @@ bool progress_shown(bool asked, int width, int height, int threads) {
 
 }  // namespace
 
-int processor_count() { return processors.load(); }
+int processor_count() {
+    return processors.load();
+}
 
 void set_processor_count(int count) {
     processors.store(count < 1 ? initial_processor_count() : std::min(count, runner_max_threads));
 }
 
-void set_run_abort(bool abort) { abort_flag.store(abort); }
-bool run_abort_requested() { return abort_flag.load(); }
+void set_run_abort(bool abort) {
+    abort_flag.store(abort);
+}
+bool run_abort_requested() {
+    return abort_flag.load();
+}
 
 bool progress_tick(Progress& progress) {
     if (!progress.cancellable) {

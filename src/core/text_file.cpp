@@ -44,7 +44,8 @@ void utf16_to_utf8(std::string_view bytes, bool big_endian, std::string& out) {
 }  // namespace
 
 TextEncoding detect_text_encoding(std::string_view b) {
-    if (byte_is(b, 0, 0xEF) && byte_is(b, 1, 0xBB) && byte_is(b, 2, 0xBF)) return TextEncoding::utf8;
+    if (byte_is(b, 0, 0xEF) && byte_is(b, 1, 0xBB) && byte_is(b, 2, 0xBF))
+        return TextEncoding::utf8;
     if (byte_is(b, 0, 0xFF) && byte_is(b, 1, 0xFE)) {
         return byte_is(b, 2, 0) && byte_is(b, 3, 0) ? TextEncoding::utf32 : TextEncoding::utf16le;
     }
@@ -52,8 +53,10 @@ TextEncoding detect_text_encoding(std::string_view b) {
         return TextEncoding::utf32;
     }
     if (byte_is(b, 0, 0xFE) && byte_is(b, 1, 0xFF)) return TextEncoding::utf16be;
-    if (b.size() >= 4 && b[0] != 0 && b[1] == 0 && b[2] == 0 && b[3] == 0) return TextEncoding::utf32;
-    if (b.size() >= 4 && b[0] == 0 && b[1] == 0 && b[2] == 0 && b[3] != 0) return TextEncoding::utf32;
+    if (b.size() >= 4 && b[0] != 0 && b[1] == 0 && b[2] == 0 && b[3] == 0)
+        return TextEncoding::utf32;
+    if (b.size() >= 4 && b[0] == 0 && b[1] == 0 && b[2] == 0 && b[3] != 0)
+        return TextEncoding::utf32;
     if (b.size() >= 2 && b[0] != 0 && b[1] == 0) return TextEncoding::utf16le;
     if (b.size() >= 2 && b[0] == 0 && b[1] != 0) return TextEncoding::utf16be;
     return TextEncoding::utf8;
@@ -62,7 +65,8 @@ TextEncoding detect_text_encoding(std::string_view b) {
 bool decode_text(std::string_view bytes, std::string& utf8) {
     std::string out;
     switch (detect_text_encoding(bytes)) {
-        case TextEncoding::utf32: return true;
+        case TextEncoding::utf32:
+            return true;
         case TextEncoding::utf8:
             if (bytes.substr(0, 3) == utf8_mark) bytes.remove_prefix(3);
             out.assign(bytes);

@@ -28,7 +28,7 @@ bool write_file_atomic(const std::string& path, std::string_view bytes);
 
 // Reads a line-oriented file line by line, skipping empty lines.
 class LineReader {
-public:
+  public:
     // true on failure (cannot open, cannot decode)
     bool open(const std::string& path);
     void open_text(std::string_view utf8);
@@ -37,7 +37,7 @@ public:
     // The raw text of the line last returned.
     std::string_view line_text() const { return current_; }
 
-private:
+  private:
     std::string text_;
     std::size_t position_ = 0;
     std::string_view current_;
@@ -46,14 +46,14 @@ private:
 // Collects lines and writes them as UTF-8 with a byte-order mark and CR LF line ends, through a
 // temporary file.
 class LineWriter {
-public:
+  public:
     explicit LineWriter(bool byte_order_mark = true) : bom_(byte_order_mark) {}
     void line(std::string_view text);
     const std::string& text() const { return text_; }
     // true on failure
     bool save(const std::string& path) const;
 
-private:
+  private:
     bool bom_;
     std::string text_;
 };

@@ -7,10 +7,14 @@ namespace tessaly {
 namespace {
 const char* answer_name(Answer a) {
     switch (a) {
-        case Answer::ok: return "OK";
-        case Answer::cancel: return "Cancel";
-        case Answer::yes: return "Yes";
-        case Answer::no: return "No";
+        case Answer::ok:
+            return "OK";
+        case Answer::cancel:
+            return "Cancel";
+        case Answer::yes:
+            return "Yes";
+        case Answer::no:
+            return "No";
     }
     return "";
 }
@@ -54,8 +58,10 @@ Answer ConsoleInteraction::policy_answer(AnswerPolicy policy, Buttons buttons,
                                          Answer default_answer) {
     bool yes_no = buttons == Buttons::yes_no || buttons == Buttons::yes_no_cancel;
     switch (policy) {
-        case AnswerPolicy::defaults: return default_answer;
-        case AnswerPolicy::yes: return yes_no ? Answer::yes : Answer::ok;
+        case AnswerPolicy::defaults:
+            return default_answer;
+        case AnswerPolicy::yes:
+            return yes_no ? Answer::yes : Answer::ok;
         case AnswerPolicy::no:
             if (yes_no) return Answer::no;
             return buttons == Buttons::ok ? Answer::ok : Answer::cancel;

@@ -18,7 +18,7 @@ enum class AnswerPolicy { defaults, yes, no, cancel };
 bool parse_answer_policy(const std::string& text, AnswerPolicy& policy);
 
 class ConsoleInteraction : public Interaction {
-public:
+  public:
     explicit ConsoleInteraction(std::FILE* out = stderr);
 
     void set_policy(AnswerPolicy policy) { policy_ = policy; }
@@ -43,7 +43,7 @@ public:
     // The answer the policy gives to a question with these buttons.
     static Answer policy_answer(AnswerPolicy policy, Buttons buttons, Answer default_answer);
 
-private:
+  private:
     void write(std::string_view text);
 
     std::FILE* out_;

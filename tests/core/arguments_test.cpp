@@ -8,12 +8,15 @@
 namespace tessaly {
 namespace {
 
-std::vector<std::string> tokens_of(std::string_view text) { return split(text).tokens(); }
+std::vector<std::string> tokens_of(std::string_view text) {
+    return split(text).tokens();
+}
 
 TEST(Split, BlanksTabsAndTheThreeQuotes) {
     testing::RecordingScope scope;
     using V = std::vector<std::string>;
-    EXPECT_EQ(tokens_of("add_border 0 left \u20331 2\u2033"), (V{"add_border", "0", "left", "1 2"}));
+    EXPECT_EQ(tokens_of("add_border 0 left \u20331 2\u2033"),
+              (V{"add_border", "0", "left", "1 2"}));
     EXPECT_EQ(tokens_of("  a\t\tb  "), (V{"a", "b"}));
     EXPECT_EQ(tokens_of("a \u2033\u2033 b"), (V{"a", "", "b"}));
     EXPECT_EQ(tokens_of("a \"x y\" b"), (V{"a", "x y", "b"}));
@@ -37,13 +40,14 @@ TEST(Split, MissingQuoteRunsToTheEnd) {
 }
 
 TEST(KeyReaders, AbsentKeysKeepTheDestination) {
-    ArgumentList args = split("add_border 0 left 20 scale 1.5000 color 80ff name \u2033a b\u2033 last");
+    ArgumentList args =
+        split("add_border 0 left 20 scale 1.5000 color 80ff name \u2033a b\u2033 last");
     std::int32_t i = -1;
     EXPECT_FALSE(read_integer(args, "left", i));
     EXPECT_EQ(i, 20);
     i = 77;
-    EXPECT_TRUE(read_integer(args, "top", i));   // absent
-    EXPECT_TRUE(read_integer(args, "last", i));  // the key stands last: no value
+    EXPECT_TRUE(read_integer(args, "top", i));    // absent
+    EXPECT_TRUE(read_integer(args, "last", i));   // the key stands last: no value
     EXPECT_TRUE(read_integer(args, "scale", i));  // 1.5 is not an integer
     EXPECT_EQ(i, 77);
     double d = 0;
@@ -111,9 +115,9 @@ TEST(KeyReaders, RealNumberSyntax) {
     struct Case {
         const char* text;
         double value;
-    } good[] = {{"1,000.5", 1000.5}, {"50%", 0.5},   {"2.5e-1", 0.25}, {".", 0.0},
-                {"-3", -3.0},        {"+.5", 0.5},   {"%50", 0.5},     {"1E3", 1000.0},
-                {"12.5e+2", 1250.0}, {"0.1", 0.1},   {"1,2,3", 123.0}, {"5e1%", 0.5}};
+    } good[] = {{"1,000.5", 1000.5}, {"50%", 0.5}, {"2.5e-1", 0.25}, {".", 0.0},
+                {"-3", -3.0},        {"+.5", 0.5}, {"%50", 0.5},     {"1E3", 1000.0},
+                {"12.5e+2", 1250.0}, {"0.1", 0.1}, {"1,2,3", 123.0}, {"5e1%", 0.5}};
     for (const Case& c : good) {
         double v = -99;
         EXPECT_FALSE(parse_real(c.text, v)) << c.text;

@@ -9,7 +9,7 @@ namespace {
 
 // Every test leaves the separator mode as the test program found it.
 class FormatTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { was_plain_ = separators_are_plain(); }
     void TearDown() override {
         set_locale_characters(U'.', U',');
@@ -100,7 +100,7 @@ TEST_F(FormatTest, FormatNumberSwitches) {
 TEST_F(FormatTest, EscapesPercentAndUnknownDirectives) {
     EXPECT_EQ(formatted("a\\nb\\rc\\td\\\\e\\q"), "a\nb\rc\td\\eq");
     EXPECT_EQ(formatted("100%%"), "100%");
-    EXPECT_EQ(formatted("%q%d", 5), "5");  // an unknown letter writes nothing, uses no value
+    EXPECT_EQ(formatted("%q%d", 5), "5");    // an unknown letter writes nothing, uses no value
     EXPECT_EQ(formatted("%d %d", 1), "1 ");  // a missing value writes nothing
     EXPECT_EQ(formatted("%s|%c|%c", "Add Border", U'\u2033', 'x'), "Add Border|\u2033|x");
     EXPECT_EQ(formatted("folder \u2033%s\u2033", std::string("a b")), "folder \u2033a b\u2033");

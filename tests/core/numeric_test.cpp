@@ -54,8 +54,12 @@ TEST(Numeric, RandomDrawsFromSeveralThreadsLoseNoStep) {
 
     random_set_state(random_repeatable_seed);
     std::vector<std::int32_t> a(20000), b(20000);
-    std::thread t1([&] { for (auto& v : a) v = random_int(); });
-    std::thread t2([&] { for (auto& v : b) v = random_int(); });
+    std::thread t1([&] {
+        for (auto& v : a) v = random_int();
+    });
+    std::thread t2([&] {
+        for (auto& v : b) v = random_int();
+    });
     t1.join();
     t2.join();
     std::vector<std::int32_t> all(a);

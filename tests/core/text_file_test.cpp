@@ -48,7 +48,9 @@ TEST(TextFile, WriterAndReaderRoundTrip) {
     ASSERT_FALSE(writer.save(path));
     std::string raw;
     ASSERT_FALSE(read_file_bytes(path, raw));
-    EXPECT_EQ(raw, "\xEF\xBB\xBF" "Curve 1.0\r\nname \u2033a b\u2033\r\nend\r\n");
+    EXPECT_EQ(raw,
+              "\xEF\xBB\xBF"
+              "Curve 1.0\r\nname \u2033a b\u2033\r\nend\r\n");
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
     LineReader reader;

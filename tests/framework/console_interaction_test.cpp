@@ -27,18 +27,21 @@ TEST(ConsoleInteraction, MessagesArePrefixedWithTheirCaption) {
     console.set_quiet(true);
     console.message(MessageKind::warning, "Warning", "dropped when quiet");
     console.message(MessageKind::error, "Error", "errors always show");
-    EXPECT_EQ(contents(f), "Error: Cannot open file: a.tif\nWarning: Careful\nError: errors always show\n");
+    EXPECT_EQ(contents(f),
+              "Error: Cannot open file: a.tif\nWarning: Careful\nError: errors always show\n");
     std::fclose(f);
 }
 
 TEST(ConsoleInteraction, QuestionsAreAnsweredByPolicy) {
     using C = ConsoleInteraction;
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::defaults, Buttons::yes_no_cancel, Answer::no), Answer::no);
+    EXPECT_EQ(C::policy_answer(AnswerPolicy::defaults, Buttons::yes_no_cancel, Answer::no),
+              Answer::no);
     EXPECT_EQ(C::policy_answer(AnswerPolicy::yes, Buttons::yes_no, Answer::no), Answer::yes);
     EXPECT_EQ(C::policy_answer(AnswerPolicy::yes, Buttons::ok_cancel, Answer::cancel), Answer::ok);
     EXPECT_EQ(C::policy_answer(AnswerPolicy::no, Buttons::yes_no_cancel, Answer::yes), Answer::no);
     EXPECT_EQ(C::policy_answer(AnswerPolicy::no, Buttons::ok_cancel, Answer::ok), Answer::cancel);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::cancel, Buttons::yes_no_cancel, Answer::yes), Answer::cancel);
+    EXPECT_EQ(C::policy_answer(AnswerPolicy::cancel, Buttons::yes_no_cancel, Answer::yes),
+              Answer::cancel);
     EXPECT_EQ(C::policy_answer(AnswerPolicy::cancel, Buttons::yes_no, Answer::yes), Answer::no);
     EXPECT_EQ(C::policy_answer(AnswerPolicy::cancel, Buttons::ok, Answer::ok), Answer::ok);
 
@@ -50,8 +53,8 @@ TEST(ConsoleInteraction, QuestionsAreAnsweredByPolicy) {
     std::FILE* f = std::tmpfile();
     ConsoleInteraction console(f);
     console.set_policy(AnswerPolicy::yes);
-    EXPECT_EQ(console.ask("Alert", "Close all images before loading script?", Buttons::yes_no_cancel,
-                          Answer::cancel),
+    EXPECT_EQ(console.ask("Alert", "Close all images before loading script?",
+                          Buttons::yes_no_cancel, Answer::cancel),
               Answer::yes);
     EXPECT_EQ(contents(f), "Alert: Close all images before loading script? -> Yes\n");
     std::fclose(f);

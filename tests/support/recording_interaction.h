@@ -18,7 +18,7 @@ struct RecordedMessage {
 };
 
 class RecordingInteraction : public Interaction {
-public:
+  public:
     std::vector<RecordedMessage> messages;
     std::vector<std::string> questions;     // "caption: text"
     std::vector<std::string> choices;       // "caption: text"
@@ -84,7 +84,7 @@ public:
     std::vector<std::string> errors() const { return texts(MessageKind::error); }
     std::vector<std::string> warnings() const { return texts(MessageKind::warning); }
 
-private:
+  private:
     std::optional<std::string> next_file(const FileChoice& choice) {
         file_dialogs.push_back(choice.title);
         if (files.empty()) return std::nullopt;
@@ -96,11 +96,11 @@ private:
 
 // Installs a RecordingInteraction for the lifetime of a test.
 class RecordingScope {
-public:
+  public:
     RecordingScope() : scope_(recorder) {}
     RecordingInteraction recorder;
 
-private:
+  private:
     ScopedInteraction scope_;
 };
 

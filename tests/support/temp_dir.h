@@ -1,17 +1,18 @@
 // A fresh folder for one test's files, removed afterwards.
 #pragma once
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 namespace tessaly::testing {
 
 class TempDir {
-public:
+  public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tessaly-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tessaly-test-XXXXXX").string();
         char* made = mkdtemp(pattern.data());
         path_ = made ? made : "";
     }
@@ -25,7 +26,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
