@@ -11,24 +11,24 @@ namespace tessaly {
 extern const std::uint16_t* const to12;
 extern const std::uint8_t* const from12;
 
-void rgb_to_hsv16(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h,
-                  std::int32_t& s, std::int32_t& v);
-void rgb_to_hsl16(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h,
-                  std::int32_t& s, std::int32_t& l);
-void hsv16_to_rgb(std::int32_t h, std::int32_t s, std::int32_t v, std::int32_t& r,
-                  std::int32_t& g, std::int32_t& b);
-void hsl16_to_rgb(std::int32_t h, std::int32_t s, std::int32_t l, std::int32_t& r,
-                  std::int32_t& g, std::int32_t& b);
+void rgb_to_hsv16(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h, std::int32_t& s,
+                  std::int32_t& v);
+void rgb_to_hsl16(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h, std::int32_t& s,
+                  std::int32_t& l);
+void hsv16_to_rgb(std::int32_t h, std::int32_t s, std::int32_t v, std::int32_t& r, std::int32_t& g,
+                  std::int32_t& b);
+void hsl16_to_rgb(std::int32_t h, std::int32_t s, std::int32_t l, std::int32_t& r, std::int32_t& g,
+                  std::int32_t& b);
 
 // 8-bit channels in, 12-bit components out (and back).
-void rgb_to_hsv8(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h,
-                 std::int32_t& s, std::int32_t& v);
-void rgb_to_hsl8(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h,
-                 std::int32_t& s, std::int32_t& l);
-void hsv12_to_rgb8(std::int32_t h, std::int32_t s, std::int32_t v, std::int32_t& r,
-                   std::int32_t& g, std::int32_t& b);
-void hsl12_to_rgb8(std::int32_t h, std::int32_t s, std::int32_t l, std::int32_t& r,
-                   std::int32_t& g, std::int32_t& b);
+void rgb_to_hsv8(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h, std::int32_t& s,
+                 std::int32_t& v);
+void rgb_to_hsl8(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& h, std::int32_t& s,
+                 std::int32_t& l);
+void hsv12_to_rgb8(std::int32_t h, std::int32_t s, std::int32_t v, std::int32_t& r, std::int32_t& g,
+                   std::int32_t& b);
+void hsl12_to_rgb8(std::int32_t h, std::int32_t s, std::int32_t l, std::int32_t& r, std::int32_t& g,
+                   std::int32_t& b);
 
 // Chroma plane: cx = rnd((G - B) x sqrt(3)/2), cy = R - (G + B) / 2.
 void rgb_to_chroma8(std::int32_t r, std::int32_t g, std::int32_t b, std::int32_t& cx,

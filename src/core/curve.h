@@ -62,12 +62,16 @@ bool curve_from_text(std::string_view text, Curve& curve);
 // n values at positions i / (n - 1) through the monotone spline, unclamped.
 void float_curve_sample(const FloatCurve& curve, int n, double* out);
 void float_curve_reset(FloatCurve& curve);
+// True when npts is 2..256, style 0..3, x strictly increasing and every coordinate in 0..1.
+bool float_curve_is_valid(const FloatCurve& curve);
 // "npts style" then " %6f %6f" per point.
 std::string float_curve_to_text(const FloatCurve& curve);
+// true on failure; the curve is unchanged then.
 bool float_curve_from_text(std::string_view text, FloatCurve& curve);
 
 // Names of the styles in files: "step", "linear", "spline", "gamma".
 const char* curve_style_name(std::int32_t style);
+// true (style unchanged) for an unknown name.
 bool curve_style_from_name(std::string_view name, std::int32_t& style);
 
 // The slopes of the monotone Hermite spline through n points (X increasing).

@@ -13,11 +13,11 @@ namespace tessaly {
 // Image type codes.
 enum : std::uint32_t {
     image_empty = 0,
-    image_binary = 1,   // "1-bit Binary": bit 7 of each byte is the leftmost pixel, set = white
-    image_gray8 = 2,    // "8-bit Black and White"
-    image_color24 = 3,  // "24-bit Color": blue, green, red bytes
-    image_gray16 = 4,   // "16-bit Black and White": little-endian 0..65535
-    image_color48 = 5,  // "48-bit Color": blue, green, red 16-bit samples
+    image_binary = 1,       // "1-bit Binary": bit 7 of each byte is the leftmost pixel, set = white
+    image_gray8 = 2,        // "8-bit Black and White"
+    image_color24 = 3,      // "24-bit Color": blue, green, red bytes
+    image_gray16 = 4,       // "16-bit Black and White": little-endian 0..65535
+    image_color48 = 5,      // "48-bit Color": blue, green, red 16-bit samples
     image_float_gray = 6,   // working format: one float, 0.0 black .. 1.0 white
     image_float_color = 7,  // working format: three floats, blue, green, red
 };
@@ -104,18 +104,21 @@ bool image_equal(const Image& a, const Image& b);
 // frees scratch and returns the image itself. nullptr when the conversion fails.
 const Image* gray_view(const Image& image, Image& scratch);
 
-// Copies the rectangle x0..x1, y0..y1 (inclusive, stored row numbers) as 8-bit gray or 24-bit
-// color for drawing; the transparency rectangle too when one is given.
+// Copies the rectangle x0..x1, y0..y1 (inclusive, stored row numbers) as 8-bit gray (from types
+// 1, 2, 4) or 24-bit color (from 3, 5) for drawing, with the source's dpi, profile and tags; the
+// same rectangle of a non-empty transparency image too, as 8-bit gray. Fails for any other type
+// and for a rectangle outside the picture; the caller then shows image_display_copy_failure.
+inline constexpr const char* image_display_copy_failure = "Internal error: missing input image";
 [[nodiscard]] bool image_display_copy(const Image& source, std::uint32_t x0, std::uint32_t y0,
                                       std::uint32_t x1, std::uint32_t y1, Image& target,
-                                      const Image* transparency_source,
-                                      Image* transparency_target);
+                                      const Image* transparency_source, Image* transparency_target);
 
 // --- allocation failure injection, for tests of the clean-failure paths ---
 
 // After n more successful allocations, every allocation of the image core fails; -1 disables.
 void image_fail_allocations_after(long n);
-// The most bytes of pixels one Image may hold (defaults to the machine's physical memory).
+// The most bytes one Image's rows may take, pixels and row addresses (defaults to the machine's
+// physical memory); a larger allocation fails before anything is allocated.
 void image_set_memory_limit(std::uint64_t bytes);
 std::uint64_t image_memory_limit();
 

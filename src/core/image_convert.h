@@ -30,7 +30,8 @@ namespace tessaly {
 bool image_conversion_exists(std::uint32_t from, std::uint32_t to);
 
 // The color-managed path: transforms every row of source (whose pixels target already has the
-// size for) from the source's profile to the target's. Returns true on failure. When no path is
+// size for) from the source's profile (the built-in gray or sRGB profile when it has none) to
+// the target's, perceptual intent. Returns true on failure. When no path is
 // installed, or color management is disabled, the plain arithmetic applies.
 using ColorManagedConversion = bool (*)(const Image& source, Image& target);
 void set_color_managed_conversion(ColorManagedConversion conversion);

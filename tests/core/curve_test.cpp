@@ -1,0 +1,318 @@
+#include "core/curve.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "core/format.h"
+#include "support/recording_interaction.h"
+
+namespace tessaly {
+namespace {
+
+Curve make_curve(int style, std::initializer_list<std::pair<int, int>> points) {
+    Curve c;
+    c.style = style;
+    c.npts = static_cast<int>(points.size());
+    int i = 0;
+    for (auto [x, y] : points) {
+        c.x[i] = x;
+        c.y[i] = y;
+        ++i;
+    }
+    return c;
+}
+
+std::vector<std::uint8_t> table8(const Curve& c) {
+    std::vector<std::uint8_t> t(256);
+    curve_table8(c, t.data());
+    return t;
+}
+
+std::vector<std::uint16_t> table16(const Curve& c, bool points_are_16bit = false) {
+    std::vector<std::uint16_t> t(65536);
+    curve_table16(c, t.data(), points_are_16bit);
+    return t;
+}
+
+int rounded(double v) {
+    return static_cast<int>(std::lround(v));
+}
+
+// The three-point shape function and its bisection, written out independently of the library.
+double reference_shape(double s, double g) {
+    if (s == 0.0 || g == 0.0) return 0.0;
+    if (s == 1.0) return 1.0;
+    if (g < 1.0) return 1.0 - std::pow(1.0 - std::pow(s, 1.0 / g), g);
+    if (g > 1.0) return std::pow(1.0 - std::pow(1.0 - s, g), 1.0 / g);
+    return s;
+}
+
+double reference_shape_parameter(double p, double q) {
+    if (p == q) return 1.0;
+    const double a = p > q ? p : q, b = p > q ? q : p;
+    double low = 0.0, high = 1.0, s = 0.5;
+    for (int i = 0; i < 20; ++i) {
+        (reference_shape(a, s) >= b ? high : low) = s;
+        s = (low + high) / 2.0;
+    }
+    return q > p ? 1.0 / s : s;
+}
+
+// The smooth curve at input v on a scale of top (255 or 65535) with points lifted by k.
+int reference_smooth(const Curve& c, double k, double top, int v) {
+    const double x0 = c.x[0] * k, x2 = c.x[2] * k, y0 = c.y[0] * k, y2 = c.y[2] * k;
+    const double w = x2 - x0, h = y2 - y0;
+    const double g = reference_shape_parameter((c.x[1] * k - x0) / w, (c.y[1] * k - y0) / h);
+    double value = reference_shape((v - x0) / w, g) * h + y0;
+    if (v < x0) value = y0 + (v - x0) * reference_shape(2.0 / w, g) * h / 2.0;
+    if (v > x2) value = y2 + (v - x2) * (1.0 - reference_shape(1.0 - 2.0 / w, g)) * h / 2.0;
+    return rounded(std::clamp(value, 0.0, top));
+}
+
+TEST(Curve, IdentityInBothDepths) {
+    Curve c = make_curve(curve_linear, {{0, 10}, {100, 20}});
+    curve_reset(c);
+    EXPECT_TRUE(curve_is_identity(c));
+    auto t8 = table8(c);
+    auto t16 = table16(c);
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(t8[v], v);
+    for (int v = 0; v < 65536; ++v) ASSERT_EQ(t16[v], v);
+    c.style = curve_linear;  // same points, another style: not skipped
+    EXPECT_FALSE(curve_is_identity(c));
+    // Points already on the 16-bit scale are used as they are.
+    Curve wide = make_curve(curve_spline, {{0, 0}, {30, 100}, {128, 140}, {255, 255}}),
+          lifted = wide;
+    for (int i = 0; i < wide.npts; ++i) wide.x[i] *= 257, wide.y[i] *= 257;
+    EXPECT_EQ(table16(lifted, false), table16(wide, true));
+}
+
+TEST(Curve, PiecewiseStyles) {
+    // Linear: the end segments extend and clamp.
+    auto linear = table8(make_curve(curve_linear, {{64, 0}, {192, 255}}));
+    EXPECT_EQ(linear[128], 128);  // 127.5 rounds up
+    for (int v = 0; v < 256; ++v) {
+        ASSERT_EQ(linear[v], rounded(std::clamp((v - 64) / 128.0, 0.0, 1.0) * 255)) << v;
+    }
+    auto broken = table8(make_curve(curve_linear, {{0, 255}, {100, 55}, {200, 155}, {255, 0}}));
+    EXPECT_EQ(broken[50], 155);
+    EXPECT_EQ(broken[150], 105);
+    EXPECT_EQ(broken[254], 3);
+    // Step: a segment keeps its left output up to the last input; the last output only beyond.
+    Curve step = make_curve(curve_step, {{0, 0}, {128, 200}, {255, 255}});
+    auto t8 = table8(step);
+    auto t16 = table16(step);
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(t8[v], v < 128 ? 0 : 200) << v;
+    for (int v = 0; v < 65536; ++v) ASSERT_EQ(t16[v], v < 128 * 257 ? 0 : 200 * 257) << v;
+    auto inner = table8(make_curve(curve_step, {{50, 30}, {100, 90}, {200, 220}}));
+    EXPECT_EQ(inner[0], 30);
+    EXPECT_EQ(inner[200], 90);
+    EXPECT_EQ(inner[201], 220);
+}
+
+TEST(Curve, ThreePointSplines) {
+    auto straight = table8(make_curve(curve_spline, {{0, 0}, {128, 128}, {255, 255}}));
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(straight[v], v);  // p = q
+
+    // Middle point between the ends: the smooth shape, against the reference in both depths,
+    // including the extensions beyond the end points and a falling curve.
+    for (const Curve& c : {make_curve(curve_spline, {{0, 0}, {64, 160}, {255, 255}}),
+                           make_curve(curve_spline, {{0, 0}, {190, 60}, {255, 255}}),
+                           make_curve(curve_spline, {{32, 40}, {100, 180}, {220, 230}}),
+                           make_curve(curve_spline, {{20, 250}, {100, 60}, {240, 10}})}) {
+        auto t = table8(c);
+        for (int v = 0; v < 256; ++v) ASSERT_EQ(t[v], reference_smooth(c, 1, 255, v)) << v;
+        auto t16 = table16(c);
+        for (int v = 0; v < 65536; ++v) ASSERT_EQ(t16[v], reference_smooth(c, 257, 65535, v)) << v;
+    }
+
+    // Middle point above both ends: the Hermite spline, flat at its top.
+    auto peak = table8(make_curve(curve_spline, {{0, 0}, {128, 200}, {255, 100}}));
+    EXPECT_EQ(*std::max_element(peak.begin(), peak.end()), 200);
+    EXPECT_EQ(peak[128], 200);
+    EXPECT_TRUE(std::is_sorted(peak.begin(), peak.begin() + 129));
+    EXPECT_TRUE(std::is_sorted(peak.begin() + 128, peak.end(), std::greater<>()));
+}
+
+TEST(Curve, GammaFollowsThePowerFormula) {
+    Curve c = make_curve(curve_gamma, {{0, 0}, {64, 128}, {255, 255}});
+    const double e = std::log(128.0 / 255) / std::log(64.0 / 255);
+    auto t8 = table8(c);
+    auto t16 = table16(c);
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(t8[v], rounded(std::pow(v / 255.0, e) * 255)) << v;
+    for (int v = 0; v < 65536; ++v) ASSERT_EQ(t16[v], rounded(std::pow(v / 65535.0, e) * 65535));
+    // Below the first point it holds y[0]; beyond the last the formula goes on.
+    auto inner = table8(make_curve(curve_gamma, {{40, 20}, {100, 60}, {200, 150}}));
+    EXPECT_EQ(inner[10], 20);
+    EXPECT_EQ(inner[240],
+              rounded(std::pow(1.25, std::log(40.0 / 130) / std::log(0.375)) * 130 + 20));
+    // An exponent of exactly 1 falls back to the broken line.
+    auto one = table8(make_curve(curve_gamma, {{0, 0}, {100, 100}, {200, 200}}));
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(one[v], v);
+}
+
+TEST(Curve, ManyPointSplineIsMonotoneAndHitsItsPoints) {
+    std::mt19937 random(7);
+    for (int trial = 0; trial < 200; ++trial) {
+        // Random strictly increasing inputs and non-decreasing outputs, sometimes flat.
+        int n = 4 + static_cast<int>(random() % 12);
+        Curve c;
+        c.style = trial % 2 ? curve_spline : curve_gamma;
+        c.npts = n;
+        std::vector<int> xs, ys;
+        std::uniform_int_distribution<int> any(0, 255);
+        while (static_cast<int>(xs.size()) < n) {
+            int x = any(random);
+            if (std::find(xs.begin(), xs.end(), x) == xs.end()) xs.push_back(x);
+        }
+        for (int i = 0; i < n; ++i)
+            ys.push_back(trial % 5 == 0 ? any(random) / 32 * 32 : any(random));
+        std::sort(xs.begin(), xs.end());
+        std::sort(ys.begin(), ys.end());
+        for (int i = 0; i < n; ++i) c.x[i] = xs[i], c.y[i] = ys[i];
+        auto t = table8(c);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(t[c.x[i]], c.y[i]) << trial;
+        ASSERT_TRUE(std::is_sorted(t.begin(), t.end())) << trial;
+        // The 16-bit table evaluates the same function: at v x 257 it agrees with the 8-bit one.
+        auto t16 = table16(c);
+        ASSERT_TRUE(std::is_sorted(t16.begin(), t16.end())) << trial;
+        for (int v = 0; v < 256; ++v) ASSERT_NEAR(t16[v * 257], t[v] * 257, 129) << trial;
+    }
+    // Non-monotone points: every interval stays between its end values.
+    Curve wave = make_curve(curve_spline, {{0, 0}, {60, 200}, {120, 50}, {200, 240}, {255, 100}});
+    auto t = table8(wave);
+    for (int k = 0; k + 1 < wave.npts; ++k) {
+        int lo = std::min(wave.y[k], wave.y[k + 1]), hi = std::max(wave.y[k], wave.y[k + 1]);
+        for (int v = wave.x[k]; v <= wave.x[k + 1]; ++v) {
+            ASSERT_GE(t[v], lo) << v;
+            ASSERT_LE(t[v], hi) << v;
+        }
+    }
+}
+
+TEST(Curve, InvertExchangesAxes) {
+    testing::RecordingScope scope;
+    Curve falling = make_curve(curve_spline, {{0, 255}, {255, 0}});
+    EXPECT_FALSE(curve_invert(falling));
+    EXPECT_EQ(curve_to_text(falling), "2 2 0 255 255 0");
+
+    Curve rising = make_curve(curve_linear, {{0, 10}, {100, 200}, {255, 250}});
+    EXPECT_FALSE(curve_invert(rising));
+    EXPECT_EQ(curve_to_text(rising), "3 1 10 0 200 100 250 255");
+
+    Curve down3 = make_curve(curve_spline, {{0, 250}, {100, 100}, {200, 5}});
+    EXPECT_FALSE(curve_invert(down3));
+    EXPECT_EQ(curve_to_text(down3), "3 2 5 200 100 100 250 0");
+    EXPECT_TRUE(scope.recorder.errors().empty());
+
+    for (Curve bad : {make_curve(curve_spline, {{0, 0}, {100, 100}, {200, 100}}),
+                      make_curve(curve_spline, {{0, 0}, {100, 200}, {255, 100}})}) {
+        const std::string before = curve_to_text(bad);
+        EXPECT_TRUE(curve_invert(bad));
+        EXPECT_EQ(curve_to_text(bad), before);
+    }
+    EXPECT_EQ(
+        scope.recorder.errors(),
+        std::vector<std::string>(2, "Inverse requires steadily increasing or decreasing curve"));
+}
+
+TEST(Curve, FitReproducesTablesWithFewestPoints) {
+    // Exact fits reproduce the table, whatever it is.
+    std::mt19937 random(3);
+    std::vector<std::vector<std::uint8_t>> tables = {
+        table8(make_curve(curve_spline, {{0, 0}, {64, 160}, {255, 255}})),
+        table8(make_curve(curve_step, {{0, 0}, {128, 200}, {255, 255}})),
+        table8(make_curve(curve_spline, {{0, 30}, {80, 200}, {160, 40}, {255, 220}}))};
+    std::vector<std::uint8_t> noise(256);
+    for (auto& v : noise) v = static_cast<std::uint8_t>(random());
+    tables.push_back(noise);
+    for (const auto& t : tables) {
+        Curve exact = curve_fit_table(t.data(), 0);
+        EXPECT_TRUE(curve_is_valid(exact));
+        EXPECT_EQ(exact.style, curve_spline);
+        EXPECT_EQ(table8(exact), t);
+        Curve loose = curve_fit_table(t.data(), 2);
+        EXPECT_LE(loose.npts, exact.npts);
+        auto lt = table8(loose);
+        for (int v = 0; v < 256; ++v) ASSERT_LE(std::abs(lt[v] - t[v]), 2);
+        // The points are evenly spaced with integer division.
+        for (int j = 0; j < loose.npts; ++j) ASSERT_EQ(loose.x[j], j * 255 / (loose.npts - 1));
+    }
+    // The identity needs only its two end points.
+    std::vector<std::uint8_t> identity(256);
+    for (int v = 0; v < 256; ++v) identity[v] = static_cast<std::uint8_t>(v);
+    EXPECT_TRUE(curve_is_identity(curve_fit_table(identity.data(), 0)));
+
+    // Compose: the loaded curve first, the edited one second.
+    Curve current = make_curve(curve_linear, {{0, 0}, {128, 255}});
+    Curve loaded = make_curve(curve_step, {{0, 10}, {100, 100}, {255, 255}});
+    auto outer = table8(current), inner = table8(loaded);
+    auto composed = table8(curve_compose(current, loaded, 0));
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(composed[v], outer[inner[v]]) << v;
+}
+
+TEST(Curve, CompactTextRoundTripsAndRefusesMalformedText) {
+    Curve c = make_curve(curve_gamma, {{0, 5}, {77, 140}, {255, 250}});
+    const std::string text = curve_to_text(c);
+    EXPECT_EQ(text, "3 3 0 5 77 140 255 250");
+    Curve back;
+    EXPECT_FALSE(curve_from_text(text, back));
+    EXPECT_EQ(curve_to_text(back), text);
+    EXPECT_FALSE(curve_from_text("  2\t1 0 0   255 255 ", back));  // blanks and tabs separate
+    EXPECT_EQ(curve_to_text(back), "2 1 0 0 255 255");
+
+    for (const char* bad :
+         {"", "2", "2 2 0 0 255", "2 2 0 0 255 x", "2 2 0 0 255 255 7", "1 2 0 0", "257 2 0 0",
+          "2 4 0 0 255 255", "2 -1 0 0 255 255", "3 2 0 0 10 5 10 255", "2 2 0 0 255 99999999999",
+          "2.0 2 0 0 255 255"}) {
+        Curve kept = c;
+        EXPECT_TRUE(curve_from_text(bad, kept)) << bad;
+        EXPECT_EQ(curve_to_text(kept), text) << bad;
+    }
+}
+
+TEST(FloatCurve, TextFormAndSampling) {
+    FloatCurve f;
+    f.npts = 3;
+    f.x[1] = 0.5;
+    f.y[1] = 0.75;
+    f.x[2] = f.y[2] = 1.0;
+    // Plain separators even when the user's locale writes a decimal comma.
+    set_locale_characters(U',', U'.');
+    set_locale_separators();
+    const std::string text = float_curve_to_text(f);
+    FloatCurve back;
+    const bool failed = float_curve_from_text(text, back);
+    set_plain_separators();
+    EXPECT_EQ(text, "3 2 0.000000 0.000000 0.500000 0.750000 1.000000 1.000000");
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(float_curve_to_text(back), text);
+    for (const char* bad : {"", "3 2 0 0 0.5", "2 2 0 0 1.5 1", "2 2 0.5 0 0.5 1", "2 9 0 0 1 1",
+                            "2 2 0 0 1 1 1", "2 2 0 0 1 y"}) {
+        FloatCurve kept = f;
+        EXPECT_TRUE(float_curve_from_text(bad, kept)) << bad;
+        EXPECT_EQ(float_curve_to_text(kept), text) << bad;
+    }
+
+    // Sampling passes through the points and uses the same spline as the tables.
+    double s[5];
+    float_curve_sample(f, 5, s);
+    EXPECT_DOUBLE_EQ(s[0], 0.0);
+    EXPECT_DOUBLE_EQ(s[2], 0.75);
+    EXPECT_DOUBLE_EQ(s[4], 1.0);
+    // Outside its points the sample is extended without clamping.
+    FloatCurve inner;
+    inner.x[0] = 0.2, inner.y[0] = 0.0, inner.x[1] = 0.8, inner.y[1] = 1.0;
+    double e[3];
+    float_curve_sample(inner, 3, e);
+    EXPECT_NEAR(e[0], -1.0 / 3, 1e-12);
+    EXPECT_NEAR(e[1], 0.5, 1e-12);
+    EXPECT_NEAR(e[2], 4.0 / 3, 1e-12);
+}
+
+}  // namespace
+}  // namespace tessaly

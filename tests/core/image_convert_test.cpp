@@ -1,0 +1,332 @@
+#include "core/image_convert.h"
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/builtin_profiles.h"
+#include "core/runner.h"
+#include "core/tables.h"
+#include "support/image_helpers.h"
+
+namespace tessaly {
+namespace {
+
+using testing::AllocationFailureScope;
+using testing::fill_pattern;
+using testing::is_empty_record;
+
+std::uint32_t pixel_bytes(std::uint32_t type, std::uint32_t width) {
+    const std::uint32_t per_pixel[] = {0, 0, 1, 3, 2, 6, 4, 12};
+    return type == image_binary ? (width + 7) / 8 : per_pixel[type] * width;
+}
+
+std::string bytes_text(const std::uint8_t* data, std::uint32_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+class ConversionTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        set_rgb_working_profile(nullptr, 0);
+        set_gray_working_profile(nullptr, 0);
+        set_color_managed_conversion(nullptr);
+        set_color_management_enabled(false);
+        set_processor_count(saved_processors_);
+    }
+    int saved_processors_ = processor_count();
+};
+
+TEST(ConversionTables, ValuesAndArithmetic) {
+    EXPECT_EQ(to16[1], 257);
+    EXPECT_EQ(to16[255], 65535);
+    EXPECT_EQ(to8[65535], 255);
+    EXPECT_EQ(to8[128], 0);
+    EXPECT_EQ(to8[129], 1);
+    EXPECT_EQ(to8[32896], 128);
+    // The division-free form the row loops use agrees with the definition everywhere.
+    for (std::uint32_t v = 0; v < 65536; ++v) {
+        const std::uint32_t defined = (v * 255 + 32767) / 65535;
+        ASSERT_EQ(to8[v], defined) << v;
+        ASSERT_EQ(to8_fast(static_cast<std::uint16_t>(v)), defined) << v;
+    }
+    EXPECT_EQ(blend8(0, 255, 128), 128);
+    EXPECT_EQ(blend8(255, 0, 128), 127);
+    EXPECT_EQ(blend8(200, 10, 255), 10);
+    EXPECT_EQ(blend16(0, 100, 128), 50);  // 50.2 truncated
+    EXPECT_EQ(blend16(100, 0, 128), 50);  // 100 - 50.2, truncated toward zero
+    EXPECT_EQ(luminance(255, 255, 255), 255);
+    EXPECT_EQ(luminance(255, 0, 0), 76);
+}
+
+// Each conversion's documented rule, one pixel at a time and through sample16, independent of
+// the row loops.
+using PixelRule = void (*)(const std::uint8_t* in, std::uint32_t x, std::uint8_t* out);
+struct Rule {
+    std::uint32_t from, to;
+    bool (*convert)(const Image&, Image&);
+    PixelRule pixel;
+};
+
+void put3(std::uint8_t* out, std::uint32_t x, std::uint8_t v) {
+    out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = v;
+}
+void put_float(std::uint8_t* out, std::uint32_t x, double v) {
+    const float f = static_cast<float>(v);
+    std::memcpy(out + 4 * x, &f, 4);
+}
+
+const Rule rules[] = {
+    {1, 2, convert_1_to_2, [](auto in, auto x, auto out) { out[x] = bit_get(in, x); }},
+    {1, 3, convert_1_to_3, [](auto in, auto x, auto out) { put3(out, x, bit_get(in, x)); }},
+    {2, 3, convert_2_to_3, [](auto in, auto x, auto out) { put3(out, x, in[x]); }},
+    {2, 4, convert_2_to_4, [](auto in, auto x, auto out) { set_sample16(out, x, to16[in[x]]); }},
+    {2, 6, convert_2_to_6, [](auto in, auto x, auto out) { put_float(out, x, in[x] / 255.0); }},
+    {3, 2, convert_3_to_2,
+     [](auto in, auto x, auto out) {
+         out[x] = static_cast<std::uint8_t>((in[3 * x] + in[3 * x + 1] + in[3 * x + 2]) / 3);
+     }},
+    {3, 5, convert_3_to_5,
+     [](auto in, auto x, auto out) {
+         for (int c = 0; c < 3; ++c) set_sample16(out, 3 * x + c, to16[in[3 * x + c]]);
+     }},
+    {4, 2, convert_4_to_2, [](auto in, auto x, auto out) { out[x] = to8[sample16(in, x)]; }},
+    {4, 3, convert_4_to_3, [](auto in, auto x, auto out) { put3(out, x, to8[sample16(in, x)]); }},
+    {4, 5, convert_4_to_5,
+     [](auto in, auto x, auto out) {
+         for (int c = 0; c < 3; ++c) set_sample16(out, 3 * x + c, sample16(in, x));
+     }},
+    {4, 6, convert_4_to_6,
+     [](auto in, auto x, auto out) { put_float(out, x, sample16(in, x) / 65535.0); }},
+    {5, 2, convert_5_to_2,
+     [](auto in, auto x, auto out) {
+         out[x] =
+             to8[(sample16(in, 3 * x) + sample16(in, 3 * x + 1) + sample16(in, 3 * x + 2)) / 3];
+     }},
+    {5, 3, convert_5_to_3,
+     [](auto in, auto x, auto out) {
+         for (int c = 0; c < 3; ++c) out[3 * x + c] = to8[sample16(in, 3 * x + c)];
+     }},
+};
+
+std::string name(const Rule& rule) {
+    return std::to_string(rule.from) + " -> " + std::to_string(rule.to);
+}
+
+TEST_F(ConversionTest, EveryConversionFollowsItsPixelRule) {
+    set_processor_count(3);
+    for (const Rule& rule : rules) {
+        // Widths with and without padding; more rows than threads.
+        for (std::uint32_t width : {1u, 9u, 20u, 37u}) {
+            SCOPED_TRACE(name(rule) + " width " + std::to_string(width));
+            Image source, target, dispatched;
+            ASSERT_FALSE(image_alloc(source, rule.from, width, 23, 123.0));
+            fill_pattern(source, pixel_bytes(rule.from, width), width);
+            // The target's rows are re-used: its padding, all ones now, must come back zero.
+            ASSERT_FALSE(image_alloc(target, rule.to, width, 23, 1.0));
+            for (std::uint32_t r = 0; r < 23; ++r)
+                std::memset(target.rows[r], 0xff, target.row_bytes);
+
+            ASSERT_FALSE(rule.convert(source, target));
+            ASSERT_EQ(target.type, rule.to);
+            EXPECT_DOUBLE_EQ(target.dpi, 123.0);
+            std::vector<std::uint8_t> expected(target.row_bytes);
+            for (std::uint32_t r = 0; r < 23; ++r) {
+                std::fill(expected.begin(), expected.end(), 0);
+                for (std::uint32_t x = 0; x < width; ++x)
+                    rule.pixel(source.rows[r], x, expected.data());
+                ASSERT_EQ(std::memcmp(target.rows[r], expected.data(), target.row_bytes), 0) << r;
+            }
+            ASSERT_FALSE(image_convert(source, dispatched, rule.to));
+            EXPECT_TRUE(image_equal(dispatched, target));
+        }
+    }
+    // The documented pitfall: the 16-bit mean first, then to8. (128 + 129 + 131) / 3 = 129 gives
+    // 1; converting each channel first would give (0 + 1 + 1) / 3 = 0.
+    Image color48, gray;
+    ASSERT_FALSE(image_alloc(color48, image_color48, 1, 1, 1.0));
+    set_sample16(color48.rows[0], 0, 128);
+    set_sample16(color48.rows[0], 1, 129);
+    set_sample16(color48.rows[0], 2, 131);
+    ASSERT_FALSE(convert_5_to_2(color48, gray));
+    EXPECT_EQ(gray.rows[0][0], 1);
+}
+
+TEST_F(ConversionTest, DispatchAliasingAndWrongInput) {
+    int pairs = 0;
+    for (std::uint32_t from = 0; from <= 8; ++from) {
+        for (std::uint32_t to = 0; to <= 8; ++to) pairs += image_conversion_exists(from, to);
+    }
+    EXPECT_EQ(pairs, 13);
+    Image gray, target;
+    ASSERT_FALSE(image_alloc(gray, image_gray8, 3, 3, 1.0));
+    ASSERT_FALSE(image_alloc(target, image_gray8, 1, 1, 1.0));
+    EXPECT_TRUE(image_convert(gray, target, image_gray8));
+    EXPECT_TRUE(is_empty_record(target));
+    EXPECT_TRUE(convert_3_to_5(gray, target));
+    EXPECT_TRUE(is_empty_record(target));
+
+    // Source and target may be one Image; a failure leaves it as it was.
+    gray.rows[2][2] = 77;
+    EXPECT_TRUE(convert_3_to_5(gray, gray));
+    EXPECT_EQ(gray.type, image_gray8);
+    ASSERT_FALSE(image_convert(gray, gray, image_gray16));
+    EXPECT_EQ(sample16(gray.rows[2], 2), 77 * 257);
+
+    Image no_rows;
+    ASSERT_FALSE(image_alloc(no_rows, image_color24, 0, 4, 1.0));
+    ASSERT_FALSE(convert_3_to_5(no_rows, target));
+    EXPECT_EQ(target.type, image_color48);
+    EXPECT_EQ(target.rows, nullptr);
+}
+
+TEST_F(ConversionTest, TargetProfilesAndTags) {
+    const std::uint8_t own[4] = {'o', 'w', 'n', 0};
+    const std::uint8_t rgb[3] = {'r', 'g', 'b'};
+    const std::uint8_t gray[2] = {'g', 'y'};
+    const ProfileBytes srgb = builtin_srgb_profile();
+    const ProfileBytes gray22 = builtin_gray_profile();
+    for (bool working : {false, true}) {
+        set_rgb_working_profile(working ? rgb : nullptr, working ? 3 : 0);
+        set_gray_working_profile(working ? gray : nullptr, working ? 2 : 0);
+        for (const Rule& rule : rules) {
+            SCOPED_TRACE(name(rule) + (working ? " with working profiles" : ""));
+            Image source, target;
+            ASSERT_FALSE(image_alloc_with(source, rule.from, 2, 2, 96.0, own, 4, nullptr));
+            ASSERT_FALSE(image_add_tag(source, 274, 3, 1, "\x03\x00"));
+            ASSERT_FALSE(rule.convert(source, target));
+            const bool keeps = (rule.from == 2 && rule.to != 3) ||
+                               (rule.from == 3 && rule.to == 5) ||
+                               (rule.from == 4 && (rule.to == 2 || rule.to == 6)) ||
+                               (rule.from == 5 && rule.to == 3);
+            const bool color = rule.to == image_color24 || rule.to == image_color48;
+            std::string expected = keeps ? bytes_text(own, 4)
+                                   : color
+                                       ? (working ? "rgb" : bytes_text(srgb.data, srgb.size))
+                                       : (working ? "gy" : bytes_text(gray22.data, gray22.size));
+            EXPECT_EQ(bytes_text(target.profile, target.profile_size), expected);
+            ASSERT_NE(target.tags, nullptr);
+            EXPECT_EQ(target.tags->tag, 274u);
+        }
+    }
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> managed_calls;
+bool managed_fails = false;
+
+bool fake_managed(const Image& source, Image& target) {
+    // Called with the target allocated, zeroed and carrying its profile.
+    EXPECT_GT(target.profile_size, 0u);
+    EXPECT_EQ(target.rows[target.height - 1][target.row_bytes - 1], 0);
+    managed_calls.emplace_back(source.type, target.type);
+    target.rows[0][0] = 0x42;
+    return managed_fails;
+}
+
+TEST_F(ConversionTest, ColorManagedPath) {
+    managed_fails = false;
+    set_color_managed_conversion(fake_managed);
+    set_color_management_enabled(true);
+    for (const Rule& rule : rules) {
+        SCOPED_TRACE(name(rule));
+        Image source, target;
+        ASSERT_FALSE(image_alloc(source, rule.from, 3, 2, 1.0));
+        fill_pattern(source, pixel_bytes(rule.from, 3));
+        managed_calls.clear();
+        ASSERT_FALSE(rule.convert(source, target));
+        const bool managed = (rule.from == 2 && rule.to == 3) || (rule.from == 3 && rule.to == 2) ||
+                             (rule.from == 4 && (rule.to == 3 || rule.to == 5)) ||
+                             (rule.from == 5 && rule.to == 2);
+        EXPECT_EQ(managed_calls.size(), managed ? 1u : 0u);
+        if (managed) {
+            EXPECT_EQ(target.rows[0][0], 0x42);
+        }
+    }
+    managed_fails = true;
+    Image gray, target;
+    ASSERT_FALSE(image_alloc(gray, image_gray8, 3, 2, 1.0));
+    EXPECT_TRUE(convert_2_to_3(gray, target));
+    EXPECT_TRUE(is_empty_record(target));
+
+    // Disabled, or enabled without a path: the plain arithmetic.
+    gray.rows[0][0] = 9;
+    set_color_management_enabled(false);
+    ASSERT_FALSE(convert_2_to_3(gray, target));
+    EXPECT_EQ(target.rows[0][2], 9);
+    set_color_management_enabled(true);
+    set_color_managed_conversion(nullptr);
+    ASSERT_FALSE(convert_2_to_3(gray, target));
+    EXPECT_EQ(target.rows[0][1], 9);
+}
+
+TEST_F(ConversionTest, AllocationFailuresLeaveEmptyTargets) {
+    AllocationFailureScope restore;
+    const std::uint8_t own[4] = {1, 2, 3, 4};
+    for (const Rule& rule : rules) {
+        SCOPED_TRACE(name(rule));
+        Image source, target;
+        ASSERT_FALSE(image_alloc_with(source, rule.from, 3000, 1000, 1.0, own, 4, nullptr));
+        ASSERT_FALSE(image_add_tag(source, 274, 3, 1, "\x01\x00"));
+        int n = 0;
+        for (;; ++n) {
+            image_fail_allocations_after(n);
+            const bool failed = rule.convert(source, target);
+            image_fail_allocations_after(-1);
+            if (!failed) break;
+            ASSERT_TRUE(is_empty_record(target)) << n;
+        }
+        EXPECT_GE(n, 6);  // profile, tag, its data, rows, chunk array, chunks
+    }
+}
+
+TEST(BuiltinProfiles, DocumentedContents) {
+    struct Expected {
+        ProfileBytes bytes;
+        const char* description;
+        cmsColorSpaceSignature space;
+        cmsTagSignature curve;
+    };
+    const Expected all[] = {
+        {builtin_srgb_profile(), "sRGB IEC61966-2.1", cmsSigRgbData, cmsSigRedTRCTag},
+        {builtin_gray_profile(), "Gray Gamma 2.2", cmsSigGrayData, cmsSigGrayTRCTag},
+        {builtin_adobe_rgb_profile(), "Adobe RGB (1998)", cmsSigRgbData, cmsSigRedTRCTag},
+    };
+    for (const Expected& e : all) {
+        SCOPED_TRACE(e.description);
+        cmsHPROFILE profile = cmsOpenProfileFromMem(e.bytes.data, e.bytes.size);
+        ASSERT_NE(profile, nullptr);
+        char text[128] = {};
+        cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+        EXPECT_STREQ(text, e.description);
+        EXPECT_EQ(cmsGetColorSpace(profile), e.space);
+        EXPECT_EQ(cmsGetDeviceClass(profile), cmsSigDisplayClass);
+        auto* curve = static_cast<cmsToneCurve*>(cmsReadTag(profile, e.curve));
+        ASSERT_NE(curve, nullptr);
+        if (e.space == cmsSigGrayData || e.description[0] == 'A') {  // the gamma 563/256
+            EXPECT_NEAR(cmsEvalToneCurveFloat(curve, 0.5f), std::pow(0.5, 563.0 / 256.0), 1e-4);
+        }
+        if (e.space == cmsSigRgbData) {
+            // Full green's chromaticity (D50-adapted) tells the primaries apart: about
+            // (0.22, 0.71) for Adobe RGB, (0.32, 0.60) for sRGB.
+            cmsHPROFILE xyz = cmsCreateXYZProfile();
+            cmsHTRANSFORM t = cmsCreateTransform(profile, TYPE_RGB_8, xyz, TYPE_XYZ_DBL,
+                                                 INTENT_RELATIVE_COLORIMETRIC, 0);
+            const std::uint8_t green[3] = {0, 255, 0};
+            cmsCIEXYZ out{};
+            cmsDoTransform(t, green, &out, 1);
+            cmsDeleteTransform(t);
+            cmsCloseProfile(xyz);
+            const double y = out.Y / (out.X + out.Y + out.Z);
+            EXPECT_NEAR(y, e.description[0] == 'A' ? 0.71 : 0.60, 0.02);
+        }
+        cmsCloseProfile(profile);
+    }
+    EXPECT_EQ(builtin_gray_profile().data, builtin_gray_profile().data);  // made once
+}
+
+}  // namespace
+}  // namespace tessaly
