@@ -11,7 +11,7 @@ build: deps
 run: build
 	@build/bin/tessaly-cli --version
 
-test: test-release test-asan fuzz-regression
+test: fuzz-regression test-asan test-release
 
 test-release: build
 	@ctest --preset release
