@@ -1,0 +1,35 @@
+#include "framework/transformation.h"
+
+#include <atomic>
+
+#include "core/runner.h"
+
+namespace tessaly {
+
+namespace {
+std::atomic<std::int32_t> mode{0};
+std::atomic<bool> abort_requested{false};
+}  // namespace
+
+std::uint8_t fail_node(Node* node, std::string_view text) {
+    node->error = true;
+    node->error_text.assign(text.substr(0, 255));
+    return 1;
+}
+
+std::int32_t batch_mode() { return mode.load(); }
+
+void set_batch_mode(std::int32_t m) {
+    mode.store(m);
+    set_run_abort(m != 0 && abort_requested.load());
+}
+
+bool batch_abort() { return abort_requested.load(); }
+
+// Pixel loops stop at their next tick only while a batch runs.
+void set_batch_abort(bool abort) {
+    abort_requested.store(abort);
+    set_run_abort(abort && mode.load() != 0);
+}
+
+}  // namespace tessaly
