@@ -1,0 +1,94 @@
+// The window-independent half of a transformation dialog: creating or taking over the node,
+// the settings snapshot, running on changes, and what OK, Apply and Cancel do to the tree. The
+// desktop program's dialog windows own one session each and only add the controls.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/arguments.h"
+#include "framework/node.h"
+#include "framework/settings_files.h"
+
+namespace tessaly {
+
+// What a session needs to know about its transformation.
+struct DialogModuleInfo {
+    std::string keyword;
+    SettingsName settings;
+    bool same_size = true;
+    bool size_specific = false;
+    // The output may differ in size from the input or replaces the image (Resize, Crop, ...):
+    // opening asks first when something downstream depends on the image size.
+    bool replaces_image = false;
+    // Parses a command line into the dialog's settings; true on failure. Used when Cancel
+    // restores the command line of the snapshot.
+    std::function<bool(const ArgumentList&)> reparse;
+    // The built-in defaults as a command line (after a failed re-parse).
+    std::function<std::string()> defaults;
+};
+
+class DialogSession {
+public:
+    // The menu case: a new node after the current node, starting from initial_command_line (the
+    // "Default" settings or the built-in defaults). null when there is no current node, the node
+    // could not be made, or the person declined the size warning.
+    static std::unique_ptr<DialogSession> open_new(const DialogModuleInfo& info,
+                                                   const std::string& initial_command_line,
+                                                   bool auto_preview);
+    // The edit case: an existing node with its own command line.
+    static std::unique_ptr<DialogSession> open_existing(const DialogModuleInfo& info, Node* node,
+                                                        bool auto_preview);
+
+    Node* node() const { return node_; }
+    bool closed() const { return closed_; }
+    bool applied() const { return applied_; }
+    bool unchanged() const { return unchanged_; }
+    bool editing_existing() const { return existing_; }
+
+    // A control changed the settings: stores the new command line and runs at once with auto
+    // preview (unless the node is bypassed), else marks the node as needing a run.
+    void settings_changed(const std::string& command_line);
+    void set_auto_preview(bool on) { auto_preview_ = on; }
+    // Preview: runs the node now. true when the run failed.
+    bool run();
+    // OK and Apply. true when the run failed (the dialog closes on OK all the same).
+    bool ok();
+    bool apply();
+    // Cancel, Esc or closing the window: true when the dialog closed, false when the person
+    // chose to keep it open.
+    bool cancel();
+
+private:
+    struct MaskSnapshot {
+        bool present = false;
+        std::int32_t source_serial = -1;
+        std::string command_line;
+        std::int32_t initial_level = 0;
+    };
+
+    DialogSession(const DialogModuleInfo& info, Node* node, bool existing, bool auto_preview);
+    void take_snapshot();
+    bool differs_from_snapshot() const;
+    void restore_snapshot();
+    bool accept();
+    void finish();
+
+    DialogModuleInfo info_;
+    Node* node_;
+    bool existing_;
+    bool auto_preview_;
+    bool closed_ = false;
+    bool applied_ = false;
+    bool unchanged_ = false;
+    bool bypass_at_open_ = false;
+    bool ran_since_apply_ = false;
+    std::string snapshot_command_line_;
+    std::vector<std::int32_t> snapshot_inputs_;
+    std::vector<MaskSnapshot> snapshot_masks_;
+};
+
+}  // namespace tessaly
