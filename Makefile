@@ -1,5 +1,5 @@
 # The two set-up commands: `make run` and `make test`. Both install what is missing first.
-.PHONY: deps build run test test-release test-asan fuzz fuzz-regression bench clean
+.PHONY: deps build run test test-release test-asan fuzz fuzz-regression bench compare clean
 
 deps:
 	@scripts/install-deps
@@ -32,6 +32,13 @@ fuzz-regression: fuzz
 bench: build
 	@scripts/install-deps --bench
 	@cmake --build --preset release --target benchmarks
+
+# Our operations against libvips and OpenCV on the same pictures (bench/compare).
+compare: deps
+	@scripts/install-deps --bench
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target compare
+	@build/bin/compare
 
 clean:
 	@rm -rf build

@@ -20,6 +20,20 @@ public:
     virtual ~DialogHandle() = default;
     // Restores the window if minimised and brings it to the top.
     virtual void raise() = 0;
+
+    // What the image tree tells an open dialog; a dialog overrides those it needs.
+    virtual void input_changed(Node* /*input*/) {}
+    virtual void children_changed() {}
+    virtual void press_ok() {}
+    virtual void cancel() {}
+    // The node is being removed: close and forget it, without running anything.
+    virtual void close_without_running() {}
+    // Another node became current (deactivate) or this one did again (activate).
+    virtual void deactivate() {}
+    virtual void activate() {}
+    // At a batch breakpoint: process window messages until the dialog closes; on a batch
+    // abort the dialog cancels itself.
+    virtual void wait_until_closed() {}
 };
 
 // One mask slot of a transformation node: the recipe (mask command line), the mask it built,

@@ -179,7 +179,9 @@ struct Module {
     Schema<S> schema;
     // Defaults that depend on the input (for example the source size); after the built-in ones.
     void (*input_defaults)(S&, const TransformationContext<S>&) = nullptr;
-    // Legacy keys and validation after the declared keys were read; true = the parse failed.
+    // Legacy keys whose values the declared keys may override: read before them.
+    void (*before_read)(S&, const ArgumentList&, const TransformationContext<S>&) = nullptr;
+    // Validation after the declared keys were read; true = the parse failed.
     bool (*after_parse)(S&, const ArgumentList&, const TransformationContext<S>&) = nullptr;
     // Checks the extra inputs against the main one; warnings shown only when show is set.
     void (*check_inputs)(TransformationContext<S>&, bool show) = nullptr;
@@ -188,13 +190,17 @@ struct Module {
 };
 
 // Built-in defaults, input defaults, then the command line (version check under the display
-// name, declared keys, legacy keys and validation). true when the parse failed.
+// name, legacy keys, declared keys, validation). true when the parse failed.
 template <class S>
 bool parse_settings(const Module<S>& module, const ArgumentList& args, TransformationContext<S>& ctx) {
     ctx.settings = S{};
     if (module.input_defaults) module.input_defaults(ctx.settings, ctx);
     if (args.count() < 1 || args[0] != module.keyword) return true;
     if (args.count() > 1) (void)version_check(args[1], module.version_number, module.display_name);
+    if (module.before_read) {
+        PlainSeparators plain;
+        module.before_read(ctx.settings, args, ctx);
+    }
     module.schema.read(args, ctx.settings);
     if (module.after_parse) {
         PlainSeparators plain;

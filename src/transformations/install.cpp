@@ -1,11 +1,19 @@
 #include "transformations/install.h"
 
 #include "framework/registry.h"
+#include "transformations/bypass.h"
+#include "transformations/copy.h"
+#include "transformations/resize.h"
+#include "transformations/rotref.h"
 
 namespace tessaly {
 
 // One line per written module; every other row keeps the "not available" run entry.
 void install_transformations() {
+    install_transformation("bypass", bypass_run_entry, bypass_dialog_entry);
+    install_transformation("copy", copy_run_entry, nullptr);
+    install_transformation("resize", resize_run_entry, nullptr);
+    install_transformation("rotref", rotref_run_entry, nullptr);
 }
 
 }  // namespace tessaly
