@@ -16,7 +16,7 @@ namespace tessaly {
 struct Node;
 // An open transformation dialog; the desktop program implements it.
 class DialogHandle {
-public:
+  public:
     virtual ~DialogHandle() = default;
     // Restores the window if minimised and brings it to the top.
     virtual void raise() = 0;

@@ -26,7 +26,8 @@ TransformationEntry rows[registry_size + 1] = {
     {"calendar", run_not_available, nullptr, false, 0, 0, 1289, "Calendar", 0},
     {"change_profile", run_not_available, nullptr, false, 0, 0, 1201, "Change Profile", 0},
     {"checkerboard", run_not_available, nullptr, false, 0, 0, 1276, "Checkerboard", 0},
-    {"chromatic_aberration", run_not_available, nullptr, false, 0, 0, 1299, "Chromatic Aberration", 0},
+    {"chromatic_aberration", run_not_available, nullptr, false, 0, 0, 1299, "Chromatic Aberration",
+     0},
     {"clone", run_not_available, nullptr, false, 1, -1, 1350, "Clone", 0},
     {"color_balance", run_not_available, nullptr, false, 1, 0, 1248, "Color Balance", 0},
     {"color_chart", run_not_available, nullptr, true, 0, 0, 1271, "Color Chart", 0},
@@ -73,7 +74,8 @@ TransformationEntry rows[registry_size + 1] = {
     {"gamma_adjust", run_not_available, nullptr, false, 1, 0, 1262, "Gamma", 0},
     {"gamma_test", run_not_available, nullptr, false, 0, 0, 1313, "Gamma Test", 0},
     {"gaussian_blur", run_not_available, nullptr, false, 1, 0, 1212, "Gaussian Blur", 0},
-    {"gray_discrimination", run_not_available, nullptr, false, 0, 0, 1314, "Gray Discrimination", 0},
+    {"gray_discrimination", run_not_available, nullptr, false, 0, 0, 1314, "Gray Discrimination",
+     0},
     {"grid", run_not_available, nullptr, false, 1, 0, 1226, "Grid", 0},
     {"halftone", run_not_available, nullptr, false, 0, 1, 1257, "Halftone", 0},
     {"high_contrast", run_not_available, nullptr, false, 2, 0, 1255, "High Contrast", 0},
@@ -87,7 +89,8 @@ TransformationEntry rows[registry_size + 1] = {
     {"layout", run_not_available, nullptr, false, 256, 257, 1281, "Layout", 0},
     {"lctool", run_not_available, nullptr, false, 1, 1, 1357, "Levels and Color Tool", 0},
     {"lens_distortion", run_not_available, nullptr, false, 0, 0, 1252, "Lens Distortion", 0},
-    {"lens_profile_target", run_not_available, nullptr, false, 0, 0, 1317, "Lens Profile Target", 0},
+    {"lens_profile_target", run_not_available, nullptr, false, 0, 0, 1317, "Lens Profile Target",
+     0},
     {"level", run_not_available, nullptr, false, 0, 0, 1207, "Level", 0},
     {"levels_and_color", run_not_available, nullptr, false, 1, 0, 1290, "Levels and Color", 0},
     {"light_falloff", run_not_available, nullptr, false, 0, 0, 1304, "Light Falloff", 0},
@@ -102,8 +105,10 @@ TransformationEntry rows[registry_size + 1] = {
     {"monocolor", run_not_available, nullptr, false, 1, 0, 1251, "Monocolor", 0},
     {"motion_blur", run_not_available, nullptr, false, 1, 0, 1241, "Motion Blur", 0},
     {"multipass_sharpen", run_not_available, nullptr, false, 1, 0, 1208, "Multipass Sharpen", 0},
-    {"multipoint_gradient", run_not_available, nullptr, false, 1, 0, 1217, "Multipoint Gradient", 0},
-    {"multi_color_balance", run_not_available, nullptr, false, 1, 0, 1284, "Multi Color Balance", 0},
+    {"multipoint_gradient", run_not_available, nullptr, false, 1, 0, 1217, "Multipoint Gradient",
+     0},
+    {"multi_color_balance", run_not_available, nullptr, false, 1, 0, 1284, "Multi Color Balance",
+     0},
     {"orton", run_not_available, nullptr, false, 1, 0, 1305, "Orton", 0},
     {"oval_gradient", run_not_available, nullptr, false, 1, 0, 1215, "Oval Gradient", 0},
     {"paint", run_not_available, nullptr, false, 1, 1, 1352, "Paint", 0},
@@ -178,26 +183,26 @@ const Applicability applicability[] = {
     {1204, 0x3F},  // bypass
     {1289, 0x3F},  // calendar
     {1201, 0x3F},  // change_profile
-    {1276, -1},  // checkerboard
+    {1276, -1},    // checkerboard
     {1299, 0x3F},  // chromatic_aberration
     {1350, 0x3E},  // clone
     {1248, 0x3F},  // color_balance
-    {1271, -1},  // color_chart
+    {1271, -1},    // color_chart
     {1205, 0x3F},  // color_curves
     {1321, 0x3F},  // color_lookup
     {1258, 0x3F},  // color_negative
     {1263, 0x3F},  // color_remap
-    {1272, -1},  // color_wheel
+    {1272, -1},    // color_wheel
     {1328, 0x3F},  // color_zones
-    {1261, -1},  // combine_channels
+    {1261, -1},    // combine_channels
     {1283, 0x3F},  // compare
     {1279, 0x3F},  // composite
     {1291, 0x3F},  // conditional_curve
     {1240, 0x3F},  // conformal_mapping
     {1246, 0x3F},  // contour
     {1202, 0x3F},  // convert
-    {1286, -1},  // copy
-    {1277, -1},  // cosine_falloff
+    {1286, -1},    // copy
+    {1277, -1},    // cosine_falloff
     {1269, 0x3F},  // create_profile
     {1218, 0x3F},  // crop
     {1225, 0x3F},  // crop_marks
@@ -217,28 +222,28 @@ const Applicability applicability[] = {
     {1296, 0x3F},  // export
     {1260, 0x3F},  // extract_channel
     {1229, 0x3F},  // fan
-    {1000, -1},  // file_new
-    {1001, -1},  // file_open
+    {1000, -1},    // file_new
+    {1001, -1},    // file_open
     {1358, 0x3F},  // fill
     {1237, 0x3F},  // filter
     {1238, 0x3F},  // frame
     {1262, 0x3F},  // gamma_adjust
-    {1313, -1},  // gamma_test
+    {1313, -1},    // gamma_test
     {1212, 0x3F},  // gaussian_blur
-    {1314, -1},  // gray_discrimination
+    {1314, -1},    // gray_discrimination
     {1226, 0x3F},  // grid
     {1257, 0x3F},  // halftone
     {1255, 0x3F},  // high_contrast
     {1293, 0x3F},  // high_pass
     {1302, 0x3F},  // hotspot
     {1324, 0x3F},  // hue_saturation
-    {1275, -1},  // hue_saturation_chart
+    {1275, -1},    // hue_saturation_chart
     {1331, 0x3F},  // isolate
     {1223, 0x3F},  // kaleidoscope
-    {1281, -1},  // layout
+    {1281, -1},    // layout
     {1357, 0x3E},  // lctool
     {1252, 0x3F},  // lens_distortion
-    {1317, -1},  // lens_profile_target
+    {1317, -1},    // lens_profile_target
     {1207, 0x3F},  // level
     {1290, 0x3F},  // levels_and_color
     {1304, 0x3F},  // light_falloff
@@ -263,37 +268,37 @@ const Applicability applicability[] = {
     {1213, 0x3F},  // precise_gaussian_blur
     {1303, 0x3F},  // primaries
     {1297, 0x3F},  // print
-    {1280, -1},  // Q13
+    {1280, -1},    // Q13
     {1316, 0x3F},  // raw_develop
     {1355, 0x3F},  // redeye
     {1294, 0x3F},  // repeat
     {1311, 0x3F},  // replace_channel
     {1221, 0x3F},  // resize
-    {1273, -1},  // resolution_chart
-    {1320, -1},  // rgb_cube
+    {1273, -1},    // resolution_chart
+    {1320, -1},    // rgb_cube
     {1220, 0x3F},  // rotref
     {1325, 0x3F},  // ruler
     {1235, 0x3F},  // saturation
     {1354, 0x3F},  // scratch
     {1206, 0x3F},  // selective_correction
     {1266, 0x3F},  // sharpen
-    {1312, -1},  // sharpen_test
-    {1322, -1},  // star
+    {1312, -1},    // sharpen_test
+    {1322, -1},    // star
     {1308, 0x3F},  // size_to_fit
     {1298, 0x3F},  // slide_show
     {1356, 0x3E},  // smudge
     {1353, 0x3F},  // speck
     {1309, 0x3F},  // spin_blur
     {1250, 0x3F},  // spiral
-    {1287, -1},  // stack_images
+    {1287, -1},    // stack_images
     {1306, 0x3F},  // starfield
-    {1274, -1},  // step_wedge
+    {1274, -1},    // step_wedge
     {1259, 0x3F},  // stereo
     {1329, 0x3F},  // stretch
     {1282, 0x3F},  // swap_channels
     {1216, 0x3F},  // sweep_gradient
     {1236, 0x3F},  // text
-    {1242, -1},  // texture
+    {1242, -1},    // texture
     {1254, 0x3F},  // three_zone
     {1228, 0x3F},  // tile
     {1227, 0x3F},  // tint
@@ -303,12 +308,14 @@ const Applicability applicability[] = {
     {1219, 0x3F},  // warp
     {1211, 0x3F},  // watercolor
     {1307, 0x3F},  // watermark
-    {1244, -1},  // wave
+    {1244, -1},    // wave
     {1265, 0x3F},  // zoom_blur
     {-1, 0},
 };
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool same_letters(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -320,7 +327,9 @@ bool same_letters(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::span<TransformationEntry> registry_rows() { return {rows, static_cast<std::size_t>(registry_size)}; }
+std::span<TransformationEntry> registry_rows() {
+    return {rows, static_cast<std::size_t>(registry_size)};
+}
 
 std::string_view canonical_keyword(std::string_view keyword) {
     return keyword == "bilateral_sharpen" ? std::string_view("multipass_sharpen") : keyword;
@@ -437,7 +446,8 @@ std::vector<std::string> use_count_lines() {
     PlainSeparators plain;
     std::vector<std::string> lines;
     for (const TransformationEntry* e = rows; e->keyword; ++e) {
-        if (e->use_count > 0) lines.push_back(formatted("use_count \u2033%s\u2033 %d", e->keyword, e->use_count));
+        if (e->use_count > 0)
+            lines.push_back(formatted("use_count \u2033%s\u2033 %d", e->keyword, e->use_count));
     }
     return lines;
 }
@@ -456,7 +466,8 @@ void UseCountReader::line(const ArgumentList& tokens) {
 }
 
 void UseCountReader::finish() {
-    if (bilateral_ != 0 || multipass_ != 0) set_use_count("multipass_sharpen", bilateral_ + multipass_);
+    if (bilateral_ != 0 || multipass_ != 0)
+        set_use_count("multipass_sharpen", bilateral_ + multipass_);
     bilateral_ = multipass_ = 0;
 }
 

@@ -66,11 +66,11 @@ std::vector<std::string> use_count_lines();
 // Reads use_count lines; bilateral_sharpen and multipass_sharpen counts are summed when
 // finish_use_counts is called at the end of the preferences.
 class UseCountReader {
-public:
+  public:
     void line(const ArgumentList& tokens);
     void finish();
 
-private:
+  private:
     std::int32_t bilateral_ = 0;
     std::int32_t multipass_ = 0;
 };

@@ -80,7 +80,9 @@ const std::string& settings_root() {
     return *chosen_root;
 }
 
-void set_settings_root(const std::string& folder) { chosen_root = folder; }
+void set_settings_root(const std::string& folder) {
+    chosen_root = folder;
+}
 
 const std::string& local_data_folder() {
     if (!chosen_local) {
@@ -134,7 +136,8 @@ std::optional<ArgumentList> load_settings(std::string_view keyword,
     if (file_name) {
         path = settings_path(which, *file_name);
     } else {
-        std::optional<std::string> chosen = interaction().choose_open_file(settings_choice("Load", which));
+        std::optional<std::string> chosen =
+            interaction().choose_open_file(settings_choice("Load", which));
         if (!chosen) return std::nullopt;
         path = *chosen;
     }
@@ -165,8 +168,8 @@ bool save_settings(std::string_view command_line, std::optional<std::string> fil
                 path = *chosen;
                 break;
             }
-            show_error("%s files must have the extension %s\\nFile: %s", which.name, which.extension,
-                       *chosen);
+            show_error("%s files must have the extension %s\\nFile: %s", which.name,
+                       which.extension, *chosen);
             choice.suggested_name = *chosen + which.extension;
         }
     }

@@ -38,7 +38,8 @@ bool settings_exist(const SettingsName& which, std::string_view file_name);
 // Loads a settings file: with no file name, asks for one ("Load <name> Settings"). The command
 // line's first token must be keyword ("Settings file %s - command line starts with wrong
 // command: %s"). A file that cannot be opened fails silently. No value on failure.
-std::optional<ArgumentList> load_settings(std::string_view keyword, std::optional<std::string> file_name,
+std::optional<ArgumentList> load_settings(std::string_view keyword,
+                                          std::optional<std::string> file_name,
                                           const SettingsName& which);
 // Saves a command line: with no file name, asks for one ("Save <name> Settings"), insisting on
 // the extension. true on failure.

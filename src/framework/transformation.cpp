@@ -17,14 +17,18 @@ std::uint8_t fail_node(Node* node, std::string_view text) {
     return 1;
 }
 
-std::int32_t batch_mode() { return mode.load(); }
+std::int32_t batch_mode() {
+    return mode.load();
+}
 
 void set_batch_mode(std::int32_t m) {
     mode.store(m);
     set_run_abort(m != 0 && abort_requested.load());
 }
 
-bool batch_abort() { return abort_requested.load(); }
+bool batch_abort() {
+    return abort_requested.load();
+}
 
 // Pixel loops stop at their next tick only while a batch runs.
 void set_batch_abort(bool abort) {

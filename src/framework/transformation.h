@@ -48,68 +48,72 @@ struct OptionalColour {
 // The settings declaration: one entry per key, in the order the command line writes them.
 template <class S>
 class Schema {
-public:
+  public:
     using Writer = std::function<void(const S&, std::string&)>;
     using Reader = std::function<void(const ArgumentList&, S&)>;
 
     Schema&& integer(std::string_view key, std::int32_t S::*field) && {
-        return add(key, [field](const S& s, std::string& out) { out += formatted("%d", s.*field); },
-                   [key, field](const ArgumentList& a, S& s) { (void)read_integer(a, key, s.*field); });
+        return add(
+            key, [field](const S& s, std::string& out) { out += formatted("%d", s.*field); },
+            [key, field](const ArgumentList& a, S& s) { (void)read_integer(a, key, s.*field); });
     }
     Schema&& flag(std::string_view key, bool S::*field) && {
-        return add(key, [field](const S& s, std::string& out) { out += (s.*field) ? "1" : "0"; },
-                   [key, field](const ArgumentList& a, S& s) {
-                       std::int32_t v = 0;
-                       if (!read_integer(a, key, v)) s.*field = v != 0;
-                   });
+        return add(
+            key, [field](const S& s, std::string& out) { out += (s.*field) ? "1" : "0"; },
+            [key, field](const ArgumentList& a, S& s) {
+                std::int32_t v = 0;
+                if (!read_integer(a, key, v)) s.*field = v != 0;
+            });
     }
     // directive: the written form, for example "%4f", "%4zf", "%5zf".
     Schema&& real(std::string_view key, double S::*field, std::string_view directive) && {
-        return add(key,
-                   [field, directive](const S& s, std::string& out) {
-                       out += formatted(directive, s.*field);
-                   },
-                   [key, field](const ArgumentList& a, S& s) { (void)read_real(a, key, s.*field); });
+        return add(
+            key,
+            [field, directive](const S& s, std::string& out) {
+                out += formatted(directive, s.*field);
+            },
+            [key, field](const ArgumentList& a, S& s) { (void)read_real(a, key, s.*field); });
     }
     Schema&& colour(std::string_view key, Colour S::*field) && {
         return add(
-            key, [field](const S& s, std::string& out) { out += formatted("%x", (s.*field).value()); },
+            key,
+            [field](const S& s, std::string& out) { out += formatted("%x", (s.*field).value()); },
             [key, field](const ArgumentList& a, S& s) {
                 Colour& c = s.*field;
                 (void)read_colour(a, key, c.c1, c.c2, c.c3);
             });
     }
     Schema&& optional_colour(std::string_view key, OptionalColour S::*field) && {
-        return add(key,
-                   [field](const S& s, std::string& out) {
-                       const OptionalColour& c = s.*field;
-                       out += c.none ? std::string("ffffffff") : formatted("%x", c.colour.value());
-                   },
-                   [key, field](const ArgumentList& a, S& s) {
-                       OptionalColour& c = s.*field;
-                       (void)read_optional_colour(a, key, c.colour.c1, c.colour.c2, c.colour.c3,
-                                                  c.none);
-                   });
+        return add(
+            key,
+            [field](const S& s, std::string& out) {
+                const OptionalColour& c = s.*field;
+                out += c.none ? std::string("ffffffff") : formatted("%x", c.colour.value());
+            },
+            [key, field](const ArgumentList& a, S& s) {
+                OptionalColour& c = s.*field;
+                (void)read_optional_colour(a, key, c.colour.c1, c.colour.c2, c.colour.c3, c.none);
+            });
     }
     // Written between ″ quotes; read cut to capacity characters.
     Schema&& text(std::string_view key, std::string S::*field, std::size_t capacity = 255) && {
-        return add(key,
-                   [field](const S& s, std::string& out) {
-                       out += formatted("\u2033%s\u2033", s.*field);
-                   },
-                   [key, field, capacity](const ArgumentList& a, S& s) {
-                       (void)read_string(a, key, s.*field, capacity);
-                   });
+        return add(
+            key,
+            [field](const S& s, std::string& out) { out += formatted("\u2033%s\u2033", s.*field); },
+            [key, field, capacity](const ArgumentList& a, S& s) {
+                (void)read_string(a, key, s.*field, capacity);
+            });
     }
     Schema&& curve(std::string_view key, Curve S::*field) && {
-        return add(key,
-                   [field](const S& s, std::string& out) {
-                       out += formatted("\u2033%s\u2033", curve_to_text(s.*field));
-                   },
-                   [key, field](const ArgumentList& a, S& s) {
-                       int i = 0;
-                       if (!find_key(a, key, i)) (void)curve_from_text(a[i], s.*field);
-                   });
+        return add(
+            key,
+            [field](const S& s, std::string& out) {
+                out += formatted("\u2033%s\u2033", curve_to_text(s.*field));
+            },
+            [key, field](const ArgumentList& a, S& s) {
+                int i = 0;
+                if (!find_key(a, key, i)) (void)curve_from_text(a[i], s.*field);
+            });
     }
     // Anything else: the module writes the value and reads it itself.
     Schema&& custom(std::string_view key, Writer writer, Reader reader) && {
@@ -141,7 +145,7 @@ public:
         return k;
     }
 
-private:
+  private:
     struct Field {
         std::string_view key;
         Writer write;
@@ -171,9 +175,9 @@ template <class S>
 struct Module {
     const char* keyword = nullptr;
     const char* display_name = nullptr;
-    SettingsName settings;             // folder and extension of the settings files
-    const char* version = "0";         // the version token written after the keyword
-    double version_number = 0.0;       // the version the parser expects
+    SettingsName settings;        // folder and extension of the settings files
+    const char* version = "0";    // the version token written after the keyword
+    double version_number = 0.0;  // the version the parser expects
     // The operation reads the input node's own image, binary included, instead of the gray view.
     bool reads_binary = false;
     Schema<S> schema;
@@ -192,7 +196,8 @@ struct Module {
 // Built-in defaults, input defaults, then the command line (version check under the display
 // name, legacy keys, declared keys, validation). true when the parse failed.
 template <class S>
-bool parse_settings(const Module<S>& module, const ArgumentList& args, TransformationContext<S>& ctx) {
+bool parse_settings(const Module<S>& module, const ArgumentList& args,
+                    TransformationContext<S>& ctx) {
     ctx.settings = S{};
     if (module.input_defaults) module.input_defaults(ctx.settings, ctx);
     if (args.count() < 1 || args[0] != module.keyword) return true;

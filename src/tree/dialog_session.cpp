@@ -47,10 +47,9 @@ std::unique_ptr<DialogSession> DialogSession::open_new(const DialogModuleInfo& i
     Node* parent = current_node();
     const TransformationEntry* entry = find_transformation(info.keyword);
     if (!parent || !entry) return nullptr;
-    Node* node = add_transformation_after(parent, info.same_size, info.size_specific,
-                                          entry->max_masks < 0 ? 0 : entry->max_masks,
-                                          entry->max_inputs < 0 ? 0 : entry->max_inputs,
-                                          bypass_none, entry->display_name);
+    Node* node = add_transformation_after(
+        parent, info.same_size, info.size_specific, entry->max_masks < 0 ? 0 : entry->max_masks,
+        entry->max_inputs < 0 ? 0 : entry->max_inputs, bypass_none, entry->display_name);
     if (!node) return nullptr;
     node->editing = false;
     if (declined_size_warning(info, node)) {
@@ -71,8 +70,8 @@ std::unique_ptr<DialogSession> DialogSession::open_new(const DialogModuleInfo& i
     return session;
 }
 
-std::unique_ptr<DialogSession> DialogSession::open_existing(const DialogModuleInfo& info, Node* node,
-                                                            bool auto_preview) {
+std::unique_ptr<DialogSession> DialogSession::open_existing(const DialogModuleInfo& info,
+                                                            Node* node, bool auto_preview) {
     if (!node || !node->command_line) return nullptr;
     if (declined_size_warning(info, node)) return nullptr;
     std::unique_ptr<DialogSession> session(new DialogSession(info, node, true, auto_preview));

@@ -32,7 +32,7 @@ struct DialogModuleInfo {
 };
 
 class DialogSession {
-public:
+  public:
     // The menu case: a new node after the current node, starting from initial_command_line (the
     // "Default" settings or the built-in defaults). null when there is no current node, the node
     // could not be made, or the person declined the size warning.
@@ -62,7 +62,7 @@ public:
     // chose to keep it open.
     bool cancel();
 
-private:
+  private:
     struct MaskSnapshot {
         bool present = false;
         std::int32_t source_serial = -1;

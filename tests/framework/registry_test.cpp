@@ -13,7 +13,7 @@ namespace {
 
 // Tests that reorder or count rows put the registry back as they found it.
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const auto& e : registry_rows()) original_.emplace_back(e.keyword);
         reset_use_counts();
@@ -48,9 +48,9 @@ TEST_F(RegistryTest, TableRows) {
     }
     EXPECT_EQ(keywords.size(), 142u);
     EXPECT_EQ(ids.size(), 142u);
-    EXPECT_EQ(no_edit, (std::set<std::string>{"bypass", "color_chart", "color_spin",
-                                               "hue_saturation_chart", "Q13", "resolution_chart",
-                                               "sharpen_test"}));
+    EXPECT_EQ(no_edit,
+              (std::set<std::string>{"bypass", "color_chart", "color_spin", "hue_saturation_chart",
+                                     "Q13", "resolution_chart", "sharpen_test"}));
     EXPECT_EQ(std::string(rows.front().keyword), "add_border");
     EXPECT_EQ(std::string(rows.back().keyword), "zoom_blur");
 
@@ -144,8 +144,8 @@ TEST_F(RegistryTest, UseCountsSortAndPersist) {
     bump_use_count(1221);
     bump_use_count(1221);
     EXPECT_EQ(use_count_lines(), (std::vector<std::string>{"use_count \u2033blur\u2033 5",
-                                                          "use_count \u2033crop\u2033 5",
-                                                          "use_count \u2033resize\u2033 2"}));
+                                                           "use_count \u2033crop\u2033 5",
+                                                           "use_count \u2033resize\u2033 2"}));
     reset_use_counts();
     UseCountReader reader;
     reader.line(split("use_count \u2033bilateral_sharpen\u2033 3"));
@@ -194,11 +194,11 @@ TEST_F(RegistryTest, ApplicabilityFollowsTheCurrentNode) {
 TEST_F(RegistryTest, QuickPick) {
     EXPECT_TRUE(quick_pick_match("", "Resize"));
     EXPECT_TRUE(quick_pick_match("g", "Gaussian Blur"));
-    EXPECT_TRUE(quick_pick_match("B", "Gaussian Blur"));   // a word start
+    EXPECT_TRUE(quick_pick_match("B", "Gaussian Blur"));  // a word start
     EXPECT_TRUE(quick_pick_match("bl", "Gaussian Blur"));
     EXPECT_TRUE(quick_pick_match("gb", "Gaussian Blur"));  // later letters anywhere
     EXPECT_FALSE(quick_pick_match("x", "Box"));
-    EXPECT_FALSE(quick_pick_match("ab", "Ab"));            // not shorter than the name
+    EXPECT_FALSE(quick_pick_match("ab", "Ab"));  // not shorter than the name
     EXPECT_TRUE(quick_pick_match("b", "Ab b"));
     EXPECT_FALSE(quick_pick_match("b", "Ab "));  // a trailing blank starts no word
     EXPECT_FALSE(quick_pick_match("gx", "Gaussian Blur"));

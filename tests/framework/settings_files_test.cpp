@@ -16,7 +16,7 @@ const SettingsName add_border{"Add Border", ".add border"};
 
 // Every test gets its own settings root through the environment, as the programs would.
 class SettingsFilesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("TESSALY_SETTINGS_ROOT", dir_.path().c_str(), 1);
         reset_settings_folders();
@@ -77,11 +77,10 @@ TEST_F(SettingsFilesTest, EveryEncodingAndTheWrongKeyword) {
         return out;
     };
     std::string path = settings_path(add_border, "Mine");
-    for (const std::string& bytes : {utf16("add_border 0 left 5", false, true),
-                                     utf16("add_border 0 left 5", true, true),
-                                     utf16("add_border 0 left 5", false, false),
-                                     utf16("add_border 0 left 5", true, false),
-                                     std::string("add_border 0 left 5\r\n")}) {
+    for (const std::string& bytes :
+         {utf16("add_border 0 left 5", false, true), utf16("add_border 0 left 5", true, true),
+          utf16("add_border 0 left 5", false, false), utf16("add_border 0 left 5", true, false),
+          std::string("add_border 0 left 5\r\n")}) {
         ASSERT_FALSE(write_file_atomic(path, bytes));
         auto args = load_settings("add_border", std::string("Mine"), add_border);
         ASSERT_TRUE(args.has_value());

@@ -1,11 +1,10 @@
 #include "framework/transformation.h"
 
-#include "core/runner.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "core/runner.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
 
@@ -47,10 +46,10 @@ const Module<SampleSettings> sample = {
                   .text("caption", &SampleSettings::caption, 5)
                   .curve("curve", &SampleSettings::curve)
                   .integer("width", &SampleSettings::width),
-    .input_defaults = [](SampleSettings& s,
-                         const TransformationContext<SampleSettings>& ctx) {
-        if (ctx.working_input) s.width = static_cast<std::int32_t>(ctx.working_input->width);
-    },
+    .input_defaults =
+        [](SampleSettings& s, const TransformationContext<SampleSettings>& ctx) {
+            if (ctx.working_input) s.width = static_cast<std::int32_t>(ctx.working_input->width);
+        },
     .after_parse = [](SampleSettings& s, const ArgumentList&,
                       const TransformationContext<SampleSettings>&) { return s.units < 0; },
     .run = run_sample,
@@ -62,13 +61,15 @@ TEST(Transformation, CommandLinesAreWrittenInDeclaredOrderAndReadByKey) {
     std::string line = format_settings(sample, s);
     EXPECT_EQ(line,
               "add_border 0 units 1 scale 1.0000 softness 0.25 flag 0 color 80ff back ffffffff "
-              "caption \u2033Border\u2033 curve \u2033" "2 2 0 0 255 255\u2033 width 0");
+              "caption \u2033Border\u2033 curve \u2033"
+              "2 2 0 0 255 255\u2033 width 0");
 
     testing::RecordingScope scope;
     TransformationContext<SampleSettings> ctx;
     ASSERT_FALSE(parse_settings(
         sample,
-        split("add_border 0 width 9 caption \u2033Longer\u2033 back 10203 curve \u2033" "3 1 0 0 "
+        split("add_border 0 width 9 caption \u2033Longer\u2033 back 10203 curve \u2033"
+              "3 1 0 0 "
               "128 200 255 255\u2033 scale 2.5 unknown 4 flag 1"),
         ctx));
     EXPECT_EQ(ctx.settings.width, 9);

@@ -1,0 +1,125 @@
+#include "tree/run_node.h"
+
+#include <unordered_set>
+
+#include "core/arguments.h"
+#include "core/format.h"
+#include "framework/registry.h"
+#include "framework/transformation.h"
+#include "tree/tree.h"
+
+namespace tessaly {
+
+namespace {
+
+void finish(Node* node) {
+    notify_running(node, false);
+    refresh_display();
+}
+
+}  // namespace
+
+bool run_node(Node* parent, Node* node) {
+    if (!node) return true;
+    if (batch_mode() != 0 && batch_abort()) return true;
+    if (is_splitter(node) || is_side_branch(node)) return false;
+
+    notify_running(node, true);
+    node->needs_run = true;
+    if (node->dialog) {
+        // The open dialog takes the new input and re-runs itself.
+        node->dialog->input_changed(parent);
+        notify_running(node, false);
+        return false;
+    }
+
+    if (batch_mode() == 1 && node->breakpoint && !passes_through(node)) {
+        refresh_display();
+        (void)open_node_for_editing(node);
+        if (node->dialog) {
+            node->dialog->wait_until_closed();
+            if (batch_abort() && node->dialog) node->dialog->cancel();
+        }
+        if (batch_abort()) {
+            notify_running(node, false);
+            return true;
+        }
+    }
+
+    node->error = false;
+    node->error_text.clear();
+
+    Node* input =
+        is_top_level(node) || parent == &tree_root() ? nullptr : effective_image_node(parent);
+    if (passes_through(node)) {
+        if (input) {
+            if (image_copy(input->image, node->image)) node->error = true;
+        }
+        node->needs_run = false;
+        node_changed(node, true);
+    } else if (input && input->error) {
+        (void)fail_node(node, bad_input_image);
+        node_changed(node, true);
+        finish(node);
+        return true;
+    } else {
+        ArgumentList args = split(node->command_line ? *node->command_line : std::string());
+        if (args.count() == 0) {
+            show_error("Internal error: no command line");
+            notify_running(node, false);
+            return true;
+        }
+        TransformationEntry* entry = find_transformation(args[0]);
+        if (!entry || !entry->run) {
+            show_error("No such command: %s", args[0]);
+            node->error = true;
+            notify_running(node, false);
+            return true;
+        }
+        node->error = entry->run(input, node, args) != 0;
+        node->needs_run = false;
+        node_changed(node, true);
+        refresh_display();
+    }
+    finish(node);
+    return node->error;
+}
+
+bool rerun_marked() {
+    std::vector<Node*> nodes = all_nodes();
+    std::vector<Node*> pending;
+    std::unordered_set<const Node*> waiting;
+    for (Node* n : nodes) {
+        if (n->relation == relation_downstream) {
+            pending.push_back(n);
+            waiting.insert(n);
+        }
+    }
+    bool ran = true;
+    while (ran) {
+        ran = false;
+        for (Node* n : pending) {
+            if (!waiting.count(n)) continue;
+            bool ready = true;
+            for (Node* s : node_sources(n)) {
+                if (waiting.count(s)) {
+                    ready = false;
+                    break;
+                }
+            }
+            if (!ready) continue;
+            (void)run_node(n->parent, n);
+            waiting.erase(n);
+            ran = true;
+        }
+    }
+    bool cycle = check_cycles();
+    for (Node* n : nodes) {
+        n->relation = relation_none;
+        n->queued = false;
+        n->done = false;
+    }
+    return cycle;
+}
+
+}  // namespace tessaly
