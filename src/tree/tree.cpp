@@ -286,18 +286,10 @@ void close_all_images() {
     Node& root = tree_root();
     std::vector<Node*> nodes;
     for (Node* top : root.children) collect_subtree(top, nodes);
-    for (Node* n : nodes) {
-        if (n->dialog) {
-            DialogHandle* d = n->dialog;
-            n->dialog = nullptr;
-            d->close_without_running();
-        }
-        for (TreeObserver* o : observers) o->node_destroyed(n);
-    }
     root.children.clear();
     root.current_child = -1;
     store_current_node(nullptr, -1);
-    for (Node* n : nodes) delete n;
+    free_nodes(nodes);
     refresh_display();
 }
 
