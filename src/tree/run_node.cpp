@@ -4,6 +4,7 @@
 
 #include "core/arguments.h"
 #include "core/format.h"
+#include "core/interaction.h"
 #include "framework/registry.h"
 #include "framework/transformation.h"
 #include "tree/tree.h"
@@ -35,10 +36,23 @@ bool run_node(Node* parent, Node* node) {
 
     if (batch_mode() == 1 && node->breakpoint && !passes_through(node)) {
         refresh_display();
-        (void)open_node_for_editing(node);
-        if (node->dialog) {
-            node->dialog->wait_until_closed();
-            if (batch_abort() && node->dialog) node->dialog->cancel();
+        ArgumentList line = split(node->command_line.value_or(std::string()));
+        const TransformationEntry* entry =
+            line.count() > 0 ? find_transformation(line[0]) : nullptr;
+        if (entry && entry->dialog) {
+            (void)open_node_for_editing(node);
+            if (node->dialog) {
+                node->dialog->wait_until_closed();
+                if (batch_abort() && node->dialog) node->dialog->cancel();
+            }
+        } else if (interaction().ask(
+                       "Breakpoint",
+                       formatted("Breakpoint: %s\n\nPress OK to continue, Cancel to stop",
+                                 node->caption),
+                       Buttons::ok_cancel, Answer::ok) != Answer::ok) {
+            // Without a dialog to open (no window, or a transformation without one) the
+            // breakpoint waits for the person's answer instead.
+            set_batch_abort(true);
         }
         if (batch_abort()) {
             notify_running(node, false);

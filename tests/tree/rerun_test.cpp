@@ -214,11 +214,21 @@ TEST_F(Rerun, BatchAbortAndBreakpoints) {
     EXPECT_EQ(run_count(a), 1);
     set_batch_abort(false);
 
-    // A breakpoint on a transformation without a dialog reports it and the batch goes on.
+    // A breakpoint on a transformation without a dialog waits for an answer: OK goes on,
+    // Cancel stops the batch before the node runs.
     a->breakpoint = true;
+    a->caption = "Step A";
     EXPECT_FALSE(run_node(t, a));
-    EXPECT_EQ(errors(), std::vector<std::string>{"Transformation cannot be edited: invert"});
     EXPECT_EQ(run_count(a), 2);
+    ASSERT_EQ(scope.recorder.questions.size(), 1u);
+    EXPECT_EQ(scope.recorder.questions[0],
+              "Breakpoint: Breakpoint: Step A\n\nPress OK to continue, Cancel to stop");
+    scope.recorder.answers = {Answer::cancel};
+    EXPECT_TRUE(run_node(t, a));
+    EXPECT_TRUE(batch_abort());
+    EXPECT_EQ(run_count(a), 2);
+    set_batch_abort(false);
+    EXPECT_TRUE(errors().empty());
 
     // With a dialog the batch waits until it closes, then runs the node.
     BreakpointDialog dialog;
