@@ -1,5 +1,6 @@
 #include "transformations/install.h"
 
+#include "fileio/file_new.h"
 #include "framework/registry.h"
 #include "transformations/bypass.h"
 #include "transformations/copy.h"
@@ -12,6 +13,7 @@ namespace tessaly {
 void install_transformations() {
     install_transformation("bypass", bypass_run_entry, bypass_dialog_entry);
     install_transformation("copy", copy_run_entry, nullptr);
+    install_transformation("file_new", file_new_run_entry, nullptr);
     install_transformation("resize", resize_run_entry, nullptr);
     install_transformation("rotref", rotref_run_entry, nullptr);
 }
