@@ -1,6 +1,7 @@
 #include "transformations/install.h"
 
 #include "fileio/file_new.h"
+#include "fileio/file_open.h"
 #include "framework/registry.h"
 #include "transformations/bypass.h"
 #include "transformations/copy.h"
@@ -14,6 +15,7 @@ void install_transformations() {
     install_transformation("bypass", bypass_run_entry, bypass_dialog_entry);
     install_transformation("copy", copy_run_entry, nullptr);
     install_transformation("file_new", file_new_run_entry, nullptr);
+    install_transformation("file_open", file_open_run_entry, nullptr);
     install_transformation("resize", resize_run_entry, nullptr);
     install_transformation("rotref", rotref_run_entry, nullptr);
 }
