@@ -15,3 +15,14 @@ namespace tessaly {
 bool write_bmp_file(const std::string& path, const Image& image, std::int32_t version);
 
 }  // namespace tessaly
+
+namespace tessaly {
+
+// The PNG writer (libpng). With a non-empty transparency image (8-bit gray, the picture's size)
+// the alpha is written too, except for binary pictures. Metadata mode 3 leaves the profile out.
+// Text chunks carry the tags of the PNG keyword table. true on failure ("Error writing PNG
+// file" for libpng's own errors).
+bool write_png_file(const std::string& path, const Image& image, const Image* transparency,
+                    std::int32_t metadata_mode);
+
+}  // namespace tessaly
