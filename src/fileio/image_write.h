@@ -26,3 +26,15 @@ bool write_png_file(const std::string& path, const Image& image, const Image* tr
                     std::int32_t metadata_mode);
 
 }  // namespace tessaly
+
+namespace tessaly {
+
+// The TIFF writer (libtiff): compression 0 none, 1 LZW, 2 ZIP; types 1 to 5 as they are; the
+// resolution in pixels per inch ("Illegal image dpi -- will be set to 72.0" when it is 0 or
+// less); the profile as tag 34675 unless the metadata mode is 3; the image's ASCII tags of the
+// first directory (description, make, model, software, date, artist, copyright). true on
+// failure ("Error writing TIFF file").
+bool write_tiff_file(const std::string& path, const Image& image, std::int32_t compression,
+                     std::int32_t metadata_mode);
+
+}  // namespace tessaly

@@ -1,0 +1,127 @@
+#include <tiffio.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "core/format.h"
+#include "fileio/image_write.h"
+
+namespace tessaly {
+
+namespace {
+
+void quiet(const char*, const char*, va_list) {}
+
+// ASCII tags of the first directory that travel with the picture.
+constexpr std::uint32_t ascii_tags[] = {TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_MAKE,     TIFFTAG_MODEL,
+                                        TIFFTAG_SOFTWARE,         TIFFTAG_DATETIME, TIFFTAG_ARTIST,
+                                        TIFFTAG_COPYRIGHT};
+
+// One file line, top of the picture first, in the file's sample order (RGB, 16-bit in the
+// host's order as libtiff expects).
+void fill_line(const Image& image, std::uint32_t r, std::vector<std::uint8_t>& line) {
+    const std::uint8_t* src = image.rows[r];
+    switch (image.type) {
+        case image_color24:
+            for (std::uint32_t x = 0; x < image.width; ++x) {
+                line[3 * x] = src[3 * x + 2];
+                line[3 * x + 1] = src[3 * x + 1];
+                line[3 * x + 2] = src[3 * x];
+            }
+            break;
+        case image_color48: {
+            auto* out = reinterpret_cast<std::uint16_t*>(line.data());
+            for (std::uint32_t x = 0; x < image.width; ++x) {
+                out[3 * x] = sample16(src, 3 * x + 2);
+                out[3 * x + 1] = sample16(src, 3 * x + 1);
+                out[3 * x + 2] = sample16(src, 3 * x);
+            }
+            break;
+        }
+        default:
+            std::memcpy(line.data(), src, line.size());
+            break;
+    }
+}
+
+bool write_tiff(const std::string& path, const Image& image, std::int32_t compression,
+                std::int32_t metadata_mode, double dpi) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (!tif) return true;
+    const bool color = image.type == image_color24 || image.type == image_color48;
+    const int bits = image.type == image_binary                                    ? 1
+                     : (image.type == image_gray16 || image.type == image_color48) ? 16
+                                                                                   : 8;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, color ? 3 : 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, color ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION,
+                 compression == 1   ? COMPRESSION_LZW
+                 : compression == 2 ? COMPRESSION_ADOBE_DEFLATE
+                                    : COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(dpi));
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(dpi));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    if (metadata_mode != 3 && image.profile && image.profile_size > 0) {
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, image.profile_size, image.profile);
+    }
+    for (std::uint32_t tag : ascii_tags) {
+        for (const MetadataTag* t = image.tags; t; t = t->next) {
+            if (t->tag == tag && t->field_type == 2 && t->data) {
+                TIFFSetField(tif, tag, reinterpret_cast<const char*>(t->data));
+                break;
+            }
+        }
+    }
+    const std::size_t line_bytes =
+        image.type == image_binary
+            ? (image.width + 7) / 8
+            : static_cast<std::size_t>(image.width) * (color ? 3 : 1) * (bits / 8);
+    std::vector<std::uint8_t> line(line_bytes);
+    bool failed = false;
+    for (std::uint32_t i = 0; i < image.height && !failed; ++i) {
+        fill_line(image, image.height - 1 - i, line);
+        failed = TIFFWriteScanline(tif, line.data(), i, 0) < 0;
+    }
+    if (!failed) failed = TIFFWriteDirectory(tif) == 0;
+    TIFFClose(tif);
+    return failed;
+}
+
+}  // namespace
+
+bool write_tiff_file(const std::string& path, const Image& image, std::int32_t compression,
+                     std::int32_t metadata_mode) {
+    if (image.type < image_binary || image.type > image_color48 || !image.has_pixels()) return true;
+    double dpi = image.dpi;
+    if (!(dpi > 0.0)) {
+        show_warning("Illegal image dpi -- will be set to 72.0");
+        dpi = 72.0;
+    }
+    TIFFErrorHandler old_error = TIFFSetErrorHandler(quiet);
+    TIFFErrorHandler old_warning = TIFFSetWarningHandler(quiet);
+    // libtiff writes the file itself: into a temporary name, renamed when complete.
+    std::string temporary = path + ".tmp";
+    bool failed = write_tiff(temporary, image, compression, metadata_mode, dpi);
+    TIFFSetErrorHandler(old_error);
+    TIFFSetWarningHandler(old_warning);
+    std::error_code ec;
+    if (!failed) {
+        std::filesystem::rename(temporary, path, ec);
+        failed = static_cast<bool>(ec);
+    }
+    if (failed) {
+        std::filesystem::remove(temporary, ec);
+        show_error("Error writing TIFF file");
+    }
+    return failed;
+}
+
+}  // namespace tessaly
