@@ -13,6 +13,7 @@
 #include "core/format.h"
 #include "core/interaction.h"
 #include "core/text_file.h"
+#include "fileio/image_write.h"
 #include "framework/settings_files.h"
 
 extern char** environ;
@@ -24,7 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string path_override;
-ThumbnailWriter thumbnail_writer = nullptr;
 
 constexpr const char* not_installed_copy = "ExifTool is not installed - please re-install Tessaly";
 constexpr const char* not_found = "ExifTool not found - please re-install Tessaly";
@@ -46,11 +46,7 @@ std::string make_thumbnail(const Image& image) {
         show_error("Cannot delete temporary thumbnail image: %s", path);
         return {};
     }
-    if (!thumbnail_writer) {
-        show_error("Not built yet: the JPEG writer that makes thumbnails");
-        return {};
-    }
-    if (thumbnail_writer(image, path)) {
+    if (write_thumbnail_jpeg(image, path)) {
         show_error("Cannot save thumbnail jpeg: %s", path);
         return {};
     }
@@ -99,10 +95,6 @@ std::string exiftool_path() {
 void set_exiftool_path(const std::string& path) {
     path_override = path;
 }
-void set_thumbnail_writer(ThumbnailWriter writer) {
-    thumbnail_writer = writer;
-}
-
 bool run_program(const std::string& program, const std::vector<std::string>& arguments,
                  const std::string& output_file) {
     if (program.empty()) return true;

@@ -47,11 +47,6 @@ std::vector<std::string> geotag_arguments(const std::string& gps_log, char sign,
 // to the first CR, LF or NUL. true when there is no colon.
 bool parse_lens_id(const std::string& text, std::string& lens);
 
-// Writes the 160-pixel thumbnail JPEG (quality 90, 4:2:0, no profile); installed by the JPEG
-// writer. true on failure.
-using ThumbnailWriter = bool (*)(const Image& image, const std::string& path);
-void set_thumbnail_writer(ThumbnailWriter writer);
-
 // Runs a program with an argument vector (no shell) and waits for it; standard output and
 // error go to output_file when one is given (appended), else nowhere. true when it could not be
 // started.

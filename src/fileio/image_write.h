@@ -38,3 +38,20 @@ bool write_tiff_file(const std::string& path, const Image& image, std::int32_t c
                      std::int32_t metadata_mode);
 
 }  // namespace tessaly
+
+namespace tessaly {
+
+// Results of writers that may ask a question first.
+enum : int { write_done = 0, write_cancelled = 1, write_failed = 2 };
+
+// The JPEG writer (libjpeg-turbo): quality in percent, subsampling 0 4:2:0, 1 4:2:2, 2 4:4:4,
+// 3 4:4:0; 16-bit pictures are reduced to 8 bits; a binary picture is written as 8-bit gray
+// after asking; the profile in APP2 segments unless the metadata mode is 3.
+int write_jpeg_file(const std::string& path, const Image& image, double quality,
+                    std::int32_t subsampling, std::int32_t metadata_mode);
+
+// The thumbnail JPEG of the metadata step: the picture reduced so that its longer side is 160
+// pixels, quality 90, 4:2:0, no profile. true on failure.
+bool write_thumbnail_jpeg(const Image& image, const std::string& path);
+
+}  // namespace tessaly

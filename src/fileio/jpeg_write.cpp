@@ -1,0 +1,191 @@
+// clang-format off
+// jpeglib.h expects size_t and FILE to be declared before it.
+#include <cstddef>
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/format.h"
+#include "core/image_convert.h"
+#include "core/interaction.h"
+#include "core/numeric.h"
+#include "core/text_file.h"
+#include "fileio/image_write.h"
+
+namespace tessaly {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void error_exit(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
+}
+void no_message(j_common_ptr) {}
+
+struct JpegJob {
+    const Image* image = nullptr;  // 8-bit gray or 24-bit color
+    int quality = 95;
+    std::int32_t subsampling = 0;
+    bool profile = false;
+    double dpi = 72.0;
+};
+
+// Everything libjpeg does for one file; its errors jump back into encode().
+void write_body(jpeg_compress_struct& c, const JpegJob& job) {
+    const Image& image = *job.image;
+    const bool color = image.type == image_color24;
+    c.image_width = image.width;
+    c.image_height = image.height;
+    c.input_components = color ? 3 : 1;
+    c.in_color_space = color ? JCS_EXT_BGR : JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, job.quality, TRUE);
+    if (color) {
+        static const int factors[4][2] = {{2, 2}, {2, 1}, {1, 1}, {1, 2}};
+        const int* f = factors[job.subsampling >= 0 && job.subsampling < 4 ? job.subsampling : 0];
+        c.comp_info[0].h_samp_factor = f[0];
+        c.comp_info[0].v_samp_factor = f[1];
+    }
+    c.density_unit = 1;  // dots per inch
+    const int dpi = std::min(65535, std::max(1, round_to_int(job.dpi)));
+    c.X_density = static_cast<UINT16>(dpi);
+    c.Y_density = static_cast<UINT16>(dpi);
+    jpeg_start_compress(&c, TRUE);
+    if (job.profile) jpeg_write_icc_profile(&c, image.profile, image.profile_size);
+    for (std::uint32_t i = 0; i < image.height; ++i) {
+        JSAMPROW row = image.rows[image.height - 1 - i];  // the top of the picture first
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+}
+
+// true when libjpeg failed.
+bool encode(const JpegJob& job, std::string& bytes) {
+    jpeg_compress_struct c{};
+    ErrorManager errors{};
+    c.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = error_exit;
+    errors.pub.output_message = no_message;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&c);
+        std::free(buffer);
+        return true;
+    }
+    jpeg_create_compress(&c);
+    jpeg_mem_dest(&c, &buffer, &size);
+    write_body(c, job);
+    jpeg_destroy_compress(&c);
+    bytes.assign(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+    return false;
+}
+
+// The average of the source pixels each thumbnail pixel covers (8-bit gray or 24-bit color).
+bool reduce(const Image& source, std::uint32_t w, std::uint32_t h, Image& target) {
+    const std::uint32_t channels = source.type == image_color24 ? 3 : 1;
+    if (image_alloc(target, source.type, w, h, source.dpi)) return true;
+    for (std::uint32_t y = 0; y < h; ++y) {
+        const std::uint32_t y0 = static_cast<std::uint32_t>(std::uint64_t{y} * source.height / h);
+        const std::uint32_t y1 =
+            std::max(y0 + 1, static_cast<std::uint32_t>(std::uint64_t{y + 1} * source.height / h));
+        for (std::uint32_t x = 0; x < w; ++x) {
+            const std::uint32_t x0 =
+                static_cast<std::uint32_t>(std::uint64_t{x} * source.width / w);
+            const std::uint32_t x1 = std::max(
+                x0 + 1, static_cast<std::uint32_t>(std::uint64_t{x + 1} * source.width / w));
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                std::uint64_t sum = 0;
+                for (std::uint32_t sy = y0; sy < y1; ++sy) {
+                    for (std::uint32_t sx = x0; sx < x1; ++sx)
+                        sum += source.rows[sy][channels * sx + c];
+                }
+                const std::uint64_t n = std::uint64_t{y1 - y0} * (x1 - x0);
+                target.rows[y][channels * x + c] = static_cast<std::uint8_t>((sum + n / 2) / n);
+            }
+        }
+    }
+    return false;
+}
+
+// The picture as 8-bit gray or 24-bit color; null when the type cannot be written.
+const Image* eight_bit(const Image& image, Image& scratch) {
+    switch (image.type) {
+        case image_gray8:
+        case image_color24:
+            return &image;
+        case image_binary:
+            return convert_1_to_2(image, scratch) ? nullptr : &scratch;
+        case image_gray16:
+            return convert_4_to_2(image, scratch) ? nullptr : &scratch;
+        case image_color48:
+            return convert_5_to_3(image, scratch) ? nullptr : &scratch;
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+int write_jpeg_file(const std::string& path, const Image& image, double quality,
+                    std::int32_t subsampling, std::int32_t metadata_mode) {
+    if (!image.has_pixels()) return write_failed;
+    if (image.type == image_binary &&
+        interaction().ask("Warning",
+                          "Cannot save binary images as JPEG\nSave as 8-bit black and white?",
+                          Buttons::yes_no, Answer::yes) != Answer::yes) {
+        return write_cancelled;
+    }
+    Image scratch;
+    const Image* eight = eight_bit(image, scratch);
+    if (!eight) return write_failed;
+    JpegJob job;
+    job.image = eight;
+    job.quality = std::min(100, std::max(1, round_to_int(quality)));
+    job.subsampling = subsampling;
+    job.profile = metadata_mode != 3 && eight->profile && eight->profile_size > 0;
+    job.dpi = image.dpi;
+    if (!(job.dpi > 0.0)) {
+        show_warning("Illegal image dpi -- will be set to 72.0");
+        job.dpi = 72.0;
+    }
+    std::string bytes;
+    if (encode(job, bytes)) {
+        show_error("Error writing JPEG file");
+        return write_failed;
+    }
+    return write_file_atomic(path, bytes) ? write_failed : write_done;
+}
+
+bool write_thumbnail_jpeg(const Image& image, const std::string& path) {
+    Image scratch;
+    const Image* eight = eight_bit(image, scratch);
+    if (!eight || eight->width == 0 || eight->height == 0) return true;
+    const std::uint32_t longer = std::max(eight->width, eight->height);
+    const std::uint32_t shorter = std::min(eight->width, eight->height);
+    const std::uint32_t reduced_short = std::max(1u, shorter * 160 / longer);
+    const std::uint32_t w = eight->width >= eight->height ? 160 : reduced_short;
+    const std::uint32_t h = eight->width >= eight->height ? reduced_short : 160;
+    Image small;
+    if (reduce(*eight, w, h, small)) return true;
+    JpegJob job;
+    job.image = &small;
+    job.quality = 90;
+    job.subsampling = 0;
+    job.dpi = eight->dpi > 0.0 ? eight->dpi : 72.0;
+    std::string bytes;
+    return encode(job, bytes) || write_file_atomic(path, bytes);
+}
+
+}  // namespace tessaly
