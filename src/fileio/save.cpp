@@ -1,0 +1,159 @@
+#include "fileio/save.h"
+
+#include <filesystem>
+
+#include "core/arguments.h"
+#include "core/format.h"
+#include "core/interaction.h"
+#include "fileio/exiftool.h"
+#include "fileio/file_open.h"
+#include "fileio/image_file.h"
+#include "fileio/image_write.h"
+
+namespace tessaly {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void remove_quietly(const std::string& path) {
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+}  // namespace
+
+int write_image_file(const std::string& path, const Image& image, const Image* transparency,
+                     std::int32_t format, const SaveOptions& o) {
+    switch (format) {
+        case save_tiff:
+            return write_tiff_file(path, image, o.tiff.compression, o.tiff.metadata) ? write_failed
+                                                                                     : write_done;
+        case save_jpeg:
+            return write_jpeg_file(path, image, o.jpeg.quality, o.jpeg.subsampling,
+                                   o.jpeg.metadata);
+        case save_bmp:
+            return write_bmp_file(path, image, o.bmp.version) ? write_failed : write_done;
+        case save_png:
+            return write_png_file(path, image, transparency, o.png.metadata) ? write_failed
+                                                                             : write_done;
+        case save_gif:
+            show_error("Not built yet: the GIF writer");
+            return write_failed;
+        case file_heif:
+            show_error("Cannot save image files in HEIF/HEIC/AVIF format");
+            break;
+        case file_raw:
+            show_error("Cannot save image files in RAW format");
+            break;
+        case file_webp:
+            show_error("Cannot save image files in WEBP format");
+            break;
+        default:
+            break;
+    }
+    return write_failed;
+}
+
+std::string original_file_of(const Node* node) {
+    for (const Node* n = node; n && n != &tree_root(); n = n->parent) {
+        for (const Node* input : n->inputs) {
+            if (input && input != n->parent) return {};  // several different inputs
+        }
+        if (is_top_level(n)) {
+            if (!n->command_line) return {};
+            FileOpenSettings s;
+            if (file_open_parse(split(*n->command_line), s) || s.files.empty()) return {};
+            return s.files[static_cast<std::size_t>(s.current)].path;
+        }
+    }
+    return {};
+}
+
+bool save_image_file(const std::string& path, Node* node, std::int32_t format, bool no_script) {
+    if (format == file_heif || format == file_raw || format == file_webp) {
+        show_error(format == file_heif  ? "Cannot save images in HEIF/HEIC/AVIF format"
+                   : format == file_raw ? "Cannot save images in RAW or DNG format"
+                                        : "Cannot save images in WEBP format");
+        return true;
+    }
+    const Node* source = effective_image_node(node);
+    const Image& image = source->image;
+    const SaveOptions& options = save_options();
+    std::string temporary = fs::path(path).replace_extension(".tmp").string();
+
+    int written = write_image_file(temporary, image, &source->transparency, format, options);
+    if (written != write_done) {
+        remove_quietly(temporary);
+        if (written == write_failed) show_error("Error saving file: %s", path);
+        return written == write_failed;
+    }
+
+    const std::int32_t metadata = save_metadata_mode(options, format);
+    std::int32_t script = 0;
+    switch (format) {
+        case save_tiff:
+            script = options.tiff.script;
+            break;
+        case save_jpeg:
+            script = options.jpeg.script;
+            break;
+        case save_png:
+            script = options.png.script;
+            break;
+        case save_bmp:
+            script = options.bmp.script;
+            break;
+        default:
+            script = options.gif.script;
+            break;
+    }
+    if (no_script) script = 0;
+    const Image* thumbnail = (format == save_tiff || format == save_jpeg) ? &image : nullptr;
+
+    std::string original = original_file_of(node);
+    std::error_code ec;
+    if (!original.empty() && metadata != 3) {
+        if (fs::exists(original, ec)) {
+            (void)copy_metadata(original, temporary, metadata, thumbnail);
+        } else if (interaction().ask("Question",
+                                     formatted("Missing original file (possibly renamed, moved or "
+                                               "deleted?): %s\\n\\nSave file without metadata?",
+                                               original),
+                                     Buttons::yes_no, Answer::yes) != Answer::yes) {
+            remove_quietly(temporary);
+            return true;
+        } else if (thumbnail) {
+            (void)add_thumbnail(temporary, *thumbnail);
+        }
+    } else if (original.empty()) {
+        if (metadata == 0 || metadata == 1) {
+            show_warning("No original file -- image will be saved without metadata");
+        }
+        if (thumbnail && metadata != 3) (void)add_thumbnail(temporary, *thumbnail);
+    }
+    // ExifTool's thumbnail step leaves its own backup beside the file.
+    remove_quietly(temporary + "_original");
+
+    if (fs::exists(path, ec) && !fs::remove(path, ec)) {
+        show_error("Cannot delete existing file: %s", path);
+        remove_quietly(temporary);
+        return true;
+    }
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        remove_quietly(temporary);
+        show_error("Error saving file: %s", path);
+        return true;
+    }
+    node->saved_as_pathname = path;
+    node->saved_on_date = file_time_text(path);
+    node->modified = false;
+    if (script != 0) {
+        show_error("Not built yet: saving the script or workspace beside the image");
+        return true;
+    }
+    return false;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,29 @@
+// Saving an image of the tree: the format's writer into a temporary file, the original's
+// metadata through ExifTool, then the target replaced, and the node told where it was saved.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/image.h"
+#include "fileio/save_options.h"
+#include "framework/node.h"
+
+namespace tessaly {
+
+// Writes image (and, for PNG, its transparency image) with the stored options of the format:
+// write_done, write_cancelled or write_failed. The options dialog belongs to the desktop
+// program; without one the stored options are used as they are.
+int write_image_file(const std::string& path, const Image& image, const Image* transparency,
+                     std::int32_t format, const SaveOptions& options);
+
+// The original file an image was made from: the current file of the File Open node its branch
+// starts with, following the single input of each node ("" when there is none or a node has
+// several different inputs).
+std::string original_file_of(const Node* node);
+
+// Saves the node's image to path in a format (the save options of the session). true on
+// failure; the target is replaced only when everything before succeeded.
+bool save_image_file(const std::string& path, Node* node, std::int32_t format, bool no_script);
+
+}  // namespace tessaly

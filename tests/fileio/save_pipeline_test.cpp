@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/text_file.h"
+#include "fileio/exiftool.h"
+#include "fileio/file_open.h"
+#include "fileio/image_file.h"
+#include "fileio/save.h"
+#include "support/recording_interaction.h"
+#include "support/temp_dir.h"
+#include "tree/tree.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* panasonic_jpeg = "/usr/libexec/installed-tests/gdk-pixbuf/bug143608-comment.jpg";
+
+class SavePipeline : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved_ = save_options();
+        save_options().jpeg.script = 0;
+        save_options().tiff.script = 0;
+    }
+    void TearDown() override {
+        save_options() = saved_;
+        close_all_images();
+    }
+    // A File Open node of a copy of the Panasonic JPEG.
+    Node* opened(const std::string& copy) {
+        fs::copy_file(panasonic_jpeg, copy);
+        FileOpenSettings s;
+        s.files.push_back({copy, "", true});
+        Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "File Open", true);
+        node->command_line = file_open_command_line(s);
+        EXPECT_EQ(file_open_run_entry(nullptr, node, split(*node->command_line)), 0)
+            << node->error_text;
+        return node;
+    }
+    std::string tag(const std::string& file, const std::string& name) {
+        std::string out = dir_.file("tag.txt");
+        fs::remove(out);
+        EXPECT_FALSE(run_program(exiftool_path(), {"-s", "-s", "-s", "-" + name, file}, out));
+        std::string text;
+        (void)read_file_bytes(out, text);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return text;
+    }
+    SaveOptions saved_;
+    testing::TempDir dir_;
+    testing::RecordingScope scope_;
+};
+
+TEST_F(SavePipeline, CarriesTheOriginalsMetadataAndReplacesTheTargetLast) {
+    if (!fs::exists(panasonic_jpeg) || exiftool_path().empty()) {
+        GTEST_SKIP() << "needs gdk-pixbuf-tests and exiftool";
+    }
+    Node* node = opened(dir_.file("original.jpg"));
+    EXPECT_EQ(original_file_of(node), dir_.file("original.jpg"));
+    std::string target = dir_.file("out.tif");
+    ASSERT_FALSE(write_file_atomic(target, "old contents"));
+    ASSERT_FALSE(save_image_file(target, node, save_tiff, false));
+    EXPECT_EQ(tag(target, "Make"), "Panasonic");
+    EXPECT_FALSE(fs::exists(dir_.file("out.tmp")));
+    EXPECT_FALSE(fs::exists(dir_.file("out.tmp_original")));
+    EXPECT_EQ(node->saved_as_pathname, target);
+    EXPECT_FALSE(node->saved_on_date.empty());
+    Image back, alpha;
+    ASSERT_FALSE(read_image_file(target, back, alpha));
+    EXPECT_EQ(back.width, node->image.width);
+    EXPECT_TRUE(scope_.recorder.messages.empty());
+
+    // The original gone: asked first; No leaves the target as it was.
+    fs::remove(dir_.file("original.jpg"));
+    std::string second = dir_.file("second.jpg");
+    scope_.recorder.answers = {Answer::no};
+    EXPECT_TRUE(save_image_file(second, node, save_jpeg, false));
+    EXPECT_FALSE(fs::exists(second));
+    EXPECT_FALSE(fs::exists(dir_.file("second.tmp")));
+    ASSERT_EQ(scope_.recorder.questions.size(), 1u);
+    EXPECT_EQ(scope_.recorder.questions[0],
+              "Question: Missing original file (possibly renamed, moved or deleted?): " +
+                  dir_.file("original.jpg") + "\n\nSave file without metadata?");
+}
+
+TEST_F(SavePipeline, WithoutAnOriginalAndTheRefusals) {
+    Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "New", true);
+    ASSERT_FALSE(image_alloc(node->image, image_color24, 8, 8, 72.0));
+    std::string target = dir_.file("new.png");
+    ASSERT_FALSE(save_image_file(target, node, save_png, false));
+    EXPECT_TRUE(fs::exists(target));
+    EXPECT_EQ(scope_.recorder.warnings(),
+              std::vector<std::string>{"No original file -- image will be saved without metadata"});
+
+    save_options().png.script = 1;
+    EXPECT_TRUE(save_image_file(dir_.file("scripted.png"), node, save_png, false));
+    EXPECT_TRUE(fs::exists(dir_.file("scripted.png")));  // the image itself is saved
+    EXPECT_EQ(scope_.recorder.errors().back(),
+              "Not built yet: saving the script or workspace beside the image");
+    EXPECT_FALSE(save_image_file(dir_.file("noscript.png"), node, save_png, true));
+
+    for (std::int32_t format : {file_heif, file_raw, file_webp}) {
+        EXPECT_TRUE(save_image_file(dir_.file("x.webp"), node, format, false));
+    }
+    EXPECT_FALSE(fs::exists(dir_.file("x.webp")));
+
+    Node* binary = create_top_level_image(true, false, 0, 0, bypass_none, "Bits", false);
+    ASSERT_FALSE(image_alloc(binary->image, image_binary, 8, 8, 72.0));
+    scope_.recorder.answers = {Answer::no};
+    EXPECT_FALSE(save_image_file(dir_.file("bits.jpg"), binary, save_jpeg, false));
+    EXPECT_FALSE(fs::exists(dir_.file("bits.jpg")));
+    EXPECT_FALSE(fs::exists(dir_.file("bits.tmp")));
+}
+
+}  // namespace
+}  // namespace tessaly
