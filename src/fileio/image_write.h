@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/image.h"
 
@@ -53,5 +54,21 @@ int write_jpeg_file(const std::string& path, const Image& image, double quality,
 // The thumbnail JPEG of the metadata step: the picture reduced so that its longer side is 160
 // pixels, quality 90, 4:2:0, no profile. true on failure.
 bool write_thumbnail_jpeg(const Image& image, const std::string& path);
+
+}  // namespace tessaly
+
+namespace tessaly {
+
+// The GIF writer (giflib): binary as 1-bit with the palette black, white; 8-bit gray with a
+// 256-entry gray palette; 24-bit color through our quantizer (exact when the picture has at
+// most 256 colours). With reduce_deep set, 16-bit pictures are reduced to 8 bits first;
+// otherwise they are refused with their messages. true on failure.
+bool write_gif_file(const std::string& path, const Image& image, bool reduce_deep);
+
+// Chooses at most 256 colours for a 24-bit picture (median cut over a 15-bit histogram) and maps
+// every pixel to its nearest one. palette holds red, green, blue triples; indexes one byte per
+// pixel, rows top first. Exact when the picture has 256 colours or fewer.
+void quantize_colors(const Image& image, std::vector<std::uint8_t>& palette,
+                     std::vector<std::uint8_t>& indexes);
 
 }  // namespace tessaly
