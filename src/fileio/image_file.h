@@ -48,7 +48,7 @@ bool read_raw_file(const std::string& path, Image& picture);
 
 // Declared sizes are checked before anything is allocated: a picture whose pixels would exceed
 // the image memory limit, or whose sides exceed 1,000,000 pixels, is refused with
-// "Image is too large: %u x %u" and true.
+// "Image is too large: %d x %d" and true.
 bool image_too_large(std::uint64_t width, std::uint64_t height, std::uint32_t type);
 
 // Turns a picture upright by its orientation tag value (1 nothing .. 8, as TIFF and EXIF define

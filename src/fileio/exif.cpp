@@ -1,0 +1,326 @@
+#include "fileio/exif.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace tessaly {
+
+namespace {
+
+constexpr std::uint32_t tag_orientation = 274;
+constexpr std::uint32_t tag_exif_ifd = 34665;
+constexpr std::uint32_t tag_gps_ifd = 34853;
+constexpr std::uint32_t tag_interop_ifd = 40965;
+constexpr std::uint32_t tag_icc_profile = 34675;
+
+// Bytes per value in the file; 0 for types the tag list cannot hold.
+std::uint32_t file_unit_size(std::uint32_t field_type) {
+    switch (field_type) {
+        case 1:
+        case 2:
+        case 6:
+        case 7:
+            return 1;
+        case 3:
+        case 8:
+            return 2;
+        case 4:
+        case 9:
+            return 4;
+        case 5:
+        case 10:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+struct ParsedTag {
+    std::uint32_t tag;
+    std::int32_t field_type;
+    std::uint32_t count;
+    std::vector<std::uint8_t> bytes;  // little-endian
+};
+
+class Reader {
+  public:
+    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    bool header(std::uint64_t& ifd0) {
+        if (!data_ || size_ < 8) return true;
+        if (data_[0] == 'I' && data_[1] == 'I') {
+            big_ = false;
+        } else if (data_[0] == 'M' && data_[1] == 'M') {
+            big_ = true;
+        } else {
+            return true;
+        }
+        if (u16(2) != 42) return true;
+        ifd0 = u32(4);
+        return false;
+    }
+
+    // Reads one IFD; the offsets of the sub-IFDs it points to are returned (0 when absent).
+    bool ifd(std::uint64_t offset, std::uint64_t* exif, std::uint64_t* gps) {
+        if (offset < 8 || offset > size_ || size_ - offset < 2) return true;
+        if (std::find(visited_.begin(), visited_.end(), offset) != visited_.end()) return true;
+        visited_.push_back(offset);
+        const std::uint32_t n = u16(offset);
+        if ((size_ - offset - 2) / 12 < n) return true;
+        for (std::uint32_t i = 0; i < n; ++i) entry(offset + 2 + 12 * std::uint64_t{i}, exif, gps);
+        return false;
+    }
+
+    std::vector<ParsedTag> tags;
+    std::vector<std::uint8_t> profile;
+    bool has_profile = false;
+    int orientation = 0;
+
+  private:
+    std::uint32_t u16(std::uint64_t at) const {
+        const std::uint8_t* p = data_ + at;
+        return big_ ? (std::uint32_t{p[0]} << 8) | p[1] : (std::uint32_t{p[1]} << 8) | p[0];
+    }
+    std::uint32_t u32(std::uint64_t at) const {
+        const std::uint8_t* p = data_ + at;
+        return big_ ? (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+                          (std::uint32_t{p[2]} << 8) | p[3]
+                    : (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) |
+                          (std::uint32_t{p[1]} << 8) | p[0];
+    }
+
+    void entry(std::uint64_t at, std::uint64_t* exif, std::uint64_t* gps) {
+        const std::uint32_t tag = u16(at);
+        const std::uint32_t type = u16(at + 2);
+        const std::uint32_t count = u32(at + 4);
+        if ((tag == tag_exif_ifd || tag == tag_gps_ifd || tag == tag_interop_ifd)) {
+            // Pointers: followed from IFD0 only, never stored.
+            std::uint64_t* target = tag == tag_exif_ifd ? exif : tag == tag_gps_ifd ? gps : nullptr;
+            if (target && (type == 4 || type == 13) && count >= 1) *target = u32(at + 8);
+            return;
+        }
+        const std::uint32_t unit = file_unit_size(type);
+        if (unit == 0 || count == 0) return;
+        const std::uint64_t bytes = std::uint64_t{count} * unit;
+        std::uint64_t where = at + 8;
+        if (bytes > 4) {
+            where = u32(at + 8);
+            if (where > size_ || size_ - where < bytes) return;
+        }
+        if (tag == tag_icc_profile) {
+            profile.assign(data_ + where, data_ + where + bytes);
+            has_profile = true;
+            return;
+        }
+        ParsedTag t{tag, static_cast<std::int32_t>(type), count, {}};
+        if (type == 2) {
+            const auto* p = data_ + where;
+            const std::size_t length = std::find(p, p + bytes, 0) - p;
+            t.bytes.assign(p, p + length);
+            t.bytes.push_back(0);
+            t.count = static_cast<std::uint32_t>(length + 1);
+        } else {
+            t.bytes.assign(data_ + where, data_ + where + bytes);
+            // Each unit to little-endian; a rational is two 32-bit halves.
+            const std::uint32_t word = unit == 8 ? 4 : unit;
+            if (big_ && word > 1) {
+                for (std::size_t k = 0; k < t.bytes.size(); k += word) {
+                    std::reverse(t.bytes.begin() + static_cast<std::ptrdiff_t>(k),
+                                 t.bytes.begin() + static_cast<std::ptrdiff_t>(k + word));
+                }
+            }
+        }
+        // Only a whole number is an orientation; any other 274 is kept as it is.
+        if (tag == tag_orientation &&
+            (type == 1 || type == 3 || type == 4 || type == 8 || type == 9)) {
+            if (orientation == 0) {
+                // The first value, little-endian by now.
+                std::uint32_t v = 0;
+                for (std::uint32_t k = unit; k-- > 0;) {
+                    v = (v << 8) | t.bytes[k];
+                }
+                orientation = v <= 8 ? static_cast<int>(v) : 9;
+            }
+            // Stored upright: the reader turns the pixels.
+            std::fill(t.bytes.begin(), t.bytes.begin() + unit, 0);
+            t.bytes[0] = 1;
+        }
+        tags.push_back(std::move(t));
+    }
+
+    const std::uint8_t* data_;
+    std::size_t size_;
+    bool big_ = false;
+    std::vector<std::uint64_t> visited_;
+};
+
+// --- writing ---
+
+bool in_gps(std::uint32_t tag) {
+    return tag < 254;
+}
+bool in_exif(std::uint32_t tag) {
+    return (tag >= 33434 && tag <= 33437) || (tag >= 34850 && tag <= 34869) ||
+           (tag >= 36864 && tag <= 39999) || (tag >= 40960 && tag <= 42999);
+}
+bool not_written(std::uint32_t tag) {
+    switch (tag) {
+        case tag_exif_ifd:
+        case tag_gps_ifd:
+        case tag_interop_ifd:
+        case tag_icc_profile:
+        case 273:
+        case 279:
+        case 288:
+        case 289:
+        case 324:
+        case 325:
+        case 330:
+        case 513:
+        case 514:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// One IFD's tags, sorted by number, first occurrence of each number only.
+std::vector<const MetadataTag*> ifd_tags(const Image& picture, int which) {
+    std::vector<const MetadataTag*> out;
+    for (const MetadataTag* t = picture.tags; t; t = t->next) {
+        if (not_written(t->tag) || file_unit_size(static_cast<std::uint32_t>(t->field_type)) == 0 ||
+            t->count == 0 || t->tag > 65535 || !t->data) {
+            continue;
+        }
+        const int ifd = in_gps(t->tag) ? 2 : in_exif(t->tag) ? 1 : 0;
+        if (ifd == which) out.push_back(t);
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const MetadataTag* a, const MetadataTag* b) { return a->tag < b->tag; });
+    out.erase(
+        std::unique(out.begin(), out.end(),
+                    [](const MetadataTag* a, const MetadataTag* b) { return a->tag == b->tag; }),
+        out.end());
+    return out;
+}
+
+void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+struct Entry {
+    std::uint32_t tag;
+    std::uint32_t type;
+    std::uint32_t count;
+    const std::uint8_t* bytes;  // count x unit bytes, little-endian; null for a pointer
+    std::uint32_t pointer;      // the pointer's value, filled in later
+};
+
+std::uint64_t ifd_size(const std::vector<Entry>& entries) {
+    std::uint64_t size = 2 + 12 * std::uint64_t{entries.size()} + 4;
+    for (const Entry& e : entries) {
+        const std::uint64_t bytes = std::uint64_t{e.count} * file_unit_size(e.type);
+        if (bytes > 4) size += (bytes + 1) & ~std::uint64_t{1};
+    }
+    return size;
+}
+
+// Lays one IFD and its out-of-line values at offset.
+void put_ifd(std::vector<std::uint8_t>& b, std::size_t offset, const std::vector<Entry>& entries) {
+    put16(b, offset, static_cast<std::uint32_t>(entries.size()));
+    std::size_t data = offset + 2 + 12 * entries.size() + 4;
+    put32(b, data - 4, 0);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        const std::size_t at = offset + 2 + 12 * i;
+        put16(b, at, e.tag);
+        put16(b, at + 2, e.type);
+        put32(b, at + 4, e.count);
+        const std::size_t bytes = std::size_t{e.count} * file_unit_size(e.type);
+        if (!e.bytes) {
+            put32(b, at + 8, e.pointer);
+        } else if (bytes <= 4) {
+            std::memcpy(&b[at + 8], e.bytes, bytes);
+        } else {
+            put32(b, at + 8, static_cast<std::uint32_t>(data));
+            std::memcpy(&b[data], e.bytes, bytes);
+            data += (bytes + 1) & ~std::size_t{1};
+        }
+    }
+}
+
+std::vector<Entry> entries_of(const std::vector<const MetadataTag*>& tags) {
+    std::vector<Entry> out;
+    for (const MetadataTag* t : tags) {
+        out.push_back({t->tag, static_cast<std::uint32_t>(t->field_type), t->count, t->data, 0});
+    }
+    return out;
+}
+
+}  // namespace
+
+bool exif_read_block(const std::uint8_t* data, std::size_t size, Image& picture, int& orientation) {
+    orientation = 0;
+    Reader reader(data, size);
+    std::uint64_t ifd0 = 0;
+    std::uint64_t exif = 0;
+    std::uint64_t gps = 0;
+    if (reader.header(ifd0) || reader.ifd(ifd0, &exif, &gps)) return true;
+    // A sub-IFD that cannot be read only loses its own tags.
+    if (exif != 0) (void)reader.ifd(exif, nullptr, nullptr);
+    if (gps != 0) (void)reader.ifd(gps, nullptr, nullptr);
+
+    // Into a scratch Image first, so that a failed allocation leaves the picture as it was.
+    Image scratch;
+    for (const ParsedTag& t : reader.tags) {
+        if (image_add_tag(scratch, t.tag, t.field_type, t.count, t.bytes.data())) return true;
+    }
+    if (reader.has_profile &&
+        image_set_profile(picture, reader.profile.data(),
+                          static_cast<std::uint32_t>(reader.profile.size()))) {
+        return true;
+    }
+    if (image_copy_tags(picture, scratch.tags)) return true;
+    orientation = reader.orientation;
+    return false;
+}
+
+bool exif_write_block(const Image& picture, std::vector<std::uint8_t>& block) {
+    block.clear();
+    std::vector<Entry> ifd0 = entries_of(ifd_tags(picture, 0));
+    const std::vector<Entry> exif = entries_of(ifd_tags(picture, 1));
+    const std::vector<Entry> gps = entries_of(ifd_tags(picture, 2));
+    if (ifd0.empty() && exif.empty() && gps.empty()) return false;
+    if (!exif.empty()) ifd0.push_back({tag_exif_ifd, 4, 1, nullptr, 0});
+    if (!gps.empty()) ifd0.push_back({tag_gps_ifd, 4, 1, nullptr, 0});
+    std::stable_sort(ifd0.begin(), ifd0.end(),
+                     [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+
+    const std::uint64_t ifd0_at = 8;
+    const std::uint64_t exif_at = ifd0_at + ifd_size(ifd0);
+    const std::uint64_t gps_at = exif_at + (exif.empty() ? 0 : ifd_size(exif));
+    const std::uint64_t total = gps_at + (gps.empty() ? 0 : ifd_size(gps));
+    if (total > std::numeric_limits<std::uint32_t>::max()) return true;
+    for (Entry& e : ifd0) {
+        if (e.tag == tag_exif_ifd) e.pointer = static_cast<std::uint32_t>(exif_at);
+        if (e.tag == tag_gps_ifd) e.pointer = static_cast<std::uint32_t>(gps_at);
+    }
+
+    block.assign(static_cast<std::size_t>(total), 0);
+    block[0] = 'I';
+    block[1] = 'I';
+    put16(block, 2, 42);
+    put32(block, 4, static_cast<std::uint32_t>(ifd0_at));
+    put_ifd(block, ifd0_at, ifd0);
+    if (!exif.empty()) put_ifd(block, exif_at, exif);
+    if (!gps.empty()) put_ifd(block, gps_at, gps);
+    return false;
+}
+
+}  // namespace tessaly

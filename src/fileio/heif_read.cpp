@@ -1,0 +1,214 @@
+// HEIF, HEIC and AVIF files through libheif: the primary image, decoded to interleaved RGB with
+// the file's rotation, mirroring and cropping already applied by the library.
+#include <libheif/heif.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/format.h"
+#include "core/runner.h"
+#include "fileio/exif.h"
+#include "fileio/image_file.h"
+
+namespace tessaly {
+
+namespace {
+
+constexpr const char* heif_read_error = "Error reading HEIF file";
+
+struct ContextDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleDeleter {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct OptionsDeleter {
+    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+
+// The library is set up once for the whole process and never shut down: heif_deinit drops the
+// built-in codecs too, which would leave any other user of libheif without decoders.
+void init_library() {
+    static std::once_flag once;
+    std::call_once(once, [] { heif_init(nullptr); });
+}
+
+// The codec a failed decode was missing, named for the message; empty when both are present.
+const char* missing_decoder() {
+    const bool hevc = heif_have_decoder_for_format(heif_compression_HEVC) != 0;
+    const bool av1 = heif_have_decoder_for_format(heif_compression_AV1) != 0;
+    if (!hevc && !av1) return "HEVC and AV1";
+    if (!hevc) return "HEVC";
+    if (!av1) return "AV1";
+    return "";
+}
+
+void report_decode_error(const heif_error& error) {
+    if (error.code == heif_error_Unsupported_feature &&
+        error.subcode == heif_suberror_Unsupported_codec) {
+        const std::string codec = missing_decoder();
+        if (!codec.empty()) {
+            show_error("%s: no %s decoder is installed", heif_read_error, codec);
+            return;
+        }
+    }
+    show_error(heif_read_error);
+}
+
+// Copies top-first interleaved RGB(A) lines into the bottom-first BGR picture. Samples of more
+// than 8 bits are stretched from their own range to the full 16-bit range.
+void copy_pixels(const std::uint8_t* plane, int stride, int channels, int bits, Image& picture) {
+    const std::uint32_t w = picture.width;
+    const std::uint32_t h = picture.height;
+    const std::uint32_t max = (1u << bits) - 1;
+    std::vector<std::uint16_t> scale;
+    if (picture.type == image_color48) {
+        scale.resize(max + 1);
+        for (std::uint32_t v = 0; v <= max; ++v) {
+            scale[v] = static_cast<std::uint16_t>((v * 65535u + max / 2) / max);
+        }
+    }
+    const auto copy_lines = [&](int first, int last, Progress&) -> std::uint8_t {
+        for (int y = first; y <= last; ++y) {
+            const std::uint8_t* src = plane + static_cast<std::size_t>(y) * stride;
+            std::uint8_t* dst = picture.rows[h - 1 - static_cast<std::uint32_t>(y)];
+            if (scale.empty()) {
+                for (std::uint32_t x = 0; x < w; ++x, src += channels) {
+                    dst[3 * x] = src[2];
+                    dst[3 * x + 1] = src[1];
+                    dst[3 * x + 2] = src[0];
+                }
+                continue;
+            }
+            for (std::uint32_t x = 0; x < w; ++x, src += 2 * channels) {
+                for (int c = 0; c < 3; ++c) {
+                    const std::uint32_t v = src[2 * c] | (src[2 * c + 1] << 8);
+                    set_sample16(dst, 3 * x + (2 - c), scale[v > max ? max : v]);
+                }
+            }
+        }
+        return 0;
+    };
+    (void)run_range(0, copy_lines, "", static_cast<int>(w), static_cast<int>(h), h, false, false,
+                    false);
+}
+
+bool attach_profile(const heif_image_handle* handle, Image& picture) {
+    const heif_color_profile_type kind = heif_image_handle_get_color_profile_type(handle);
+    if (kind != heif_color_profile_type_prof && kind != heif_color_profile_type_rICC) return false;
+    const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    if (size == 0 || size > UINT32_MAX) return false;
+    std::vector<std::uint8_t> icc(size);
+    if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code != heif_error_Ok) {
+        return false;
+    }
+    return image_set_profile(picture, icc.data(), static_cast<std::uint32_t>(size));
+}
+
+// The file's EXIF block: a 4-byte big-endian offset to the TIFF header, then the block. Its
+// orientation is not applied: the decoder has already turned the pixels by the file's own
+// rotation and mirror boxes, which describe the same turn. The parser stores tag 274 as 1.
+bool attach_exif(const heif_image_handle* handle, Image& picture) {
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) < 1) return false;
+    const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
+    if (size <= 4) return false;
+    std::vector<std::uint8_t> block(size);
+    if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) {
+        return false;
+    }
+    const std::uint64_t offset =
+        (std::uint64_t{block[0]} << 24) | (block[1] << 16) | (block[2] << 8) | block[3];
+    if (offset >= size - 4) return false;
+    int orientation = 0;
+    // A damaged EXIF block costs the tags, not the picture.
+    (void)exif_read_block(block.data() + 4 + offset, size - 4 - offset, picture, orientation);
+    return picture.empty();
+}
+
+}  // namespace
+
+bool read_heif_file(const std::string& path, Image& picture) {
+    interaction().status(formatted("Opening file: %s", path));
+    image_free(picture);
+    init_library();
+
+    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    if (!context) {
+        show_error(heif_read_error);
+        return true;
+    }
+    heif_image_handle* raw_handle = nullptr;
+    if (heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok ||
+        heif_context_get_primary_image_handle(context.get(), &raw_handle).code != heif_error_Ok) {
+        show_error(heif_read_error);
+        return true;
+    }
+    std::unique_ptr<heif_image_handle, HandleDeleter> handle(raw_handle);
+
+    const int handle_w = heif_image_handle_get_width(handle.get());
+    const int handle_h = heif_image_handle_get_height(handle.get());
+    const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8;
+    const std::uint32_t type = deep ? image_color48 : image_color24;
+    if (handle_w <= 0 || handle_h <= 0) {
+        show_error(heif_read_error);
+        return true;
+    }
+    if (image_too_large(static_cast<std::uint64_t>(handle_w), static_cast<std::uint64_t>(handle_h),
+                        type)) {
+        return true;
+    }
+
+    // Alpha is decoded along (some files cannot be converted without it) and then dropped: these
+    // files bring no transparency image.
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const heif_chroma chroma =
+        deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+             : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    heif_image* raw_image = nullptr;
+    const heif_error decoded =
+        heif_decode_image(handle.get(), &raw_image, heif_colorspace_RGB, chroma, options.get());
+    std::unique_ptr<heif_image, ImageDeleter> image(raw_image);
+    if (decoded.code != heif_error_Ok || !image) {
+        report_decode_error(decoded);
+        return true;
+    }
+
+    int stride = 0;
+    const std::uint8_t* plane =
+        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int h = heif_image_get_height(image.get(), heif_channel_interleaved);
+    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+    const int channels = alpha ? 4 : 3;
+    if (!plane || w <= 0 || h <= 0 || (deep && (bits <= 8 || bits > 16)) ||
+        stride < w * channels * (deep ? 2 : 1)) {
+        show_error(heif_read_error);
+        return true;
+    }
+    if (image_too_large(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(h), type)) {
+        return true;
+    }
+    if (image_alloc(picture, type, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
+                    0.0)) {
+        show_error(heif_read_error);
+        return true;
+    }
+    copy_pixels(plane, stride, channels, deep ? bits : 8, picture);
+
+    // EXIF first, so that the file's own color profile wins over one inside the EXIF block.
+    if (attach_exif(handle.get(), picture) || attach_profile(handle.get(), picture)) {
+        show_error(heif_read_error);
+        image_free(picture);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,222 @@
+// WEBP files through libwebp: still images decode straight into the picture, animations give
+// their first frame as composed on the canvas. The demuxer supplies the ICCP and EXIF chunks.
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "core/format.h"
+#include "core/runner.h"
+#include "fileio/exif.h"
+#include "fileio/image_file.h"
+
+namespace tessaly {
+
+namespace {
+
+constexpr const char* webp_error = "Error reading WEBP file";
+
+// A RIFF size field is 32 bits, so no valid file is larger than this.
+constexpr std::uint64_t webp_max_file_bytes = 0xFFFFFFFFull + 8;
+
+bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return true;
+    const std::streamoff size = in.tellg();
+    if (size <= 0 || static_cast<std::uint64_t>(size) > webp_max_file_bytes) return true;
+    bytes.resize(static_cast<std::size_t>(size));
+    in.seekg(0);
+    return !in.read(reinterpret_cast<char*>(bytes.data()), size);
+}
+
+struct DemuxDeleter {
+    void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
+};
+struct AnimDecoderDeleter {
+    void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
+};
+
+// Splits a top-first BGRA buffer into the bottom-first picture and, when given, the alpha image.
+void split_bgra(const std::uint8_t* pixels, std::size_t stride, Image& picture,
+                Image* transparency) {
+    const std::uint32_t w = picture.width;
+    const std::uint32_t h = picture.height;
+    const auto split_lines = [&](int first, int last, Progress&) -> std::uint8_t {
+        for (int y = first; y <= last; ++y) {
+            const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * stride;
+            const std::uint32_t r = h - 1 - static_cast<std::uint32_t>(y);
+            std::uint8_t* dst = picture.rows[r];
+            std::uint8_t* alpha = transparency ? transparency->rows[r] : nullptr;
+            for (std::uint32_t x = 0; x < w; ++x, src += 4) {
+                dst[3 * x] = src[0];
+                dst[3 * x + 1] = src[1];
+                dst[3 * x + 2] = src[2];
+                if (alpha) alpha[x] = src[3];
+            }
+        }
+        return 0;
+    };
+    (void)run_range(0, split_lines, "", static_cast<int>(w), static_cast<int>(h), h, false, false,
+                    false);
+}
+
+bool alloc_outputs(Image& picture, Image* transparency, std::uint32_t w, std::uint32_t h) {
+    if (image_alloc(picture, image_color24, w, h, 0.0)) return true;
+    return transparency && image_alloc(*transparency, image_gray8, w, h, 0.0);
+}
+
+// How a decode ended: a refused size has already been reported by image_too_large.
+enum class Outcome { done, failed, refused };
+
+Outcome decode_still(const std::uint8_t* data, std::size_t size, Image& picture,
+                     Image* transparency) {
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) return Outcome::failed;
+    if (WebPGetFeatures(data, size, &config.input) != VP8_STATUS_OK) return Outcome::failed;
+    const auto w = static_cast<std::uint32_t>(config.input.width);
+    const auto h = static_cast<std::uint32_t>(config.input.height);
+    if (image_too_large(w, h, image_color24)) return Outcome::refused;
+    const bool want_alpha = transparency && config.input.has_alpha;
+
+    if (!want_alpha) {
+        // The single top-first block has the layout the decoder writes, so no second buffer.
+        if (image_alloc_single_block(picture, image_color24, w, h, 0.0, true)) {
+            return Outcome::failed;
+        }
+        config.output.colorspace = MODE_BGR;
+        config.output.is_external_memory = 1;
+        config.output.u.RGBA.rgba = picture.rows[h - 1];
+        config.output.u.RGBA.stride = static_cast<int>(picture.row_bytes);
+        config.output.u.RGBA.size = static_cast<std::size_t>(picture.row_bytes) * h;
+        const VP8StatusCode status = WebPDecode(data, size, &config);
+        WebPFreeDecBuffer(&config.output);
+        return status == VP8_STATUS_OK ? Outcome::done : Outcome::failed;
+    }
+
+    if (alloc_outputs(picture, transparency, w, h)) return Outcome::failed;
+    const std::size_t stride = static_cast<std::size_t>(w) * 4;
+    std::vector<std::uint8_t> bgra;
+    try {
+        bgra.resize(stride * h);
+    } catch (const std::bad_alloc&) {
+        return Outcome::failed;
+    }
+    config.output.colorspace = MODE_BGRA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = bgra.data();
+    config.output.u.RGBA.stride = static_cast<int>(stride);
+    config.output.u.RGBA.size = bgra.size();
+    const VP8StatusCode status = WebPDecode(data, size, &config);
+    WebPFreeDecBuffer(&config.output);
+    if (status != VP8_STATUS_OK) return Outcome::failed;
+    split_bgra(bgra.data(), stride, picture, transparency);
+    return Outcome::done;
+}
+
+Outcome decode_first_frame(const WebPData& webp, std::uint32_t w, std::uint32_t h, bool has_alpha,
+                           Image& picture, Image* transparency) {
+    if (image_too_large(w, h, image_color24)) return Outcome::refused;
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return Outcome::failed;
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(
+        WebPAnimDecoderNew(&webp, &options));
+    if (!decoder) return Outcome::failed;
+    std::uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp) || !canvas) {
+        return Outcome::failed;
+    }
+    Image* alpha = has_alpha ? transparency : nullptr;
+    if (alloc_outputs(picture, alpha, w, h)) return Outcome::failed;
+    split_bgra(canvas, static_cast<std::size_t>(w) * 4, picture, alpha);
+    return Outcome::done;
+}
+
+// Chunk payload of the first chunk with the given name; empty when there is none.
+WebPData find_chunk(WebPDemuxer* demux, const char* name) {
+    WebPChunkIterator it;
+    WebPData found = {nullptr, 0};
+    if (WebPDemuxGetChunk(demux, name, 1, &it)) found = it.chunk;
+    WebPDemuxReleaseChunkIterator(&it);
+    return found;
+}
+
+// EXIF tags first, so that the ICCP chunk, the file's own profile, wins over an embedded one.
+bool attach_metadata(WebPDemuxer* demux, std::uint32_t flags, Image& picture, int& orientation) {
+    orientation = 0;
+    if (flags & EXIF_FLAG) {
+        WebPData exif = find_chunk(demux, "EXIF");
+        // Some writers keep the JPEG segment's "Exif\0\0" in front of the TIFF structure.
+        static constexpr std::uint8_t jpeg_prefix[6] = {'E', 'x', 'i', 'f', 0, 0};
+        if (exif.size >= sizeof jpeg_prefix &&
+            std::memcmp(exif.bytes, jpeg_prefix, sizeof jpeg_prefix) == 0) {
+            exif.bytes += sizeof jpeg_prefix;
+            exif.size -= sizeof jpeg_prefix;
+        }
+        // A damaged EXIF block costs the tags, not the picture.
+        if (exif.size > 0) (void)exif_read_block(exif.bytes, exif.size, picture, orientation);
+        if (picture.empty()) return true;
+    }
+    if (flags & ICCP_FLAG) {
+        const WebPData icc = find_chunk(demux, "ICCP");
+        if (icc.size > 0 && icc.size <= UINT32_MAX &&
+            image_set_profile(picture, icc.bytes, static_cast<std::uint32_t>(icc.size))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool fail(Image& picture, Image* transparency) {
+    image_free(picture);
+    if (transparency) image_free(*transparency);
+    return true;
+}
+
+}  // namespace
+
+bool read_webp_file(const std::string& path, Image& picture, Image* transparency) {
+    interaction().status(formatted("Opening file: %s", path));
+    image_free(picture);
+    if (transparency) image_free(*transparency);
+
+    std::vector<std::uint8_t> bytes;
+    if (read_whole_file(path, bytes)) {
+        show_error(webp_error);
+        return true;
+    }
+    const WebPData webp = {bytes.data(), bytes.size()};
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&webp));
+    if (!demux) {
+        show_error(webp_error);
+        return true;
+    }
+    const std::uint32_t flags = WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS);
+    const std::uint32_t w = WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH);
+    const std::uint32_t h = WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT);
+
+    const Outcome outcome =
+        (flags & ANIMATION_FLAG)
+            ? decode_first_frame(webp, w, h, (flags & ALPHA_FLAG) != 0, picture, transparency)
+            : decode_still(bytes.data(), bytes.size(), picture, transparency);
+    if (outcome != Outcome::done) {
+        if (outcome == Outcome::failed) show_error(webp_error);
+        return fail(picture, transparency);
+    }
+    int orientation = 0;
+    if (attach_metadata(demux.get(), flags, picture, orientation) ||
+        apply_orientation(picture, orientation) ||
+        (transparency && apply_orientation(*transparency, orientation))) {
+        show_error(webp_error);
+        return fail(picture, transparency);
+    }
+    return false;
+}
+
+}  // namespace tessaly

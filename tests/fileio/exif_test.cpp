@@ -1,0 +1,402 @@
+#include "fileio/exif.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace tessaly {
+namespace {
+
+// Builds TIFF-structured blocks by hand in either byte order, entries exactly as given (so
+// tests can also make them wrong).
+class Block {
+  public:
+    explicit Block(bool big) : big_(big) {
+        bytes.push_back(big ? 'M' : 'I');
+        bytes.push_back(big ? 'M' : 'I');
+        u16(42);
+        u32(8);
+    }
+
+    struct Value {
+        std::uint16_t tag;
+        std::uint16_t type;
+        std::uint32_t count;
+        std::vector<std::uint8_t> data;  // already in the block's byte order
+    };
+
+    // Numbers of a field type, written in the block's order (rationals as pairs).
+    std::vector<std::uint8_t> numbers(std::uint32_t width, const std::vector<std::int64_t>& v) {
+        std::vector<std::uint8_t> out;
+        for (std::int64_t n : v) {
+            const auto u = static_cast<std::uint64_t>(n);
+            for (std::uint32_t k = 0; k < width; ++k) {
+                const std::uint32_t shift = 8 * (big_ ? width - 1 - k : k);
+                out.push_back(static_cast<std::uint8_t>(u >> shift));
+            }
+        }
+        return out;
+    }
+
+    // Appends an IFD at the end of the block with its values after it; returns its offset.
+    // Values up to 4 bytes sit in the entry; pointer entries (data empty, count 1) take
+    // pointer_value.
+    std::uint32_t ifd(const std::vector<Value>& entries, std::uint32_t next = 0) {
+        const auto at = static_cast<std::uint32_t>(bytes.size());
+        u16(static_cast<std::uint32_t>(entries.size()));
+        std::uint32_t data_at = at + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
+        std::vector<std::uint8_t> tail;
+        for (const Value& e : entries) {
+            u16(e.tag);
+            u16(e.type);
+            u32(e.count);
+            if (e.data.size() <= 4) {
+                std::vector<std::uint8_t> inline_bytes = e.data;
+                inline_bytes.resize(4, 0);
+                bytes.insert(bytes.end(), inline_bytes.begin(), inline_bytes.end());
+            } else {
+                u32(data_at + static_cast<std::uint32_t>(tail.size()));
+                tail.insert(tail.end(), e.data.begin(), e.data.end());
+                if (tail.size() % 2) tail.push_back(0);
+            }
+        }
+        u32(next);
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        return at;
+    }
+
+    // Overwrites a 32-bit value (an offset placed before its target was known).
+    void patch32(std::size_t at, std::uint32_t v) {
+        const auto b = numbers(4, {v});
+        std::memcpy(&bytes[at], b.data(), 4);
+    }
+    // Where entry i of the IFD at offset keeps its value.
+    static std::size_t value_at(std::uint32_t ifd, std::uint32_t i) { return ifd + 2 + 12 * i + 8; }
+
+    std::vector<std::uint8_t> bytes;
+
+  private:
+    void u16(std::uint32_t v) {
+        const auto b = numbers(2, {v});
+        bytes.insert(bytes.end(), b.begin(), b.end());
+    }
+    void u32(std::uint32_t v) {
+        const auto b = numbers(4, {v});
+        bytes.insert(bytes.end(), b.begin(), b.end());
+    }
+    bool big_;
+};
+
+std::vector<std::uint8_t> le(std::uint32_t width, const std::vector<std::int64_t>& v) {
+    Block b(false);
+    return b.numbers(width, v);
+}
+std::vector<std::uint8_t> text(const char* s) {
+    return std::vector<std::uint8_t>(s, s + std::strlen(s) + 1);
+}
+
+struct Tag {
+    std::uint32_t tag;
+    std::int32_t field_type;
+    std::uint32_t count;
+    std::vector<std::uint8_t> data;
+    bool operator==(const Tag&) const = default;
+};
+
+std::vector<Tag> tags_of(const Image& im) {
+    std::vector<Tag> out;
+    for (const MetadataTag* t = im.tags; t; t = t->next) {
+        const std::size_t n = std::size_t{t->count} * tag_unit_size(t->field_type);
+        out.push_back({t->tag, t->field_type, t->count, {t->data, t->data + n}});
+        EXPECT_EQ(t->data[n], 0) << "tag " << t->tag << " not terminated";
+    }
+    return out;
+}
+
+void PrintTo(const Tag& t, std::ostream* os) {
+    *os << "{" << t.tag << ", type " << t.field_type << ", count " << t.count << "}";
+}
+
+// One block with every field type in IFD0, a few in the EXIF and GPS IFDs, in the given order.
+std::vector<std::uint8_t> every_type_block(bool big) {
+    Block b(big);
+    const std::vector<Block::Value> exif = {
+        {33434, 5, 1, b.numbers(4, {1, 400})},
+        {34855, 3, 1, b.numbers(2, {100})},
+        {36867, 2, 20, b.numbers(1, {'2', '0', '1', '3', ':', '0', '6', ':', '2', '3',
+                                     ' ', '1', '6', ':', '4', '9', ':', '1', '5', 0})},
+        {37380, 10, 1, b.numbers(4, {-1, 3})},
+    };
+    const std::vector<Block::Value> gps = {
+        {0, 1, 4, b.numbers(1, {2, 3, 0, 0})},
+        {1, 2, 2, b.numbers(1, {'N', 0})},
+        {2, 5, 3, b.numbers(4, {48, 1, 51, 1, 2959, 100})},
+    };
+    std::vector<Block::Value> ifd0 = {
+        {254, 4, 1, b.numbers(4, {0})},
+        {271, 2, 6, b.numbers(1, {'C', 'a', 'n', 'o', 'n', 0})},
+        {274, 3, 1, b.numbers(2, {6})},
+        {282, 5, 1, b.numbers(4, {300, 1})},
+        {296, 3, 3, b.numbers(2, {1, 300, 65535})},
+        {320, 4, 2, b.numbers(4, {7, 0x89ABCDEF})},
+        {700, 1, 3, b.numbers(1, {1, 2, 255})},
+        {33000, 6, 2, b.numbers(1, {-1, 5})},
+        {33001, 7, 5, b.numbers(1, {9, 8, 7, 6, 5})},
+        {33002, 8, 2, b.numbers(2, {-2, 1234})},
+        {33003, 9, 1, b.numbers(4, {-100000})},
+        {33004, 10, 2, b.numbers(4, {-1, 3, 7, -9})},
+        {33005, 11, 1, b.numbers(4, {0x3F800000})},
+        {33006, 12, 1, b.numbers(8, {0x3FF0000000000000})},
+        {34665, 4, 1, b.numbers(4, {0})},
+        {34853, 4, 1, b.numbers(4, {0})},
+    };
+    const std::uint32_t ifd0_at = b.ifd(ifd0);
+    const std::uint32_t exif_at = b.ifd(exif);
+    const std::uint32_t gps_at = b.ifd(gps);
+    b.patch32(Block::value_at(ifd0_at, 14), exif_at);
+    b.patch32(Block::value_at(ifd0_at, 15), gps_at);
+    return b.bytes;
+}
+
+const std::vector<Tag> every_type_expected = {
+    {254, 4, 1, le(4, {0})},
+    {271, 2, 6, text("Canon")},
+    {274, 3, 1, le(2, {1})},
+    {282, 5, 1, le(4, {300, 1})},
+    {296, 3, 3, le(2, {1, 300, 65535})},
+    {320, 4, 2, le(4, {7, 0x89ABCDEF})},
+    {700, 1, 3, {1, 2, 255}},
+    {33000, 6, 2, {0xFF, 5}},
+    {33001, 7, 5, {9, 8, 7, 6, 5}},
+    {33002, 8, 2, le(2, {-2, 1234})},
+    {33003, 9, 1, le(4, {-100000})},
+    {33004, 10, 2, le(4, {-1, 3, 7, -9})},
+    {33434, 5, 1, le(4, {1, 400})},
+    {34855, 3, 1, le(2, {100})},
+    {36867, 2, 20, text("2013:06:23 16:49:15")},
+    {37380, 10, 1, le(4, {-1, 3})},
+    {0, 1, 4, {2, 3, 0, 0}},
+    {1, 2, 2, text("N")},
+    {2, 5, 3, le(4, {48, 1, 51, 1, 2959, 100})},
+};
+
+TEST(Exif, EveryFieldTypeInBothByteOrders) {
+    for (bool big : {false, true}) {
+        SCOPED_TRACE(big ? "big-endian" : "little-endian");
+        const auto block = every_type_block(big);
+        Image im;
+        int orientation = -1;
+        ASSERT_FALSE(exif_read_block(block.data(), block.size(), im, orientation));
+        EXPECT_EQ(orientation, 6);
+        // Floats and doubles (33005, 33006) and the pointers are not kept.
+        EXPECT_EQ(tags_of(im), every_type_expected);
+    }
+}
+
+TEST(Exif, ProfileTagReplacesTheProfileAndTextStopsAtItsFirstZero) {
+    for (bool big : {false, true}) {
+        Block b(big);
+        std::vector<std::int64_t> icc(300);
+        for (std::size_t i = 0; i < icc.size(); ++i)
+            icc[i] = static_cast<std::int64_t>(i * 7 % 256);
+        b.ifd({{270, 2, 8, b.numbers(1, {'a', 'b', 0, 'c', 'd', 0, 0, 0})},
+               {34675, 7, 300, b.numbers(1, icc)}});
+        Image im;
+        const std::uint8_t old_profile[3] = {1, 2, 3};
+        ASSERT_FALSE(image_set_profile(im, old_profile, 3));
+        int orientation = -1;
+        ASSERT_FALSE(exif_read_block(b.bytes.data(), b.bytes.size(), im, orientation));
+        EXPECT_EQ(orientation, 0);
+        ASSERT_EQ(im.profile_size, 300u);
+        for (std::size_t i = 0; i < icc.size(); ++i) ASSERT_EQ(im.profile[i], icc[i]);
+        EXPECT_EQ(tags_of(im), (std::vector<Tag>{{270, 2, 3, text("ab")}}));
+    }
+}
+
+TEST(Exif, RefusedBlocksAddNothing) {
+    auto refused = [](const std::vector<std::uint8_t>& bytes) {
+        Image im;
+        int orientation = -1;
+        const bool failed = exif_read_block(bytes.data(), bytes.size(), im, orientation);
+        return failed && im.tags == nullptr && orientation == 0;
+    };
+    EXPECT_TRUE(refused({}));
+    EXPECT_TRUE(refused({'I', 'I', 42, 0, 8, 0, 0}));
+    EXPECT_TRUE(refused({'I', 'M', 42, 0, 8, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(refused({'I', 'I', 43, 0, 8, 0, 0, 0, 0, 0}));
+    // IFD0 past the end, inside the header, and at the very end.
+    EXPECT_TRUE(refused({'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0xFF, 0, 0}));
+    EXPECT_TRUE(refused({'I', 'I', 42, 0, 2, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(refused({'M', 'M', 0, 42, 0, 0, 0, 9, 0, 1}));
+    // 1000 entries declared, two bytes of room.
+    EXPECT_TRUE(refused({'I', 'I', 42, 0, 8, 0, 0, 0, 0xE8, 0x03, 1, 1}));
+}
+
+TEST(Exif, HostileEntriesAreSkippedAndTheRestKept) {
+    for (bool big : {false, true}) {
+        SCOPED_TRACE(big ? "big-endian" : "little-endian");
+        Block b(big);
+        const std::uint32_t ifd0 = b.ifd({
+            {271, 2, 6, b.numbers(1, {'N', 'i', 'k', 'o', 'n', 0})},
+            {272, 2, 40, b.numbers(1, std::vector<std::int64_t>(40, 'x'))},  // offset made bad
+            {273, 4, 0xFFFFFFFF, b.numbers(4, {0})},                         // absurd count
+            {274, 3, 0x40000000, b.numbers(4, {16})},   // count x 2 wraps 32 bits
+            {305, 0x1234, 1, b.numbers(4, {0})},        // unknown field type
+            {306, 3, 0, {}},                            // no values
+            {34665, 4, 1, b.numbers(4, {8})},           // the EXIF IFD is IFD0 itself
+            {34853, 4, 1, b.numbers(4, {0x7FFFFFF0})},  // GPS IFD past the end
+        });
+        b.patch32(Block::value_at(ifd0, 1), 0xFFFFFFF0);
+        Image im;
+        int orientation = -1;
+        ASSERT_FALSE(exif_read_block(b.bytes.data(), b.bytes.size(), im, orientation));
+        EXPECT_EQ(orientation, 0);
+        EXPECT_EQ(tags_of(im), (std::vector<Tag>{{271, 2, 6, text("Nikon")}}));
+
+        // Every prefix of the block: nothing is read past its end (the sanitizer build checks),
+        // and whatever is kept is a prefix of the full result.
+        for (std::size_t n = 0; n < b.bytes.size(); ++n) {
+            std::vector<std::uint8_t> part(b.bytes.begin(), b.bytes.begin() + n);
+            Image p;
+            if (!exif_read_block(part.data(), part.size(), p, orientation)) {
+                EXPECT_LE(tags_of(p).size(), 1u);
+            }
+        }
+    }
+}
+
+TEST(Exif, EveryPrefixOfARealisticBlockReadsSafely) {
+    const auto block = every_type_block(true);
+    std::size_t previous = 0;
+    for (std::size_t n = 0; n <= block.size(); ++n) {
+        std::vector<std::uint8_t> part(block.begin(), block.begin() + n);
+        Image im;
+        int orientation = 0;
+        if (exif_read_block(part.data(), part.size(), im, orientation)) continue;
+        // A longer prefix never knows fewer tags.
+        const std::size_t count = tags_of(im).size();
+        EXPECT_GE(count, previous) << n;
+        previous = count;
+    }
+    EXPECT_EQ(previous, every_type_expected.size());
+}
+
+TEST(Exif, SubIfdsSharingAnOffsetAreReadOnce) {
+    Block b(false);
+    const std::uint32_t ifd0 =
+        b.ifd({{34665, 4, 1, b.numbers(4, {0})}, {34853, 4, 1, b.numbers(4, {0})}});
+    const std::uint32_t sub = b.ifd({{36864, 7, 4, b.numbers(1, {'0', '2', '3', '0'})}});
+    b.patch32(Block::value_at(ifd0, 0), sub);
+    b.patch32(Block::value_at(ifd0, 1), sub);
+    Image im;
+    int orientation = 0;
+    ASSERT_FALSE(exif_read_block(b.bytes.data(), b.bytes.size(), im, orientation));
+    EXPECT_EQ(tags_of(im), (std::vector<Tag>{{36864, 7, 4, {'0', '2', '3', '0'}}}));
+}
+
+Image image_with(const std::vector<Tag>& tags) {
+    Image im;
+    for (const Tag& t : tags) {
+        EXPECT_FALSE(image_add_tag(im, t.tag, t.field_type, t.count, t.data.data()));
+    }
+    return im;
+}
+
+TEST(Exif, WrittenBlocksReadBackToTheSameTags) {
+    // In the order the writer lays them out: IFD0, EXIF, GPS, each by number.
+    const Image source = image_with(every_type_expected);
+    std::vector<std::uint8_t> block;
+    ASSERT_FALSE(exif_write_block(source, block));
+    ASSERT_FALSE(block.empty());
+    EXPECT_EQ(block[0], 'I');
+    Image back;
+    int orientation = -1;
+    ASSERT_FALSE(exif_read_block(block.data(), block.size(), back, orientation));
+    EXPECT_EQ(orientation, 1);
+    EXPECT_EQ(tags_of(back), every_type_expected);
+
+    // Writing is stable: the block of what was read back is the same block.
+    std::vector<std::uint8_t> again;
+    ASSERT_FALSE(exif_write_block(back, again));
+    EXPECT_EQ(again, block);
+}
+
+TEST(Exif, WriterSortsPlacesAndDropsTags) {
+    const Image source = image_with({
+        {41728, 7, 1, {3}},           // FileSource: EXIF
+        {40091, 1, 2, {'A', 0}},      // XPTitle: IFD0
+        {273, 4, 1, le(4, {12345})},  // strip offsets of another file
+        {34665, 4, 1, le(4, {99})},   // a stale pointer
+        {34675, 7, 2, {1, 2}},        // profiles travel separately
+        {305, 2, 4, text("one")},     // Software, first
+        {305, 2, 4, text("two")},     // repeated: dropped
+        {6, 5, 1, le(4, {10, 1})},    // GPSAltitude
+        {271, 2, 4, text("Foo")},     // Make, after Software in the list
+    });
+    std::vector<std::uint8_t> block;
+    ASSERT_FALSE(exif_write_block(source, block));
+    Image back;
+    int orientation = 0;
+    ASSERT_FALSE(exif_read_block(block.data(), block.size(), back, orientation));
+    EXPECT_EQ(tags_of(back), (std::vector<Tag>{{271, 2, 4, text("Foo")},
+                                               {305, 2, 4, text("one")},
+                                               {40091, 1, 2, {'A', 0}},
+                                               {41728, 7, 1, {3}},
+                                               {6, 5, 1, le(4, {10, 1})}}));
+    EXPECT_EQ(back.profile_size, 0u);
+
+    Image none;
+    ASSERT_FALSE(exif_write_block(none, block));
+    EXPECT_TRUE(block.empty());
+}
+
+// An independent reader of our blocks: ExifTool reads a bare TIFF-structured ".exif" file.
+TEST(Exif, ExifToolReadsWrittenBlocks) {
+    if (std::system("exiftool -ver >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "exiftool is not installed (package libimage-exiftool-perl)";
+    }
+    const Image source = image_with(every_type_expected);
+    std::vector<std::uint8_t> block;
+    ASSERT_FALSE(exif_write_block(source, block));
+    testing::TempDir dir;
+    const std::string path = dir.file("tags.exif");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(block.data()),
+               static_cast<std::streamsize>(block.size()));
+    std::FILE* p = popen(
+        ("exiftool -s -n -G1 -H -IFD0:all -ExifIFD:all -GPS:all '" + path + "'").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+    auto has = [&](const std::string& group, const std::string& id, const std::string& value) {
+        for (std::size_t at = out.find("[" + group + "]"); at != std::string::npos;
+             at = out.find("[" + group + "]", at + 1)) {
+            const std::string line = out.substr(at, out.find('\n', at) - at);
+            if (line.find(" " + id + " ") != std::string::npos && line.size() >= value.size() &&
+                line.compare(line.size() - value.size(), value.size(), value) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(has("IFD0", "0x010f", ": Canon")) << out;
+    EXPECT_TRUE(has("IFD0", "0x0112", ": 1")) << out;
+    EXPECT_TRUE(has("IFD0", "0x011a", ": 300")) << out;
+    EXPECT_TRUE(has("IFD0", "0x0128", ": 1 300 65535")) << out;
+    EXPECT_TRUE(has("ExifIFD", "0x829a", ": 0.0025")) << out;
+    EXPECT_TRUE(has("ExifIFD", "0x8827", ": 100")) << out;
+    EXPECT_TRUE(has("ExifIFD", "0x9003", ": 2013:06:23 16:49:15")) << out;
+    EXPECT_TRUE(has("GPS", "0x0000", ": 2 3 0 0")) << out;
+    EXPECT_TRUE(has("GPS", "0x0001", ": N")) << out;
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,383 @@
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fileio/image_file.h"
+#include "support/image_helpers.h"
+#include "support/recording_interaction.h"
+#include "support/temp_dir.h"
+
+namespace tessaly {
+namespace {
+
+using testing::AllocationFailureScope;
+using testing::is_empty_record;
+using testing::RecordingScope;
+using testing::TempDir;
+
+// --- writing test files with giflib ---
+
+struct GifFrame {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool interlace = false;
+    std::vector<GifColorType> local_map;
+    std::vector<std::uint8_t> indices;  // top line first
+    int transparent = -1;
+};
+
+struct GifSpec {
+    int width = 0, height = 0, background = 0;
+    std::vector<GifColorType> global_map;
+    std::vector<GifFrame> frames;
+};
+
+// giflib wants maps of 2, 4, ... 256 entries; shorter lists are padded with black.
+ColorMapObject* make_map(std::vector<GifColorType> colors) {
+    if (colors.empty()) return nullptr;
+    std::size_t n = 2;
+    while (n < colors.size()) n *= 2;
+    colors.resize(n, GifColorType{0, 0, 0});
+    return GifMakeMapObject(static_cast<int>(n), colors.data());
+}
+
+bool write_gif(const std::string& path, const GifSpec& spec) {
+    int error = 0;
+    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
+    if (!gif) return false;
+    EGifSetGifVersion(gif, true);
+    ColorMapObject* global = make_map(spec.global_map);
+    bool ok = EGifPutScreenDesc(gif, spec.width, spec.height, 8, spec.background, global) == GIF_OK;
+    GifFreeMapObject(global);
+    for (const GifFrame& f : spec.frames) {
+        if (!ok) break;
+        if (f.transparent >= 0) {
+            GraphicsControlBlock gcb{};
+            gcb.DisposalMode = DISPOSAL_UNSPECIFIED;
+            gcb.TransparentColor = f.transparent;
+            GifByteType bytes[4];
+            EGifGCBToExtension(&gcb, bytes);
+            ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, bytes) == GIF_OK;
+        }
+        ColorMapObject* local = make_map(f.local_map);
+        ok = ok &&
+             EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlace, local) == GIF_OK;
+        GifFreeMapObject(local);
+        // Interlaced frames are stored in pass order: lines 0, 8, ..., 4, 12, ..., 2, 6, ...,
+        // then the odd ones.
+        std::vector<int> order;
+        if (f.interlace) {
+            for (auto [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}}) {
+                for (int y = start; y < f.height; y += step) order.push_back(y);
+            }
+        } else {
+            for (int y = 0; y < f.height; ++y) order.push_back(y);
+        }
+        for (int y : order) {
+            if (!ok) break;
+            auto* line = const_cast<GifPixelType*>(f.indices.data() + std::size_t(y) * f.width);
+            ok = EGifPutLine(gif, line, f.width) == GIF_OK;
+        }
+    }
+    return EGifCloseFile(gif, &error) == GIF_OK && ok;
+}
+
+std::vector<GifColorType> gray_map(int n) {
+    std::vector<GifColorType> map;
+    for (int i = 0; i < n; ++i) {
+        const auto v = static_cast<GifByteType>(255 - i * 255 / (n - 1));
+        map.push_back({v, v, v});
+    }
+    return map;
+}
+
+std::vector<GifColorType> color_map(int n) {
+    std::vector<GifColorType> map;
+    for (int i = 0; i < n; ++i) {
+        map.push_back({static_cast<GifByteType>(i * 37), static_cast<GifByteType>(255 - i * 5),
+                       static_cast<GifByteType>(i * 11 + 3)});
+    }
+    return map;
+}
+
+GifFrame pattern_frame(int left, int top, int width, int height, int colors) {
+    GifFrame f;
+    f.left = left;
+    f.top = top;
+    f.width = width;
+    f.height = height;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            f.indices.push_back(static_cast<std::uint8_t>((x * 7 + y * 3 + x * y) % colors));
+        }
+    }
+    return f;
+}
+
+// The color the picture holds at screen pixel x, y (top line 0) as red, green, blue.
+GifColorType color_at(const Image& picture, int x, int y) {
+    const std::uint8_t* row = picture.rows[picture.height - 1 - static_cast<std::uint32_t>(y)];
+    if (picture.type == image_gray8) return {row[x], row[x], row[x]};
+    return {row[x * 3 + 2], row[x * 3 + 1], row[x * 3]};
+}
+
+bool same(const GifColorType& a, const GifColorType& b) {
+    return a.Red == b.Red && a.Green == b.Green && a.Blue == b.Blue;
+}
+
+// Every screen pixel: the frame's color where the frame lies, the background elsewhere.
+::testing::AssertionResult screen_matches(const GifSpec& spec, const Image& picture) {
+    const GifFrame& f = spec.frames[0];
+    const auto& map = f.local_map.empty() ? spec.global_map : f.local_map;
+    for (int y = 0; y < spec.height; ++y) {
+        for (int x = 0; x < spec.width; ++x) {
+            const int fx = x - f.left, fy = y - f.top;
+            const bool inside = fx >= 0 && fy >= 0 && fx < f.width && fy < f.height;
+            const GifColorType want = inside ? map[f.indices[std::size_t(fy) * f.width + fx]]
+                                             : spec.global_map[spec.background];
+            if (!same(color_at(picture, x, y), want)) {
+                return ::testing::AssertionFailure() << "pixel " << x << "," << y;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(GifRead, PaletteDecidesGrayOrColor) {
+    TempDir dir;
+    const std::string path = dir.file("t.gif");
+    for (bool gray : {true, false}) {
+        for (bool interlace : {false, true}) {
+            for (bool local : {false, true}) {
+                SCOPED_TRACE(std::string(gray ? "gray" : "color") +
+                             (interlace ? " interlaced" : "") + (local ? " local map" : ""));
+                GifSpec spec;
+                spec.width = 23;
+                spec.height = 19;  // more lines than one interlace step, not a multiple of 8
+                GifFrame f = pattern_frame(0, 0, 23, 19, 16);
+                f.interlace = interlace;
+                const auto map = gray ? gray_map(16) : color_map(16);
+                // With a local map the screen's map is the other kind and must not matter.
+                spec.global_map = local ? (gray ? color_map(16) : gray_map(16)) : map;
+                if (local) f.local_map = map;
+                spec.frames = {f};
+                ASSERT_TRUE(write_gif(path, spec));
+                RecordingScope rec;
+                Image picture;
+                ASSERT_FALSE(read_gif_file(path, picture));
+                EXPECT_TRUE(rec.recorder.errors().empty());
+                EXPECT_EQ(picture.type, gray ? image_gray8 : image_color24);
+                EXPECT_EQ(picture.width, 23u);
+                EXPECT_EQ(picture.height, 19u);
+                EXPECT_EQ(picture.dpi, 0.0);
+                EXPECT_TRUE(screen_matches(spec, picture));
+            }
+        }
+    }
+}
+
+TEST(GifRead, FrameIsPlacedOnTheScreenBackground) {
+    TempDir dir;
+    const std::string path = dir.file("t.gif");
+    for (bool gray_background : {true, false}) {
+        SCOPED_TRACE(gray_background ? "gray background" : "colored background");
+        GifSpec spec;
+        spec.width = 12;
+        spec.height = 9;
+        spec.global_map = gray_map(8);
+        spec.background = 5;
+        if (!gray_background) spec.global_map[5] = {200, 10, 30};
+        GifFrame f = pattern_frame(3, 2, 4, 5, 8);
+        f.local_map = gray_map(8);
+        spec.frames = {f};
+        ASSERT_TRUE(write_gif(path, spec));
+        Image picture;
+        ASSERT_FALSE(read_gif_file(path, picture));
+        // A colored background shows around a gray frame, so the picture must be in color.
+        EXPECT_EQ(picture.type, gray_background ? image_gray8 : image_color24);
+        EXPECT_TRUE(screen_matches(spec, picture));
+    }
+}
+
+TEST(GifRead, FirstFrameOnlyAndTransparentColorKept) {
+    TempDir dir;
+    const std::string path = dir.file("t.gif");
+    GifSpec spec;
+    spec.width = 6;
+    spec.height = 4;
+    spec.global_map = color_map(4);
+    GifFrame first = pattern_frame(0, 0, 6, 4, 4);
+    first.transparent = 2;
+    GifFrame second = pattern_frame(0, 0, 6, 4, 4);
+    for (auto& i : second.indices) i = 3;
+    spec.frames = {first, second};
+    ASSERT_TRUE(write_gif(path, spec));
+    Image picture;
+    ASSERT_FALSE(read_gif_file(path, picture));
+    EXPECT_TRUE(screen_matches(spec, picture));
+    // The transparent index keeps its palette color: GIF pictures carry no transparency.
+    bool seen = false;
+    for (std::size_t i = 0; i < first.indices.size(); ++i) seen = seen || first.indices[i] == 2;
+    EXPECT_TRUE(seen);
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void put_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+void expect_failure(const std::string& path, const std::string& message) {
+    RecordingScope rec;
+    Image picture;
+    EXPECT_TRUE(read_gif_file(path, picture));
+    EXPECT_TRUE(is_empty_record(picture));
+    EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{message});
+}
+
+TEST(GifRead, DamagedFilesFailWithMessage) {
+    TempDir dir;
+    const std::string good = dir.file("good.gif");
+    GifSpec spec;
+    spec.width = 40;
+    spec.height = 30;
+    spec.global_map = color_map(64);
+    spec.frames = {pattern_frame(0, 0, 40, 30, 64)};
+    ASSERT_TRUE(write_gif(good, spec));
+    const std::vector<std::uint8_t> bytes = file_bytes(good);
+
+    const std::string bad = dir.file("bad.gif");
+    for (std::size_t cut : {std::size_t{3}, std::size_t{10}, bytes.size() / 2}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        put_bytes(bad, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
+        expect_failure(bad, "Error reading GIF file");
+    }
+    // A screen and no image at all.
+    GifSpec empty = spec;
+    empty.frames.clear();
+    ASSERT_TRUE(write_gif(bad, empty));
+    expect_failure(bad, "Error reading GIF file");
+
+    put_bytes(bad, {0x89, 'P', 'N', 'G'});
+    expect_failure(bad, "Error reading GIF file");
+    expect_failure(dir.file("missing.gif"), "Error reading GIF file");
+}
+
+TEST(GifRead, HugeScreenFailsBeforeAllocating) {
+    TempDir dir;
+    const std::string path = dir.file("huge.gif");
+    GifSpec spec;
+    spec.width = 65535;
+    spec.height = 65535;
+    spec.global_map = color_map(4);
+    spec.frames = {pattern_frame(0, 0, 2, 2, 4)};
+    ASSERT_TRUE(write_gif(path, spec));
+    AllocationFailureScope restore;
+    image_fail_allocations_after(0);
+    const std::uint64_t limit = image_memory_limit();
+    image_set_memory_limit(std::uint64_t{1} << 30);
+    expect_failure(path, "Image is too large: 65535 x 65535");
+    image_set_memory_limit(limit);
+}
+
+// --- the GIF suite and broken files of gdk-pixbuf-tests ---
+
+constexpr const char* gif_tests = "/usr/libexec/installed-tests/gdk-pixbuf/test-images";
+
+std::map<std::string, std::string> read_conf(const std::string& path) {
+    // Keys of all sections, prefixed with the section name: "config.width", "frame0.pixels".
+    std::map<std::string, std::string> out;
+    std::ifstream in(path);
+    std::string line, section;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            section = line.substr(1, line.find(']') - 1);
+            continue;
+        }
+        const auto eq = line.find(" = ");
+        if (eq != std::string::npos) out[section + "." + line.substr(0, eq)] = line.substr(eq + 3);
+    }
+    return out;
+}
+
+TEST(GifRead, GdkPixbufSuite) {
+    const std::string suite = std::string(gif_tests) + "/gif-test-suite";
+    if (!std::filesystem::is_directory(suite)) {
+        GTEST_SKIP() << "GIF suite not installed (package gdk-pixbuf-tests)";
+    }
+    std::ifstream list(suite + "/TESTS");
+    std::string name;
+    int compared = 0;
+    while (std::getline(list, name)) {
+        if (name.empty() || name[0] == '#') continue;
+        SCOPED_TRACE(name);
+        auto conf = read_conf(suite + "/" + name + ".conf");
+        RecordingScope rec;
+        Image picture;
+        const bool failed = read_gif_file(suite + "/" + conf["config.input"], picture);
+        // giflib refuses a code table that fills up and goes on without a clear code (a
+        // "deferred clear"); that file must at least fail cleanly.
+        if (conf["frame0.pixels"].empty() || name == "max-codes") {
+            // Files the suite expects no image from: a clean failure or a picture, no crash.
+            if (failed) {
+                EXPECT_EQ(rec.recorder.errors(),
+                          std::vector<std::string>{"Error reading GIF file"});
+            }
+            continue;
+        }
+        ASSERT_FALSE(failed);
+        const int width = std::stoi(conf["config.width"]);
+        const int height = std::stoi(conf["config.height"]);
+        ASSERT_EQ(picture.width, static_cast<std::uint32_t>(width));
+        ASSERT_EQ(picture.height, static_cast<std::uint32_t>(height));
+        const std::vector<std::uint8_t> rgba = file_bytes(suite + "/" + conf["frame0.pixels"]);
+        ASSERT_EQ(rgba.size(), std::size_t(width) * height * 4);
+        // Transparent pixels keep whatever color the file gives them; opaque ones must match.
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* p = rgba.data() + (std::size_t(y) * width + x) * 4;
+                if (p[3] != 255) continue;
+                const GifColorType got = color_at(picture, x, y);
+                EXPECT_TRUE(same(got, GifColorType{p[0], p[1], p[2]})) << "pixel " << x << "," << y;
+            }
+        }
+        ++compared;
+    }
+    EXPECT_GT(compared, 40);
+}
+
+TEST(GifRead, BrokenFilesFailCleanly) {
+    const std::string fail = std::string(gif_tests) + "/fail";
+    if (!std::filesystem::is_directory(fail)) {
+        GTEST_SKIP() << "broken GIF files not installed (package gdk-pixbuf-tests)";
+    }
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(fail)) {
+        if (entry.path().extension() != ".gif") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        RecordingScope rec;
+        Image picture;
+        if (read_gif_file(entry.path().string(), picture)) {
+            EXPECT_TRUE(is_empty_record(picture));
+            EXPECT_EQ(rec.recorder.errors().size(), 1u);
+        } else {
+            EXPECT_GT(picture.width, 0u);
+        }
+        ++count;
+    }
+    EXPECT_GT(count, 5);
+}
+
+}  // namespace
+}  // namespace tessaly

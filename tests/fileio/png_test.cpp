@@ -1,0 +1,639 @@
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/builtin_profiles.h"
+#include "core/tables.h"
+#include "fileio/image_file.h"
+#include "support/image_helpers.h"
+#include "support/recording_interaction.h"
+#include "support/temp_dir.h"
+
+namespace tessaly {
+namespace {
+
+using testing::AllocationFailureScope;
+using testing::is_empty_record;
+using testing::RecordingScope;
+using testing::TempDir;
+
+// --- writing test files with libpng ---
+
+struct PngText {
+    std::string key;
+    std::string text;
+    int compression = PNG_TEXT_COMPRESSION_NONE;
+};
+
+struct PngFile {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    int color_type = PNG_COLOR_TYPE_GRAY;
+    int bit_depth = 8;
+    bool interlace = false;
+    std::vector<std::vector<std::uint8_t>> rows;  // file rows, top line first, as PNG packs them
+    std::vector<png_color> palette;
+    std::vector<std::uint8_t> trans;          // palette alpha
+    std::optional<png_color_16> trans_color;  // gray or RGB transparent color
+    bool srgb = false;
+    std::vector<std::uint8_t> icc;
+    std::optional<png_uint_32> phys_ppm;
+    int phys_unit = PNG_RESOLUTION_METER;
+    std::vector<PngText> texts;
+};
+
+void quiet_error(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+void quiet_warning(png_structp, png_const_charp) {}
+
+// The part libpng may leave by longjmp; it holds nothing that needs a destructor.
+bool write_png_with(FILE* file, const PngFile& f, png_textp texts, int text_count,
+                    png_bytepp rows) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet_error, quiet_warning);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, f.width, f.height, f.bit_depth, f.color_type,
+                 f.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!f.palette.empty()) {
+        png_set_PLTE(png, info, f.palette.data(), static_cast<int>(f.palette.size()));
+    }
+    if (!f.trans.empty()) {
+        png_set_tRNS(png, info, f.trans.data(), static_cast<int>(f.trans.size()), nullptr);
+    }
+    if (f.trans_color) png_set_tRNS(png, info, nullptr, 0, &*f.trans_color);
+    if (f.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    if (!f.icc.empty()) {
+        png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, f.icc.data(),
+                     static_cast<png_uint_32>(f.icc.size()));
+    }
+    if (f.phys_ppm) png_set_pHYs(png, info, *f.phys_ppm, *f.phys_ppm, f.phys_unit);
+    if (text_count > 0) png_set_text(png, info, texts, text_count);
+    png_write_info(png, info);
+    png_write_image(png, rows);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+bool write_png(const std::string& path, const PngFile& f) {
+    std::vector<png_text> texts(f.texts.size());
+    for (std::size_t i = 0; i < f.texts.size(); ++i) {
+        texts[i].compression = f.texts[i].compression;
+        texts[i].key = const_cast<char*>(f.texts[i].key.c_str());
+        texts[i].text = const_cast<char*>(f.texts[i].text.c_str());
+        texts[i].text_length = f.texts[i].text.size();
+    }
+    std::vector<png_bytep> rows;
+    for (const auto& r : f.rows) rows.push_back(const_cast<png_bytep>(r.data()));
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool written =
+        write_png_with(file, f, texts.data(), static_cast<int>(texts.size()), rows.data());
+    return std::fclose(file) == 0 && written;
+}
+
+int channels_of(int color_type) {
+    switch (color_type) {
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            return 2;
+        case PNG_COLOR_TYPE_RGB:
+            return 3;
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
+// A repeatable sample for pixel x, y, channel c that uses the whole range of the depth.
+std::uint32_t sample(std::uint32_t x, std::uint32_t y, int c, int depth) {
+    const std::uint32_t v = x * 2654435761u + y * 40503u + static_cast<std::uint32_t>(c) * 977u;
+    return (v >> 7) & ((1u << depth) - 1);
+}
+
+// Rows of samples(x, y, c) packed as PNG stores them (bits from the most significant end,
+// 16-bit samples big-endian).
+void fill_rows(PngFile& f) {
+    const int channels = channels_of(f.color_type);
+    f.rows.assign(f.height, {});
+    for (std::uint32_t y = 0; y < f.height; ++y) {
+        auto& row = f.rows[y];
+        row.assign((std::size_t{f.width} * channels * f.bit_depth + 7) / 8, 0);
+        std::size_t bit = 0;
+        for (std::uint32_t x = 0; x < f.width; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                const std::uint32_t v = sample(x, y, c, f.bit_depth);
+                if (f.bit_depth == 16) {
+                    row[bit / 8] = static_cast<std::uint8_t>(v >> 8);
+                    row[bit / 8 + 1] = static_cast<std::uint8_t>(v);
+                } else if (f.bit_depth == 8) {
+                    row[bit / 8] = static_cast<std::uint8_t>(v);
+                } else {
+                    row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - f.bit_depth - bit % 8));
+                }
+                bit += static_cast<std::size_t>(f.bit_depth);
+            }
+        }
+    }
+}
+
+PngFile make_png(std::uint32_t w, std::uint32_t h, int color_type, int depth,
+                 bool interlace = false) {
+    PngFile f;
+    f.width = w;
+    f.height = h;
+    f.color_type = color_type;
+    f.bit_depth = depth;
+    f.interlace = interlace;
+    if (color_type == PNG_COLOR_TYPE_PALETTE) {
+        for (int i = 0; i < (1 << depth); ++i) {
+            f.palette.push_back({static_cast<png_byte>(i * 7 + 3), static_cast<png_byte>(255 - i),
+                                 static_cast<png_byte>(i * 13)});
+        }
+    }
+    fill_rows(f);
+    return f;
+}
+
+// The picture's pixel x of file line y (pictures keep the bottom line first).
+const std::uint8_t* pixel(const Image& picture, std::uint32_t x, std::uint32_t y,
+                          std::size_t bytes) {
+    return picture.rows[picture.height - 1 - y] + x * bytes;
+}
+
+std::uint8_t scale_to_8(std::uint32_t v, int depth) {
+    return static_cast<std::uint8_t>(v * 255 / ((1u << depth) - 1));
+}
+
+// Checks every pixel of the picture (and alpha, when the file has it) against the samples the
+// file was written with.
+::testing::AssertionResult pixels_match(const PngFile& f, const Image& picture,
+                                        const Image* alpha) {
+    const int channels = channels_of(f.color_type);
+    const bool color = channels >= 3 || f.color_type == PNG_COLOR_TYPE_PALETTE;
+    const bool has_alpha = channels == 2 || channels == 4;
+    for (std::uint32_t y = 0; y < f.height; ++y) {
+        for (std::uint32_t x = 0; x < f.width; ++x) {
+            std::uint32_t expect[3] = {0, 0, 0};  // B, G, R or gray
+            std::uint32_t got[3] = {0, 0, 0};
+            int n = color ? 3 : 1;
+            if (f.color_type == PNG_COLOR_TYPE_PALETTE) {
+                const png_color& c = f.palette[sample(x, y, 0, f.bit_depth)];
+                expect[0] = c.blue;
+                expect[1] = c.green;
+                expect[2] = c.red;
+            } else {
+                for (int i = 0; i < n; ++i) {
+                    const std::uint32_t v = sample(x, y, color ? 2 - i : 0, f.bit_depth);
+                    expect[i] = f.bit_depth < 8 ? scale_to_8(v, f.bit_depth) : v;
+                }
+            }
+            if (picture.type == image_binary) {
+                got[0] = bit_get(picture.rows[picture.height - 1 - y], x);
+                expect[0] = expect[0] ? 255 : 0;
+            } else {
+                const bool wide = f.bit_depth == 16;
+                const std::uint8_t* p = pixel(picture, x, y, std::size_t(n) * (wide ? 2 : 1));
+                for (int i = 0; i < n; ++i) got[i] = wide ? sample16(p, i) : p[i];
+            }
+            for (int i = 0; i < n; ++i) {
+                if (got[i] != expect[i]) {
+                    return ::testing::AssertionFailure()
+                           << "pixel " << x << "," << y << " channel " << i << ": " << got[i]
+                           << " instead of " << expect[i];
+                }
+            }
+            if (has_alpha && alpha) {
+                const std::uint32_t a = sample(x, y, channels - 1, f.bit_depth);
+                const std::uint8_t want = f.bit_depth == 16 ? to8_value(a) : a;
+                if (alpha->rows[alpha->height - 1 - y][x] != want) {
+                    return ::testing::AssertionFailure() << "alpha " << x << "," << y;
+                }
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct Case {
+    int color_type;
+    int depth;
+    std::uint32_t type;
+};
+
+TEST(PngRead, EveryColorTypeAndDepthBecomesItsImageType) {
+    const Case cases[] = {
+        {PNG_COLOR_TYPE_GRAY, 1, image_binary},
+        {PNG_COLOR_TYPE_GRAY, 2, image_gray8},
+        {PNG_COLOR_TYPE_GRAY, 4, image_gray8},
+        {PNG_COLOR_TYPE_GRAY, 8, image_gray8},
+        {PNG_COLOR_TYPE_GRAY, 16, image_gray16},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, image_gray8},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 16, image_gray16},
+        {PNG_COLOR_TYPE_RGB, 8, image_color24},
+        {PNG_COLOR_TYPE_RGB, 16, image_color48},
+        {PNG_COLOR_TYPE_PALETTE, 2, image_color24},
+        {PNG_COLOR_TYPE_PALETTE, 4, image_color24},
+        {PNG_COLOR_TYPE_PALETTE, 8, image_color24},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 8, image_color24},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 16, image_color48},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        for (bool interlace : {false, true}) {
+            SCOPED_TRACE("color type " + std::to_string(c.color_type) + " depth " +
+                         std::to_string(c.depth) + (interlace ? " interlaced" : ""));
+            // Odd sizes so that interlace passes and partial bytes are not all full.
+            const PngFile f = make_png(19, 13, c.color_type, c.depth, interlace);
+            const std::string path = dir.file("t.png");
+            ASSERT_TRUE(write_png(path, f));
+            RecordingScope rec;
+            Image picture, alpha;
+            ASSERT_FALSE(read_png_file(path, picture, &alpha));
+            EXPECT_TRUE(rec.recorder.errors().empty());
+            EXPECT_EQ(picture.type, c.type);
+            EXPECT_EQ(picture.width, 19u);
+            EXPECT_EQ(picture.height, 13u);
+            EXPECT_EQ(picture.dpi, 100.0);
+            EXPECT_EQ(picture.profile, nullptr);
+            const bool has_alpha = c.color_type & PNG_COLOR_MASK_ALPHA;
+            EXPECT_EQ(alpha.type, has_alpha ? image_gray8 : image_empty);
+            if (has_alpha) {
+                EXPECT_EQ(alpha.width, 19u);
+                EXPECT_EQ(alpha.height, 13u);
+            }
+            EXPECT_TRUE(pixels_match(f, picture, has_alpha ? &alpha : nullptr));
+            EXPECT_EQ(rec.recorder.progress_titles, std::vector<std::string>{"Read PNG File"});
+            EXPECT_EQ(rec.recorder.progress_ends, 1);
+
+            // Without a transparency image the picture is the same.
+            Image again;
+            ASSERT_FALSE(read_png_file(path, again, nullptr));
+            EXPECT_TRUE(image_equal(picture, again));
+        }
+    }
+}
+
+TEST(PngRead, TransparencyChunkBecomesAlpha) {
+    TempDir dir;
+    const std::string path = dir.file("t.png");
+    {
+        // Palette alpha for the first entries; entries beyond the list are opaque.
+        PngFile f = make_png(9, 5, PNG_COLOR_TYPE_PALETTE, 4);
+        f.trans = {0, 128, 255, 7};
+        ASSERT_TRUE(write_png(path, f));
+        Image picture, alpha;
+        ASSERT_FALSE(read_png_file(path, picture, &alpha));
+        EXPECT_EQ(picture.type, image_color24);
+        ASSERT_EQ(alpha.type, image_gray8);
+        EXPECT_TRUE(pixels_match(f, picture, nullptr));
+        for (std::uint32_t y = 0; y < 5; ++y) {
+            for (std::uint32_t x = 0; x < 9; ++x) {
+                const std::uint32_t index = sample(x, y, 0, 4);
+                const std::uint8_t want = index < f.trans.size() ? f.trans[index] : 255;
+                EXPECT_EQ(alpha.rows[4 - y][x], want) << x << "," << y;
+            }
+        }
+    }
+    {
+        // One 16-bit gray level marked transparent.
+        PngFile f = make_png(9, 5, PNG_COLOR_TYPE_GRAY, 16);
+        png_color_16 c{};
+        c.gray = static_cast<png_uint_16>(sample(3, 2, 0, 16));
+        f.trans_color = c;
+        ASSERT_TRUE(write_png(path, f));
+        Image picture, alpha;
+        ASSERT_FALSE(read_png_file(path, picture, &alpha));
+        EXPECT_EQ(picture.type, image_gray16);
+        ASSERT_EQ(alpha.type, image_gray8);
+        EXPECT_TRUE(pixels_match(f, picture, nullptr));
+        for (std::uint32_t y = 0; y < 5; ++y) {
+            for (std::uint32_t x = 0; x < 9; ++x) {
+                const bool clear = sample(x, y, 0, 16) == c.gray;
+                EXPECT_EQ(alpha.rows[4 - y][x], clear ? 0 : 255) << x << "," << y;
+            }
+        }
+        EXPECT_EQ(alpha.rows[4 - 2][3], 0);
+    }
+}
+
+TEST(PngRead, OneBitPalettes) {
+    TempDir dir;
+    const std::string path = dir.file("t.png");
+    const png_color black{0, 0, 0}, white{255, 255, 255}, red{255, 0, 0}, blue{0, 0, 255};
+    struct Palette {
+        png_color first, second;
+        std::uint32_t type;
+    };
+    // Black and white in either order keep the bits (as white = set); any other pair is
+    // expanded to color.
+    for (const Palette& p :
+         {Palette{black, white, image_binary}, Palette{white, black, image_binary},
+          Palette{red, blue, image_color24}}) {
+        PngFile f = make_png(21, 3, PNG_COLOR_TYPE_PALETTE, 1);
+        f.palette = {p.first, p.second};
+        f.trans = {255, 0};
+        ASSERT_TRUE(write_png(path, f));
+        Image picture, alpha;
+        ASSERT_FALSE(read_png_file(path, picture, &alpha));
+        ASSERT_EQ(picture.type, p.type);
+        ASSERT_EQ(alpha.type, image_gray8);
+        for (std::uint32_t y = 0; y < 3; ++y) {
+            for (std::uint32_t x = 0; x < 21; ++x) {
+                const std::uint32_t index = sample(x, y, 0, 1);
+                const png_color& c = index ? p.second : p.first;
+                const std::uint8_t* row = picture.rows[2 - y];
+                if (p.type == image_binary) {
+                    EXPECT_EQ(bit_get(row, x), c.red) << x << "," << y;
+                } else {
+                    EXPECT_EQ(row[x * 3], c.blue);
+                    EXPECT_EQ(row[x * 3 + 2], c.red);
+                }
+                EXPECT_EQ(alpha.rows[2 - y][x], index ? 0 : 255);
+            }
+        }
+    }
+}
+
+TEST(PngRead, ResolutionProfilesAndText) {
+    TempDir dir;
+    const std::string path = dir.file("t.png");
+    {
+        PngFile f = make_png(4, 4, PNG_COLOR_TYPE_RGB, 8);
+        f.phys_ppm = 3780;
+        f.srgb = true;
+        f.texts = {{"Title", "A title"},
+                   {"Unknown", "ignored"},
+                   {"Comment", std::string(3000, 'c'), PNG_TEXT_COMPRESSION_zTXt},
+                   {"Author", "Zo\xC3\xAB", PNG_ITXT_COMPRESSION_NONE},
+                   {"Creation Time", ""},
+                   {"Source", "scanner", PNG_ITXT_COMPRESSION_zTXt}};
+        ASSERT_TRUE(write_png(path, f));
+        Image picture, alpha;
+        ASSERT_FALSE(read_png_file(path, picture, &alpha));
+        EXPECT_DOUBLE_EQ(picture.dpi, 3780.5 / 39.3701);
+        const ProfileBytes srgb = builtin_srgb_profile();
+        ASSERT_EQ(picture.profile_size, srgb.size);
+        EXPECT_EQ(std::memcmp(picture.profile, srgb.data, srgb.size), 0);
+
+        std::vector<std::pair<std::uint32_t, std::string>> tags;
+        for (const MetadataTag* t = picture.tags; t; t = t->next) {
+            EXPECT_EQ(t->field_type, 2);
+            const std::string text(reinterpret_cast<const char*>(t->data));
+            EXPECT_EQ(t->count, text.size() + 1);
+            tags.emplace_back(t->tag, text);
+        }
+        const std::vector<std::pair<std::uint32_t, std::string>> want = {
+            {800, "A title"},
+            {12290, std::string(3000, 'c')},
+            {315, "Zo\xC3\xAB"},
+            {306, ""},
+            {271, "scanner"}};
+        EXPECT_EQ(tags, want);
+    }
+    {
+        // An embedded profile wins; a pHYs chunk without a unit gives no resolution.
+        PngFile f = make_png(4, 4, PNG_COLOR_TYPE_RGB_ALPHA, 8);
+        const ProfileBytes adobe = builtin_adobe_rgb_profile();
+        f.icc.assign(adobe.data, adobe.data + adobe.size);
+        f.phys_ppm = 5000;
+        f.phys_unit = PNG_RESOLUTION_UNKNOWN;
+        ASSERT_TRUE(write_png(path, f));
+        Image picture, alpha;
+        ASSERT_FALSE(read_png_file(path, picture, &alpha));
+        EXPECT_EQ(picture.dpi, 100.0);
+        ASSERT_EQ(picture.profile_size, adobe.size);
+        EXPECT_EQ(std::memcmp(picture.profile, adobe.data, adobe.size), 0);
+        EXPECT_EQ(picture.tags, nullptr);
+    }
+    {
+        // The built-in profile is an RGB profile: a gray picture does not get it.
+        PngFile f = make_png(4, 4, PNG_COLOR_TYPE_GRAY, 8);
+        f.srgb = true;
+        f.phys_ppm = 11811;
+        ASSERT_TRUE(write_png(path, f));
+        Image picture;
+        ASSERT_FALSE(read_png_file(path, picture, nullptr));
+        EXPECT_EQ(picture.profile, nullptr);
+        EXPECT_DOUBLE_EQ(picture.dpi, 11811.5 / 39.3701);  // 300 dpi
+    }
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void put_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Reads a file that must fail with exactly one message and leave both images empty.
+void expect_failure(const std::string& path, const std::string& message) {
+    RecordingScope rec;
+    Image picture, alpha;
+    EXPECT_TRUE(read_png_file(path, picture, &alpha));
+    EXPECT_TRUE(is_empty_record(picture));
+    EXPECT_TRUE(is_empty_record(alpha));
+    EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{message});
+}
+
+TEST(PngRead, DamagedFilesFailWithMessage) {
+    TempDir dir;
+    const std::string good = dir.file("good.png");
+    ASSERT_TRUE(write_png(good, make_png(40, 40, PNG_COLOR_TYPE_RGB_ALPHA, 8)));
+    const std::vector<std::uint8_t> bytes = file_bytes(good);
+
+    const std::string bad = dir.file("bad.png");
+    for (std::size_t cut : {std::size_t{4}, std::size_t{30}, bytes.size() / 2, bytes.size() - 13}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        put_bytes(bad, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
+        expect_failure(bad, "Error reading PNG file");
+    }
+    std::vector<std::uint8_t> flipped = bytes;
+    flipped[bytes.size() / 2] ^= 0x55;  // inside the image data: its checksum no longer fits
+    put_bytes(bad, flipped);
+    expect_failure(bad, "Error reading PNG file");
+
+    put_bytes(bad, {'G', 'I', 'F', '8', '9', 'a'});
+    expect_failure(bad, "Error reading PNG file");
+    expect_failure(dir.file("missing.png"), "Error reading PNG file");
+}
+
+// A chunk as PNG stores it: length, type, data, checksum over type and data.
+void append_chunk(std::vector<std::uint8_t>& out, const char* type,
+                  const std::vector<std::uint8_t>& data) {
+    const auto n = static_cast<std::uint32_t>(data.size());
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(n >> s));
+    const std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const uLong crc = crc32(0, out.data() + start, static_cast<uInt>(out.size() - start));
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(crc >> s));
+}
+
+std::vector<std::uint8_t> header_only_png(std::uint32_t w, std::uint32_t h, int color_type,
+                                          int depth) {
+    std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> ihdr;
+    for (std::uint32_t v : {w, h}) {
+        for (int s = 24; s >= 0; s -= 8) ihdr.push_back(static_cast<std::uint8_t>(v >> s));
+    }
+    ihdr.insert(ihdr.end(),
+                {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(color_type), 0, 0, 0});
+    append_chunk(out, "IHDR", ihdr);
+    std::vector<std::uint8_t> packed(64);
+    uLongf packed_size = packed.size();
+    const std::uint8_t zeros[16] = {};
+    compress(packed.data(), &packed_size, zeros, sizeof zeros);
+    packed.resize(packed_size);
+    append_chunk(out, "IDAT", packed);
+    append_chunk(out, "IEND", {});
+    return out;
+}
+
+TEST(PngRead, HugeDeclaredSizeFailsBeforeAllocating) {
+    TempDir dir;
+    const std::string path = dir.file("huge.png");
+    AllocationFailureScope restore;
+    // Any allocation would fail with another message, so the size message shows the check
+    // came first.
+    image_fail_allocations_after(0);
+    put_bytes(path, header_only_png(100000, 100000, PNG_COLOR_TYPE_RGB_ALPHA, 16));
+    const std::uint64_t limit = image_memory_limit();
+    image_set_memory_limit(std::uint64_t{1} << 30);
+    expect_failure(path, "Image is too large: 100000 x 100000");
+    image_set_memory_limit(limit);
+    put_bytes(path, header_only_png(2000000, 1, PNG_COLOR_TYPE_GRAY, 1));
+    expect_failure(path, "Image is too large: 2000000 x 1");
+}
+
+TEST(PngRead, CompressedTextBombIsDropped) {
+    TempDir dir;
+    const std::string path = dir.file("bomb.png");
+    PngFile f = make_png(4, 4, PNG_COLOR_TYPE_GRAY, 8);
+    // 80 MiB of text in a few dozen KiB: beyond what a chunk may expand to.
+    f.texts = {{"Title", "kept"},
+               {"Comment", std::string(80u << 20, 'a'), PNG_TEXT_COMPRESSION_zTXt}};
+    ASSERT_TRUE(write_png(path, f));
+    EXPECT_LT(std::filesystem::file_size(path), 1u << 20);
+    RecordingScope rec;
+    Image picture;
+    ASSERT_FALSE(read_png_file(path, picture, nullptr));
+    EXPECT_TRUE(rec.recorder.errors().empty());
+    ASSERT_NE(picture.tags, nullptr);
+    EXPECT_EQ(picture.tags->tag, 800u);
+    EXPECT_EQ(picture.tags->next, nullptr);
+}
+
+// --- PngSuite (libsixel-examples) ---
+
+constexpr const char* png_suite = "/usr/share/doc/libsixel-examples/examples/images/pngsuite";
+
+TEST(PngRead, PngSuite) {
+    if (!std::filesystem::is_directory(png_suite)) {
+        GTEST_SKIP() << "PngSuite not installed (package libsixel-examples)";
+    }
+    int valid = 0, corrupted = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(png_suite)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".png" || name.size() != 12) continue;
+        SCOPED_TRACE(name);
+        RecordingScope rec;
+        Image picture, alpha;
+        const bool failed = read_png_file(entry.path().string(), picture, &alpha);
+        if (name[0] == 'x') {
+            ++corrupted;
+            EXPECT_TRUE(failed);
+            EXPECT_TRUE(is_empty_record(picture));
+            EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Error reading PNG file"});
+            continue;
+        }
+        ++valid;
+        ASSERT_FALSE(failed);
+        EXPECT_TRUE(rec.recorder.errors().empty());
+        // Names read: 3 letters of purpose, n or i, color type digit, letter, bit depth; the
+        // "s" series is square with the side in the name, the "cd" series has 8-pixel sides,
+        // the rest is 32 x 32.
+        const int color_type = name[4] - '0';
+        const int depth = std::stoi(name.substr(6, 2));
+        const std::uint32_t side =
+            name[0] == 's' && std::isdigit(static_cast<unsigned char>(name[1]))
+                ? static_cast<std::uint32_t>(std::stoi(name.substr(1, 2)))
+                : 32u;
+        const bool narrow = name.rfind("cdf", 0) == 0 || name.rfind("cds", 0) == 0;
+        const bool flat = name.rfind("cdh", 0) == 0 || name.rfind("cds", 0) == 0;
+        EXPECT_EQ(picture.width, narrow ? 8u : side);
+        EXPECT_EQ(picture.height, flat ? 8u : side);
+        std::uint32_t want = 0;
+        if (depth == 1) {
+            want = image_binary;
+        } else if (color_type == 0 || color_type == 4) {
+            want = depth == 16 ? image_gray16 : image_gray8;
+        } else {
+            want = depth == 16 ? image_color48 : image_color24;
+        }
+        if (depth == 1 && color_type == 3) {
+            // A two-color palette of other colors than black and white is expanded.
+            EXPECT_TRUE(picture.type == image_binary || picture.type == image_color24);
+        } else {
+            EXPECT_EQ(picture.type, want);
+        }
+        // Alpha comes from an alpha channel or a tRNS chunk (the "tb", "tm" and "tp1" files);
+        // "tp0" files have none.
+        const bool channel = color_type == 4 || color_type == 6;
+        const bool trns = name[0] == 't' && name.rfind("tp0", 0) != 0;
+        EXPECT_EQ(alpha.type, channel || trns ? image_gray8 : image_empty);
+        if (!alpha.empty()) {
+            EXPECT_EQ(alpha.width, picture.width);
+        }
+    }
+    EXPECT_GT(valid, 150);
+    EXPECT_EQ(corrupted, 14);
+}
+
+TEST(PngRead, BrokenFilesOfOtherSuitesFailCleanly) {
+    const char* fail = "/usr/libexec/installed-tests/gdk-pixbuf/test-images/fail";
+    if (!std::filesystem::is_directory(fail)) {
+        GTEST_SKIP() << "broken PNG files not installed (package gdk-pixbuf-tests)";
+    }
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(fail)) {
+        if (entry.path().extension() != ".png") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        RecordingScope rec;
+        Image picture, alpha;
+        if (read_png_file(entry.path().string(), picture, &alpha)) {
+            EXPECT_TRUE(is_empty_record(picture));
+            EXPECT_TRUE(is_empty_record(alpha));
+            EXPECT_EQ(rec.recorder.errors().size(), 1u);
+        } else {
+            EXPECT_GT(picture.width, 0u);
+        }
+        ++count;
+    }
+    EXPECT_GE(count, 4);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,52 @@
+// A minimal little-endian EXIF (TIFF-structured) block for tests of readers that carry EXIF:
+// IFD0 with the orientation and the camera make.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/image.h"
+
+namespace tessaly::testing {
+
+inline std::vector<std::uint8_t> small_exif_block(std::uint16_t orientation,
+                                                  const std::string& make) {
+    std::vector<std::uint8_t> b;
+    auto u16 = [&b](std::uint32_t v) {
+        b.push_back(static_cast<std::uint8_t>(v));
+        b.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    const std::uint32_t text_offset = 8 + 2 + 2 * 12 + 4;
+    b.insert(b.end(), {'I', 'I'});
+    u16(42);
+    u32(8);
+    u16(2);
+    u16(271);  // Make, ASCII, stored after the IFD
+    u16(2);
+    u32(static_cast<std::uint32_t>(make.size() + 1));
+    u32(text_offset);
+    u16(274);  // Orientation, SHORT, inline
+    u16(3);
+    u32(1);
+    u16(orientation);
+    u16(0);
+    u32(0);  // no next IFD
+    b.insert(b.end(), make.begin(), make.end());
+    b.push_back(0);
+    return b;
+}
+
+// The first tag with the number, or null.
+inline const MetadataTag* find_tag(const Image& image, std::uint32_t tag) {
+    for (const MetadataTag* t = image.tags; t; t = t->next) {
+        if (t->tag == tag) return t;
+    }
+    return nullptr;
+}
+
+}  // namespace tessaly::testing
