@@ -26,7 +26,7 @@ using Color = std::array<std::uint8_t, 3>;  // red, green, blue
 
 // A BMP assembled byte by byte; pixel values are palette indices or packed 0xRRGGBB colors,
 // given top line first.
-struct BmpSpec {
+struct BmpLayout {
     std::uint32_t header = 40;
     std::uint16_t bits = 8;
     std::int32_t width = 5, height = 3;  // a negative height stores the top line first
@@ -48,7 +48,7 @@ void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
     put16(b, at + 2, v >> 16);
 }
 
-std::vector<std::uint8_t> build_bmp(const BmpSpec& s) {
+std::vector<std::uint8_t> build_bmp(const BmpLayout& s) {
     const std::uint32_t w = static_cast<std::uint32_t>(s.width);
     const std::uint32_t h = static_cast<std::uint32_t>(std::abs(s.height));
     const bool core = s.header == 12;
@@ -133,7 +133,7 @@ Read read_bmp(const std::string& path) {
     return r;
 }
 
-Read read_spec(const TempDir& dir, const BmpSpec& s) {
+Read read_layout(const TempDir& dir, const BmpLayout& s) {
     const std::string path = dir.file("t.bmp");
     write_bytes(path, build_bmp(s));
     return read_bmp(path);
@@ -151,8 +151,8 @@ std::vector<Color> color_palette(std::size_t n) {
     return p;
 }
 
-// Checks a 24-bit picture against the colors the spec's pixels stand for.
-void expect_colors(const BmpSpec& s, const Image& picture) {
+// Checks a 24-bit picture against the colors the layout's pixels stand for.
+void expect_colors(const BmpLayout& s, const Image& picture) {
     ASSERT_EQ(picture.type, image_color24);
     ASSERT_EQ(picture.width, static_cast<std::uint32_t>(s.width));
     ASSERT_EQ(picture.height, static_cast<std::uint32_t>(std::abs(s.height)));
@@ -179,7 +179,7 @@ TEST(BmpRead, EveryHeaderSizeAndDepthReadsEveryPixel) {
         for (std::uint16_t bits : {1, 2, 4, 8, 24, 32}) {
             if (header == 12 && bits == 32) continue;
             SCOPED_TRACE(::testing::Message() << "header " << header << " bits " << bits);
-            BmpSpec s;
+            BmpLayout s;
             s.header = header;
             s.bits = bits;
             s.width = 13;  // rows need padding at every depth
@@ -189,7 +189,7 @@ TEST(BmpRead, EveryHeaderSizeAndDepthReadsEveryPixel) {
                 if (bits <= 8) return (x * 3 + y * 5) % (1u << bits);
                 return (x * 19 + 1) << 16 | (y * 41 + 2) << 8 | (x * y + 3);
             };
-            Read r = read_spec(dir, s);
+            Read r = read_layout(dir, s);
             ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
             expect_colors(s, r.picture);
             if (header == 12) {
@@ -215,12 +215,12 @@ TEST(BmpRead, PaletteDecidesBinaryGrayOrColor) {
         {{{0, 0, 0}, {255, 0, 0}}, image_color24},
     };
     for (const Case& c : cases) {
-        BmpSpec s;
+        BmpLayout s;
         s.bits = 1;
         s.width = 10;
         s.palette = c.palette;
         s.pixel = checker;
-        Read r = read_spec(dir, s);
+        Read r = read_layout(dir, s);
         ASSERT_FALSE(r.failed);
         ASSERT_EQ(r.picture.type, c.type);
         for (std::uint32_t y = 0; y < 3; ++y)
@@ -238,13 +238,13 @@ TEST(BmpRead, PaletteDecidesBinaryGrayOrColor) {
     }
 
     // A 256-entry gray palette gives 8-bit gray with the entries' levels.
-    BmpSpec gray;
+    BmpLayout gray;
     for (int i = 0; i < 256; ++i) {
         const auto v = static_cast<std::uint8_t>(255 - i);
         gray.palette.push_back({v, v, v});
     }
     gray.pixel = [](std::uint32_t x, std::uint32_t y) { return x * 50 + y; };
-    Read r = read_spec(dir, gray);
+    Read r = read_layout(dir, gray);
     ASSERT_FALSE(r.failed);
     ASSERT_EQ(r.picture.type, image_gray8);
     EXPECT_EQ(top_row(r.picture, 2)[4], 255 - 202);
@@ -252,16 +252,16 @@ TEST(BmpRead, PaletteDecidesBinaryGrayOrColor) {
 
 TEST(BmpRead, TopDownRowsAndBitFieldsAndRle) {
     TempDir dir;
-    BmpSpec top;
+    BmpLayout top;
     top.bits = 24;
     top.height = -4;
     top.pixel = [](std::uint32_t x, std::uint32_t y) { return x << 16 | y << 8 | 9; };
-    Read r = read_spec(dir, top);
+    Read r = read_layout(dir, top);
     ASSERT_FALSE(r.failed);
     expect_colors(top, r.picture);
 
     // 32-bit pixels whose masks put red in the low byte and blue in the third.
-    BmpSpec fields;
+    BmpLayout fields;
     fields.bits = 32;
     fields.compression = 3;
     fields.pixel = [](std::uint32_t x, std::uint32_t y) { return x * 40 << 16 | y * 60 << 8 | 7; };
@@ -276,20 +276,20 @@ TEST(BmpRead, TopDownRowsAndBitFieldsAndRle) {
     write_bytes(dir.file("fields.bmp"), bytes);
     r = read_bmp(dir.file("fields.bmp"));
     ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
-    BmpSpec swapped = fields;
+    BmpLayout swapped = fields;
     swapped.pixel = [](std::uint32_t x, std::uint32_t y) {
         return 7u << 16 | y * 60 << 8 | x * 40;
     };
     expect_colors(swapped, r.picture);
 
     // RLE8: a run, an absolute run, an end of line, a delta, then the end.
-    BmpSpec rle;
+    BmpLayout rle;
     rle.width = 6;
     rle.height = 3;
     rle.compression = 1;
     rle.palette = color_palette(8);
     rle.rle = {3, 5, 0, 3, 1, 2, 4, 0, 0, 0, 0, 2, 2, 1, 2, 6, 0, 1};
-    r = read_spec(dir, rle);
+    r = read_layout(dir, rle);
     ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
     ASSERT_EQ(r.picture.type, image_color24);
     auto red = [&](std::uint32_t row, std::uint32_t x) { return r.picture.rows[row][3 * x + 2]; };
@@ -305,7 +305,7 @@ TEST(BmpRead, TopDownRowsAndBitFieldsAndRle) {
     rle.bits = 4;
     rle.palette = color_palette(16);
     rle.rle = {5, 0x12, 0, 1};
-    r = read_spec(dir, rle);
+    r = read_layout(dir, rle);
     ASSERT_FALSE(r.failed);
     const std::uint32_t nibbles[5] = {1, 2, 1, 2, 1};
     for (std::uint32_t x = 0; x < 5; ++x) EXPECT_EQ(red(0, x), rle.palette[nibbles[x]][0]) << x;
@@ -317,13 +317,13 @@ TEST(BmpRead, EmbeddedAndLinkedProfiles) {
     std::vector<std::uint8_t> profile(200);
     for (std::size_t i = 0; i < profile.size(); ++i)
         profile[i] = static_cast<std::uint8_t>(i ^ 0x5A);
-    BmpSpec s;
+    BmpLayout s;
     s.header = 124;
     s.bits = 24;
     s.color_space = 0x4D424544;  // embedded
     s.profile = profile;
     s.pixel = [](std::uint32_t x, std::uint32_t y) { return x + y; };
-    Read r = read_spec(dir, s);
+    Read r = read_layout(dir, s);
     ASSERT_FALSE(r.failed);
     ASSERT_EQ(r.picture.profile_size, profile.size());
     EXPECT_EQ(std::memcmp(r.picture.profile, profile.data(), profile.size()), 0);
@@ -344,9 +344,9 @@ TEST(BmpRead, EmbeddedAndLinkedProfiles) {
     const std::string name = "C:\\Windows\\color\\linked test.icc";
     s.profile.assign(name.begin(), name.end());
     s.profile.push_back(0);
-    r = read_spec(dir, s);
+    r = read_layout(dir, s);
     s.profile.assign({'n', 'o', 'n', 'e', '.', 'i', 'c', 'c', 0});
-    Read missing = read_spec(dir, s);
+    Read missing = read_layout(dir, s);
     if (old_home)
         setenv("HOME", saved_home.c_str(), 1);
     else
@@ -368,7 +368,7 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
         ASSERT_EQ(r.errors.size(), 1u);
         EXPECT_EQ(r.errors[0].substr(0, text.size()), text);
     };
-    BmpSpec s;
+    BmpLayout s;
     s.bits = 24;
     s.pixel = [](std::uint32_t, std::uint32_t) { return 0u; };
     const std::vector<std::uint8_t> good = build_bmp(s);
@@ -399,7 +399,7 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
                    "Error reading BMP file");
 
     // A palette that would lie beyond the end of the file.
-    BmpSpec p;
+    BmpLayout p;
     p.palette = color_palette(256);
     p.pixel = [](std::uint32_t, std::uint32_t) { return 0u; };
     std::vector<std::uint8_t> b = build_bmp(p);

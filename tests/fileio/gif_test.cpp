@@ -31,7 +31,7 @@ struct GifFrame {
     int transparent = -1;
 };
 
-struct GifSpec {
+struct GifLayout {
     int width = 0, height = 0, background = 0;
     std::vector<GifColorType> global_map;
     std::vector<GifFrame> frames;
@@ -46,15 +46,16 @@ ColorMapObject* make_map(std::vector<GifColorType> colors) {
     return GifMakeMapObject(static_cast<int>(n), colors.data());
 }
 
-bool write_gif(const std::string& path, const GifSpec& spec) {
+bool write_gif(const std::string& path, const GifLayout& layout) {
     int error = 0;
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
     if (!gif) return false;
     EGifSetGifVersion(gif, true);
-    ColorMapObject* global = make_map(spec.global_map);
-    bool ok = EGifPutScreenDesc(gif, spec.width, spec.height, 8, spec.background, global) == GIF_OK;
+    ColorMapObject* global = make_map(layout.global_map);
+    bool ok =
+        EGifPutScreenDesc(gif, layout.width, layout.height, 8, layout.background, global) == GIF_OK;
     GifFreeMapObject(global);
-    for (const GifFrame& f : spec.frames) {
+    for (const GifFrame& f : layout.frames) {
         if (!ok) break;
         if (f.transparent >= 0) {
             GraphicsControlBlock gcb{};
@@ -131,15 +132,15 @@ bool same(const GifColorType& a, const GifColorType& b) {
 }
 
 // Every screen pixel: the frame's color where the frame lies, the background elsewhere.
-::testing::AssertionResult screen_matches(const GifSpec& spec, const Image& picture) {
-    const GifFrame& f = spec.frames[0];
-    const auto& map = f.local_map.empty() ? spec.global_map : f.local_map;
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
+::testing::AssertionResult screen_matches(const GifLayout& layout, const Image& picture) {
+    const GifFrame& f = layout.frames[0];
+    const auto& map = f.local_map.empty() ? layout.global_map : f.local_map;
+    for (int y = 0; y < layout.height; ++y) {
+        for (int x = 0; x < layout.width; ++x) {
             const int fx = x - f.left, fy = y - f.top;
             const bool inside = fx >= 0 && fy >= 0 && fx < f.width && fy < f.height;
             const GifColorType want = inside ? map[f.indices[std::size_t(fy) * f.width + fx]]
-                                             : spec.global_map[spec.background];
+                                             : layout.global_map[layout.background];
             if (!same(color_at(picture, x, y), want)) {
                 return ::testing::AssertionFailure() << "pixel " << x << "," << y;
             }
@@ -156,17 +157,17 @@ TEST(GifRead, PaletteDecidesGrayOrColor) {
             for (bool local : {false, true}) {
                 SCOPED_TRACE(std::string(gray ? "gray" : "color") +
                              (interlace ? " interlaced" : "") + (local ? " local map" : ""));
-                GifSpec spec;
-                spec.width = 23;
-                spec.height = 19;  // more lines than one interlace step, not a multiple of 8
+                GifLayout layout;
+                layout.width = 23;
+                layout.height = 19;  // more lines than one interlace step, not a multiple of 8
                 GifFrame f = pattern_frame(0, 0, 23, 19, 16);
                 f.interlace = interlace;
                 const auto map = gray ? gray_map(16) : color_map(16);
                 // With a local map the screen's map is the other kind and must not matter.
-                spec.global_map = local ? (gray ? color_map(16) : gray_map(16)) : map;
+                layout.global_map = local ? (gray ? color_map(16) : gray_map(16)) : map;
                 if (local) f.local_map = map;
-                spec.frames = {f};
-                ASSERT_TRUE(write_gif(path, spec));
+                layout.frames = {f};
+                ASSERT_TRUE(write_gif(path, layout));
                 RecordingScope rec;
                 Image picture;
                 ASSERT_FALSE(read_gif_file(path, picture));
@@ -175,7 +176,7 @@ TEST(GifRead, PaletteDecidesGrayOrColor) {
                 EXPECT_EQ(picture.width, 23u);
                 EXPECT_EQ(picture.height, 19u);
                 EXPECT_EQ(picture.dpi, 0.0);
-                EXPECT_TRUE(screen_matches(spec, picture));
+                EXPECT_TRUE(screen_matches(layout, picture));
             }
         }
     }
@@ -186,40 +187,40 @@ TEST(GifRead, FrameIsPlacedOnTheScreenBackground) {
     const std::string path = dir.file("t.gif");
     for (bool gray_background : {true, false}) {
         SCOPED_TRACE(gray_background ? "gray background" : "colored background");
-        GifSpec spec;
-        spec.width = 12;
-        spec.height = 9;
-        spec.global_map = gray_map(8);
-        spec.background = 5;
-        if (!gray_background) spec.global_map[5] = {200, 10, 30};
+        GifLayout layout;
+        layout.width = 12;
+        layout.height = 9;
+        layout.global_map = gray_map(8);
+        layout.background = 5;
+        if (!gray_background) layout.global_map[5] = {200, 10, 30};
         GifFrame f = pattern_frame(3, 2, 4, 5, 8);
         f.local_map = gray_map(8);
-        spec.frames = {f};
-        ASSERT_TRUE(write_gif(path, spec));
+        layout.frames = {f};
+        ASSERT_TRUE(write_gif(path, layout));
         Image picture;
         ASSERT_FALSE(read_gif_file(path, picture));
         // A colored background shows around a gray frame, so the picture must be in color.
         EXPECT_EQ(picture.type, gray_background ? image_gray8 : image_color24);
-        EXPECT_TRUE(screen_matches(spec, picture));
+        EXPECT_TRUE(screen_matches(layout, picture));
     }
 }
 
 TEST(GifRead, FirstFrameOnlyAndTransparentColorKept) {
     TempDir dir;
     const std::string path = dir.file("t.gif");
-    GifSpec spec;
-    spec.width = 6;
-    spec.height = 4;
-    spec.global_map = color_map(4);
+    GifLayout layout;
+    layout.width = 6;
+    layout.height = 4;
+    layout.global_map = color_map(4);
     GifFrame first = pattern_frame(0, 0, 6, 4, 4);
     first.transparent = 2;
     GifFrame second = pattern_frame(0, 0, 6, 4, 4);
     for (auto& i : second.indices) i = 3;
-    spec.frames = {first, second};
-    ASSERT_TRUE(write_gif(path, spec));
+    layout.frames = {first, second};
+    ASSERT_TRUE(write_gif(path, layout));
     Image picture;
     ASSERT_FALSE(read_gif_file(path, picture));
-    EXPECT_TRUE(screen_matches(spec, picture));
+    EXPECT_TRUE(screen_matches(layout, picture));
     // The transparent index keeps its palette color: GIF pictures carry no transparency.
     bool seen = false;
     for (std::size_t i = 0; i < first.indices.size(); ++i) seen = seen || first.indices[i] == 2;
@@ -248,12 +249,12 @@ void expect_failure(const std::string& path, const std::string& message) {
 TEST(GifRead, DamagedFilesFailWithMessage) {
     TempDir dir;
     const std::string good = dir.file("good.gif");
-    GifSpec spec;
-    spec.width = 40;
-    spec.height = 30;
-    spec.global_map = color_map(64);
-    spec.frames = {pattern_frame(0, 0, 40, 30, 64)};
-    ASSERT_TRUE(write_gif(good, spec));
+    GifLayout layout;
+    layout.width = 40;
+    layout.height = 30;
+    layout.global_map = color_map(64);
+    layout.frames = {pattern_frame(0, 0, 40, 30, 64)};
+    ASSERT_TRUE(write_gif(good, layout));
     const std::vector<std::uint8_t> bytes = file_bytes(good);
 
     const std::string bad = dir.file("bad.gif");
@@ -263,7 +264,7 @@ TEST(GifRead, DamagedFilesFailWithMessage) {
         expect_failure(bad, "Error reading GIF file");
     }
     // A screen and no image at all.
-    GifSpec empty = spec;
+    GifLayout empty = layout;
     empty.frames.clear();
     ASSERT_TRUE(write_gif(bad, empty));
     expect_failure(bad, "Error reading GIF file");
@@ -276,12 +277,12 @@ TEST(GifRead, DamagedFilesFailWithMessage) {
 TEST(GifRead, HugeScreenFailsBeforeAllocating) {
     TempDir dir;
     const std::string path = dir.file("huge.gif");
-    GifSpec spec;
-    spec.width = 65535;
-    spec.height = 65535;
-    spec.global_map = color_map(4);
-    spec.frames = {pattern_frame(0, 0, 2, 2, 4)};
-    ASSERT_TRUE(write_gif(path, spec));
+    GifLayout layout;
+    layout.width = 65535;
+    layout.height = 65535;
+    layout.global_map = color_map(4);
+    layout.frames = {pattern_frame(0, 0, 2, 2, 4)};
+    ASSERT_TRUE(write_gif(path, layout));
     AllocationFailureScope restore;
     image_fail_allocations_after(0);
     const std::uint64_t limit = image_memory_limit();

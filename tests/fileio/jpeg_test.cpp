@@ -26,7 +26,7 @@ struct Rgb {
 };
 
 // What the test writes: a picture given top row first, as a person sees it.
-struct JpegSpec {
+struct JpegLayout {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     int components = 3;  // 1 gray, 3 RGB, 4 CMYK
@@ -38,7 +38,7 @@ struct JpegSpec {
     int density = 72;
 };
 
-void write_jpeg(const std::string& path, const JpegSpec& spec) {
+void write_jpeg(const std::string& path, const JpegLayout& layout) {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
@@ -46,28 +46,29 @@ void write_jpeg(const std::string& path, const JpegSpec& spec) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     jpeg_stdio_dest(&c, f);
-    c.image_width = spec.width;
-    c.image_height = spec.height;
-    c.input_components = spec.components;
-    c.in_color_space = spec.components == 1   ? JCS_GRAYSCALE
-                       : spec.components == 3 ? JCS_RGB
-                                              : JCS_CMYK;
+    c.image_width = layout.width;
+    c.image_height = layout.height;
+    c.input_components = layout.components;
+    c.in_color_space = layout.components == 1   ? JCS_GRAYSCALE
+                       : layout.components == 3 ? JCS_RGB
+                                                : JCS_CMYK;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 95, TRUE);
-    c.write_JFIF_header = spec.jfif ? TRUE : FALSE;
-    c.density_unit = static_cast<UINT8>(spec.density_unit);
-    c.X_density = c.Y_density = static_cast<UINT16>(spec.density);
+    c.write_JFIF_header = layout.jfif ? TRUE : FALSE;
+    c.density_unit = static_cast<UINT8>(layout.density_unit);
+    c.X_density = c.Y_density = static_cast<UINT16>(layout.density);
     jpeg_start_compress(&c, TRUE);
-    if (!spec.exif.empty()) {
+    if (!layout.exif.empty()) {
         std::vector<std::uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
-        app1.insert(app1.end(), spec.exif.begin(), spec.exif.end());
+        app1.insert(app1.end(), layout.exif.begin(), layout.exif.end());
         jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
     }
-    if (!spec.icc.empty())
-        jpeg_write_icc_profile(&c, spec.icc.data(), static_cast<unsigned>(spec.icc.size()));
-    const std::size_t stride = std::size_t{spec.width} * static_cast<std::size_t>(spec.components);
+    if (!layout.icc.empty())
+        jpeg_write_icc_profile(&c, layout.icc.data(), static_cast<unsigned>(layout.icc.size()));
+    const std::size_t stride =
+        std::size_t{layout.width} * static_cast<std::size_t>(layout.components);
     while (c.next_scanline < c.image_height) {
-        auto* row = const_cast<JSAMPLE*>(spec.pixels.data() + c.next_scanline * stride);
+        auto* row = const_cast<JSAMPLE*>(layout.pixels.data() + c.next_scanline * stride);
         jpeg_write_scanlines(&c, &row, 1);
     }
     jpeg_finish_compress(&c);
@@ -79,8 +80,8 @@ void write_jpeg(const std::string& path, const JpegSpec& spec) {
 // a different arrangement.
 const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
 
-JpegSpec quadrants(std::uint32_t w, std::uint32_t h) {
-    JpegSpec s;
+JpegLayout quadrants(std::uint32_t w, std::uint32_t h) {
+    JpegLayout s;
     s.width = w;
     s.height = h;
     for (std::uint32_t y = 0; y < h; ++y) {
@@ -139,10 +140,10 @@ TEST(Jpeg, EveryOrientationOpensUpright) {
     };
     for (int v = 1; v <= 8; ++v) {
         SCOPED_TRACE("orientation " + std::to_string(v));
-        JpegSpec spec = quadrants(64, 32);
-        spec.exif = exif_with_orientation(v);
+        JpegLayout layout = quadrants(64, 32);
+        layout.exif = exif_with_orientation(v);
         const std::string path = dir.file("o" + std::to_string(v) + ".jpg");
-        write_jpeg(path, spec);
+        write_jpeg(path, layout);
         Image im;
         ASSERT_FALSE(read_jpeg_file(path, im));
         ASSERT_EQ(im.type, image_color24);
@@ -164,7 +165,7 @@ TEST(Jpeg, EveryOrientationOpensUpright) {
 TEST(Jpeg, GrayDensityAndProfile) {
     testing::RecordingScope rec;
     testing::TempDir dir;
-    JpegSpec gray;
+    JpegLayout gray;
     gray.width = 24;
     gray.height = 8;
     gray.components = 1;
@@ -188,14 +189,14 @@ TEST(Jpeg, GrayDensityAndProfile) {
     EXPECT_TRUE(std::equal(gray.icc.begin(), gray.icc.end(), im.profile));
 
     // Inches as they are; no physical size gives 72 once read_image_file is done.
-    JpegSpec inches = quadrants(16, 16);
+    JpegLayout inches = quadrants(16, 16);
     inches.density = 300;
     write_jpeg(dir.file("i.jpg"), inches);
     ASSERT_FALSE(read_jpeg_file(dir.file("i.jpg"), im));
     EXPECT_EQ(im.dpi, 300.0);
     EXPECT_EQ(im.profile, nullptr);
 
-    JpegSpec unitless = quadrants(16, 16);
+    JpegLayout unitless = quadrants(16, 16);
     unitless.density_unit = 0;
     unitless.density = 1;
     write_jpeg(dir.file("u.jpg"), unitless);
@@ -211,15 +212,15 @@ TEST(Jpeg, GrayDensityAndProfile) {
 TEST(Jpeg, ExifResolutionWhenThereIsNoJfifHeader) {
     testing::RecordingScope rec;
     testing::TempDir dir;
-    JpegSpec spec = quadrants(16, 16);
-    spec.jfif = false;
+    JpegLayout layout = quadrants(16, 16);
+    layout.jfif = false;
     Image tags;
     const std::uint32_t res[2] = {118, 1};
     const std::uint16_t cm = 3;
     ASSERT_FALSE(image_add_tag(tags, 282, 5, 1, res));
     ASSERT_FALSE(image_add_tag(tags, 296, 3, 1, &cm));
-    ASSERT_FALSE(exif_write_block(tags, spec.exif));
-    write_jpeg(dir.file("e.jpg"), spec);
+    ASSERT_FALSE(exif_write_block(tags, layout.exif));
+    write_jpeg(dir.file("e.jpg"), layout);
     Image im;
     ASSERT_FALSE(read_jpeg_file(dir.file("e.jpg"), im));
     EXPECT_NEAR(im.dpi, 118 * 2.54, 1e-9);
@@ -232,9 +233,9 @@ std::vector<char> file_bytes(const std::string& path) {
 
 TEST(Jpeg, BrokenAndUnsupportedFilesFailCleanly) {
     testing::TempDir dir;
-    JpegSpec spec = quadrants(64, 64);
-    spec.exif = exif_with_orientation(6);
-    write_jpeg(dir.file("whole.jpg"), spec);
+    JpegLayout layout = quadrants(64, 64);
+    layout.exif = exif_with_orientation(6);
+    write_jpeg(dir.file("whole.jpg"), layout);
     const std::vector<char> whole = file_bytes(dir.file("whole.jpg"));
     for (std::size_t cut :
          {std::size_t{2}, std::size_t{40}, whole.size() / 3, whole.size() - 40, whole.size() - 2}) {
@@ -249,7 +250,7 @@ TEST(Jpeg, BrokenAndUnsupportedFilesFailCleanly) {
         EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Error reading JPEG file"});
     }
 
-    JpegSpec cmyk;
+    JpegLayout cmyk;
     cmyk.width = cmyk.height = 8;
     cmyk.components = 4;
     cmyk.pixels.assign(8 * 8 * 4, 128);
@@ -261,7 +262,7 @@ TEST(Jpeg, BrokenAndUnsupportedFilesFailCleanly) {
     EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Unsupported image format"});
 
     // A broken EXIF block costs the tags, not the picture.
-    JpegSpec bad_exif = quadrants(16, 16);
+    JpegLayout bad_exif = quadrants(16, 16);
     bad_exif.exif = {'M', 'M', 0, 42, 0xFF, 0xFF, 0xFF, 0xFF};
     write_jpeg(dir.file("bad_exif.jpg"), bad_exif);
     ASSERT_FALSE(read_jpeg_file(dir.file("bad_exif.jpg"), im));

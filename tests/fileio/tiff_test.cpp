@@ -24,7 +24,7 @@ using testing::RecordingScope;
 using testing::TempDir;
 
 // What a test TIFF holds: samples are given top line first, in file order.
-struct TiffSpec {
+struct TiffLayout {
     std::uint32_t width = 5, height = 3;
     std::uint16_t bits = 8, samples = 1;
     std::uint16_t photometric = PHOTOMETRIC_MINISBLACK;
@@ -36,15 +36,15 @@ struct TiffSpec {
     std::function<void(TIFF*)> more;  // extra tags
 };
 
-// The sample of pixel (x, y), channel c, for a spec: distinct values that fit the depth.
-std::uint32_t sample_value(const TiffSpec& s, std::uint32_t x, std::uint32_t y, std::uint32_t c) {
+// The sample of pixel (x, y), channel c, for a test layout: distinct values that fit the depth.
+std::uint32_t sample_value(const TiffLayout& s, std::uint32_t x, std::uint32_t y, std::uint32_t c) {
     const std::uint32_t v = x * 37 + y * 101 + c * 53 + 7;
     if (s.bits == 16) return (v * 977) & 0xFFFF;
     return v & ((1u << s.bits) - 1);
 }
 
-// Packs one file line of the spec's samples (all samples, or one plane).
-std::vector<std::uint8_t> pack_line(const TiffSpec& s, std::uint32_t y, std::uint32_t first,
+// Packs one file line of the layout's samples (all samples, or one plane).
+std::vector<std::uint8_t> pack_line(const TiffLayout& s, std::uint32_t y, std::uint32_t first,
                                     std::uint32_t count, std::uint32_t width) {
     std::vector<std::uint8_t> line((std::size_t{width} * count * s.bits + 7) / 8, 0);
     std::size_t bit = 0;
@@ -69,7 +69,7 @@ std::vector<std::uint8_t> pack_line(const TiffSpec& s, std::uint32_t y, std::uin
     return line;
 }
 
-bool write_tiff(const std::string& path, const TiffSpec& s) {
+bool write_tiff(const std::string& path, const TiffLayout& s) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     if (!tif) return false;
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
@@ -128,8 +128,9 @@ std::uint8_t scale_to8(std::uint32_t v, std::uint32_t bits) {
     return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
 }
 
-// Checks every pixel of a gray or RGB picture (and its alpha) against the spec's samples.
-void expect_pixels(const TiffSpec& s, const Image& picture, const Image* alpha, int tolerance = 0) {
+// Checks every pixel of a gray or RGB picture (and its alpha) against the layout's samples.
+void expect_pixels(const TiffLayout& s, const Image& picture, const Image* alpha,
+                   int tolerance = 0) {
     ASSERT_EQ(picture.width, s.width);
     ASSERT_EQ(picture.height, s.height);
     const bool color = s.photometric == PHOTOMETRIC_RGB;
@@ -200,7 +201,7 @@ TEST(TiffRead, GrayDepthsAndPhotometricsMatchEveryPixel) {
         {16, PHOTOMETRIC_MINISBLACK, image_gray16}, {16, PHOTOMETRIC_MINISWHITE, image_gray16}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "bits " << c.bits << " photometric " << c.photometric);
-        TiffSpec s;
+        TiffLayout s;
         s.width = 7;
         s.height = 5;
         s.bits = c.bits;
@@ -218,7 +219,7 @@ TEST(TiffRead, GrayDepthsAndPhotometricsMatchEveryPixel) {
 TEST(TiffRead, OneBitBecomesBinaryWithSetBitsWhite) {
     TempDir dir;
     for (std::uint16_t photometric : {PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_MINISWHITE}) {
-        TiffSpec s;
+        TiffLayout s;
         s.width = 11;  // a partial last byte
         s.height = 4;
         s.bits = 1;
@@ -249,7 +250,7 @@ TEST(TiffRead, PaletteGivesGrayOnlyWhenEveryEntryIsGray) {
             green[i] = gray ? red[i] : static_cast<std::uint16_t>((15 - i) * 4369);
             blue[i] = gray ? red[i] : static_cast<std::uint16_t>(i * 257);
         }
-        TiffSpec s;
+        TiffLayout s;
         s.bits = 4;
         s.photometric = PHOTOMETRIC_PALETTE;
         s.more = [&](TIFF* tif) {
@@ -282,7 +283,7 @@ TEST(TiffRead, RgbInEveryCompressionAndDepthIsStoredBlueGreenRed) {
         for (std::uint16_t compression :
              {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS}) {
             SCOPED_TRACE(::testing::Message() << "bits " << bits << " compression " << compression);
-            TiffSpec s;
+            TiffLayout s;
             s.width = 9;
             s.height = 6;
             s.bits = bits;
@@ -301,7 +302,7 @@ TEST(TiffRead, RgbInEveryCompressionAndDepthIsStoredBlueGreenRed) {
 
 TEST(TiffRead, JpegCompressedRgbIsClose) {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 16;
     s.height = 16;
     s.samples = 3;
@@ -356,7 +357,7 @@ TEST(TiffRead, AlphaGoesToTheTransparencyImage) {
                           {8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_UNASSALPHA}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "bits " << c.bits << " samples " << c.samples);
-        TiffSpec s;
+        TiffLayout s;
         s.bits = c.bits;
         s.samples = c.samples;
         s.photometric = c.photometric;
@@ -377,7 +378,7 @@ TEST(TiffRead, AlphaGoesToTheTransparencyImage) {
     }
 
     // An unspecified fourth sample is padding, not alpha.
-    TiffSpec s;
+    TiffLayout s;
     s.samples = 4;
     s.photometric = PHOTOMETRIC_RGB;
     s.extra = EXTRASAMPLE_UNSPECIFIED;
@@ -401,7 +402,7 @@ TEST(TiffRead, TiledAndSeparatePlanesReadLikeStrips) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << "bits " << c.bits << " planar " << c.planar << " tile " << c.tile);
-        TiffSpec s;
+        TiffLayout s;
         s.width = 37;  // partial tiles on the right and at the bottom
         s.height = 21;
         s.bits = c.bits;
@@ -423,7 +424,7 @@ TEST(TiffRead, ResolutionProfileAndTagsAreCarriedOver) {
     TempDir dir;
     std::vector<std::uint8_t> profile(300);
     for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<std::uint8_t>(i * 7);
-    TiffSpec s;
+    TiffLayout s;
     s.samples = 3;
     s.photometric = PHOTOMETRIC_RGB;
     s.more = [&](TIFF* tif) {
@@ -489,7 +490,7 @@ TEST(TiffRead, ExifDirectoryTagsBecomeMetadata) {
         ASSERT_TRUE(TIFFWriteCustomDirectory(tif, &exif_offset));
         TIFFFreeDirectory(tif);
         TIFFCreateDirectory(tif);
-        TiffSpec s;
+        TiffLayout s;
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, s.height);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
@@ -521,7 +522,7 @@ TEST(TiffRead, ExifDirectoryTagsBecomeMetadata) {
 
 TEST(TiffRead, OrientationSixTurnsClockwiseAndReadsOne) {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 4;
     s.height = 3;
     s.samples = 4;
@@ -548,19 +549,19 @@ TEST(TiffRead, OrientationSixTurnsClockwiseAndReadsOne) {
 
 TEST(TiffRead, UnsupportedLayoutsFailWithTheirMessage) {
     TempDir dir;
-    TiffSpec cmyk;
+    TiffLayout cmyk;
     cmyk.samples = 4;
     cmyk.photometric = PHOTOMETRIC_SEPARATED;
-    TiffSpec twelve;
+    TiffLayout twelve;
     twelve.bits = 12;
-    TiffSpec rgb4;
+    TiffLayout rgb4;
     rgb4.bits = 4;
     rgb4.samples = 3;
     rgb4.photometric = PHOTOMETRIC_RGB;
-    TiffSpec floats;
+    TiffLayout floats;
     floats.bits = 16;
     floats.more = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_INT); };
-    for (const TiffSpec* s : {&cmyk, &twelve, &rgb4, &floats}) {
+    for (const TiffLayout* s : {&cmyk, &twelve, &rgb4, &floats}) {
         ASSERT_TRUE(write_tiff(dir.file("u.tif"), *s));
         Read r = read_tiff(dir.file("u.tif"));
         EXPECT_TRUE(r.failed);
