@@ -15,6 +15,7 @@
 #include "core/interaction.h"
 #include "core/tables.h"
 #include "fileio/image_file.h"
+#include "fileio/png_keywords.h"
 
 namespace tessaly {
 
@@ -27,17 +28,6 @@ constexpr const char* png_error_text = "Error reading PNG file";
 // message.
 constexpr png_alloc_size_t png_chunk_bytes_max = 64u << 20;
 constexpr png_uint_32 png_chunk_cache_max = 1000;
-
-// Text keywords that become ASCII metadata tags.
-struct TextKeyword {
-    const char* keyword;
-    std::uint32_t tag;
-};
-constexpr TextKeyword png_text_tags[] = {
-    {"Title", 800},         {"Author", 315},    {"Description", 270},  {"Copyright", 33432},
-    {"Creation Time", 306}, {"Software", 305},  {"Disclaimer", 12288}, {"Warning", 12289},
-    {"Source", 271},        {"Comment", 12290},
-};
 
 [[noreturn]] void png_quiet_error(png_structp png, png_const_charp) {
     png_longjmp(png, 1);
@@ -216,7 +206,7 @@ void read_metadata(png_structp png, png_infop info, Image& picture) {
     int text_count = 0;
     png_get_text(png, info, &texts, &text_count);
     for (int i = 0; i < text_count; ++i) {
-        for (const auto& k : png_text_tags) {
+        for (const auto& k : png_text_keywords) {
             if (texts[i].key && std::strcmp(texts[i].key, k.keyword) == 0) {
                 const char* text = texts[i].text ? texts[i].text : "";
                 const std::size_t length = std::strlen(text);

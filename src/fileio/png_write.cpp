@@ -10,20 +10,11 @@
 #include "core/tables.h"
 #include "core/text_file.h"
 #include "fileio/image_write.h"
+#include "fileio/png_keywords.h"
 
 namespace tessaly {
 
 namespace {
-
-struct KeywordTag {
-    const char* keyword;
-    std::uint32_t tag;
-};
-constexpr KeywordTag text_keywords[] = {
-    {"Title", 800},         {"Author", 315},    {"Description", 270},  {"Copyright", 33432},
-    {"Creation Time", 306}, {"Software", 305},  {"Disclaimer", 12288}, {"Warning", 12289},
-    {"Source", 271},        {"Comment", 12290},
-};
 
 [[noreturn]] void quiet_error(png_structp png, png_const_charp) {
     png_longjmp(png, 1);
@@ -132,7 +123,7 @@ void write_body(png_structp png, png_infop info, const PngJob& job) {
     }
     std::vector<std::string> texts;
     std::vector<const char*> keys;
-    for (const KeywordTag& k : text_keywords) {
+    for (const PngTextKeyword& k : png_text_keywords) {
         for (const MetadataTag* t = image.tags; t; t = t->next) {
             if (t->tag != k.tag || t->field_type != 2 || !t->data) continue;
             texts.emplace_back(reinterpret_cast<const char*>(t->data));
