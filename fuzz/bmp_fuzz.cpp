@@ -14,29 +14,6 @@
 
 using namespace tessaly;
 
-namespace {
-
-// The input is written to memory-backed storage when /dev/shm exists. The string is never
-// destroyed: the exit handler that removes the folder still needs it.
-const std::string& folder() {
-    static const std::string* path = [] {
-        std::filesystem::path base = std::filesystem::exists("/dev/shm")
-                                         ? std::filesystem::path("/dev/shm")
-                                         : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "tessaly-bmp-fuzz-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        auto* made = new std::string(pattern);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(folder(), ec);
-        });
-        return made;
-    }();
-    return *path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Keeps a claimed gigapixel from exhausting the fuzzer's memory instead of being refused.
     image_set_memory_limit(std::uint64_t{256} << 20);
@@ -45,7 +22,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::silence_messages();
-    const std::string input = folder() + "/input.bmp";
+    const std::string input = fuzz::scratch_folder() + "/input.bmp";
     std::FILE* f = std::fopen(input.c_str(), "wb");
     if (!f) std::abort();
     if (size > 0) std::fwrite(data, 1, size, f);

@@ -17,25 +17,6 @@ using namespace tessaly;
 
 namespace {
 
-// Files live in memory when /dev/shm exists, so that the writer's fsync costs nothing. The
-// string is never destroyed: the exit handler that removes the folder still needs it.
-const std::string& folder() {
-    static const std::string* path = [] {
-        std::filesystem::path base = std::filesystem::exists("/dev/shm")
-                                         ? std::filesystem::path("/dev/shm")
-                                         : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "tessaly-curve-fuzz-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        auto* made = new std::string(pattern);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(folder(), ec);
-        });
-        return made;
-    }();
-    return *path;
-}
-
 std::string describe(const ColorCurves& c) {
     return std::to_string(c.colorspace) + "|" + curve_to_text(c.curve[0]) + "|" +
            curve_to_text(c.curve[1]) + "|" + curve_to_text(c.curve[2]);
@@ -53,14 +34,14 @@ void check_tables_equal(const ColorCurves& a, const ColorCurves& b) {
 }
 
 void round_trip_cc(const ColorCurves& curves) {
-    const std::string saved = folder() + "/saved.cc";
+    const std::string saved = fuzz::scratch_folder() + "/saved.cc";
     ColorCurves back;
     if (save_color_curves_file(saved, curves) || load_color_curves_file(saved, back) ||
         describe(back) != describe(curves)) {
         std::abort();
     }
     if (curves.colorspace == colorspace_rgb) {
-        const std::string cube = folder() + "/saved.cube";
+        const std::string cube = fuzz::scratch_folder() + "/saved.cube";
         if (save_cube_file(cube, curves) || load_cube_file(cube, back)) std::abort();
         check_tables_equal(curves, back);
     }
@@ -70,7 +51,7 @@ void round_trip_cc(const ColorCurves& curves) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::silence_messages();
-    const std::string input = folder() + "/input";
+    const std::string input = fuzz::scratch_folder() + "/input";
     std::FILE* f = std::fopen(input.c_str(), "wb");
     if (!f) std::abort();
     if (size > 0) std::fwrite(data, 1, size, f);
@@ -78,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Curve curve;
     if (!load_curve_file(input, curve)) {
-        const std::string saved = folder() + "/saved.curve";
+        const std::string saved = fuzz::scratch_folder() + "/saved.curve";
         Curve back;
         if (save_curve_file(saved, curve) || load_curve_file(saved, back) ||
             curve_to_text(back) != curve_to_text(curve)) {
@@ -91,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         double samples[64];
         float_curve_sample(fcurve, 64, samples);
         // Four decimals may merge close points, so a reload may fail; it must not crash.
-        const std::string saved = folder() + "/saved.float curve";
+        const std::string saved = fuzz::scratch_folder() + "/saved.float curve";
         FloatCurve back;
         if (save_float_curve_file(saved, fcurve)) std::abort();
         (void)load_float_curve_file(saved, back);

@@ -28,7 +28,8 @@ void apply_reference(const Node* node, FileNewSettings& s) {
 bool reference_after_parse(FileNewSettings& s, const ArgumentList&,
                            const TransformationContext<FileNewSettings>& ctx) {
     apply_reference(ctx.node, s);
-    return s.type < image_binary || s.type > image_color48 || s.nx < 1 || s.ny < 1;
+    return s.type < static_cast<std::int32_t>(image_binary) ||
+           s.type > static_cast<std::int32_t>(image_color48) || s.nx < 1 || s.ny < 1;
 }
 
 // Row 0 holds the colour in the image's own format; every other row is a copy of it.
