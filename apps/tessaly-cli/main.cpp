@@ -33,9 +33,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--version") {
-            std::printf("%s\n", formatted("Tessaly %d.%d.%d", TESSALY_VERSION_MAJOR,
-                                          TESSALY_VERSION_MINOR, TESSALY_VERSION_PATCH)
-                                    .c_str());
+            std::printf("%s\n", version_string().c_str());
             return 0;
         }
         if (arg == "--help" || arg == "-h") {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -145,12 +146,43 @@ void LineReader::open_text(std::string_view utf8) {
     current_ = {};
 }
 
+std::size_t LineReader::quoted_line_end(std::size_t from) const {
+    const std::string_view text(text_);
+    std::size_t i = from;
+    while (i < text.size()) {
+        char c = text[i];
+        if (c == '\r' || c == '\n' || c == '\0') return i;
+        if (c == ' ' || c == '\t') {
+            ++i;
+            continue;
+        }
+        std::size_t q = c == '"' ? 1 : 0;
+        if (text.substr(i, 3) == "\u2033" || text.substr(i, 3) == "\u2034") q = 3;
+        if (q > 0) {
+            std::size_t close = text.find(text.substr(i, q), i + q);
+            if (close != std::string_view::npos) {
+                i = close + q;
+                continue;
+            }
+            // An unpaired quote must not swallow the rest of the file.
+            return std::min(text.find_first_of(std::string_view("\r\n\0", 3), i), text.size());
+        }
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r' &&
+               text[i] != '\n' && text[i] != '\0') {
+            ++i;
+        }
+    }
+    return text.size();
+}
+
 bool LineReader::next(ArgumentList& line) {
     while (position_ < text_.size()) {
-        std::size_t end = text_.find_first_of("\r\n", position_);
+        std::size_t end =
+            quoted_ ? quoted_line_end(position_) : text_.find_first_of("\r\n", position_);
         if (end == std::string::npos) end = text_.size();
         std::string_view candidate(text_.data() + position_, end - position_);
         position_ = end;
+        if (quoted_ && position_ < text_.size() && text_[position_] == '\0') ++position_;
         if (position_ < text_.size() && text_[position_] == '\r') ++position_;
         if (position_ < text_.size() && text_[position_] == '\n') ++position_;
         ArgumentList tokens = split(candidate);

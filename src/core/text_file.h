@@ -32,6 +32,9 @@ class LineReader {
     // true on failure (cannot open, cannot decode)
     bool open(const std::string& path);
     void open_text(std::string_view utf8);
+    // Script files keep line ends inside quoted values: CR, LF and NUL between a pair of
+    // quotes then belong to the line, and NUL outside quotes ends it.
+    void keep_quoted_line_ends(bool keep) { quoted_ = keep; }
     // Splits the next non-empty line; false at the end of the file.
     bool next(ArgumentList& line);
     // The raw text of the line last returned.
@@ -41,6 +44,9 @@ class LineReader {
     std::string text_;
     std::size_t position_ = 0;
     std::string_view current_;
+    bool quoted_ = false;
+
+    std::size_t quoted_line_end(std::size_t from) const;
 };
 
 // Collects lines and writes them as UTF-8 with a byte-order mark and CR LF line ends, through a

@@ -70,6 +70,10 @@ std::string original_file_of(const Node* node) {
     return {};
 }
 
+namespace {
+CompanionWriter companion_writer = nullptr;
+}
+
 bool save_image_file(const std::string& path, Node* node, std::int32_t format, bool no_script) {
     if (format == file_heif || format == file_raw || format == file_webp) {
         show_error(format == file_heif  ? "Cannot save images in HEIF/HEIC/AVIF format"
@@ -150,10 +154,17 @@ bool save_image_file(const std::string& path, Node* node, std::int32_t format, b
     node->saved_on_date = file_time_text(path);
     node->modified = false;
     if (script != 0) {
-        show_error("Not built yet: saving the script or workspace beside the image");
-        return true;
+        if (!companion_writer) {
+            show_error("Not built yet: saving the script or workspace beside the image");
+            return true;
+        }
+        return companion_writer(node, path, script);
     }
     return false;
+}
+
+void set_companion_writer(CompanionWriter writer) {
+    companion_writer = writer;
 }
 
 }  // namespace tessaly

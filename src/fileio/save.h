@@ -26,4 +26,10 @@ std::string original_file_of(const Node* node);
 // failure; the target is replaced only when everything before succeeded.
 bool save_image_file(const std::string& path, Node* node, std::int32_t format, bool no_script);
 
+// Writes the script (mode 1, 2) or workspace (3, 4) beside a saved image; modes 2 and 4 store
+// image copies. The script files live above this layer and install the writer at start-up;
+// until then such a save fails with a message. true on failure.
+using CompanionWriter = bool (*)(Node* node, const std::string& image_path, std::int32_t mode);
+void set_companion_writer(CompanionWriter writer);
+
 }  // namespace tessaly

@@ -44,6 +44,10 @@ struct MaskSettings {
     Image initial_image;
     std::int32_t initial_level = 0;
     Node* source = nullptr;  // the node whose image the mask was built on (a mask source)
+    // Which picture of the source it starts from: -1 its image, -99 its transparency, 0 and up
+    // its mask of that number.
+    std::int32_t initial_mask_index = -1;
+    std::string source_name;
     std::int32_t base_input_index = -1;
     std::string caption;
 };

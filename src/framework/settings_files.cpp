@@ -60,6 +60,11 @@ FileChoice settings_choice(const char* verb, const SettingsName& which) {
 
 }  // namespace
 
+std::string version_string() {
+    return formatted("Tessaly %d.%d.%d", TESSALY_VERSION_MAJOR, TESSALY_VERSION_MINOR,
+                     TESSALY_VERSION_PATCH);
+}
+
 std::string program_folder() {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);

@@ -19,6 +19,8 @@ void set_settings_root(const std::string& folder);
 // The local data folder: the portable "Settings" folder, else $XDG_DATA_HOME (else
 // ~/.local/share) + "/Tessaly"; $TESSALY_SETTINGS_ROOT overrides it too.
 const std::string& local_data_folder();
+// The program's version string, "Tessaly <major>.<minor>.<patch>".
+std::string version_string();
 // The folder of the running program (for the portable "Settings" folder and tools beside it).
 std::string program_folder();
 // Forgets the chosen folders so that the next call chooses again (tests).

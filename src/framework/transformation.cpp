@@ -36,4 +36,16 @@ void set_batch_abort(bool abort) {
     set_run_abort(abort && mode.load() != 0);
 }
 
+namespace {
+std::atomic<bool> script_flag{false};
+}
+
+bool script_running() {
+    return script_flag.load();
+}
+
+void set_script_running(bool running) {
+    script_flag.store(running);
+}
+
 }  // namespace tessaly

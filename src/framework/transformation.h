@@ -277,4 +277,9 @@ void set_batch_mode(std::int32_t mode);
 bool batch_abort();
 void set_batch_abort(bool abort);
 
+// Set while a script, workspace or snippet file is read and its nodes run; transformations that
+// write files (Export) consult it.
+bool script_running();
+void set_script_running(bool running);
+
 }  // namespace tessaly

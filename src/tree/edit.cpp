@@ -548,6 +548,10 @@ bool copy_selected(bool ask) {
 
 // --- snip ---
 
+namespace {
+bool (*snippet_writer)(Node* first) = nullptr;
+}
+
 bool snip_selected() {
     std::vector<Node*> chain = selected_nodes();
     if (chain.empty()) return refuse("No images selected");
@@ -565,7 +569,8 @@ bool snip_selected() {
                          n->caption);
         }
     }
-    return refuse("Snippet files are not built yet");
+    if (!snippet_writer) return refuse("Snippet files are not built yet");
+    return snippet_writer(chain.front());
 }
 
 // --- selection and workspace hooks ---
@@ -584,6 +589,10 @@ void clear_selection() {
         n->selected = false;
         return false;
     });
+}
+
+void set_snippet_writer(bool (*write_snippet)(Node* first)) {
+    snippet_writer = write_snippet;
 }
 
 void set_workspace_hooks(void (*autosave_function)(), bool (*save_workspace_as)()) {

@@ -24,7 +24,8 @@ bool copy_node(Node* source, Node* destination, bool run, Node** out_copy = null
 // Copies the selected chain after the current node; ask = show the confirmation questions.
 bool copy_selected(bool ask);
 
-// Checks the selection for a snippet. Writing snippet files arrives with the script files.
+// Checks the selection for a snippet and saves it with the snippet writer the workspace module
+// installs (set_snippet_writer).
 bool snip_selected();
 
 // The selected nodes in walk order; clear_selection clears every node's flag.
@@ -35,6 +36,8 @@ void clear_selection();
 // images. Workspace files are not written yet: autosave does nothing and saving fails with a
 // message, until the workspace module installs its own functions here.
 void set_workspace_hooks(void (*autosave)(), bool (*save_workspace_as)());
+// Writes the selected chain starting at its first node (a file dialog asks where).
+void set_snippet_writer(bool (*write_snippet)(Node* first));
 void autosave();
 
 }  // namespace tessaly

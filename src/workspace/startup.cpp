@@ -1,0 +1,180 @@
+#include "workspace/startup.h"
+
+#include <filesystem>
+
+#include "core/arguments.h"
+#include "core/format.h"
+#include "core/interaction.h"
+#include "core/text_file.h"
+#include "fileio/file_open.h"
+#include "fileio/save.h"
+#include "framework/settings_files.h"
+#include "tree/edit.h"
+#include "tree/run_node.h"
+#include "tree/tree.h"
+#include "workspace/script_files.h"
+
+namespace tessaly {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool exit_flag = false;
+
+std::string& open_folder() {
+    static std::string folder;
+    return folder;
+}
+
+bool extension_is(const std::string& path, std::string_view extension) {
+    std::string ext = fs::path(path).extension().string();
+    if (ext.size() != extension.size()) return false;
+    for (std::size_t i = 0; i < ext.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(ext[i])) != extension[i]) return false;
+    }
+    return true;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool save_workspace_as() {
+    return save_workspace(std::nullopt, ImageNames::with_names, false, true);
+}
+
+bool write_snippet(Node* first) {
+    return save_snippet(first, std::nullopt);
+}
+
+}  // namespace
+
+std::string workspace_scripts_folder() {
+    return settings_root() + "/Workspace Scripts";
+}
+
+std::string crash_recovery_file() {
+    return local_data_folder() + "/Crash Recovery.workspace";
+}
+
+void create_program_folders() {
+    std::error_code ec;
+    fs::create_directories(settings_root(), ec);
+    fs::create_directories(local_data_folder(), ec);
+    fs::create_directories(workspace_scripts_folder(), ec);
+}
+
+void install_workspace_hooks() {
+    set_workspace_hooks(autosave_workspace, save_workspace_as);
+    set_snippet_writer(write_snippet);
+    set_companion_writer(write_companion_file);
+}
+
+void autosave_workspace() {
+    if (tree_root().children.empty()) return;
+    const std::string folder = workspace_scripts_folder();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    auto name = [&](int n) {
+        return n == 0 ? folder + "/Autosave.workspace"
+                      : folder + formatted("/Autosave%d.workspace", n);
+    };
+    fs::remove(name(4), ec);
+    for (int n = 3; n >= 0; --n) {
+        if (fs::exists(name(n), ec)) fs::rename(name(n), name(n + 1), ec);
+    }
+    if (write_workspace_file(name(0), ImageNames::with_names, {})) return;
+    std::string bytes;
+    if (read_file_bytes(name(0), bytes)) return;
+    fs::create_directories(local_data_folder(), ec);
+    (void)write_file_atomic(crash_recovery_file(), bytes);
+}
+
+bool exit_when_done() {
+    return exit_flag;
+}
+
+void set_exit_when_done(bool on) {
+    exit_flag = on;
+}
+
+const std::string& last_file_open_folder() {
+    return open_folder();
+}
+
+void set_last_file_open_folder(const std::string& folder) {
+    open_folder() = folder;
+}
+
+Node* open_top_level_image(const std::string& path) {
+    FileOpenSettings settings;
+    std::string full = fs::absolute(fs::path(path)).lexically_normal().string();
+    settings.files.push_back({full, std::string(), true});
+    Node* node = create_top_level_image(false, false, 0, 0, bypass_none,
+                                        fs::path(full).filename().string(), false);
+    if (!node) return nullptr;
+    node->command_line = file_open_command_line(settings);
+    set_current_node(node, -1);
+    (void)run_node(&tree_root(), node);
+    return node;
+}
+
+bool process_command_token(const std::string& token) {
+    if (equal_ignoring_case(token, "exit_when_done")) {
+        exit_flag = true;
+        return false;
+    }
+    std::error_code ec;
+    bool failed = false;
+    if (!fs::exists(token, ec)) {
+        show_error("Cannot open file: %s", token);
+        failed = true;
+    }
+    if (extension_is(token, ".script") || extension_is(token, ".workspace")) {
+        return load_script(token) || failed;
+    }
+    Node* node = open_top_level_image(token);
+    set_last_file_open_folder(fs::absolute(fs::path(token)).parent_path().string());
+    return failed || !node || node->error;
+}
+
+bool process_command_line(std::string_view text) {
+    exit_flag = false;
+    ArgumentList tokens = split(text);
+    bool failed = false;
+    for (const std::string& token : tokens.tokens())
+        failed = process_command_token(token) || failed;
+    if (!tree_root().children.empty()) autosave_workspace();
+    return failed;
+}
+
+bool offer_crash_recovery() {
+    std::error_code ec;
+    if (!fs::exists(crash_recovery_file(), ec)) return false;
+    if (interaction().ask("Alert",
+                          "Last session terminated abnormally -- restore last autosaved "
+                          "workspace?",
+                          Buttons::yes_no, Answer::no) != Answer::yes) {
+        return false;
+    }
+    return !load_autosaved_workspace();
+}
+
+void finish_session() {
+    if (!tree_root().children.empty()) {
+        (void)write_workspace_file(workspace_scripts_folder() + "/Previous.workspace",
+                                   ImageNames::with_names, {});
+    }
+    std::error_code ec;
+    fs::remove(crash_recovery_file(), ec);
+}
+
+}  // namespace tessaly

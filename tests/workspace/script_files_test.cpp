@@ -1,0 +1,336 @@
+// Script, workspace and snippet files written and read back with real transformations.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "color/color_settings.h"
+#include "core/format.h"
+#include "fileio/save.h"
+#include "framework/transformation.h"
+#include "tree/edit.h"
+#include "workspace_fixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+using ScriptFiles = WorkspaceTest;
+
+std::string crlf(const std::vector<std::string>& lines) {
+    std::string out = "\xEF\xBB\xBF";
+    for (const auto& l : lines) out += l + "\r\n";
+    return out;
+}
+
+const std::string default_cm =
+    "color_management enabled 0 on_mismatch 0 on_batch_mismatch 0 acs_profile ″″ "
+    "gray_acs_profile ″″ ar_profile ″″ gray_ar_profile ″″ wcs_profile ″″ gray_wcs_profile ″″ "
+    "monitor_curves_file ″″ monitor_curves_enabled 0";
+
+TEST_F(ScriptFiles, WorkspaceIsWrittenLineForLine) {
+    std::string path = make_png("a b.png", 4, 3);
+    Node* top = open(path);
+    Node* resize = add(top, "Resize", "resize 0 pixel_w 2 pixel_h 2 set 2 method 0");
+    resize->comment = "half";
+    ASSERT_FALSE(run_node(top, resize));
+    set_current_node(resize, -1);
+    const std::string target = dir.file("w.workspace");
+    ASSERT_FALSE(save_workspace(target, ImageNames::with_names, false, true));
+
+    const int a = top->serial, r = resize->serial;
+    const std::string file_open =
+        formatted("file_open 0 n_files 1 current 0 from_default 0 multiple 0 file1 ″%s″ time1 ″%s″",
+                  path, file_time_text(path));
+    EXPECT_EQ(read(target),
+              crlf({"workspace_script 1.0", "", "TSY_Version ″" + version_string() + "″", "",
+                    "original_script_pathname ″" + target + "″", "associated_image_pathname ″″",
+                    "associated_original_pathname ″″ -1", formatted("top_level_index %d", a), "",
+                    default_cm,
+                    formatted("image index %d caption ″a b.png″ comment ″″ saved_as_pathname ″″ "
+                              "saved_on_date ″″ parent -1 bypass 0 same_size 0 size_specific 0 "
+                              "breakpoint 0 n_inputs 0 n_masks 0 command ‴",
+                              a) +
+                        file_open + "‴",
+                    "end_image",
+                    formatted("image index %d caption ″Resize″ comment ″half″ saved_as_pathname "
+                              "″″ saved_on_date ″″ parent %d bypass 0 same_size 0 size_specific 0 "
+                              "breakpoint 0 n_inputs 0 n_masks 0 command ‴resize 0 pixel_w 2 "
+                              "pixel_h 2 set 2 method 0‴",
+                              r, a),
+                    "end_image", formatted("current_image %d", r), "end"}));
+    EXPECT_EQ(frame_title(), version_string() + "  --  w.workspace");
+
+    // The same tree without image names keeps the from_default flag and nothing else.
+    ASSERT_FALSE(save_workspace(dir.file("n.workspace"), ImageNames::without_names, false, false));
+    EXPECT_NE(read(dir.file("n.workspace"))
+                  .find("command ‴file_open 0 n_files 1 current 0 from_default 0 multiple 0 "
+                        "file1 ″″ time1 ″″‴"),
+              std::string::npos);
+}
+
+TEST_F(ScriptFiles, TwoTreesLinkedByAnInputLoadBackWithTheSameLinksAndPixels) {
+    Node* first = open(make_png("a.png", 6, 4, 1));
+    Node* resize = add(first, "Resize", "resize 0 pixel_w 3 pixel_h 2 set 2 method 0");
+    Node* rotate = add(resize, "Rotate/Mirror", "rotref 0 orientation 1 display 1");
+    Node* second = open(make_png("b.png", 2, 2, 2));
+    Node* copy = add(second, "Copy", "copy 0 display 1 sync_scroll 0", 1);
+    copy->inputs[0] = rotate;
+    copy->input_captions = {"Source Image"};
+    // Written by a node that comes first in walk order, so the input must be pulled ahead.
+    Node* split = add_splitter(copy, 2);
+    ASSERT_TRUE(split);
+    Node* branch2 = split->children[1];
+    Node* late = add(branch2, "Rotate/Mirror", "rotref 0 orientation 2 display 1");
+    rotate->bypass = bypass_user;  // bypassed by the person: its result must still exist
+    for (Node* n : {resize, rotate, copy, late}) ASSERT_FALSE(run_node(n->parent, n));
+    set_current_node(copy, -1);
+    const auto pixels_of_late = [](const Node* n) {
+        return std::string(reinterpret_cast<const char*>(n->image.rows[0]), n->image.width);
+    };
+    const std::string late_pixels = pixels_of_late(late);
+    ASSERT_FALSE(save_workspace(dir.file("w.workspace"), ImageNames::with_names, false, false));
+
+    const std::string text = read(dir.file("w.workspace"));
+    EXPECT_LT(text.find(formatted("image index %d ", rotate->serial)),
+              text.find(formatted("image index %d ", copy->serial)));
+    EXPECT_NE(text.find(formatted("  input base_image %d input_number 0 index %d caption "
+                                  "″Source Image″",
+                                  copy->serial, rotate->serial)),
+              std::string::npos);
+    EXPECT_NE(text.find(formatted("end 2 %d %d", first->serial, second->serial)),
+              std::string::npos);
+
+    close_all_images();
+    ASSERT_FALSE(load_workspace(dir.file("w.workspace")));
+    EXPECT_TRUE(scope.recorder.errors().empty()) << scope.recorder.errors().front();
+    auto& tops = tree_root().children;
+    ASSERT_EQ(tops.size(), 2u);
+    Node* r1 = tops[0]->children.at(0);
+    Node* r2 = r1->children.at(0);
+    Node* c = tops[1]->children.at(0);
+    EXPECT_EQ(r2->caption, "Rotate/Mirror");
+    EXPECT_EQ(r2->bypass, bypass_user);
+    EXPECT_EQ(r2->image.width, 2u);  // computed although bypassed (3 x 2 turned)
+    EXPECT_EQ(c->inputs[0], r2);
+    EXPECT_EQ(c->input_captions[0], "Source Image");
+    EXPECT_EQ(current_node(), c);
+    ASSERT_TRUE(is_splitter(c->children.at(0)));
+    Node* loaded_split = c->children[0];
+    ASSERT_EQ(loaded_split->children.size(), 2u);
+    EXPECT_EQ(loaded_split->children[1]->caption, "Branch 2");
+    Node* loaded_late = loaded_split->children[1]->children.at(0);
+    EXPECT_EQ(pixels_of_late(loaded_late), late_pixels);
+}
+
+TEST_F(ScriptFiles, HandWrittenFilesReorderIgnoreUnknownLinesAndNeedAnEnd) {
+    std::string a = make_png("a.png", 2, 2), b = make_png("b.png", 3, 2),
+                c = make_png("c.png", 4, 2);
+    auto image_line = [](int index, const std::string& path) {
+        return formatted(
+            "image index %d caption ″x″ parent -1 bypass 0 same_size 0 "
+            "size_specific 0 n_inputs 0 n_masks 0 command ‴file_open 0 n_files 1 "
+            "current 0 file1 ″%s″ time1 ″″‴",
+            index, path);
+    };
+    std::vector<std::string> lines = {"workspace_script 1.0", image_line(7, a), "end_image",
+                                      "frobnicate 1 2 3",     image_line(8, b), "end_image",
+                                      image_line(9, c),       "end_image",      "end 3 9 7 8"};
+    ASSERT_FALSE(write_file_atomic(dir.file("h.workspace"), crlf(lines)));
+    ASSERT_FALSE(load_workspace(dir.file("h.workspace")));
+    auto widths = [] {
+        std::vector<std::uint32_t> w;
+        for (Node* n : tree_root().children) w.push_back(n->image.width);
+        return w;
+    };
+    EXPECT_EQ(widths(), (std::vector<std::uint32_t>{4, 2, 3}));
+    EXPECT_TRUE(scope.recorder.errors().empty());
+
+    // Without its end line the file fails after building what it read.
+    close_all_images();
+    lines.pop_back();
+    ASSERT_FALSE(write_file_atomic(dir.file("noend.script"), crlf(lines)));
+    EXPECT_TRUE(load_script(dir.file("noend.script")));
+    EXPECT_EQ(tree_root().children.size(), 3u);
+    EXPECT_EQ(scope.recorder.errors(),
+              (std::vector<std::string>{"Missing end statement", "Error processing script file: " +
+                                                                     dir.file("noend.script")}));
+
+    // A broken body line stops loading with the line's kind named.
+    close_all_images();
+    scope.recorder.messages.clear();
+    ASSERT_FALSE(write_file_atomic(dir.file("bad.script"),
+                                   crlf({"script 1.0", "image index 1 caption ″x″", "end"})));
+    EXPECT_TRUE(load_script(dir.file("bad.script")));
+    EXPECT_EQ(
+        scope.recorder.errors(),
+        (std::vector<std::string>{"Missing parent index", "Error processing command: image",
+                                  "Error processing script file: " + dir.file("bad.script")}));
+    scope.recorder.messages.clear();
+    ASSERT_FALSE(write_file_atomic(dir.file("hdr.script"), crlf({"scrip 1.0", "end"})));
+    EXPECT_TRUE(load_script(dir.file("hdr.script")));
+    EXPECT_EQ(scope.recorder.errors().front(), "Illegal script file header");
+}
+
+TEST_F(ScriptFiles, QuotedLineEndsAndBlanksSurvive) {
+    Node* top = open(make_png("with blank.png", 2, 2));
+    top->comment = "first line\r\nsecond line";
+    ASSERT_FALSE(save_workspace(dir.file("q.workspace"), ImageNames::with_names, false, false));
+    close_all_images();
+    ASSERT_FALSE(load_workspace(dir.file("q.workspace")));
+    ASSERT_EQ(tree_root().children.size(), 1u);
+    Node* loaded = tree_root().children[0];
+    EXPECT_EQ(loaded->comment, "first line\r\nsecond line");
+    EXPECT_EQ(loaded->caption, "with blank.png");
+    EXPECT_FALSE(loaded->error);
+}
+
+TEST_F(ScriptFiles, SnippetIsInsertedAfterAnotherImageWithoutItsExtraInputs) {
+    Node* source = open(make_png("a.png", 8, 4, 1));
+    Node* resize = add(source, "Resize", "resize 0 pixel_w 4 pixel_h 2 set 2 method 0");
+    Node* copy = add(resize, "Copy", "copy 0 display 1 sync_scroll 0", 1);
+    copy->inputs[0] = source;
+    Node* rotate = add(copy, "Rotate/Mirror", "rotref 0 orientation 1 display 1");
+    for (Node* n : {resize, copy, rotate}) n->selected = true;
+    scope.recorder.files.push_back(dir.file("chain.snip"));
+    EXPECT_FALSE(snip_selected());
+    EXPECT_EQ(scope.recorder.warnings(),
+              (std::vector<std::string>{
+                  "Copy transformation has one or more auxiliary inputs that will ignored"}));
+    const std::string text = read(dir.file("chain.snip"));
+    EXPECT_EQ(text.substr(0, 3 + 13), "\xEF\xBB\xBFsnippet 1.0\r\n");
+    EXPECT_NE(text.find("\r\n\r\nend\r\n"), std::string::npos);
+
+    Node* target = open(make_png("b.png", 6, 6, 2));
+    Node* after_target = add(target, "Rotate/Mirror", "rotref 0 orientation 2 display 1");
+    ASSERT_FALSE(run_node(target, after_target));
+    set_current_node(target, -1);
+    ASSERT_FALSE(insert_snippet(dir.file("chain.snip")));
+    std::vector<Node*> chain;
+    for (Node* n = target->children.at(0); n; n = n->children.empty() ? nullptr : n->children[0]) {
+        chain.push_back(n);
+    }
+    ASSERT_EQ(chain.size(), 4u);
+    EXPECT_EQ(chain[0]->caption, "Resize");
+    EXPECT_EQ(chain[0]->image.width, 4u);
+    ASSERT_EQ(chain[1]->input_count(), 1);
+    EXPECT_EQ(chain[1]->inputs[0], nullptr);
+    EXPECT_EQ(chain[3], after_target);  // the old chain continues after the inserted one
+    EXPECT_FALSE(script_running());
+}
+
+TEST_F(ScriptFiles, MissingFilesAreReplacedOrStopLoading) {
+    std::string a = make_png("a.png", 5, 3);
+    open(a);
+    ASSERT_FALSE(save_workspace(dir.file("m.workspace"), ImageNames::with_names, false, false));
+    close_all_images();
+    fs::rename(a, dir.file("moved.png"));
+
+    scope.recorder.answers.push_back(Answer::cancel);
+    EXPECT_TRUE(load_workspace(dir.file("m.workspace")));
+    EXPECT_TRUE(tree_root().children.empty());
+    ASSERT_EQ(scope.recorder.questions.size(), 1u);
+    EXPECT_EQ(scope.recorder.questions[0],
+              "Alert: At least one missing file in workspace script:\n\n" + a +
+                  "\n\nClick OK to request replacement pathname or Cancel to abort");
+
+    scope.recorder.answers.push_back(Answer::ok);
+    scope.recorder.files.push_back(dir.file("moved.png"));
+    ASSERT_FALSE(load_workspace(dir.file("m.workspace")));
+    ASSERT_EQ(tree_root().children.size(), 1u);
+    EXPECT_EQ(tree_root().children[0]->image.width, 5u);
+    EXPECT_EQ(tree_root().children[0]->name, dir.file("moved.png"));
+}
+
+TEST_F(ScriptFiles, RelativeNamesAndImageCopiesAreFoundBesideTheFile) {
+    fs::create_directories(dir.file("set/pics"));
+    Image image;
+    ASSERT_FALSE(image_alloc(image, image_gray8, 7, 2, 72.0));
+    ASSERT_FALSE(write_png_file(dir.file("set/pics/r.png"), image, nullptr, 0));
+    ASSERT_FALSE(write_file_atomic(
+        dir.file("set/rel.script"),
+        crlf({"script 1.0",
+              "image index 1 caption ″r″ parent -1 bypass 0 same_size 0 size_specific 0 "
+              "n_inputs 0 n_masks 0 command ‴file_open 0 n_files 1 current 0 file1 ″pics/r.png″ "
+              "time1 ″″‴",
+              "end_image", "end"})));
+    ASSERT_FALSE(load_script(dir.file("set/rel.script")));
+    ASSERT_EQ(tree_root().children.size(), 1u);
+    EXPECT_EQ(tree_root().children[0]->image.width, 7u);
+    EXPECT_EQ(tree_root().children[0]->name, dir.file("set/pics/r.png"));
+
+    // With image copies the workspace carries its pictures in a folder beside it.
+    ASSERT_FALSE(
+        save_workspace(dir.file("set/c.workspace"), ImageNames::with_copies, false, false));
+    EXPECT_TRUE(fs::exists(dir.file("set/c.workspace.images/r.png")));
+    EXPECT_NE(read(dir.file("set/c.workspace")).find("file1 ″c.workspace.images/r.png″"),
+              std::string::npos);
+    fs::rename(dir.file("set"), dir.file("moved"));
+    close_all_images();
+    ASSERT_FALSE(load_workspace(dir.file("moved/c.workspace")));
+    ASSERT_EQ(tree_root().children.size(), 1u);
+    EXPECT_EQ(tree_root().children[0]->image.width, 7u);
+    // Saving again asks before replacing the folder.
+    scope.recorder.answers.push_back(Answer::cancel);
+    EXPECT_TRUE(
+        save_workspace(dir.file("moved/c.workspace"), ImageNames::with_copies, false, false));
+    EXPECT_EQ(scope.recorder.questions.back(), "Warning: Replace existing folder?");
+}
+
+TEST_F(ScriptFiles, ColorManagementDifferencesAreReportedAndMayBeRestored) {
+    open(make_png("a.png", 2, 2));
+    const ColorManagementSettings saved = color_settings();
+    ASSERT_FALSE(save_workspace(dir.file("cm.workspace"), ImageNames::with_names, false, false));
+    color_settings().on_mismatch = mismatch_keep;
+    close_all_images();
+    scope.recorder.answers = {Answer::yes, Answer::no};  // restore, do not keep for later
+    ASSERT_FALSE(load_workspace(dir.file("cm.workspace")));
+    EXPECT_EQ(scope.recorder.warnings(),
+              (std::vector<std::string>{"Color management setting was changed since script was "
+                                        "created: on profile mismatch"}));
+    EXPECT_EQ(color_settings().on_mismatch, mismatch_ask);
+
+    // A profile the file names that cannot be found.
+    std::string text = read(dir.file("cm.workspace"));
+    text.replace(text.find("acs_profile ″″"), 14, "acs_profile ″nowhere.icc″");
+    ASSERT_FALSE(write_file_atomic(dir.file("cm2.workspace"), text));
+    close_all_images();
+    scope.recorder.answers = {Answer::cancel};
+    EXPECT_TRUE(load_workspace(dir.file("cm2.workspace")));
+    EXPECT_EQ(scope.recorder.errors().front(), "Cannot find assumed color profile: nowhere.icc");
+    EXPECT_TRUE(tree_root().children.empty());
+    color_settings() = saved;
+}
+
+TEST_F(ScriptFiles, ScriptHoldsOneImageAndWhatItDependsOn) {
+    Node* a = open(make_png("a.png", 4, 4, 1));
+    Node* b = open(make_png("b.png", 4, 4, 2));
+    Node* copy = add(b, "Copy", "copy 0 display 1 sync_scroll 0", 1);
+    copy->inputs[0] = a;
+    ASSERT_FALSE(run_node(b, copy));
+    open(make_png("unrelated.png", 2, 2, 3));
+    scope.recorder.files = {dir.file("s.scr"), dir.file("s.script")};
+    ASSERT_FALSE(save_script(copy, std::nullopt, ImageNames::with_names));
+    EXPECT_EQ(scope.recorder.errors(),
+              (std::vector<std::string>{"Script files must have the extension .script"}));
+    const std::string text = read(dir.file("s.script"));
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("TSY_Version ″Tessaly [0-9.]+″ saved ″[0-9]{1,2}-[A-Z][a-z]{2}-[0-9]{4} "
+                         "[0-9]{2}:[0-9]{2}:[0-9]{2}″\r\n")));
+    EXPECT_NE(text.find("script_directory ″" + dir.path() + "″"), std::string::npos);
+    EXPECT_EQ(text.find("unrelated.png"), std::string::npos);
+    EXPECT_NE(text.find(formatted("\r\n\r\nend 2 %d %d\r\n", a->serial, b->serial)),
+              std::string::npos);
+    EXPECT_NE(text.find("on_multiple_mismatch 1"), std::string::npos);
+
+    // Saving a JPEG with its script beside it writes the script under the picture's name.
+    save_options().jpeg.script = 1;
+    EXPECT_FALSE(save_image_file(dir.file("out.jpg"), copy, save_jpeg, false));
+    save_options().jpeg.script = 0;
+    EXPECT_NE(
+        read(dir.file("out.script")).find("associated_image_pathname ″" + dir.file("out.jpg")),
+        std::string::npos);
+}
+
+}  // namespace
+}  // namespace tessaly::testing
