@@ -1,37 +1,112 @@
-// tessaly-cli: Tessaly without a window.
+// tessaly-cli: Tessaly without a window. The arguments are processed in order, the way the
+// desktop program processes its command line, with options that save and batch in between.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
+#include "batch/batch.h"
 #include "core/arguments.h"
 #include "core/format.h"
 #include "core/runner.h"
+#include "fileio/save.h"
+#include "fileio/save_options.h"
 #include "framework/console_interaction.h"
+#include "framework/settings_files.h"
+#include "transformations/install.h"
+#include "tree/run_node.h"
+#include "tree/tree.h"
+#include "workspace/script_files.h"
+#include "workspace/startup.h"
 
 namespace {
 
+using namespace tessaly;
+
+// --quiet also drops the names of the files written on stdout.
+bool quiet_console = false;
+
 const char* usage =
-    "usage: tessaly-cli [options] [FILE...]\n"
+    "usage: tessaly-cli [options and files, processed in order]\n"
     "\n"
-    "  --version             print the version and exit\n"
-    "  --help                print this text and exit\n"
-    "  --threads N           worker threads for pixel loops (default: the processor count)\n"
-    "  --answer POLICY       how questions are answered: default (each question's own default\n"
-    "                        button), yes, no or cancel\n"
-    "  --quiet               show errors only\n"
+    "Files:\n"
+    "  IMAGE                   opened as a new top level image (File Open)\n"
+    "  FILE.script             loaded and run; workspaces are accepted as well\n"
+    "  FILE.workspace          loaded and run\n"
+    "  exit_when_done          accepted for compatibility: tessaly-cli always ends when done\n"
     "\n"
-    "Opening images, scripts and workspaces from the command line is not built yet.\n";
+    "Options:\n"
+    "  --insert-snippet FILE   insert a .snip after the current image and run it\n"
+    "  --save PATH             save the current image (format from the extension, the stored\n"
+    "                          save options of the preferences)\n"
+    "  --save-script PATH      save the current image's script (with image names)\n"
+    "  --save-workspace PATH   save the whole workspace (with image names)\n"
+    "  --batch                 run a batch over the File Open lists of what is loaded\n"
+    "  --test-mode             make the following --batch a test run (writes no files)\n"
+    "  --settings-root DIR     the folder of settings, preferences and workspace scripts\n"
+    "                          (taken before anything else is read)\n"
+    "  --threads N             worker threads for pixel loops (default: the processor count)\n"
+    "  --answer POLICY         how questions are answered: default (each question's own\n"
+    "                          default button; the default policy), yes, no or cancel\n"
+    "  --quiet                 show errors only\n"
+    "  --version               print the version and exit\n"
+    "  --help                  print this text and exit\n"
+    "\n"
+    "Messages go to stderr as \"Error: ...\", \"Warning: ...\". The exit status is 0 when no\n"
+    "error was shown, 1 otherwise, 2 for a usage error.\n";
+
+// Options that take a value.
+bool takes_value(const std::string& arg) {
+    static const char* const with_value[] = {"--insert-snippet", "--save",    "--save-script",
+                                             "--save-workspace", "--threads", "--answer",
+                                             "--settings-root"};
+    for (const char* option : with_value) {
+        if (arg == option) return true;
+    }
+    return false;
+}
+
+// Nodes that failed while running report their own error text once: silent runs show nothing
+// themselves. Failures that only follow from a failed input are not repeated.
+void report_node_errors(std::unordered_set<const Node*>& reported) {
+    walk([&](Node* node) {
+        if (node->error && !reported.count(node) && node->error_text != bad_input_image &&
+            !node->error_text.empty()) {
+            show_error("%s: %s", node->caption, node->error_text);
+        }
+        if (node->error) reported.insert(node);
+        return false;
+    });
+}
+
+bool save_current(const std::string& target) {
+    Node* node = current_node();
+    if (!node) {
+        show_error("No image to save");
+        return true;
+    }
+    std::string path = target;
+    std::int32_t format = save_format_of(path);
+    if (check_save_extension(path, format)) return true;
+    if (save_image_file(path, node, format, false)) return true;
+    if (!quiet_console) std::fprintf(stdout, "%s\n", path.c_str());
+    return false;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace tessaly;
     init_locale_separators();
     ConsoleInteraction console;
     ScopedInteraction scope(console);
 
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // First pass: what must be known before anything is read.
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--version") {
             std::printf("%s\n", version_string().c_str());
             return 0;
@@ -40,37 +115,70 @@ int main(int argc, char** argv) {
             std::fputs(usage, stdout);
             return 0;
         }
-        if (arg == "--quiet") {
-            console.set_quiet(true);
-        } else if (arg == "--threads" || arg == "--answer") {
-            if (i + 1 >= argc) {
+        if (takes_value(arg)) {
+            if (i + 1 >= args.size()) {
                 show_error("Missing value after %s", arg);
                 return 2;
             }
-            std::string value = argv[++i];
-            if (arg == "--threads") {
-                std::int32_t n = 0;
-                if (parse_integer(value, n) || n < 1) {
-                    show_error("Illegal thread count: %s", value);
-                    return 2;
-                }
-                set_processor_count(n);
-            } else {
-                AnswerPolicy policy;
-                if (parse_answer_policy(value, policy)) {
-                    show_error("Illegal answer policy: %s", value);
-                    return 2;
-                }
-                console.set_policy(policy);
-            }
-        } else if (arg.rfind("--", 0) == 0) {
+            if (arg == "--settings-root") set_settings_root(args[i + 1]);
+            ++i;
+        } else if (arg.rfind("--", 0) == 0 && arg != "--batch" && arg != "--test-mode" &&
+                   arg != "--quiet") {
             show_error("Unknown option: %s", arg);
             std::fputs(usage, stderr);
             return 2;
-        } else {
-            show_error("Not built yet: opening %s (images, scripts and workspaces)", arg);
-            return 2;
         }
     }
-    return 0;
+
+    install_transformations();
+    install_workspace_hooks();
+    create_program_folders();
+    load_saved_state();
+
+    std::unordered_set<const Node*> reported;
+    bool test_mode = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const std::string value = takes_value(arg) ? args[++i] : std::string();
+        if (arg == "--quiet") {
+            console.set_quiet(true);
+            quiet_console = true;
+        } else if (arg == "--threads") {
+            std::int32_t n = 0;
+            if (parse_integer(value, n) || n < 1) {
+                show_error("Illegal thread count: %s", value);
+                return 2;
+            }
+            set_processor_count(n);
+        } else if (arg == "--answer") {
+            AnswerPolicy policy;
+            if (parse_answer_policy(value, policy)) {
+                show_error("Illegal answer policy: %s", value);
+                return 2;
+            }
+            console.set_policy(policy);
+        } else if (arg == "--settings-root") {
+            // Taken in the first pass.
+        } else if (arg == "--insert-snippet") {
+            (void)insert_snippet(value);
+        } else if (arg == "--save") {
+            (void)save_current(value);
+        } else if (arg == "--save-script") {
+            (void)save_script(current_node(), value, ImageNames::with_names);
+        } else if (arg == "--save-workspace") {
+            (void)save_workspace(value, ImageNames::with_names, false, true);
+        } else if (arg == "--test-mode") {
+            test_mode = true;
+        } else if (arg == "--batch") {
+            (void)run_batch_over_loaded(test_mode ? 2 : 1);
+            test_mode = false;
+        } else {
+            (void)process_command_token(arg);
+            if (!tree_root().children.empty()) autosave_workspace();
+        }
+        report_node_errors(reported);
+    }
+    finish_session();
+    close_all_images();
+    return console.error_count() == 0 ? 0 : 1;
 }

@@ -68,6 +68,16 @@ bool read_save_options_line(const ArgumentList& line, SaveOptions& o) {
     return true;
 }
 
+std::int32_t save_format_of(const std::string& path) {
+    const std::string ext = lower_extension(path);
+    if (ext == ".tif" || ext == ".tiff") return save_tiff;
+    if (ext == ".jpg" || ext == ".jpeg") return save_jpeg;
+    if (ext == ".bmp") return save_bmp;
+    if (ext == ".png") return save_png;
+    if (ext == ".gif") return save_gif;
+    return -1;
+}
+
 bool check_save_extension(std::string& path, std::int32_t format) {
     struct Rule {
         const char* first;

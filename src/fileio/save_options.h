@@ -58,6 +58,9 @@ std::vector<std::string> save_options_lines(const SaveOptions& options);
 // theirs); false when the line is something else.
 bool read_save_options_line(const ArgumentList& line, SaveOptions& options);
 
+// The save format a file name's extension asks for (any case); -1 for other extensions.
+std::int32_t save_format_of(const std::string& path);
+
 // Checks and completes a file name for a format; true on failure (the message shown). A name
 // without extension gets the format's default one; a wrong extension is warned about and the
 // default one appended ("a.png" saved as JPEG becomes "a.png.jpg").

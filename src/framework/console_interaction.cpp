@@ -45,6 +45,7 @@ void ConsoleInteraction::write(std::string_view text) {
 
 Answer ConsoleInteraction::message(MessageKind kind, std::string_view caption,
                                    std::string_view text) {
+    if (kind == MessageKind::error) ++errors_;
     if (quiet_ && kind != MessageKind::error) return Answer::ok;
     std::string line(caption);
     line += ": ";

@@ -25,6 +25,8 @@ class ConsoleInteraction : public Interaction {
     // Quiet drops warnings, information and questions' echo; errors are always shown.
     void set_quiet(bool quiet) { quiet_ = quiet; }
     void set_progress_bar(bool on) { progress_bar_ = on; }
+    // Errors shown so far (the program's exit status depends on it).
+    int error_count() const { return errors_; }
 
     Answer message(MessageKind kind, std::string_view caption, std::string_view text) override;
     Answer ask(std::string_view caption, std::string_view text, Buttons buttons,
@@ -53,6 +55,7 @@ class ConsoleInteraction : public Interaction {
     std::string progress_title_;
     std::int64_t progress_total_ = 0;
     int progress_drawn_ = -1;
+    int errors_ = 0;
 };
 
 }  // namespace tessaly

@@ -13,6 +13,8 @@ namespace tessaly {
 
 namespace {
 
+bool (*batch_stop_check)() = nullptr;
+
 void finish(Node* node) {
     notify_running(node, false);
     refresh_display();
@@ -20,9 +22,13 @@ void finish(Node* node) {
 
 }  // namespace
 
+void set_batch_stop_check(bool (*check)()) {
+    batch_stop_check = check;
+}
+
 bool run_node(Node* parent, Node* node) {
     if (!node) return true;
-    if (batch_mode() != 0 && batch_abort()) return true;
+    if (batch_mode() != 0 && (batch_stop_check ? batch_stop_check() : batch_abort())) return true;
     if (is_splitter(node) || is_side_branch(node)) return false;
 
     notify_running(node, true);

@@ -12,6 +12,10 @@ inline constexpr const char* bad_input_image = "Bad input image";
 // level image). Returns the node's error flag, or true when it could not be started.
 bool run_node(Node* parent, Node* node);
 
+// Asked before each node while a batch runs; true stops the node. The batch layer installs its
+// check so that its progress window stays responsive; without one the batch abort flag decides.
+void set_batch_stop_check(bool (*check)());
+
 // Runs every node marked downstream (relation 2) once all of its sources are done, then checks
 // for cycles and clears the marks. true when the cycle check found one.
 bool rerun_marked();

@@ -95,18 +95,6 @@ struct CopyFolder {
 const char* month_names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// The format Tessaly writes for an extension (file_unknown for formats it only reads).
-std::int32_t writable_type(const std::string& extension) {
-    std::string e;
-    for (char c : extension) e += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (e == ".tif" || e == ".tiff") return file_tiff;
-    if (e == ".jpg" || e == ".jpeg" || e == ".jpe") return file_jpeg;
-    if (e == ".png") return file_png;
-    if (e == ".bmp") return file_bmp;
-    if (e == ".gif") return file_gif;
-    return file_unknown;
-}
-
 // Saves a File Open node's image into the copy folder; the command line naming the copy.
 bool copy_image(Node* node, CopyFolder& copies, std::string& command) {
     FileOpenSettings settings;
@@ -118,17 +106,16 @@ bool copy_image(Node* node, CopyFolder& copies, std::string& command) {
     std::string stem = original.empty() ? std::string() : fs::path(original).stem().string();
     std::string extension =
         original.empty() ? std::string() : fs::path(original).extension().string();
-    std::int32_t type = writable_type(extension);
-    if (type != file_tiff && type != file_jpeg && type != file_png && type != file_bmp &&
-        type != file_gif) {
+    std::int32_t type = save_format_of(original);
+    if (type < 0) {
         // Formats Tessaly cannot write are copied as TIFF (deep images) or JPEG.
-        type = deep ? file_tiff : file_jpeg;
+        type = deep ? save_tiff : save_jpeg;
         extension = deep ? ".tif" : ".jpg";
     }
     std::string name;
     if (stem.empty()) {
         name = formatted("untitled %d%s", node->serial, deep ? ".tif" : ".jpg");
-        type = deep ? file_tiff : file_jpeg;
+        type = deep ? save_tiff : save_jpeg;
     } else {
         name = stem + extension;
         for (int counter = 1; copies.taken.count(name); ++counter) {

@@ -12,7 +12,10 @@
 #include "tree/edit.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
+#include "workspace/preferences.h"
 #include "workspace/script_files.h"
+#include "workspace/session_state.h"
+#include "workspace/theme.h"
 
 namespace tessaly {
 
@@ -156,6 +159,23 @@ bool process_command_line(std::string_view text) {
     return failed;
 }
 
+void load_saved_state() {
+    if (load_default_theme()) show_error(theme_load_error);
+    const bool preferences_failed = load_preferences();
+    const bool session_failed = load_session_state();
+    if (preferences_failed || session_failed) show_error(last_session_load_error);
+    apply_preferences();
+}
+
+void apply_preferences() {
+    const Preferences& p = preferences();
+    ScriptLoadPolicy& policy = script_load_policy();
+    policy.ask_on_script_load = p.ask_on_script_load != 0;
+    policy.ask_on_workspace_load = p.ask_on_workspace_script_load != 0;
+    policy.ask_save_on_close_all = p.save_workspace_file_on_close_all != 0;
+    policy.ignore_cm_changes = p.ignore_cm_changes != 0;
+}
+
 bool offer_crash_recovery() {
     std::error_code ec;
     if (!fs::exists(crash_recovery_file(), ec)) return false;
@@ -169,10 +189,21 @@ bool offer_crash_recovery() {
 }
 
 void finish_session() {
+    SessionState& session = session_state();
+    session.open_files.clear();
     if (!tree_root().children.empty()) {
-        (void)write_workspace_file(workspace_scripts_folder() + "/Previous.workspace",
-                                   ImageNames::with_names, {});
+        const std::string previous = workspace_scripts_folder() + "/Previous.workspace";
+        if (!write_workspace_file(previous, ImageNames::with_names, {})) {
+            session.prev_workspace = previous;
+        }
+        for (Node* top : tree_root().children) {
+            if (!top->name.empty()) session.open_files.push_back(top->name);
+        }
     }
+    if (!last_file_open_folder().empty()) session.last_file_open_folder = last_file_open_folder();
+    // Files that cannot be written are skipped: the session still ends normally.
+    (void)save_preferences();
+    (void)save_session_state();
     std::error_code ec;
     fs::remove(crash_recovery_file(), ec);
 }

@@ -48,12 +48,15 @@ bool process_command_line(std::string_view text);
 // the use counts) and the script-loading policy they set. Each failure only resets to defaults
 // after its message.
 void load_saved_state();
+// Hands the preferences to the modules that follow them (the script loader's questions).
+void apply_preferences();
 // The start-up question after an abnormal end: restores the last autosave when the person
 // agrees. true when a workspace was restored.
 bool offer_crash_recovery();
 
 // At exit: keeps the workspace as "Previous.workspace" when images are open, saves the
-// preferences and deletes the crash recovery file (the session ended normally).
+// preferences and the session state (open files, folders, use counts) and deletes the crash
+// recovery file (the session ended normally).
 void finish_session();
 
 }  // namespace tessaly

@@ -1,0 +1,362 @@
+#include "batch/batch.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "batch/batch_display.h"
+#include "core/arguments.h"
+#include "core/format.h"
+#include "core/interaction.h"
+#include "fileio/file_open.h"
+#include "fileio/image_file.h"
+#include "framework/transformation.h"
+#include "tree/run_node.h"
+#include "tree/tree.h"
+
+namespace tessaly {
+
+namespace {
+
+constexpr std::size_t current_file_characters = 80;
+
+std::int32_t export_count = 0;
+bool display_open = false;
+// The node whose last batch was terminated and the list index it did not finish: its next batch
+// resumes there. Serial numbers are never reused, so a closed node cannot be mistaken.
+std::int32_t resume_serial = -1;
+std::int32_t resume_index = 0;
+
+bool names_file_open(const Node* node) {
+    if (!node || !node->command_line) return false;
+    ArgumentList args = split(*node->command_line);
+    return args.count() > 0 && args[0] == "file_open";
+}
+
+// The node's File Open settings; false when it is no File Open node or its line is broken.
+bool read_file_open(const Node* node, FileOpenSettings& settings) {
+    return names_file_open(node) && !file_open_parse(split(*node->command_line), settings);
+}
+
+std::vector<int> selected_indexes(const FileOpenSettings& s, int from = 0) {
+    std::vector<int> out;
+    for (int i = from; i < static_cast<int>(s.files.size()); ++i) {
+        if (s.files[static_cast<std::size_t>(i)].selected) out.push_back(i);
+    }
+    return out;
+}
+
+void write_command_line(Node* node, const FileOpenSettings& s) {
+    node->command_line = file_open_command_line(s);
+}
+
+// Makes entry index current and reads its file into the node: true (reported) when the file is
+// missing or cannot be read.
+bool load_entry(Node* node, FileOpenSettings& s, int index) {
+    s.current = index;
+    FileOpenEntry& entry = s.files[static_cast<std::size_t>(index)];
+    write_command_line(node, s);
+    node->name = entry.path;
+    node->associated_image_pathname.clear();
+    node->associated_original_pathname.clear();
+    std::error_code ec;
+    if (!std::filesystem::exists(entry.path, ec)) {
+        show_error("File does not exist: %s", entry.path);
+        (void)fail_node(node, formatted("File does not exist: %s", entry.path));
+        return true;
+    }
+    if (read_image_file(entry.path, node->image, node->transparency)) {
+        show_error("Error reading file: %s", entry.path);
+        image_free(node->transparency);
+        (void)fail_node(node, formatted("Error reading file: %s", entry.path));
+        return true;
+    }
+    // The time of what was read, so that re-running the node later keeps this picture.
+    entry.time = file_time_text(entry.path);
+    write_command_line(node, s);
+    node->error = false;
+    node->error_text.clear();
+    return false;
+}
+
+// Notices nodes that end their run with an error while it watches.
+class FailureWatch : public TreeObserver {
+  public:
+    FailureWatch() { add_tree_observer(this); }
+    ~FailureWatch() override { remove_tree_observer(this); }
+    FailureWatch(const FailureWatch&) = delete;
+    FailureWatch& operator=(const FailureWatch&) = delete;
+
+    void node_running(Node* node, bool running) override {
+        if (!running && node->error) failed = true;
+    }
+    bool failed = false;
+};
+
+// A re-run fails on a cycle or when a node fails; nodes stopped by a termination are no failure.
+bool rerun_after(Node* node) {
+    FailureWatch watch;
+    const bool cycle = rerun_downstream(node, true);
+    return cycle || (watch.failed && !batch_abort());
+}
+
+// Re-runs everything downstream of several nodes at once, so that a node using more than one of
+// them runs once, after all of them.
+bool rerun_after_all(const std::vector<Node*>& starts) {
+    if (check_cycles()) return true;
+    // The relation marks show the Image Browser's selection; borrow them and put them back.
+    std::vector<std::pair<Node*, std::int32_t>> marks;
+    for (Node* n : all_nodes()) marks.emplace_back(n, n->relation);
+    clear_relation_marks();
+    for (Node* n : starts) mark_downstream(n);
+    for (Node* n : starts) n->relation = relation_none;  // already read
+    FailureWatch watch;
+    const bool cycle = rerun_marked();
+    for (auto& [n, relation] : marks) n->relation = relation;
+    return cycle || (watch.failed && !batch_abort());
+}
+
+void start_batch(std::int32_t mode, int steps) {
+    set_batch_mode(mode);
+    set_batch_stop_check(batch_should_stop);
+    batch_display().enable_browser(false);
+    export_count = 0;
+    batch_display().open(steps);
+    display_open = true;
+    set_batch_abort(false);
+}
+
+BatchOutcome finish_batch() {
+    batch_display().enable_browser(true);
+    batch_display().close();
+    display_open = false;
+    const bool terminated = batch_abort();
+    interaction().message(MessageKind::information, "Status",
+                          terminated ? "Batch Terminated" : "Batch Completed");
+    set_batch_mode(batch_none);
+    set_batch_stop_check(nullptr);
+    if (Node* current = current_node(); current && current->dialog) current->dialog->cancel();
+    refresh_display();
+    return terminated ? BatchOutcome::terminated : BatchOutcome::completed;
+}
+
+BatchOutcome single_batch(Node* node, FileOpenSettings& s, std::int32_t mode) {
+    if (selected_indexes(s).empty()) {
+        show_error("No files selected");
+        return BatchOutcome::not_run;
+    }
+    const int count = static_cast<int>(s.files.size());
+    int start = 0;
+    if (resume_serial == node->serial && resume_index < count) start = resume_index;
+    resume_serial = -1;
+
+    write_command_line(node, s);
+    start_batch(mode, static_cast<int>(selected_indexes(s, start).size()));
+    BatchDisplay& display = batch_display();
+    int last = s.current;
+    int done = 0;
+    int index = start;
+    for (; index < count; ++index) {
+        if (batch_abort()) break;
+        if (!s.files[static_cast<std::size_t>(index)].selected) continue;
+        const std::string path = s.files[static_cast<std::size_t>(index)].path;
+        set_current_file(path);
+        if (!load_entry(node, s, index)) {
+            show_batch_image("", node->image);
+            if (batch_should_stop()) break;
+            node_changed(node, true);
+            if (rerun_after(node)) {
+                show_error("Error processing image: %s", path);
+            } else {
+                if (batch_abort() || batch_should_stop()) break;
+                display.file_list_changed(node);
+                last = index;
+            }
+        }
+        display.progress(++done);
+    }
+    if (batch_abort() && !selected_indexes(s, index).empty()) {
+        resume_serial = node->serial;
+        resume_index = index;
+    }
+    s.current = last;
+    write_command_line(node, s);
+    return finish_batch();
+}
+
+struct List {
+    Node* node;
+    FileOpenSettings settings;
+    std::vector<int> selected;
+    int original_current;
+
+    // The entry of a step; a list that has run out shows its first file.
+    int entry_of(int step) const {
+        return step < static_cast<int>(selected.size()) ? selected[static_cast<std::size_t>(step)]
+                                                        : 0;
+    }
+};
+
+// Every top level File Open node holding two or more files, in order.
+std::vector<List> multiple_lists() {
+    std::vector<List> lists;
+    for (Node* n : tree_root().children) {
+        FileOpenSettings s;
+        if (!read_file_open(n, s) || s.files.size() < 2) continue;
+        std::vector<int> selected = selected_indexes(s);
+        const int current = s.current;
+        lists.push_back({n, std::move(s), std::move(selected), current});
+    }
+    return lists;
+}
+
+BatchOutcome multiple_batch(Node* node, const FileOpenSettings& own, std::int32_t mode) {
+    if (selected_indexes(own).empty()) {
+        show_error("No files selected");
+        return BatchOutcome::not_run;
+    }
+    std::vector<List> lists = multiple_lists();
+    std::size_t steps = lists.front().selected.size();
+    bool uneven = false;
+    for (const List& l : lists) {
+        if (l.selected.size() != steps) uneven = true;
+        steps = std::min(steps, l.selected.size());
+    }
+    if (uneven &&
+        interaction().ask("Alert",
+                          "Some file lists have more selected files than "
+                          "others.\nProcessing will stop when the shortest list runs out.",
+                          Buttons::ok_cancel, Answer::ok) != Answer::ok) {
+        return BatchOutcome::not_run;
+    }
+    resume_serial = -1;
+    const List* started = nullptr;
+    for (const List& l : lists) {
+        if (l.node == node) started = &l;
+    }
+    std::vector<Node*> nodes;
+    for (const List& l : lists) nodes.push_back(l.node);
+
+    start_batch(mode, static_cast<int>(steps));
+    BatchDisplay& display = batch_display();
+    int last_step = -1;
+    for (int step = 0; step < static_cast<int>(steps); ++step) {
+        const std::string shown =
+            started
+                ? started->settings.files[static_cast<std::size_t>(started->entry_of(step))].path
+                : own.files[static_cast<std::size_t>(own.current)].path;
+        set_current_file(shown);
+        bool failed = false;
+        for (List& l : lists) {
+            if (failed || batch_should_stop()) break;
+            failed = load_entry(l.node, l.settings, l.entry_of(step));
+        }
+        if (batch_abort()) break;
+        // A step with a missing picture is skipped rather than run on a mix of old and new ones.
+        if (!failed) {
+            show_batch_image("", node->image);
+            if (batch_should_stop()) break;
+            for (Node* n : nodes) node_changed(n, true);
+            if (rerun_after_all(nodes)) {
+                show_error("Error processing images: %s", shown);
+            } else {
+                for (Node* n : nodes) display.file_list_changed(n);
+                refresh_display();
+                if (batch_should_stop()) break;
+                last_step = step;
+            }
+        }
+        display.progress(step + 1);
+    }
+    for (List& l : lists) {
+        l.settings.current = last_step >= 0 ? l.entry_of(last_step) : l.original_current;
+        write_command_line(l.node, l.settings);
+    }
+    return finish_batch();
+}
+
+}  // namespace
+
+std::int32_t batch_export_count() {
+    return export_count;
+}
+
+void batch_export_written() {
+    ++export_count;
+}
+
+bool batch_should_stop() {
+    if (display_open && batch_display().pump()) set_batch_abort(true);
+    return batch_abort();
+}
+
+void show_batch_image(std::string_view label, const Image& image) {
+    BatchDisplay& display = batch_display();
+    display.status(label);
+    if (image.has_pixels()) display.thumbnail(image);
+    if (batch_mode() == batch_test &&
+        interaction().ask("File Open", "Press OK to continue, Cancel to stop", Buttons::ok_cancel,
+                          Answer::ok) != Answer::ok) {
+        set_batch_abort(true);
+    }
+}
+
+void set_current_file(const std::string& path) {
+    BatchDisplay& display = batch_display();
+    display.current_file(
+        formatted("Current file: %s", shorten_path(path, current_file_characters)));
+    display.status("Reading file");
+}
+
+std::string shorten_path(std::string_view path, std::size_t limit) {
+    if (character_count(path) <= limit) return std::string(path);
+    if (limit <= 3) return std::string(limit, '.');
+    const std::size_t keep = limit - 3;
+    std::size_t pos = path.size();
+    for (std::size_t kept = 0; pos > 0 && kept < keep;) {
+        --pos;
+        if ((static_cast<unsigned char>(path[pos]) & 0xC0) != 0x80) ++kept;
+    }
+    return "..." + std::string(path.substr(pos));
+}
+
+BatchOutcome run_batch(Node* node, std::int32_t mode) {
+    if (mode != batch_run && mode != batch_test) {
+        show_error("Internal error: illegal batch mode %d", mode);
+        return BatchOutcome::not_run;
+    }
+    if (batch_mode() != batch_none) {
+        show_error("Internal error: a batch is already running");
+        return BatchOutcome::not_run;
+    }
+    FileOpenSettings s;
+    if (!read_file_open(node, s)) {
+        show_error(names_file_open(node) ? "Illegal File Open command line"
+                                         : "Internal error: not a File Open node");
+        return BatchOutcome::not_run;
+    }
+    int lists = 0;
+    for (Node* n : tree_root().children) {
+        FileOpenSettings other;
+        if (read_file_open(n, other) && other.files.size() >= 2) ++lists;
+    }
+    const BatchOutcome outcome =
+        s.multiple && lists >= 2 ? multiple_batch(node, s, mode) : single_batch(node, s, mode);
+    if (outcome == BatchOutcome::not_run) return outcome;
+    set_batch_abort(false);
+    batch_display().file_list_changed(node);
+    node_changed(node, true);
+    return outcome;
+}
+
+BatchOutcome run_batch_over_loaded(std::int32_t mode) {
+    for (Node* n : tree_root().children) {
+        FileOpenSettings s;
+        if (read_file_open(n, s) && !selected_indexes(s).empty()) return run_batch(n, mode);
+    }
+    show_error("No files selected");
+    return BatchOutcome::not_run;
+}
+
+}  // namespace tessaly
