@@ -8,8 +8,16 @@ build: deps
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
 
+# The main job: a camera raw photograph (Debian's rawtran-doc) made into a print preview by the
+# bundled snippet (Resize to 1600 pixels on the long side, then 300 dpi), saved as JPEG with its
+# script beside it. Settings stay in out/settings.
+RUN_PHOTO := /usr/share/doc/rawtran/IMG_5952.CR2
 run: build
+	@mkdir -p out
 	@build/bin/tessaly-cli --version
+	@build/bin/tessaly-cli --settings-root out/settings $(RUN_PHOTO) \
+		--insert-snippet share/snippets/print-preview.snip --save out/IMG_5952-preview.jpg
+	@echo "Saved in $(CURDIR)/out/: IMG_5952-preview.jpg and IMG_5952-preview.script"
 
 test: fuzz-regression test-asan test-release
 

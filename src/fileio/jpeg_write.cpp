@@ -5,7 +5,11 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +19,6 @@
 #include "core/image_convert.h"
 #include "core/interaction.h"
 #include "core/numeric.h"
-#include "core/text_file.h"
 #include "fileio/image_write.h"
 
 namespace tessaly {
@@ -69,27 +72,100 @@ void write_body(jpeg_compress_struct& c, const JpegJob& job) {
     jpeg_finish_compress(&c);
 }
 
-// true when libjpeg failed.
-bool encode(const JpegJob& job, std::string& bytes) {
+// The compressed bytes go straight into the open file through one fixed buffer, so that no
+// growing copy of the whole file is made in memory (first touches of fresh pages cost more than
+// the compression itself on some machines). A failed write stops libjpeg through error_exit.
+constexpr std::size_t file_buffer_bytes = 1 << 16;
+
+struct FileDestination {
+    jpeg_destination_mgr pub;
+    int fd = -1;
+    JOCTET* buffer = nullptr;
+    bool io_failed = false;
+};
+
+bool write_all(int fd, const JOCTET* p, std::size_t left) {
+    while (left > 0) {
+        const ssize_t w = ::write(fd, p, left);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return true;
+        }
+        p += w;
+        left -= static_cast<std::size_t>(w);
+    }
+    return false;
+}
+
+void init_destination(j_compress_ptr c) {
+    auto* d = reinterpret_cast<FileDestination*>(c->dest);
+    d->pub.next_output_byte = d->buffer;
+    d->pub.free_in_buffer = file_buffer_bytes;
+}
+
+boolean empty_output_buffer(j_compress_ptr c) {
+    auto* d = reinterpret_cast<FileDestination*>(c->dest);
+    if (write_all(d->fd, d->buffer, file_buffer_bytes)) {
+        d->io_failed = true;
+        c->err->error_exit(reinterpret_cast<j_common_ptr>(c));
+    }
+    d->pub.next_output_byte = d->buffer;
+    d->pub.free_in_buffer = file_buffer_bytes;
+    return TRUE;
+}
+
+void term_destination(j_compress_ptr c) {
+    auto* d = reinterpret_cast<FileDestination*>(c->dest);
+    if (write_all(d->fd, d->buffer, file_buffer_bytes - d->pub.free_in_buffer)) {
+        d->io_failed = true;
+        c->err->error_exit(reinterpret_cast<j_common_ptr>(c));
+    }
+}
+
+enum class Encoded { done, jpeg_failed, io_failed };
+
+// Compresses into the open file of dest (which lives outside this function: libjpeg's callbacks
+// change it between setjmp and longjmp).
+Encoded encode(const JpegJob& job, FileDestination& dest) {
     jpeg_compress_struct c{};
     ErrorManager errors{};
     c.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = error_exit;
     errors.pub.output_message = no_message;
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
+    dest.buffer = static_cast<JOCTET*>(std::malloc(file_buffer_bytes));
+    if (!dest.buffer) return Encoded::jpeg_failed;
     if (setjmp(errors.jump)) {
         jpeg_destroy_compress(&c);
-        std::free(buffer);
-        return true;
+        std::free(dest.buffer);
+        return dest.io_failed ? Encoded::io_failed : Encoded::jpeg_failed;
     }
     jpeg_create_compress(&c);
-    jpeg_mem_dest(&c, &buffer, &size);
+    dest.pub.init_destination = init_destination;
+    dest.pub.empty_output_buffer = empty_output_buffer;
+    dest.pub.term_destination = term_destination;
+    c.dest = &dest.pub;
     write_body(c, job);
     jpeg_destroy_compress(&c);
-    bytes.assign(reinterpret_cast<const char*>(buffer), size);
-    std::free(buffer);
-    return false;
+    std::free(dest.buffer);
+    return Encoded::done;
+}
+
+// The same steps as write_file_atomic: the bytes go to <path>.tmp, are synced, and the file is
+// renamed over the target only when complete; nothing is left behind on failure.
+Encoded encode_to_file(const JpegJob& job, const std::string& path) {
+    const std::string temporary = path + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Encoded::io_failed;
+    FileDestination dest{};
+    dest.fd = fd;
+    Encoded result = encode(job, dest);
+    if (result == Encoded::done && ::fsync(fd) != 0 && errno != EINVAL) result = Encoded::io_failed;
+    if (::close(fd) != 0 && result == Encoded::done) result = Encoded::io_failed;
+    if (result != Encoded::done || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        if (result == Encoded::done) result = Encoded::io_failed;
+    }
+    return result;
 }
 
 // The average of the source pixels each thumbnail pixel covers (8-bit gray or 24-bit color).
@@ -160,12 +236,15 @@ int write_jpeg_file(const std::string& path, const Image& image, double quality,
         show_warning("Illegal image dpi -- will be set to 72.0");
         job.dpi = 72.0;
     }
-    std::string bytes;
-    if (encode(job, bytes)) {
-        show_error("Error writing JPEG file");
-        return write_failed;
+    switch (encode_to_file(job, path)) {
+        case Encoded::done:
+            return write_done;
+        case Encoded::jpeg_failed:
+            show_error("Error writing JPEG file");
+            return write_failed;
+        default:
+            return write_failed;
     }
-    return write_file_atomic(path, bytes) ? write_failed : write_done;
 }
 
 bool write_thumbnail_jpeg(const Image& image, const std::string& path) {
@@ -184,8 +263,7 @@ bool write_thumbnail_jpeg(const Image& image, const std::string& path) {
     job.quality = 90;
     job.subsampling = 0;
     job.dpi = eight->dpi > 0.0 ? eight->dpi : 72.0;
-    std::string bytes;
-    return encode(job, bytes) || write_file_atomic(path, bytes);
+    return encode_to_file(job, path) != Encoded::done;
 }
 
 }  // namespace tessaly

@@ -15,11 +15,14 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "core/format.h"
+#include "core/runner.h"
 #include "core/tables.h"
 #include "fileio/image_file.h"
+#include "fileio/pixel_order.h"
 
 namespace tessaly {
 
@@ -372,6 +375,8 @@ void convert_line(const Layout& l, const std::uint8_t* line, std::uint8_t* out,
             if (invert) v = 65535 - v;
             set_sample16(out, x, static_cast<std::uint16_t>(v));
         }
+    } else if (l.type == image_color24 && n == 3) {
+        swap_red_blue_24(line, out, l.width);
     } else if (l.type == image_color24) {
         for (std::uint32_t x = 0; x < l.width; ++x) {
             out[3 * x] = line[x * n + 2];
@@ -487,6 +492,21 @@ class BandReader {
     std::vector<std::uint8_t> plane_, band_, tile_buffer_;
 };
 
+TIFF* open_tiff(const std::string& path) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet_handler, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet_handler, nullptr);
+    TIFF* tif = TIFFOpenExt(path.c_str(), "r", options);
+    TIFFOpenOptionsFree(options);
+    return tif;
+}
+
+// Pictures of at least this many bytes and two or more strips (or rows of tiles) are decoded by
+// several workers, each through its own handle of the file: a handle decodes one strip at a
+// time, but the strips of a file are independent of one another.
+constexpr std::uint64_t parallel_bytes = std::uint64_t{1} << 22;
+
 void free_all(Image& picture, Image* transparency) {
     image_free(picture);
     if (transparency) image_free(*transparency);
@@ -496,12 +516,7 @@ void free_all(Image& picture, Image* transparency) {
 
 bool read_tiff_file(const std::string& path, Image& picture, Image* transparency) {
     free_all(picture, transparency);
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return true;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet_handler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet_handler, nullptr);
-    TiffCloser file{TIFFOpenExt(path.c_str(), "r", options)};
-    TIFFOpenOptionsFree(options);
+    TiffCloser file{open_tiff(path)};
     if (!file.tif) {
         show_error(error_text);
         return true;
@@ -567,19 +582,58 @@ bool read_tiff_file(const std::string& path, Image& picture, Image* transparency
         show_error(error_text);
         return true;
     }
-    for (std::uint32_t y0 = 0; y0 < l.height; y0 += reader.band_rows()) {
-        const std::uint8_t* band = reader.read(y0);
-        if (!band) {
-            free_all(picture, transparency);
-            show_error(error_text);
-            return true;
+    const std::uint32_t band_rows = reader.band_rows();
+    const std::uint32_t bands = (l.height - 1) / band_rows + 1;
+    int workers = 1;
+    if (bands >= 2 && std::uint64_t{picture.row_bytes} * l.height >= parallel_bytes)
+        workers = static_cast<int>(std::min<std::uint32_t>(
+            static_cast<std::uint32_t>(std::max(1, processor_count())), bands));
+    // Bands first..last; the worker of band 0 uses the open handle, every other one opens its
+    // own and checks that it describes the same picture. 0 on success.
+    const auto decode_bands = [&](int first, int last, Progress&) -> std::uint8_t {
+        TiffCloser own;
+        Layout own_layout;
+        std::optional<BandReader> own_reader;
+        BandReader* r = &reader;
+        if (first != 0) {
+            own.tif = open_tiff(path);
+            std::uint32_t w = 0, h = 0;
+            if (!own.tif || !TIFFGetField(own.tif, TIFFTAG_IMAGEWIDTH, &w) ||
+                !TIFFGetField(own.tif, TIFFTAG_IMAGELENGTH, &h) || w != l.width ||
+                h != l.height || choose_layout(own.tif, own_layout) ||
+                own_layout.type != l.type || own_layout.bits != l.bits ||
+                own_layout.samples != l.samples || own_layout.planar != l.planar ||
+                own_layout.photometric != l.photometric)
+                return 1;
+            own_reader.emplace(own.tif, l);
+            if (own_reader->setup() || own_reader->band_rows() != band_rows) return 1;
+            r = &*own_reader;
         }
-        const std::uint32_t rows = std::min(reader.band_rows(), l.height - y0);
-        for (std::uint32_t r = 0; r < rows; ++r) {
-            const std::uint32_t target = l.height - 1 - (y0 + r);
-            convert_line(l, band + r * reader.line_bytes(), picture.rows[target],
-                         want_alpha ? transparency->rows[target] : nullptr);
+        for (std::uint32_t band = static_cast<std::uint32_t>(first);
+             band <= static_cast<std::uint32_t>(last); ++band) {
+            const std::uint32_t y0 = band * band_rows;
+            const std::uint8_t* lines = r->read(y0);
+            if (!lines) return 1;
+            const std::uint32_t rows = std::min(band_rows, l.height - y0);
+            for (std::uint32_t i = 0; i < rows; ++i) {
+                const std::uint32_t target = l.height - 1 - (y0 + i);
+                convert_line(l, lines + i * r->line_bytes(), picture.rows[target],
+                             want_alpha ? transparency->rows[target] : nullptr);
+            }
         }
+        return 0;
+    };
+    const std::uint8_t decoded =
+        workers == 1 ? [&] {
+            Progress progress;
+            return decode_bands(0, static_cast<int>(bands) - 1, progress);
+        }()
+                     : run_range(workers, decode_bands, "", static_cast<int>(l.width),
+                                 static_cast<int>(bands), bands, false, false, false);
+    if (decoded != 0) {
+        free_all(picture, transparency);
+        show_error(error_text);
+        return true;
     }
 
     if (has_exif && TIFFReadEXIFDirectory(tif, exif_offset)) read_directory_tags(tif, tags);

@@ -1,5 +1,6 @@
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include "core/format.h"
 #include "fileio/image_write.h"
+#include "fileio/pixel_order.h"
 
 namespace tessaly {
 
@@ -19,20 +21,20 @@ constexpr std::uint32_t ascii_tags[] = {TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_MAKE, 
                                         TIFFTAG_SOFTWARE,         TIFFTAG_DATETIME, TIFFTAG_ARTIST,
                                         TIFFTAG_COPYRIGHT};
 
+// Strips of about this many bytes: few enough write calls and codec restarts, small enough for
+// readers that take a strip at a time.
+constexpr std::size_t strip_bytes = std::size_t{1} << 20;
+
 // One file line, top of the picture first, in the file's sample order (RGB, 16-bit in the
 // host's order as libtiff expects).
-void fill_line(const Image& image, std::uint32_t r, std::vector<std::uint8_t>& line) {
+void fill_line(const Image& image, std::uint32_t r, std::uint8_t* line, std::size_t line_bytes) {
     const std::uint8_t* src = image.rows[r];
     switch (image.type) {
         case image_color24:
-            for (std::uint32_t x = 0; x < image.width; ++x) {
-                line[3 * x] = src[3 * x + 2];
-                line[3 * x + 1] = src[3 * x + 1];
-                line[3 * x + 2] = src[3 * x];
-            }
+            swap_red_blue_24(src, line, image.width);
             break;
         case image_color48: {
-            auto* out = reinterpret_cast<std::uint16_t*>(line.data());
+            auto* out = reinterpret_cast<std::uint16_t*>(line);
             for (std::uint32_t x = 0; x < image.width; ++x) {
                 out[3 * x] = sample16(src, 3 * x + 2);
                 out[3 * x + 1] = sample16(src, 3 * x + 1);
@@ -41,7 +43,7 @@ void fill_line(const Image& image, std::uint32_t r, std::vector<std::uint8_t>& l
             break;
         }
         default:
-            std::memcpy(line.data(), src, line.size());
+            std::memcpy(line, src, line_bytes);
             break;
     }
 }
@@ -68,7 +70,13 @@ bool write_tiff(const std::string& path, const Image& image, std::int32_t compre
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(dpi));
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(dpi));
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    const std::size_t line_bytes =
+        image.type == image_binary
+            ? (image.width + 7) / 8
+            : static_cast<std::size_t>(image.width) * (color ? 3 : 1) * (bits / 8);
+    const auto rows_per_strip = static_cast<std::uint32_t>(
+        std::clamp<std::size_t>(strip_bytes / line_bytes, 1, image.height));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
     if (metadata_mode != 3 && image.profile && image.profile_size > 0) {
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, image.profile_size, image.profile);
     }
@@ -80,15 +88,16 @@ bool write_tiff(const std::string& path, const Image& image, std::int32_t compre
             }
         }
     }
-    const std::size_t line_bytes =
-        image.type == image_binary
-            ? (image.width + 7) / 8
-            : static_cast<std::size_t>(image.width) * (color ? 3 : 1) * (bits / 8);
-    std::vector<std::uint8_t> line(line_bytes);
+    // Whole strips at once: libtiff writes an uncompressed strip with one call.
+    std::vector<std::uint8_t> strip(line_bytes * rows_per_strip);
     bool failed = false;
-    for (std::uint32_t i = 0; i < image.height && !failed; ++i) {
-        fill_line(image, image.height - 1 - i, line);
-        failed = TIFFWriteScanline(tif, line.data(), i, 0) < 0;
+    for (std::uint32_t y0 = 0, s = 0; y0 < image.height && !failed; y0 += rows_per_strip, ++s) {
+        const std::uint32_t rows = std::min(rows_per_strip, image.height - y0);
+        for (std::uint32_t i = 0; i < rows; ++i)
+            fill_line(image, image.height - 1 - (y0 + i), strip.data() + i * line_bytes,
+                      line_bytes);
+        failed = TIFFWriteEncodedStrip(tif, s, strip.data(),
+                                       static_cast<tmsize_t>(rows * line_bytes)) < 0;
     }
     if (!failed) failed = TIFFWriteDirectory(tif) == 0;
     TIFFClose(tif);
