@@ -295,4 +295,30 @@ VersionCheck version_check(std::string_view token, double expected, std::string_
     return VersionCheck::same;
 }
 
+namespace {
+
+std::string enclosed(std::string_view value, std::string_view quote, std::string_view stand_in) {
+    std::string out(quote);
+    for (std::size_t i = 0; i < value.size();) {
+        if (value.substr(i, quote.size()) == quote) {
+            out += stand_in;
+            i += quote.size();
+        } else {
+            out += value[i++];
+        }
+    }
+    out += quote;
+    return out;
+}
+
+}  // namespace
+
+std::string quoted_text(std::string_view value) {
+    return enclosed(value, string_quote, "\"");
+}
+
+std::string quoted_command(std::string_view value) {
+    return enclosed(value, command_line_quote, string_quote);
+}
+
 }  // namespace tessaly

@@ -53,6 +53,12 @@ bool read_optional_colour_and_reals(const ArgumentList& args, std::string_view k
 bool read_string(const ArgumentList& args, std::string_view key, std::string& value,
                  std::size_t capacity = 255);
 
+// A value written between string quotes (″value″) or command-line quotes (‴value‴). A quote of
+// the same kind inside the value would end it early when read back, so it is written as the
+// plain quotation mark (″) or the string quote (‴) instead.
+std::string quoted_text(std::string_view value);
+std::string quoted_command(std::string_view value);
+
 // The value parsers behind the readers (the whole token must be consumed).
 bool parse_integer(std::string_view token, std::int32_t& value);
 bool parse_real(std::string_view token, double& value);

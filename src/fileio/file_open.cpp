@@ -42,17 +42,16 @@ std::string file_open_command_line(const FileOpenSettings& s) {
     const int n = static_cast<int>(s.files.size());
     if (n == 1 && !s.multiple && !s.from_default && s.prompt.empty() && s.files[0].selected) {
         return formatted(
-            "file_open 0 n_files 1 current 0 from_default 0 multiple 0 file1 \u2033%s\u2033 time1 "
-            "\u2033%s\u2033",
-            s.files[0].path, s.files[0].time);
+            "file_open 0 n_files 1 current 0 from_default 0 multiple 0 file1 %s time1 %s",
+            quoted_text(s.files[0].path), quoted_text(s.files[0].time));
     }
-    std::string line = formatted(
-        "file_open 0 n_files %d current %d from_default %d multiple %d prompt \u2033%s\u2033", n,
-        s.current, s.from_default ? 1 : 0, s.multiple ? 1 : 0, s.prompt);
+    std::string line =
+        formatted("file_open 0 n_files %d current %d from_default %d multiple %d prompt %s", n,
+                  s.current, s.from_default ? 1 : 0, s.multiple ? 1 : 0, quoted_text(s.prompt));
     for (int i = 0; i < n; ++i) {
         const FileOpenEntry& f = s.files[static_cast<std::size_t>(i)];
-        line += formatted(" file%d \u2033%s\u2033 time%d \u2033%s\u2033 selected%d %d", i + 1,
-                          f.path, i + 1, f.time, i + 1, f.selected ? 1 : 0);
+        line += formatted(" file%d %s time%d %s selected%d %d", i + 1, quoted_text(f.path), i + 1,
+                          quoted_text(f.time), i + 1, f.selected ? 1 : 0);
     }
     return line;
 }

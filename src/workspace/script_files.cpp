@@ -27,9 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* dq = "\u2033";  // the string quote
-constexpr const char* tq = "\u2034";  // the command-line quote
-
 std::string& script_file_name() {
     static std::string name;
     return name;
@@ -78,10 +75,11 @@ std::string color_management_line(bool with_multiple) {
                                  c.enabled, c.on_mismatch, c.on_batch_mismatch);
     if (with_multiple) line += formatted(" on_multiple_mismatch %d", c.on_multiple_mismatch);
     line += formatted(
-        " acs_profile ″%s″ gray_acs_profile ″%s″ ar_profile ″%s″ gray_ar_profile ″%s″ wcs_profile "
-        "″%s″ gray_wcs_profile ″%s″ monitor_curves_file ″%s″ monitor_curves_enabled %d",
-        c.acs_profile, c.gray_acs_profile, c.ar_profile, c.gray_ar_profile, c.wcs_profile,
-        c.gray_wcs_profile, c.monitor_curves_file, c.monitor_curves_enabled);
+        " acs_profile %s gray_acs_profile %s ar_profile %s gray_ar_profile %s wcs_profile %s "
+        "gray_wcs_profile %s monitor_curves_file %s monitor_curves_enabled %d",
+        quoted_text(c.acs_profile), quoted_text(c.gray_acs_profile), quoted_text(c.ar_profile),
+        quoted_text(c.gray_ar_profile), quoted_text(c.wcs_profile), quoted_text(c.gray_wcs_profile),
+        quoted_text(c.monitor_curves_file), c.monitor_curves_enabled);
     return line;
 }
 
@@ -129,8 +127,8 @@ bool copy_image(Node* node, CopyFolder& copies, std::string& command) {
         return true;
     }
     command =
-        formatted("file_open 0 n_files 1 current 0 from_default 0 multiple 0 file1 ″%s″ time1 ″%s″",
-                  copies.name + "/" + name, file_time_text(target));
+        formatted("file_open 0 n_files 1 current 0 from_default 0 multiple 0 file1 %s time1 %s",
+                  quoted_text(copies.name + "/" + name), quoted_text(file_time_text(target)));
     return false;
 }
 
@@ -188,15 +186,16 @@ class NodeWriter {
         order_.push_back(node);
         const int parent = is_top_level(node) ? -1 : index_of(node->parent);
         if (is_splitter(node)) {
-            out_.line(formatted(
-                "splitter index %d parent %d n_branches %d caption ″%s″ comment ″%s″", node->serial,
-                parent, static_cast<int>(node->children.size()), node->caption, comment_of(node)));
+            out_.line(formatted("splitter index %d parent %d n_branches %d caption %s comment %s",
+                                node->serial, parent, static_cast<int>(node->children.size()),
+                                quoted_text(node->caption), quoted_text(comment_of(node))));
             return false;
         }
         if (is_side_branch(node)) {
-            out_.line(formatted(
-                "side_branch index %d parent %d branch_number %d caption ″%s″ comment ″%s″",
-                node->serial, parent, child_position(node), node->caption, comment_of(node)));
+            out_.line(
+                formatted("side_branch index %d parent %d branch_number %d caption %s comment %s",
+                          node->serial, parent, child_position(node), quoted_text(node->caption),
+                          quoted_text(comment_of(node))));
             return false;
         }
         std::string command = node->command_line.value_or(std::string());
@@ -217,33 +216,33 @@ class NodeWriter {
             }
         }
         out_.line(
-            formatted(
-                "image index %d caption ″%s″ comment ″%s″ saved_as_pathname ″%s″ saved_on_date "
-                "″%s″ parent %d bypass %d same_size %d size_specific %d breakpoint %d n_inputs %d "
-                "n_masks %d command ‴",
-                node->serial, node->caption, comment_of(node), node->saved_as_pathname,
-                node->saved_on_date, parent, node->bypass, node->same_size ? 1 : 0,
-                node->size_specific ? 1 : 0, node->breakpoint ? 1 : 0, node->input_count(),
-                node->mask_count()) +
-            command + tq);
+            formatted("image index %d caption %s comment %s saved_as_pathname %s saved_on_date %s "
+                      "parent %d bypass %d same_size %d size_specific %d breakpoint %d n_inputs %d "
+                      "n_masks %d command %s",
+                      node->serial, quoted_text(node->caption), quoted_text(comment_of(node)),
+                      quoted_text(node->saved_as_pathname), quoted_text(node->saved_on_date),
+                      parent, node->bypass, node->same_size ? 1 : 0, node->size_specific ? 1 : 0,
+                      node->breakpoint ? 1 : 0, node->input_count(), node->mask_count(),
+                      quoted_command(command)));
         for (int i = 0; i < node->input_count(); ++i) {
             Node* input = node->inputs[static_cast<std::size_t>(i)];
             if (!input) continue;
             std::string caption = static_cast<std::size_t>(i) < node->input_captions.size()
                                       ? node->input_captions[static_cast<std::size_t>(i)]
                                       : std::string();
-            out_.line(formatted("  input base_image %d input_number %d index %d caption ″%s″",
-                                node->serial, i, input->serial, caption));
+            out_.line(formatted("  input base_image %d input_number %d index %d caption %s",
+                                node->serial, i, input->serial, quoted_text(caption)));
         }
         for (int i = 0; i < node->mask_count(); ++i) {
             const MaskSettings* mask = node->masks[static_cast<std::size_t>(i)].get();
             if (!mask || mask->command_line.empty()) continue;
-            out_.line(formatted("  mask base_image %d mask_number %d base_input_index %d "
-                                "initial_image %d initial_mask_index %d initial_level %d "
-                                "caption ″%s″ command ‴",
-                                node->serial, i, mask->base_input_index, index_of(mask->source),
-                                mask->initial_mask_index, mask->initial_level, mask->caption) +
-                      mask->command_line + tq);
+            out_.line(
+                formatted("  mask base_image %d mask_number %d base_input_index %d "
+                          "initial_image %d initial_mask_index %d initial_level %d "
+                          "caption %s command %s",
+                          node->serial, i, mask->base_input_index, index_of(mask->source),
+                          mask->initial_mask_index, mask->initial_level, quoted_text(mask->caption),
+                          quoted_command(mask->command_line)));
         }
         out_.line("end_image");
         return false;
@@ -266,12 +265,12 @@ std::string end_line(const std::vector<Node*>& tops) {
 }
 
 std::string associated_lines_image(const AssociatedImage& a) {
-    return formatted("associated_image_pathname ″%s″", a.image_path);
+    return formatted("associated_image_pathname %s", quoted_text(a.image_path));
 }
 
 std::string associated_lines_original(const AssociatedImage& a) {
     if (a.original_path.empty()) return "associated_original_pathname ″″ -1";
-    return formatted("associated_original_pathname ″%s″ %d", a.original_path, a.number);
+    return formatted("associated_original_pathname %s %d", quoted_text(a.original_path), a.number);
 }
 
 std::string now_text() {
@@ -934,7 +933,7 @@ bool write_workspace_file(const std::string& path, ImageNames names,
     out.line("");
     out.line(formatted("TSY_Version ″%s″", version_string()));
     out.line("");
-    out.line(formatted("original_script_pathname ″%s″", path));
+    out.line(formatted("original_script_pathname %s", quoted_text(path)));
     out.line(associated_lines_image(associated));
     out.line(associated_lines_original(associated));
     Node* current = current_node();
@@ -973,9 +972,9 @@ bool write_script_file(Node* image, const std::string& path, ImageNames names,
     out.line("");
     out.line(formatted("TSY_Version ″%s″ saved ″%s″", version_string(), now_text()));
     out.line("");
-    out.line(
-        formatted("script_directory ″%s″", fs::absolute(fs::path(path)).parent_path().string()));
-    out.line(formatted("original_script_pathname ″%s″", path));
+    out.line(formatted("script_directory %s",
+                       quoted_text(fs::absolute(fs::path(path)).parent_path().string())));
+    out.line(formatted("original_script_pathname %s", quoted_text(path)));
     out.line(associated_lines_image(associated));
     out.line(associated_lines_original(associated));
     out.line(formatted("top_level_index %d", index_of(top_level_of(image))));
@@ -1066,7 +1065,7 @@ bool save_snippet(Node* first, std::optional<std::string> path) {
     out.line("snippet 1.0");
     out.line(formatted("TSY_Version ″%s″", version_string()));
     out.line("");
-    out.line(formatted("original_script_pathname ″%s″", *path));
+    out.line(formatted("original_script_pathname %s", quoted_text(*path)));
     out.line("");
     NodeWriter writer(out, ImageNames::with_names, nullptr);
     // The selected nodes of the chain, in chain order.

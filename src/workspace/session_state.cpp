@@ -30,7 +30,7 @@ std::string placement_line(std::string_view key, const WindowPlacement& w) {
 }
 
 std::string string_line(std::string_view key, const std::string& value) {
-    return formatted("%s \u2033%s\u2033", key, value);
+    return formatted("%s %s", key, quoted_text(value));
 }
 
 void read_session_line(const ArgumentList& line, SessionState& s,
@@ -136,7 +136,7 @@ std::vector<std::string> session_state_lines(const SessionState& s) {
     std::vector<std::string> lines;
     // The number before each path is its place in the list, from 1.
     for (std::size_t i = 0; i < s.open_files.size(); ++i)
-        lines.push_back(formatted("openfile %d \u2033%s\u2033", i + 1, s.open_files[i]));
+        lines.push_back(formatted("openfile %d %s", i + 1, quoted_text(s.open_files[i])));
     const std::vector<std::string> middle = {
         formatted("font_scale %4f", s.font_scale),
         formatted("font_face_index %d", s.font_face_index),
@@ -181,8 +181,8 @@ std::vector<std::string> session_state_lines(const SessionState& s) {
         formatted("readout %d %d %d %d %d %d %d", r[0], r[1], r[2], r[3], r[4], r[5], r[6]),
         formatted("magnifier %d", s.magnifier),
         formatted("histogram %d %d %4zf %d %d", h.first, h.second, h.scale, h.fourth, h.fifth),
-        formatted("no_file %d %d \u2033%s\u2033", s.no_file.first, s.no_file.second,
-                  s.no_file.text),
+        formatted("no_file %d %d %s", s.no_file.first, s.no_file.second,
+                  quoted_text(s.no_file.text)),
         string_line("nik_folder", s.nik_folder),
         string_line("topaz_folder", s.topaz_folder),
         string_line("dxo_folder", s.dxo_folder),
