@@ -176,6 +176,74 @@ void apply_preferences() {
     policy.ignore_cm_changes = p.ignore_cm_changes != 0;
 }
 
+namespace {
+
+std::string hand_over_file() {
+    return settings_root() + "/cmdline";
+}
+
+// UTF-8 to UTF-16 little-endian; invalid bytes pass through as U+FFFD.
+std::string utf16le(std::string_view text) {
+    std::string out;
+    auto unit = [&](std::uint32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        auto b = static_cast<unsigned char>(text[i]);
+        int extra = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
+        std::uint32_t cp = 0xFFFD;
+        if (extra >= 0 && i + static_cast<std::size_t>(extra) < text.size()) {
+            cp = extra == 0 ? b : b & (0x3F >> extra);
+            for (int k = 1; k <= extra; ++k) {
+                cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            }
+            i += static_cast<std::size_t>(extra) + 1;
+        } else {
+            ++i;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            unit(0xD800 | (cp >> 10));
+            unit(0xDC00 | (cp & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool hand_over_command_line(std::string_view text) {
+    std::string bytes = utf16le(text);
+    bytes.append(2, '\0');
+    return write_file_atomic(hand_over_file(), bytes);
+}
+
+bool process_handed_over_command_line() {
+    std::string bytes, text;
+    if (read_file_bytes(hand_over_file(), bytes) || decode_text(bytes, text)) return true;
+    std::error_code ec;
+    fs::remove(hand_over_file(), ec);
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    return process_command_line(text);
+}
+
+bool load_recovery_choice(const std::string& path) {
+    bool failed = true;
+    if (extension_is(path, ".workspace")) {
+        failed = load_workspace(path);
+    } else if (extension_is(path, ".script")) {
+        failed = load_script(path);
+    } else {
+        show_error("Illegal script pathname: %s", path);
+        return true;
+    }
+    if (!failed) autosave_workspace();
+    return failed;
+}
+
 bool offer_crash_recovery() {
     std::error_code ec;
     if (!fs::exists(crash_recovery_file(), ec)) return false;

@@ -44,6 +44,17 @@ bool process_command_token(const std::string& token);
 // an image is open afterwards. true when any token failed.
 bool process_command_line(std::string_view text);
 
+// A second instance hands its command line to the running one through the file "cmdline" in
+// the settings root (UTF-16 with its terminating zero); the running one processes it and
+// deletes the file. true on failure.
+bool hand_over_command_line(std::string_view text);
+bool process_handed_over_command_line();
+
+// The file chosen in the workspace recovery dialog: a ".workspace" loads as a workspace, a
+// ".script" as a script, anything else is refused ("Illegal script pathname: %s"); an autosave
+// follows a successful load. true on failure.
+bool load_recovery_choice(const std::string& path);
+
 // Loading the saved state at start-up: the theme, the preferences of the last session (with
 // the use counts) and the script-loading policy they set. Each failure only resets to defaults
 // after its message.

@@ -41,6 +41,28 @@ TEST_F(Startup, CommandLineOpensImagesInOrderAndRunsScripts) {
     EXPECT_EQ(recent_script_files().front(), dir.file("r.script"));
 }
 
+TEST_F(Startup, HandedOverCommandLinesAndRecoveryChoicesLoadWhatTheyName) {
+    // A name with blanks and letters outside ASCII crosses the UTF-16 file intact.
+    const std::string png = make_png("Été 2026.png", 3, 3);
+    ASSERT_FALSE(hand_over_command_line("\"" + png + "\""));
+    std::string bytes = read(settings_root() + "/cmdline");
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), std::string(2, '\0'));
+    EXPECT_EQ(bytes[1], '\0');  // little-endian units
+    EXPECT_FALSE(process_handed_over_command_line());
+    ASSERT_EQ(tree_root().children.size(), 1u);
+    EXPECT_EQ(tree_root().children[0]->name, png);
+    EXPECT_FALSE(fs::exists(settings_root() + "/cmdline"));
+    EXPECT_TRUE(process_handed_over_command_line());  // nothing handed over
+
+    ASSERT_FALSE(save_workspace(dir.file("w.workspace"), ImageNames::with_names, false, false));
+    close_all_images();
+    EXPECT_TRUE(load_recovery_choice(dir.file("w.txt")));
+    EXPECT_EQ(scope.recorder.errors().back(), "Illegal script pathname: " + dir.file("w.txt"));
+    EXPECT_FALSE(load_recovery_choice(dir.file("w.workspace")));
+    EXPECT_EQ(tree_root().children.size(), 1u);
+    EXPECT_TRUE(fs::exists(workspace_scripts_folder() + "/Autosave.workspace"));
+}
+
 TEST_F(Startup, TenEditsLeaveFiveAutosavesAndRecoveryUntilANormalEnd) {
     const std::string png = make_png("a.png", 2, 2);
     Node* top = open(png);
