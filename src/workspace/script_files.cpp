@@ -417,7 +417,8 @@ class ScriptReader {
                                           bypass, caption, false);
         } else {
             Node* p = lookup(parent);
-            if (!p) return fail("Missing parent image index: %d", parent);
+            // A splitter's children are its branches; images follow a branch.
+            if (!p || is_splitter(p)) return fail("Missing parent image index: %d", parent);
             node = add_transformation_after(p, same_size != 0, size_specific != 0, n_masks,
                                             n_inputs, bypass, caption);
         }
@@ -531,7 +532,7 @@ class ScriptReader {
         const bool has_comment = !read_string(line, "comment", comment, 1 << 20);
         if (read_integer(line, "parent", parent)) return fail("Missing splitter image index");
         Node* p = lookup(parent);
-        if (!p) return fail("Missing splitter image index: %d", parent);
+        if (!p || is_splitter(p)) return fail("Missing splitter image index: %d", parent);
         Node* splitter = add_transformation_after(p, true, false, 0, 0, bypass_structural, caption);
         if (!splitter) return fail("Missing splitter image index: %d", parent);
         splitter->kind = node_splitter;

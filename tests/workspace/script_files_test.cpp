@@ -166,6 +166,18 @@ TEST_F(ScriptFiles, HandWrittenFilesReorderIgnoreUnknownLinesAndNeedAnEnd) {
         scope.recorder.errors(),
         (std::vector<std::string>{"Missing parent index", "Error processing command: image",
                                   "Error processing script file: " + dir.file("bad.script")}));
+    // Images follow a splitter's branches, never the splitter itself.
+    close_all_images();
+    scope.recorder.messages.clear();
+    ASSERT_FALSE(write_file_atomic(
+        dir.file("split.script"),
+        crlf({"script 1.0", image_line(1, a), "end_image",
+              "splitter index 2 parent 1 n_branches 2 caption ″S″",
+              "image index 3 caption ″x″ parent 2 bypass 0 same_size 0 size_specific 0 n_inputs 0 "
+              "n_masks 0 command ‴rotref 0‴",
+              "end"})));
+    EXPECT_TRUE(load_script(dir.file("split.script")));
+    EXPECT_EQ(scope.recorder.errors().front(), "Missing parent image index: 2");
     scope.recorder.messages.clear();
     ASSERT_FALSE(write_file_atomic(dir.file("hdr.script"), crlf({"scrip 1.0", "end"})));
     EXPECT_TRUE(load_script(dir.file("hdr.script")));
