@@ -23,8 +23,37 @@ void remove_quietly(const std::string& path) {
 
 }  // namespace
 
+namespace {
+SaveOptionsDialog options_dialog = nullptr;
+
+// The ask flag of a format: 0 shows the options before every save.
+bool asks(const SaveOptions& o, std::int32_t format) {
+    switch (format) {
+        case save_tiff:
+            return o.tiff.ask == 0;
+        case save_jpeg:
+            return o.jpeg.ask == 0;
+        case save_bmp:
+            return o.bmp.ask == 0;
+        case save_png:
+            return o.png.ask == 0;
+        case save_gif:
+            return o.gif.ask == 0;
+        default:
+            return false;
+    }
+}
+}  // namespace
+
+void set_save_options_dialog(SaveOptionsDialog dialog) {
+    options_dialog = dialog;
+}
+
 int write_image_file(const std::string& path, const Image& image, const Image* transparency,
-                     std::int32_t format, const SaveOptions& o) {
+                     std::int32_t format, const SaveOptions& stored) {
+    // Each save edits a copy of the stored options.
+    SaveOptions o = stored;
+    if (options_dialog && asks(o, format) && options_dialog(format, o)) return write_cancelled;
     switch (format) {
         case save_tiff:
             return write_tiff_file(path, image, o.tiff.compression, o.tiff.metadata) ? write_failed
@@ -38,8 +67,8 @@ int write_image_file(const std::string& path, const Image& image, const Image* t
             return write_png_file(path, image, transparency, o.png.metadata) ? write_failed
                                                                              : write_done;
         case save_gif:
-            show_error("Not built yet: the GIF writer");
-            return write_failed;
+            // The Save command reduces 16-bit pictures rather than refusing them.
+            return write_gif_file(path, image, true) ? write_failed : write_done;
         case file_heif:
             show_error("Cannot save image files in HEIF/HEIC/AVIF format");
             break;

@@ -12,10 +12,14 @@
 namespace tessaly {
 
 // Writes image (and, for PNG, its transparency image) with the stored options of the format:
-// write_done, write_cancelled or write_failed. The options dialog belongs to the desktop
-// program; without one the stored options are used as they are.
+// write_done, write_cancelled or write_failed. When the format's ask flag is 0 and an options
+// dialog is installed, it edits a copy of the options first (true = cancelled); without one
+// (the command-line program) the stored options are used as they are.
 int write_image_file(const std::string& path, const Image& image, const Image* transparency,
                      std::int32_t format, const SaveOptions& options);
+
+using SaveOptionsDialog = bool (*)(std::int32_t format, SaveOptions& options);
+void set_save_options_dialog(SaveOptionsDialog dialog);
 
 // The original file an image was made from: the current file of the File Open node its branch
 // starts with, following the single input of each node ("" when there is none or a node has

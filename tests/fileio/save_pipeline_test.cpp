@@ -117,3 +117,50 @@ TEST_F(SavePipeline, WithoutAnOriginalAndTheRefusals) {
 
 }  // namespace
 }  // namespace tessaly
+
+namespace tessaly {
+namespace {
+
+// The options dialog edits a copy for one save; cancelling it writes nothing.
+bool raise_quality_or_cancel_gif(std::int32_t format, SaveOptions& options) {
+    if (format == save_gif) return true;
+    options.jpeg.quality = 40.0;
+    return false;
+}
+
+TEST(SaveOptionsDialog, EditsACopyAndItsCancelWritesNothing) {
+    testing::TempDir dir;
+    testing::RecordingScope scope;
+    const SaveOptions kept = save_options();
+    save_options().jpeg.script = 0;
+    save_options().gif.script = 0;
+    Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "deep", true);
+    ASSERT_FALSE(image_alloc(node->image, image_color48, 64, 48, 72.0));
+    for (std::uint32_t r = 0; r < 48; ++r) {
+        auto* row = reinterpret_cast<std::uint16_t*>(node->image.rows[r]);
+        for (std::uint32_t i = 0; i < 64 * 3; ++i)
+            row[i] = static_cast<std::uint16_t>(r * 1300 + i * 97);
+    }
+    // Without a dialog the stored options are used; a deep picture is reduced for GIF.
+    ASSERT_FALSE(save_image_file(dir.file("a.gif"), node, save_gif, false));
+    Image back, alpha;
+    ASSERT_FALSE(read_image_file(dir.file("a.gif"), back, alpha));
+    EXPECT_EQ(back.width, 64u);
+
+    set_save_options_dialog(raise_quality_or_cancel_gif);
+    EXPECT_FALSE(save_image_file(dir.file("b.gif"), node, save_gif, false));  // cancelled
+    EXPECT_FALSE(fs::exists(dir.file("b.gif")));
+    EXPECT_FALSE(fs::exists(dir.file("b.tmp")));
+    ASSERT_FALSE(save_image_file(dir.file("q40.jpg"), node, save_jpeg, false));
+    save_options().jpeg.ask = 1;  // saves with the stored 95 without asking
+    ASSERT_FALSE(save_image_file(dir.file("q95.jpg"), node, save_jpeg, false));
+    set_save_options_dialog(nullptr);
+    EXPECT_LT(fs::file_size(dir.file("q40.jpg")), fs::file_size(dir.file("q95.jpg")));
+    EXPECT_EQ(save_options().jpeg.quality, 95.0);
+    EXPECT_TRUE(scope.recorder.errors().empty());
+    save_options() = kept;
+    close_all_images();
+}
+
+}  // namespace
+}  // namespace tessaly
