@@ -316,7 +316,10 @@ void dissolve_splitters() {
         if (is_splitter(n) && n->children.size() < 2) splitters.push_back(n);
         return false;
     });
+    // A splitter may go down with one dissolved before it (hanging from its only branch).
+    std::unordered_set<const Node*> freed;
     for (Node* s : splitters) {
+        if (freed.count(s)) continue;
         Node* parent = s->parent;
         int index = position_in(parent, s);
         if (index < 0) continue;
@@ -344,6 +347,7 @@ void dissolve_splitters() {
             drop_from_parent(parent, index);
         }
         s->parent = nullptr;
+        freed.insert(doomed.begin(), doomed.end());
         free_nodes(doomed);
     }
 }

@@ -532,7 +532,10 @@ class ScriptReader {
         const bool has_comment = !read_string(line, "comment", comment, 1 << 20);
         if (read_integer(line, "parent", parent)) return fail("Missing splitter image index");
         Node* p = lookup(parent);
-        if (!p || is_splitter(p)) return fail("Missing splitter image index: %d", parent);
+        // A splitter ends its chain: what follows it hangs from its branches.
+        if (!p || is_splitter(p) || !p->children.empty()) {
+            return fail("Missing splitter image index: %d", parent);
+        }
         Node* splitter = add_transformation_after(p, true, false, 0, 0, bypass_structural, caption);
         if (!splitter) return fail("Missing splitter image index: %d", parent);
         splitter->kind = node_splitter;
