@@ -4,6 +4,8 @@
 #include "fileio/file_open.h"
 #include "framework/registry.h"
 #include "transformations/bypass.h"
+#include "transformations/change_profile.h"
+#include "transformations/convert.h"
 #include "transformations/copy.h"
 #include "transformations/resize.h"
 #include "transformations/rotref.h"
@@ -13,6 +15,8 @@ namespace tessaly {
 // One line per written module; every other row keeps the "not available" run entry.
 void install_transformations() {
     install_transformation("bypass", bypass_run_entry, bypass_dialog_entry);
+    install_transformation("change_profile", change_profile_run_entry, nullptr);
+    install_transformation("convert", convert_run_entry, nullptr);
     install_transformation("copy", copy_run_entry, nullptr);
     install_transformation("file_new", file_new_run_entry, nullptr);
     install_transformation("file_open", file_open_run_entry, nullptr);

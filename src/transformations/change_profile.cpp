@@ -1,0 +1,207 @@
+#include "transformations/change_profile.h"
+
+#include <cstring>
+
+#include "color/color_settings.h"
+#include "color/lcms_support.h"
+#include "core/builtin_profiles.h"
+#include "core/image_convert.h"
+#include "core/runner.h"
+#include "core/text_file.h"
+#include "framework/transformation.h"
+
+namespace tessaly {
+
+namespace {
+
+using Settings = ChangeProfileSettings;
+using Context = TransformationContext<Settings>;
+
+constexpr const char* transform_failure = "Internal error: error creating lcms transform";
+
+bool is_gray(std::uint32_t type) {
+    return type == image_gray8 || type == image_gray16;
+}
+bool is_color(std::uint32_t type) {
+    return type == image_color24 || type == image_color48;
+}
+
+// A profile as its bytes and its opened form; bytes may be empty (the image had none).
+struct Profile {
+    std::string bytes;
+    ProfileHandle handle;
+
+    const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(bytes.data()); }
+    std::uint32_t size() const { return static_cast<std::uint32_t>(bytes.size()); }
+};
+
+// Reads a named profile ("None" or "": the built-in one of the image's kind) and checks that it
+// fits the image. Returns the error text, "" on success.
+std::string load_named(const std::string& name, const char* role, bool gray, Profile& out) {
+    if (!names_profile(name)) {
+        ProfileBytes builtin = gray ? builtin_gray_profile() : builtin_srgb_profile();
+        out.bytes.assign(reinterpret_cast<const char*>(builtin.data), builtin.size);
+    } else {
+        const std::string path = find_profile_file(name);
+        if (path.empty()) return formatted("Cannot locate %s profile: %s", role, name);
+        if (read_file_bytes(path, out.bytes)) {
+            return formatted("Error reading %s profile: %s", role, name);
+        }
+    }
+    out.handle = open_profile(out.data(), out.size());
+    if (!out.handle) return formatted("Error reading %s profile: %s", role, name);
+    const cmsColorSpaceSignature space = cmsGetColorSpace(out.handle.get());
+    if (gray && space != cmsSigGrayData) return "Black and White images must have gray profiles";
+    if (!gray && space != cmsSigRgbData) return "Color images must have RGB profiles";
+    return {};
+}
+
+bool same_bytes(const Profile& a, const Profile& b) {
+    return !a.bytes.empty() && a.bytes == b.bytes;
+}
+
+void working_names(Settings& s, const Context& ctx) {
+    if (!ctx.working_input) return;
+    s.input_profile = s.output_profile = change_profile_working_name(ctx.working_input->type);
+}
+
+bool check_codes(Settings& s, const ArgumentList&, const Context&) {
+    return s.action < change_profile_data_and_profile || s.action > change_profile_profile_only ||
+           s.render_intent < 0 || s.render_intent >= rendering_intent_count;
+}
+
+std::uint8_t fail(Context& ctx, std::string_view text) {
+    image_free(*ctx.result);
+    return fail_node(ctx.node, text);
+}
+
+std::uint8_t run_change_profile(Context& ctx) {
+    const Image* in = ctx.working_input;
+    if (!in || !(is_gray(in->type) || is_color(in->type))) return fail(ctx, illegal_input_type);
+    const Settings& s = ctx.settings;
+    const bool gray = is_gray(in->type);
+
+    Profile input, output;
+    if (s.use_original == 0) {
+        if (in->profile && in->profile_size > 0) {
+            input.bytes.assign(reinterpret_cast<const char*>(in->profile), in->profile_size);
+        }
+        // Without a profile of its own the image is taken as the fallback of its kind.
+        input.handle = image_profile_or_fallback(*in);
+        if (!input.handle) return fail(ctx, transform_failure);
+    } else if (std::string error = load_named(s.input_profile, "input", gray, input);
+               !error.empty()) {
+        return fail(ctx, error);
+    }
+    if (std::string error = load_named(s.output_profile, "output", gray, output); !error.empty()) {
+        return fail(ctx, error);
+    }
+
+    if (s.action == change_profile_profile_only || same_bytes(input, output)) {
+        if (image_copy(*in, *ctx.result) ||
+            image_set_profile(*ctx.result, output.data(), output.size())) {
+            image_free(*ctx.result);
+            return 1;
+        }
+        return 0;
+    }
+
+    // Input-class profiles only describe a device's readings; nothing can be rendered into one.
+    if (cmsGetDeviceClass(output.handle.get()) == cmsSigInputClass) {
+        return fail(ctx, "Cannot convert image data to an input (scnr) profile");
+    }
+    const LcmsIntent intent = lcms_intent(s.render_intent);
+    const cmsUInt32Number format = lcms_format(in->type);
+    TransformHandle transform(cmsCreateTransform(input.handle.get(), format, output.handle.get(),
+                                                 format, intent.intent, intent.flags));
+    if (!transform) return fail(ctx, transform_failure);
+
+    // "Image Data Only" changes the numbers but keeps the label.
+    const Profile& label = s.action == change_profile_data_only ? input : output;
+    if (image_alloc_with(*ctx.result, in->type, in->width, in->height, in->dpi, label.data(),
+                         label.size(), in->tags)) {
+        return 1;
+    }
+    if (!ctx.result->has_pixels()) return 0;
+    void* t = transform.get();
+    const std::uint8_t failed = run_rows(
+        [t](const Image* src, Image* dst, int first, int last, Progress& progress) -> std::uint8_t {
+            for (int r = first; r <= last; ++r) {
+                if (progress_tick(progress)) return 1;
+                cmsDoTransform(t, src->rows[r], dst->rows[r], src->width);
+            }
+            return 0;
+        },
+        "Change Color Profile", in, ctx.result);
+    if (failed) image_free(*ctx.result);
+    return failed;
+}
+
+const Module<Settings> change_profile_module = {
+    .keyword = "change_profile",
+    .display_name = "Change Profile",
+    .settings = {"Change Profile", ".change profile"},
+    .schema = Schema<Settings>()
+                  .integer("use_original", &Settings::use_original)
+                  .text("input_profile", &Settings::input_profile, change_profile_name_capacity)
+                  .text("output_profile", &Settings::output_profile, change_profile_name_capacity)
+                  .integer("action", &Settings::action)
+                  .integer("render_intent", &Settings::render_intent)
+                  .integer("gamut_alarm", &Settings::gamut_alarm)
+                  .integer("display", &Settings::display)
+                  .integer("sync_scroll", &Settings::sync_scroll)
+                  .integer("auto_preview", &Settings::auto_preview),
+    .input_defaults = working_names,
+    .after_parse = check_codes,
+    .run = run_change_profile,
+};
+
+}  // namespace
+
+std::string change_profile_command_line(const ChangeProfileSettings& settings) {
+    return format_settings(change_profile_module, settings);
+}
+
+bool change_profile_parse(const ArgumentList& args, const Image* input,
+                          ChangeProfileSettings& settings) {
+    Context ctx;
+    ctx.working_input = input;
+    const bool failed = parse_settings(change_profile_module, args, ctx);
+    if (failed) {
+        settings = ChangeProfileSettings{};
+        working_names(settings, ctx);
+    } else {
+        settings = ctx.settings;
+    }
+    return failed;
+}
+
+std::string change_profile_working_name(std::uint32_t image_type) {
+    const ColorManagementSettings& cm = color_settings();
+    const std::string& name = is_gray(image_type) ? cm.gray_wcs_profile : cm.wcs_profile;
+    return names_profile(name) ? name : std::string("None");
+}
+
+bool change_profile_warn_if_unmanaged() {
+    if (color_management_enabled()) return false;
+    show_warning("Color management needs to be enabled for this transformation to work correctly.");
+    return true;
+}
+
+bool change_profile_input_switched(ChangeProfileSettings& settings, std::uint32_t previous_type,
+                                   std::uint32_t current_type) {
+    const bool was_known = is_gray(previous_type) || is_color(previous_type);
+    const bool is_known = is_gray(current_type) || is_color(current_type);
+    if (!was_known || !is_known || is_gray(previous_type) == is_gray(current_type)) return false;
+    show_warning(
+        "Change Profile: Input image switched from gray or color or from color to gray.\n"
+        "Profiles will be reset to working color space.");
+    settings.input_profile = settings.output_profile = change_profile_working_name(current_type);
+    return true;
+}
+
+std::uint8_t change_profile_run_entry(Node* input, Node* node, const ArgumentList& args) {
+    return run_entry(change_profile_module, input, node, args);
+}
+
+}  // namespace tessaly
