@@ -1,5 +1,6 @@
 #include "workspace/session_state.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "core/format.h"
@@ -10,8 +11,14 @@ namespace tessaly {
 
 namespace {
 
+// Scales and fractions only: a value the four-decimal writer cannot write back (a million or
+// more) keeps the default.
 void read_real_value(const ArgumentList& line, int index, double& value) {
-    if (index < line.count()) (void)parse_real(line[index], value);
+    double read = 0.0;
+    if (index < line.count() && !parse_real(line[index], read) && std::isfinite(read) &&
+        std::fabs(read) < 1e6) {
+        value = read;
+    }
 }
 
 void read_string_value(const ArgumentList& line, int index, std::string& value) {
