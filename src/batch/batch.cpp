@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/batch_display.h"
+#include "color/color_open.h"
 #include "core/arguments.h"
 #include "core/format.h"
 #include "core/interaction.h"
@@ -71,6 +72,18 @@ bool load_entry(Node* node, FileOpenSettings& s, int index) {
         image_free(node->transparency);
         (void)fail_node(node, formatted("Error reading file: %s", entry.path));
         return true;
+    }
+    switch (color_manage_on_open(node, false, has_raw_extension(entry.path))) {
+        case color_open_cancelled:
+            show_warning("Profile conversion canceled - original file profile is unchanged");
+            (void)fail_node(node, "Profile conversion canceled");
+            return true;
+        case color_open_failed:
+            show_error("Error converting to working color space");
+            (void)fail_node(node, "Error converting to working color space");
+            return true;
+        default:
+            break;
     }
     // The time of what was read, so that re-running the node later keeps this picture.
     entry.time = file_time_text(entry.path);

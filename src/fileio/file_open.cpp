@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "color/color_open.h"
 #include "core/format.h"
 #include "fileio/image_file.h"
 #include "framework/transformation.h"
@@ -120,8 +121,18 @@ std::uint8_t file_open_run_entry(Node*, Node* node, const ArgumentList& args) {
         image_free(node->transparency);
         return fail_node(node, formatted("Error reading file: %s", entry.path));
     }
-    entry.time = now;
     node->name = entry.path;
+    switch (color_manage_on_open(node, false, has_raw_extension(entry.path))) {
+        case color_open_cancelled:
+            show_warning("Profile conversion canceled - original file profile is unchanged");
+            return fail_node(node, "Profile conversion canceled");
+        case color_open_failed:
+            show_error("Error converting to working color space");
+            return fail_node(node, "Error converting to working color space");
+        default:
+            break;
+    }
+    entry.time = now;
     node->command_line = file_open_command_line(s);
     node->error = false;
     return 0;

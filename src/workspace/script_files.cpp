@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "color/color_settings.h"
+#include "color/profiles.h"
 #include "core/arguments.h"
 #include "core/format.h"
 #include "core/interaction.h"
@@ -695,9 +696,10 @@ bool compare_color_management(const ArgumentList& line) {
     if (answer == Answer::cancel) return true;
     if (answer == Answer::yes) {
         color_settings() = recorded;
+        apply_color_settings();
         if (interaction().ask("Alert", "Save changes for future sessions?", Buttons::yes_no,
                               Answer::no) == Answer::yes) {
-            show_error("Not built yet: saving the color management settings");
+            (void)save_color_settings();
         }
     }
     return false;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "color/color_settings.h"
 #include "core/arguments.h"
 #include "core/format.h"
 #include "core/interaction.h"
@@ -165,6 +166,10 @@ void load_saved_state() {
     const bool session_failed = load_session_state();
     if (preferences_failed || session_failed) show_error(last_session_load_error);
     apply_preferences();
+    // Without a window there is no display whose monitor profile could be asked for.
+    if (load_color_settings(false)) {
+        show_error("Error loading color management settings.\nSettings reset to defaults.");
+    }
 }
 
 void apply_preferences() {

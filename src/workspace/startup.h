@@ -56,7 +56,7 @@ bool process_handed_over_command_line();
 bool load_recovery_choice(const std::string& path);
 
 // Loading the saved state at start-up: the theme, the preferences of the last session (with
-// the use counts) and the script-loading policy they set. Each failure only resets to defaults
+// the use counts), the script-loading policy they set and the colour management settings. Each failure only resets to defaults
 // after its message.
 void load_saved_state();
 // Hands the preferences to the modules that follow them (the script loader's questions).
