@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "compare_support.h"
 #include "core/image.h"
 #include "core/runner.h"
 #include "transformations/resize.h"
@@ -71,22 +72,8 @@ std::vector<std::uint8_t> contiguous(const Image& image, std::size_t pixel_bytes
     return block;
 }
 
-double median_ms(const std::function<void()>& run, int runs) {
-    run();  // warm-up: first touch of pages, lazy initialisation of the libraries
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        run();
-        auto end = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
 [[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "compare: %s failed: %s\n", what, vips_error_buffer());
-    std::exit(1);
+    bench::vips_fail("compare", what);
 }
 
 struct Entry {
@@ -122,7 +109,7 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
     entry.operation = name;
 
     Image ours;
-    entry.ours = median_ms(
+    entry.ours = bench::median_ms(
         [&] {
             if (resample(picture, ours, new_width, new_height, picture.dpi, method, -0.75, false)) {
                 std::fprintf(stderr, "compare: our resample failed\n");
@@ -136,17 +123,11 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
                                                deep ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
     if (!in) fail("vips_image_new_from_memory");
     std::vector<std::uint8_t> vips_result;
-    entry.vips = median_ms(
+    entry.vips = bench::median_ms(
         [&] {
             VipsImage* out = nullptr;
             if (vips_resize(in, &out, 0.5, "kernel", kernel, nullptr)) fail("vips_resize");
-            std::size_t size = 0;
-            void* pixels = vips_image_write_to_memory(out, &size);
-            if (!pixels) fail("vips_image_write_to_memory");
-            vips_result.assign(static_cast<std::uint8_t*>(pixels),
-                               static_cast<std::uint8_t*>(pixels) + size);
-            g_free(pixels);
-            g_object_unref(out);
+            if (bench::vips_pixels(out, vips_result)) fail("vips_image_write_to_memory");
         },
         runs);
     g_object_unref(in);
@@ -154,7 +135,7 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
     cv::Mat source(static_cast<int>(height), static_cast<int>(width), deep ? CV_16UC3 : CV_8UC3,
                    block.data());
     cv::Mat result;
-    entry.opencv = median_ms(
+    entry.opencv = bench::median_ms(
         [&] { cv::resize(source, result, cv::Size(new_width, new_height), 0, 0, interpolation); },
         runs);
 
@@ -167,8 +148,13 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
 
 }  // namespace
 
+namespace tessaly::bench {
+void run_color_compare(int runs);  // color_compare.cpp
+}
+
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const std::string only = argc > 2 ? argv[2] : "";  // "resize" or "color": that section alone
     if (VIPS_INIT(argv[0])) fail("VIPS_INIT");
     // Every run must compute: no cached results, and the same thread count everywhere.
     vips_cache_set_max(0);
@@ -176,6 +162,11 @@ int main(int argc, char** argv) {
     cv::setNumThreads(threads);
     set_processor_count(threads);
 
+    if (only == "color") {
+        tessaly::bench::run_color_compare(runs);
+        vips_shutdown();
+        return 0;
+    }
     std::printf("Resize 6000 x 4000 -> 3000 x 2000, %d threads, median of %d runs (ms)\n", threads,
                 runs);
     std::vector<Entry> entries;
@@ -195,6 +186,7 @@ int main(int argc, char** argv) {
         std::printf("%-22s %10.1f %10.1f %10.1f %14.2f   %.2f, %.2f\n", e.operation.c_str(), e.ours,
                     e.vips, e.opencv, e.ours / fastest, e.diff_vips, e.diff_opencv);
     }
+    if (only.empty()) tessaly::bench::run_color_compare(runs);
     vips_shutdown();
     return 0;
 }

@@ -323,4 +323,23 @@ bool exif_write_block(const Image& picture, std::vector<std::uint8_t>& block) {
     return false;
 }
 
+double exif_resolution_dpi(const Image& picture) {
+    double dpi = 0.0;
+    double unit = 2.0;
+    for (const MetadataTag* t = picture.tags; t; t = t->next) {
+        if (t->tag == 282 && t->field_type == 5 && t->count >= 1 && dpi == 0.0) {
+            const std::uint8_t* d = t->data;
+            const std::uint32_t num =
+                d[0] | (d[1] << 8) | (d[2] << 16) | (std::uint32_t{d[3]} << 24);
+            const std::uint32_t den =
+                d[4] | (d[5] << 8) | (d[6] << 16) | (std::uint32_t{d[7]} << 24);
+            if (den != 0) dpi = static_cast<double>(num) / den;
+        } else if (t->tag == 296 && t->field_type == 3 && t->count >= 1) {
+            unit = t->data[0] | (t->data[1] << 8);
+        }
+    }
+    if (unit == 3.0) return dpi * 2.54;
+    return unit == 2.0 ? dpi : 0.0;
+}
+
 }  // namespace tessaly

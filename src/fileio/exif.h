@@ -33,6 +33,12 @@ namespace tessaly {
 [[nodiscard]] bool exif_read_block(const std::uint8_t* data, std::size_t size, Image& picture,
                                    int& orientation);
 
+// The resolution the picture's tags state, in pixels per inch: XResolution (282) by
+// ResolutionUnit (296: 2 inch, the default, or 3 centimetre); 0 without XResolution, with a
+// zero denominator or with any other unit. For readers whose files carry their resolution only
+// in EXIF.
+double exif_resolution_dpi(const Image& picture);
+
 // A little-endian block of the picture's tags; empty when there is nothing to write. true when
 // the tags would not fit in a block (over 4 GiB), block then empty.
 [[nodiscard]] bool exif_write_block(const Image& picture, std::vector<std::uint8_t>& block);

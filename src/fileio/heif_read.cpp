@@ -1,8 +1,12 @@
-// HEIF, HEIC and AVIF files through libheif: the primary image, decoded to interleaved RGB with
-// the file's rotation, mirroring and cropping already applied by the library.
+// HEIF, HEIC and AVIF files through libheif: the primary image with the file's rotation, mirroring
+// and cropping already applied by the library. The image is taken in the form its coding gives:
+// a monochrome image (one coded plane) is gray, 8-bit (type 2) or, above 8 bits, 16-bit (type
+// 4), as a gray pixel format reads; everything else is converted to RGB by the library (type 3,
+// or 5 above 8 bits).
 #include <libheif/heif.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -60,14 +64,22 @@ void report_decode_error(const heif_error& error) {
     show_error(heif_read_error);
 }
 
-// Copies top-first interleaved RGB(A) lines into the bottom-first BGR picture. Samples of more
+// The decoded image's top-first planes: red, green, blue, or the one gray plane.
+struct Planes {
+    const std::uint8_t* plane[3] = {nullptr, nullptr, nullptr};  // red, green, blue or gray
+    int stride[3] = {0, 0, 0};
+    int count = 0;  // 1 gray, 3 color
+};
+
+// Copies the planes into the bottom-first picture (blue, green, red for color). Samples of more
 // than 8 bits are stretched from their own range to the full 16-bit range.
-void copy_pixels(const std::uint8_t* plane, int stride, int channels, int bits, Image& picture) {
+void copy_pixels(const Planes& in, int bits, Image& picture) {
     const std::uint32_t w = picture.width;
     const std::uint32_t h = picture.height;
     const std::uint32_t max = (1u << bits) - 1;
+    const bool deep = picture.type == image_gray16 || picture.type == image_color48;
     std::vector<std::uint16_t> scale;
-    if (picture.type == image_color48) {
+    if (deep) {
         scale.resize(max + 1);
         for (std::uint32_t v = 0; v <= max; ++v) {
             scale[v] = static_cast<std::uint16_t>((v * 65535u + max / 2) / max);
@@ -75,20 +87,20 @@ void copy_pixels(const std::uint8_t* plane, int stride, int channels, int bits, 
     }
     const auto copy_lines = [&](int first, int last, Progress&) -> std::uint8_t {
         for (int y = first; y <= last; ++y) {
-            const std::uint8_t* src = plane + static_cast<std::size_t>(y) * stride;
             std::uint8_t* dst = picture.rows[h - 1 - static_cast<std::uint32_t>(y)];
-            if (scale.empty()) {
-                for (std::uint32_t x = 0; x < w; ++x, src += channels) {
-                    dst[3 * x] = src[2];
-                    dst[3 * x + 1] = src[1];
-                    dst[3 * x + 2] = src[0];
+            for (int c = 0; c < in.count; ++c) {
+                const std::uint8_t* src = in.plane[c] + static_cast<std::size_t>(y) * in.stride[c];
+                // Blue, green, red in the picture: plane c (red first) goes to sample 2 - c.
+                const std::uint32_t at = in.count == 3 ? static_cast<std::uint32_t>(2 - c) : 0;
+                const std::uint32_t step = static_cast<std::uint32_t>(in.count);
+                if (!deep) {
+                    for (std::uint32_t x = 0; x < w; ++x) dst[step * x + at] = src[x];
+                    continue;
                 }
-                continue;
-            }
-            for (std::uint32_t x = 0; x < w; ++x, src += 2 * channels) {
-                for (int c = 0; c < 3; ++c) {
-                    const std::uint32_t v = src[2 * c] | (src[2 * c + 1] << 8);
-                    set_sample16(dst, 3 * x + (2 - c), scale[v > max ? max : v]);
+                for (std::uint32_t x = 0; x < w; ++x) {
+                    std::uint16_t v;
+                    std::memcpy(&v, src + 2 * std::size_t{x}, 2);
+                    set_sample16(dst, step * x + at, scale[v > max ? max : v]);
                 }
             }
         }
@@ -128,7 +140,10 @@ bool attach_exif(const heif_image_handle* handle, Image& picture) {
     int orientation = 0;
     // A damaged EXIF block costs the tags, not the picture.
     (void)exif_read_block(block.data() + 4 + offset, size - 4 - offset, picture, orientation);
-    return picture.empty();
+    if (picture.empty()) return true;
+    // HEIF has no resolution of its own: the EXIF resolution is the file's.
+    picture.dpi = exif_resolution_dpi(picture);
+    return false;
 }
 
 }  // namespace
@@ -164,43 +179,58 @@ bool read_heif_file(const std::string& path, Image& picture) {
         return true;
     }
 
-    // Alpha is decoded along (some files cannot be converted without it) and then dropped: these
-    // files bring no transparency image.
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-    const heif_chroma chroma =
-        deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
-             : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+    // The library's own form: monochrome images stay one plane, the rest become planar RGB.
+    // Alpha is decoded along and then dropped: these files bring no transparency image.
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     heif_image* raw_image = nullptr;
-    const heif_error decoded =
-        heif_decode_image(handle.get(), &raw_image, heif_colorspace_RGB, chroma, options.get());
+    const heif_error decoded = heif_decode_image(handle.get(), &raw_image, heif_colorspace_undefined,
+                                                 heif_chroma_undefined, options.get());
     std::unique_ptr<heif_image, ImageDeleter> image(raw_image);
     if (decoded.code != heif_error_Ok || !image) {
         report_decode_error(decoded);
         return true;
     }
 
-    int stride = 0;
-    const std::uint8_t* plane =
-        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int h = heif_image_get_height(image.get(), heif_channel_interleaved);
-    const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
-    const int channels = alpha ? 4 : 3;
-    if (!plane || w <= 0 || h <= 0 || (deep && (bits <= 8 || bits > 16)) ||
-        stride < w * channels * (deep ? 2 : 1)) {
+    const heif_colorspace space = heif_image_get_colorspace(image.get());
+    const heif_chroma chroma = heif_image_get_chroma_format(image.get());
+    const bool gray = space == heif_colorspace_monochrome;
+    if (!gray && !(space == heif_colorspace_RGB && chroma == heif_chroma_444)) {
         show_error(heif_read_error);
         return true;
     }
-    if (image_too_large(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(h), type)) {
-        return true;
+    static constexpr heif_channel color_channels[3] = {heif_channel_R, heif_channel_G,
+                                                       heif_channel_B};
+    Planes planes;
+    planes.count = gray ? 1 : 3;
+    const heif_channel first = gray ? heif_channel_Y : heif_channel_R;
+    const int w = heif_image_get_width(image.get(), first);
+    const int h = heif_image_get_height(image.get(), first);
+    const int bits = heif_image_get_bits_per_pixel_range(image.get(), first);
+    bool usable = w > 0 && h > 0 && bits >= 1 && bits <= 16 && (bits > 8) == deep;
+    for (int c = 0; c < planes.count && usable; ++c) {
+        const heif_channel channel = gray ? heif_channel_Y : color_channels[c];
+        planes.plane[c] = heif_image_get_plane_readonly(image.get(), channel, &planes.stride[c]);
+        usable = planes.plane[c] && heif_image_get_width(image.get(), channel) == w &&
+                 heif_image_get_height(image.get(), channel) == h &&
+                 heif_image_get_bits_per_pixel_range(image.get(), channel) == bits &&
+                 planes.stride[c] >= w * (deep ? 2 : 1);
     }
-    if (image_alloc(picture, type, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
-                    0.0)) {
+    if (!usable) {
         show_error(heif_read_error);
         return true;
     }
-    copy_pixels(plane, stride, channels, deep ? bits : 8, picture);
+    const std::uint32_t picture_type =
+        gray ? (deep ? image_gray16 : image_gray8) : (deep ? image_color48 : image_color24);
+    if (image_too_large(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(h),
+                        picture_type)) {
+        return true;
+    }
+    if (image_alloc(picture, picture_type, static_cast<std::uint32_t>(w),
+                    static_cast<std::uint32_t>(h), 0.0)) {
+        show_error(heif_read_error);
+        return true;
+    }
+    copy_pixels(planes, deep ? bits : 8, picture);
 
     // EXIF first, so that the file's own color profile wins over one inside the EXIF block.
     if (attach_exif(handle.get(), picture) || attach_profile(handle.get(), picture)) {

@@ -1,5 +1,6 @@
-// Writing image files. Every writer builds the whole file and hands it to write_file_atomic,
-// so a failed write never leaves a partial file.
+// Writing image files. Every writer builds the whole file and hands it to write_file_atomic, or
+// (libtiff, and the JPEG writer, which streams libjpeg's output) writes <target>.tmp itself and
+// renames it over the target only when complete, so a failed write never leaves a partial file.
 #pragma once
 
 #include <cstdint>
@@ -30,11 +31,11 @@ bool write_png_file(const std::string& path, const Image& image, const Image* tr
 
 namespace tessaly {
 
-// The TIFF writer (libtiff): compression 0 none, 1 LZW, 2 ZIP; types 1 to 5 as they are; the
-// resolution in pixels per inch ("Illegal image dpi -- will be set to 72.0" when it is 0 or
-// less); the profile as tag 34675 unless the metadata mode is 3; the image's ASCII tags of the
-// first directory (description, make, model, software, date, artist, copyright). true on
-// failure ("Error writing TIFF file").
+// The TIFF writer (libtiff): compression 0 none, 1 LZW, 2 ZIP (no predictor), in strips of about
+// 1 MB; types 1 to 5 as they are; the resolution in pixels per inch ("Illegal image dpi -- will
+// be set to 72.0" when it is 0 or less); the profile as tag 34675 unless the metadata mode is 3;
+// the image's ASCII tags of the first directory (description, make, model, software, date,
+// artist, copyright). true on failure ("Error writing TIFF file").
 bool write_tiff_file(const std::string& path, const Image& image, std::int32_t compression,
                      std::int32_t metadata_mode);
 

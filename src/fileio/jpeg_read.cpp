@@ -16,6 +16,7 @@
 #include "core/interaction.h"
 #include "fileio/exif.h"
 #include "fileio/image_file.h"
+#include "fileio/prefault.h"
 
 namespace tessaly {
 
@@ -67,27 +68,6 @@ jpeg_saved_marker_ptr find_exif(const jpeg_decompress_struct& cinfo) {
         }
     }
     return nullptr;
-}
-
-// The resolution tags of IFD0 when the file has no JFIF density: XResolution (282) with
-// ResolutionUnit (296, 2 inch by default, 3 centimetre).
-double exif_dpi(const Image& picture) {
-    double dpi = 0.0;
-    double unit = 2.0;
-    for (const MetadataTag* t = picture.tags; t; t = t->next) {
-        if (t->tag == 282 && t->field_type == 5 && t->count >= 1 && dpi == 0.0) {
-            const std::uint8_t* d = t->data;
-            const std::uint32_t num =
-                d[0] | (d[1] << 8) | (d[2] << 16) | (std::uint32_t{d[3]} << 24);
-            const std::uint32_t den =
-                d[4] | (d[5] << 8) | (d[6] << 16) | (std::uint32_t{d[7]} << 24);
-            if (den != 0) dpi = static_cast<double>(num) / den;
-        } else if (t->tag == 296 && t->field_type == 3 && t->count >= 1) {
-            unit = t->data[0] | (t->data[1] << 8);
-        }
-    }
-    if (unit == 3.0) return dpi * 2.54;
-    return unit == 2.0 ? dpi : 0.0;
 }
 
 // The part of the read that libjpeg may leave by longjmp; returns true on failure with
@@ -144,8 +124,17 @@ bool decode(Decoder& d, Image& picture, const char*& failure_message) {
         image_free(picture);
         return true;
     }
-    // The file's top line is the Image's last row.
+    // The file's top line is the Image's last row. The pages of the next megabyte of rows are
+    // mapped before the decoder reaches them (see prefault.h); no further, so that a file that
+    // ends early has not made the whole declared picture resident.
+    const std::uint32_t band = std::max<std::uint32_t>(1, (1u << 20) / picture.row_bytes);
+    std::uint32_t mapped = 0;  // file lines whose rows are mapped
     while (d.cinfo.output_scanline < height) {
+        if (d.cinfo.output_scanline >= mapped) {
+            const std::uint32_t n = std::min(band, height - mapped);
+            populate_rows(picture, height - mapped - n, height - 1 - mapped);
+            mapped += n;
+        }
         JSAMPROW row = picture.rows[height - 1 - d.cinfo.output_scanline];
         if (jpeg_read_scanlines(&d.cinfo, &row, 1) != 1 || d.err.premature_end) break;
     }
@@ -159,7 +148,7 @@ bool decode(Decoder& d, Image& picture, const char*& failure_message) {
         // Broken EXIF costs the tags, not the picture.
         (void)exif_read_block(m->data + sizeof exif_signature,
                               m->data_length - sizeof exif_signature, picture, orientation);
-        if (!d.cinfo.saw_JFIF_marker) picture.dpi = exif_dpi(picture);
+        if (!d.cinfo.saw_JFIF_marker) picture.dpi = exif_resolution_dpi(picture);
     }
     if (jpeg_read_icc_profile(&d.cinfo, &d.icc, &d.icc_size) && d.icc_size > 0) {
         if (image_set_profile(picture, d.icc, d.icc_size)) {

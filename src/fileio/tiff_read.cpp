@@ -1,6 +1,8 @@
 // The TIFF reader, built on libtiff. Pixels are decoded strip by strip or tile by tile (RGBA
 // helpers of the library would lose 16-bit samples) into a band of scan lines in the file's
-// sample layout, then each line is turned into the Image's layout, bottom line first.
+// sample layout, then each line is turned into the Image's layout, bottom line first. Large
+// pictures of several bands are shared out among the runner's workers, each reading its bands
+// through a handle of its own.
 //
 // Metadata: the profile tag 34675 becomes the Image's profile; orientation 274 is applied to
 // the pixels and kept as 1; every other tag of the first directory and of its EXIF directory
@@ -23,6 +25,7 @@
 #include "core/tables.h"
 #include "fileio/image_file.h"
 #include "fileio/pixel_order.h"
+#include "fileio/prefault.h"
 
 namespace tessaly {
 
@@ -615,6 +618,8 @@ bool read_tiff_file(const std::string& path, Image& picture, Image* transparency
             const std::uint8_t* lines = r->read(y0);
             if (!lines) return 1;
             const std::uint32_t rows = std::min(band_rows, l.height - y0);
+            // The band's rows of the fresh picture are mapped with one request per chunk.
+            populate_rows(picture, l.height - y0 - rows, l.height - 1 - y0);
             for (std::uint32_t i = 0; i < rows; ++i) {
                 const std::uint32_t target = l.height - 1 - (y0 + i);
                 convert_line(l, lines + i * r->line_bytes(), picture.rows[target],
@@ -623,13 +628,14 @@ bool read_tiff_file(const std::string& path, Image& picture, Image* transparency
         }
         return 0;
     };
-    const std::uint8_t decoded =
-        workers == 1 ? [&] {
-            Progress progress;
-            return decode_bands(0, static_cast<int>(bands) - 1, progress);
-        }()
-                     : run_range(workers, decode_bands, "", static_cast<int>(l.width),
-                                 static_cast<int>(bands), bands, false, false, false);
+    std::uint8_t decoded = 0;
+    if (workers == 1) {
+        Progress progress;
+        decoded = decode_bands(0, static_cast<int>(bands) - 1, progress);
+    } else {
+        decoded = run_range(workers, decode_bands, "", static_cast<int>(l.width),
+                            static_cast<int>(bands), bands, false, false, false);
+    }
     if (decoded != 0) {
         free_all(picture, transparency);
         show_error(error_text);

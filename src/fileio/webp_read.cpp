@@ -162,6 +162,8 @@ bool attach_metadata(WebPDemuxer* demux, std::uint32_t flags, Image& picture, in
         // A damaged EXIF block costs the tags, not the picture.
         if (exif.size > 0) (void)exif_read_block(exif.bytes, exif.size, picture, orientation);
         if (picture.empty()) return true;
+        // WEBP has no resolution of its own: the EXIF resolution is the file's.
+        picture.dpi = exif_resolution_dpi(picture);
     }
     if (flags & ICCP_FLAG) {
         const WebPData icc = find_chunk(demux, "ICCP");

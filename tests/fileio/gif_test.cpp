@@ -1,6 +1,7 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,12 +30,16 @@ struct GifFrame {
     std::vector<GifColorType> local_map;
     std::vector<std::uint8_t> indices;  // top line first
     int transparent = -1;
+    int delay = 0;  // hundredths of a second, in a control extension when not 0
 };
 
 struct GifLayout {
     int width = 0, height = 0, background = 0;
     std::vector<GifColorType> global_map;
     std::vector<GifFrame> frames;
+    int loop = -1;             // a NETSCAPE2.0 extension with this count when 0 or more
+    std::string comment;       // a comment extension before the first frame when not empty
+    std::string late_comment;  // a second one after the last frame when not empty
 };
 
 // giflib wants maps of 2, 4, ... 256 entries; shorter lists are padded with black.
@@ -55,12 +60,23 @@ bool write_gif(const std::string& path, const GifLayout& layout) {
     bool ok =
         EGifPutScreenDesc(gif, layout.width, layout.height, 8, layout.background, global) == GIF_OK;
     GifFreeMapObject(global);
+    if (ok && layout.loop >= 0) {
+        const GifByteType loop[3] = {1, static_cast<GifByteType>(layout.loop & 255),
+                                     static_cast<GifByteType>(layout.loop >> 8)};
+        ok = EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
+             EGifPutExtensionBlock(gif, 11, "NETSCAPE2.0") == GIF_OK &&
+             EGifPutExtensionBlock(gif, 3, loop) == GIF_OK && EGifPutExtensionTrailer(gif) == GIF_OK;
+    }
+    if (ok && !layout.comment.empty()) {
+        ok = EGifPutComment(gif, layout.comment.c_str()) == GIF_OK;
+    }
     for (const GifFrame& f : layout.frames) {
         if (!ok) break;
-        if (f.transparent >= 0) {
+        if (f.transparent >= 0 || f.delay > 0) {
             GraphicsControlBlock gcb{};
             gcb.DisposalMode = DISPOSAL_UNSPECIFIED;
             gcb.TransparentColor = f.transparent;
+            gcb.DelayTime = f.delay;
             GifByteType bytes[4];
             EGifGCBToExtension(&gcb, bytes);
             ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, bytes) == GIF_OK;
@@ -84,6 +100,9 @@ bool write_gif(const std::string& path, const GifLayout& layout) {
             auto* line = const_cast<GifPixelType*>(f.indices.data() + std::size_t(y) * f.width);
             ok = EGifPutLine(gif, line, f.width) == GIF_OK;
         }
+    }
+    if (ok && !layout.late_comment.empty()) {
+        ok = EGifPutComment(gif, layout.late_comment.c_str()) == GIF_OK;
     }
     return EGifCloseFile(gif, &error) == GIF_OK && ok;
 }
@@ -225,6 +244,147 @@ TEST(GifRead, FirstFrameOnlyAndTransparentColorKept) {
     bool seen = false;
     for (std::size_t i = 0; i < first.indices.size(); ++i) seen = seen || first.indices[i] == 2;
     EXPECT_TRUE(seen);
+}
+
+const MetadataTag* tag_of(const Image& picture, std::uint32_t number) {
+    for (const MetadataTag* t = picture.tags; t; t = t->next) {
+        if (t->tag == number) return t;
+    }
+    return nullptr;
+}
+
+std::vector<std::uint32_t> tag_numbers(const Image& picture) {
+    std::vector<std::uint32_t> numbers;
+    for (const MetadataTag* t = picture.tags; t; t = t->next) numbers.push_back(t->tag);
+    return numbers;
+}
+
+// The property items of an animation: frame delays, the first comment, the loop count, the
+// global palette, the background index and the first frame's transparent index, in that order.
+TEST(GifRead, AnimationPropertiesBecomeMetadataTags) {
+    TempDir dir;
+    const std::string path = dir.file("anim.gif");
+    GifLayout layout;
+    layout.width = 6;
+    layout.height = 4;
+    layout.background = 1;
+    layout.global_map = color_map(4);
+    layout.loop = 5;
+    layout.comment = "Hello World!";
+    layout.late_comment = "not the first";
+    GifFrame first = pattern_frame(0, 0, 6, 4, 4);
+    first.transparent = 3;
+    first.delay = 10;
+    GifFrame second = pattern_frame(1, 1, 3, 2, 4);
+    second.delay = 20;
+    GifFrame third = pattern_frame(0, 0, 6, 4, 4);  // no control extension: delay 0
+    layout.frames = {first, second, third};
+    ASSERT_TRUE(write_gif(path, layout));
+    RecordingScope rec;
+    Image picture;
+    ASSERT_FALSE(read_gif_file(path, picture));
+    EXPECT_TRUE(screen_matches(layout, picture));
+    EXPECT_EQ(tag_numbers(picture),
+              (std::vector<std::uint32_t>{0x5100, 0x9286, 0x5101, 0x5102, 0x5103, 0x5104}));
+
+    const MetadataTag* delay = tag_of(picture, 0x5100);
+    ASSERT_NE(delay, nullptr);
+    EXPECT_EQ(delay->field_type, 4);
+    ASSERT_EQ(delay->count, 3u);
+    const std::uint8_t want_delay[12] = {10, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(delay->data, want_delay, sizeof want_delay));
+    const MetadataTag* comment = tag_of(picture, 0x9286);
+    ASSERT_NE(comment, nullptr);
+    EXPECT_EQ(comment->field_type, 2);
+    EXPECT_EQ(comment->count, 13u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(comment->data), "Hello World!");
+    const MetadataTag* loop = tag_of(picture, 0x5101);
+    ASSERT_NE(loop, nullptr);
+    EXPECT_EQ(loop->field_type, 3);
+    EXPECT_EQ(loop->count, 1u);
+    EXPECT_EQ(sample16(loop->data, 0), 5);
+    const MetadataTag* palette = tag_of(picture, 0x5102);
+    ASSERT_NE(palette, nullptr);
+    EXPECT_EQ(palette->field_type, 1);
+    ASSERT_EQ(palette->count, 12u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(palette->data[3 * i], layout.global_map[i].Red);
+        EXPECT_EQ(palette->data[3 * i + 1], layout.global_map[i].Green);
+        EXPECT_EQ(palette->data[3 * i + 2], layout.global_map[i].Blue);
+    }
+    const MetadataTag* background = tag_of(picture, 0x5103);
+    ASSERT_NE(background, nullptr);
+    EXPECT_EQ(background->count, 1u);
+    EXPECT_EQ(background->data[0], 1);
+    const MetadataTag* transparent = tag_of(picture, 0x5104);
+    ASSERT_NE(transparent, nullptr);
+    EXPECT_EQ(transparent->field_type, 1);
+    EXPECT_EQ(transparent->data[0], 3);
+    EXPECT_TRUE(rec.recorder.errors().empty());
+
+    // Without a loop extension an animation still states a loop count, of 1.
+    layout.loop = -1;
+    ASSERT_TRUE(write_gif(path, layout));
+    Image again;
+    ASSERT_FALSE(read_gif_file(path, again));
+    ASSERT_NE(tag_of(again, 0x5101), nullptr);
+    EXPECT_EQ(sample16(tag_of(again, 0x5101)->data, 0), 1);
+}
+
+// A still picture has no frame delays and no loop count; a frame without a transparent color
+// has no transparent index; a file without a global palette has no palette item.
+TEST(GifRead, StillPictureProperties) {
+    TempDir dir;
+    const std::string path = dir.file("still.gif");
+    GifLayout layout;
+    layout.width = 5;
+    layout.height = 3;
+    layout.global_map = gray_map(4);
+    layout.loop = 0;
+    layout.frames = {pattern_frame(0, 0, 5, 3, 4)};
+    ASSERT_TRUE(write_gif(path, layout));
+    Image picture;
+    ASSERT_FALSE(read_gif_file(path, picture));
+    EXPECT_EQ(tag_numbers(picture), (std::vector<std::uint32_t>{0x5102, 0x5103}));
+
+    GifLayout local = layout;
+    local.global_map.clear();
+    local.frames[0].local_map = color_map(4);
+    local.frames[0].transparent = 0;
+    ASSERT_TRUE(write_gif(path, local));
+    Image second;
+    ASSERT_FALSE(read_gif_file(path, second));
+    EXPECT_EQ(tag_numbers(second), (std::vector<std::uint32_t>{0x5103, 0x5104}));
+}
+
+// Damage after the first frame costs the count of the frames that follow, not the picture.
+TEST(GifRead, DamageAfterTheFirstFrameKeepsThePicture) {
+    TempDir dir;
+    const std::string path = dir.file("cut.gif");
+    GifLayout layout;
+    layout.width = 40;
+    layout.height = 30;
+    layout.global_map = color_map(16);
+    GifFrame first = pattern_frame(0, 0, 40, 30, 16);
+    first.delay = 7;
+    GifFrame second = first;
+    second.delay = 9;
+    layout.frames = {first, second};
+    ASSERT_TRUE(write_gif(path, layout));
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+    in.close();
+    bytes.resize(bytes.size() - 30);  // into the second frame's data
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    RecordingScope rec;
+    Image picture;
+    ASSERT_FALSE(read_gif_file(path, picture));
+    EXPECT_TRUE(screen_matches(layout, picture));
+    EXPECT_EQ(tag_of(picture, 0x5100), nullptr);  // one whole frame: not an animation
+    EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
 std::vector<std::uint8_t> file_bytes(const std::string& path) {

@@ -61,7 +61,8 @@ Bytes encode_lossless(const std::vector<Rgba>& pixels, int w, int h, bool with_a
     picture.width = w;
     picture.height = h;
     std::vector<std::uint8_t> rgba;
-    for (const Rgba& p : pixels) rgba.insert(rgba.end(), {p.r, p.g, p.b, with_alpha ? p.a : 255});
+    for (const Rgba& p : pixels)
+        rgba.insert(rgba.end(), {p.r, p.g, p.b, static_cast<std::uint8_t>(with_alpha ? p.a : 255)});
     WebPMemoryWriter writer;
     WebPMemoryWriterInit(&writer);
     picture.writer = WebPMemoryWrite;
@@ -158,6 +159,33 @@ TEST(WebpRead, OpaqueFileLeavesTransparencyEmpty) {
     ASSERT_FALSE(read_webp_file(path, picture, &transparency));
     EXPECT_EQ(picture.type, image_color24);
     EXPECT_TRUE(transparency.empty());
+}
+
+// WEBP has no resolution of its own: the EXIF resolution tags give the dpi (inches, centimetres,
+// or none for any other unit).
+TEST(WebpRead, ResolutionComesFromTheExifChunk) {
+    RecordingScope rec;
+    TempDir dir;
+    const auto pixels = test_pixels(4, 2);
+    struct Case {
+        std::uint32_t num, den;
+        std::uint16_t unit;
+        double dpi;
+    };
+    for (const Case& c : {Case{300, 1, 2, 300.0}, Case{720, 2, 0, 360.0}, Case{100, 1, 3, 254.0},
+                          Case{300, 1, 1, 0.0}, Case{300, 0, 2, 0.0}}) {
+        SCOPED_TRACE(::testing::Message() << c.num << "/" << c.den << " unit " << c.unit);
+        const std::string path = dir.file("dpi.webp");
+        write_file(path, with_chunks(encode_lossless(pixels, 4, 2, false), {},
+                                     testing::resolution_exif_block(c.num, c.den, c.unit)));
+        Image picture;
+        ASSERT_FALSE(read_webp_file(path, picture, nullptr));
+        EXPECT_NEAR(picture.dpi, c.dpi, 1e-9);
+        Image any, alpha;
+        ASSERT_FALSE(read_image_file(path, any, alpha));
+        EXPECT_NEAR(any.dpi, c.dpi > 0.0 ? c.dpi : 72.0, 1e-9);
+    }
+    EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
 TEST(WebpRead, ProfileAndExifChunksAndOrientation) {
