@@ -64,7 +64,7 @@ inline bool vips_pixels(VipsImage* image, std::vector<std::uint8_t>& out) {
     return false;
 }
 
-// Runs a command (found on PATH) with its output dropped and waits for it; true when it failed.
+// Runs a command (found on PATH) with its output and messages dropped and waits for it; true when it failed.
 inline bool run_command(const std::vector<std::string>& args) {
     std::vector<std::string> copies = args;
     std::vector<char*> argv;
@@ -73,6 +73,7 @@ inline bool run_command(const std::vector<std::string>& args) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 1, 0);
     pid_t pid = 0;
     int status = 0;
     const bool started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
