@@ -150,11 +150,12 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
 
 namespace tessaly::bench {
 void run_color_compare(int runs);  // color_compare.cpp
-}
+void run_blur_compare(int runs);   // blur_compare.cpp
+}  // namespace tessaly::bench
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    const std::string only = argc > 2 ? argv[2] : "";  // "resize" or "color": that section alone
+    const std::string only = argc > 2 ? argv[2] : "";  // "resize", "color", "blur": one section
     if (VIPS_INIT(argv[0])) fail("VIPS_INIT");
     // Every run must compute: no cached results, and the same thread count everywhere.
     vips_cache_set_max(0);
@@ -162,6 +163,11 @@ int main(int argc, char** argv) {
     cv::setNumThreads(threads);
     set_processor_count(threads);
 
+    if (only == "blur") {
+        tessaly::bench::run_blur_compare(runs);
+        vips_shutdown();
+        return 0;
+    }
     if (only == "color") {
         tessaly::bench::run_color_compare(runs);
         vips_shutdown();

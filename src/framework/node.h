@@ -50,6 +50,8 @@ struct MaskSettings {
     std::string source_name;
     std::int32_t base_input_index = -1;
     std::string caption;
+    Image derived;                   // made from the built mask; discarded on every rebuild
+    DialogHandle* dialog = nullptr;  // the open mask dialog, while the mask is edited
 };
 
 enum : std::uint32_t { node_image = 0, node_splitter = 1, node_side_branch = 2 };

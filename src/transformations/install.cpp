@@ -7,6 +7,7 @@
 #include "transformations/change_profile.h"
 #include "transformations/convert.h"
 #include "transformations/copy.h"
+#include "transformations/gaussian_blur.h"
 #include "transformations/resize.h"
 #include "transformations/rotref.h"
 
@@ -20,6 +21,7 @@ void install_transformations() {
     install_transformation("copy", copy_run_entry, nullptr);
     install_transformation("file_new", file_new_run_entry, nullptr);
     install_transformation("file_open", file_open_run_entry, nullptr);
+    install_transformation("gaussian_blur", gaussian_blur_run_entry, nullptr);
     install_transformation("resize", resize_run_entry, nullptr);
     install_transformation("rotref", rotref_run_entry, nullptr);
 }
