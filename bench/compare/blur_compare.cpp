@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "compare_picture.h"
 #include "compare_support.h"
 #include "core/image.h"
 #include "transformations/gaussian_blur.h"
@@ -24,67 +25,6 @@ namespace {
 
 constexpr std::uint32_t width = 6000;
 constexpr std::uint32_t height = 4000;
-
-// Gradients, 37-pixel squares and hashed noise, so that no kernel sees constant data.
-Image blur_picture(bool deep) {
-    Image image;
-    if (image_alloc(image, deep ? image_color48 : image_color24, width, height, 300.0)) {
-        std::fprintf(stderr, "compare: out of memory\n");
-        std::exit(1);
-    }
-    for (std::uint32_t y = 0; y < height; ++y) {
-        std::uint8_t* row = image.rows[y];
-        for (std::uint32_t x = 0; x < width; ++x) {
-            std::uint32_t h = (x * 73856093u) ^ (y * 19349663u);
-            h ^= h >> 13;
-            h *= 0x5bd1e995u;
-            const std::uint32_t noise = (h >> 24) & 31;
-            const std::uint32_t square = ((x / 37 + y / 37) & 1) ? 96 : 0;
-            const std::uint32_t v[3] = {(x * 255 / width + noise) & 255,
-                                        (y * 255 / height + square) & 255,
-                                        ((x + y) / 40 + noise + square) & 255};
-            for (int c = 0; c < 3; ++c) {
-                if (deep) {
-                    set_sample16(row, 3 * x + c,
-                                 static_cast<std::uint16_t>(v[c] * 257 + (h & 255)));
-                } else {
-                    row[3 * x + c] = static_cast<std::uint8_t>(v[c]);
-                }
-            }
-        }
-    }
-    return image;
-}
-
-std::vector<std::uint8_t> block_of(const Image& image, std::size_t pixel_bytes) {
-    std::vector<std::uint8_t> block(pixel_bytes * image.width * image.height);
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        std::memcpy(block.data() + pixel_bytes * image.width * y, image.rows[y],
-                    pixel_bytes * image.width);
-    }
-    return block;
-}
-
-double difference(const Image& ours, const std::uint8_t* theirs, bool deep) {
-    const std::size_t samples = std::size_t{ours.width} * 3;
-    double sum = 0.0;
-    for (std::uint32_t y = 0; y < ours.height; ++y) {
-        for (std::size_t i = 0; i < samples; ++i) {
-            const std::size_t at = y * samples + i;
-            const double a = deep ? sample16(ours.rows[y], i) / 257.0 : ours.rows[y][i];
-            const double b = deep ? (theirs[2 * at] | theirs[2 * at + 1] << 8) / 257.0 : theirs[at];
-            sum += a > b ? a - b : b - a;
-        }
-    }
-    return sum / (static_cast<double>(samples) * ours.height);
-}
-
-std::string load() {
-    std::ifstream f("/proc/loadavg");
-    std::string a, b, c;
-    f >> a >> b >> c;
-    return a + " " + b + " " + c;
-}
 
 void blur_ours(const Image& picture, Image& out, int radius) {
     if (gaussian_blur_image(picture, out, radius, blur_all_channels)) {
@@ -100,15 +40,15 @@ void run_blur_compare(int runs) {
     std::printf(
         "\nGaussian Blur 6000 x 4000, radius 2 against sigma 2, 2 threads, median of %d "
         "runs (ms)\nload average before: %s\n",
-        runs, load().c_str());
+        runs, load_average().c_str());
     struct Row {
         const char* name;
         double ours, r20, r200, vips, opencv, diff_vips, diff_opencv;
     };
     std::vector<Row> rows;
     for (bool deep : {false, true}) {
-        const Image picture = blur_picture(deep);
-        std::vector<std::uint8_t> block = block_of(picture, deep ? 6 : 3);
+        const Image picture = make_picture(deep, width, height);
+        std::vector<std::uint8_t> block = contiguous(picture, deep ? 6 : 3);
         VipsImage* in = vips_image_new_from_memory(
             block.data(), block.size(), static_cast<int>(width), static_cast<int>(height), 3,
             deep ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
@@ -132,11 +72,11 @@ void run_blur_compare(int runs) {
         g_object_unref(in);
         Row row{deep ? "48-bit RGB" : "24-bit RGB", t[0], t[3], t[4], t[1], t[2], 0.0, 0.0};
         if (vips_result.size() == block.size())
-            row.diff_vips = difference(ours, vips_result.data(), deep);
-        row.diff_opencv = difference(ours, cv_result.data, deep);
+            row.diff_vips = mean_difference(ours, vips_result.data(), deep);
+        row.diff_opencv = mean_difference(ours, cv_result.data, deep);
         rows.push_back(row);
     }
-    std::printf("load average after: %s\n\n", load().c_str());
+    std::printf("load average after: %s\n\n", load_average().c_str());
     std::printf("%-12s %9s %9s %9s %9s %9s %13s   %s\n", "picture", "r 2", "r 20", "r 200", "vips",
                 "opencv", "r 2/fastest", "mean |diff| vips, opencv (8-bit levels)");
     for (const Row& r : rows) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "color/color_transform.h"
+#include "compare_picture.h"
 #include "compare_support.h"
 #include "core/image.h"
 #include "fileio/image_file.h"
@@ -96,29 +97,6 @@ void run_tificc(const std::vector<std::string>& args) {
     std::vector<std::string> all = args;
     all.insert(all.begin(), "tificc");
     if (bench::run_command(all)) fail("tificc (liblcms2-utils)");
-}
-
-// Mean absolute difference in 8-bit levels; theirs is red, green, blue when rgb is set.
-double mean_difference(const Image& ours, const std::uint8_t* theirs, bool deep, bool rgb) {
-    const std::size_t samples = std::size_t{ours.width} * 3;
-    double sum = 0.0;
-    for (std::uint32_t y = 0; y < ours.height; ++y) {
-        for (std::size_t i = 0; i < samples; ++i) {
-            const std::size_t j = rgb ? i - i % 3 + (2 - i % 3) : i;
-            const std::size_t at = y * samples + j;
-            const double a = deep ? sample16(ours.rows[y], i) / 257.0 : ours.rows[y][i];
-            const double b = deep ? (theirs[2 * at] | theirs[2 * at + 1] << 8) / 257.0 : theirs[at];
-            sum += a > b ? a - b : b - a;
-        }
-    }
-    return sum / (static_cast<double>(samples) * ours.height);
-}
-
-std::string load_average() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
 }
 
 struct Entry {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "compare_picture.h"
 #include "compare_support.h"
 #include "core/image.h"
 #include "core/runner.h"
@@ -29,48 +30,6 @@ using namespace tessaly;
 constexpr std::uint32_t width = 6000;
 constexpr std::uint32_t height = 4000;
 constexpr int threads = 2;
-
-// A deterministic picture with smooth areas, edges and fine texture, so no kernel sees constant
-// data: gradients, a checkerboard of 37-pixel squares and a hashed noise term.
-Image make_picture(bool deep) {
-    Image image;
-    if (image_alloc(image, deep ? image_color48 : image_color24, width, height, 300.0)) {
-        std::fprintf(stderr, "compare: out of memory\n");
-        std::exit(1);
-    }
-    for (std::uint32_t y = 0; y < height; ++y) {
-        std::uint8_t* row = image.rows[y];
-        for (std::uint32_t x = 0; x < width; ++x) {
-            std::uint32_t h = (x * 73856093u) ^ (y * 19349663u);
-            h ^= h >> 13;
-            h *= 0x5bd1e995u;
-            const std::uint32_t noise = (h >> 24) & 31;
-            const std::uint32_t square = ((x / 37 + y / 37) & 1) ? 96 : 0;
-            const std::uint32_t v[3] = {(x * 255 / width + noise) & 255,
-                                        (y * 255 / height + square) & 255,
-                                        ((x + y) / 40 + noise + square) & 255};
-            for (int c = 0; c < 3; ++c) {
-                if (deep) {
-                    set_sample16(row, 3 * x + c,
-                                 static_cast<std::uint16_t>(v[c] * 257 + (h & 255)));
-                } else {
-                    row[3 * x + c] = static_cast<std::uint8_t>(v[c]);
-                }
-            }
-        }
-    }
-    return image;
-}
-
-// The peers take one contiguous block; rows in the order we store them.
-std::vector<std::uint8_t> contiguous(const Image& image, std::size_t pixel_bytes) {
-    std::vector<std::uint8_t> block(pixel_bytes * image.width * image.height);
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        std::memcpy(block.data() + pixel_bytes * image.width * y, image.rows[y],
-                    pixel_bytes * image.width);
-    }
-    return block;
-}
 
 [[noreturn]] void fail(const char* what) {
     bench::vips_fail("compare", what);
@@ -85,24 +44,10 @@ struct Entry {
     double diff_opencv = 0.0;
 };
 
-double mean_difference(const Image& ours, const std::uint8_t* theirs, bool deep) {
-    const std::size_t samples = std::size_t{ours.width} * 3;
-    double sum = 0.0;
-    for (std::uint32_t y = 0; y < ours.height; ++y) {
-        for (std::size_t i = 0; i < samples; ++i) {
-            const std::size_t at = y * samples + i;
-            const double a = deep ? sample16(ours.rows[y], i) / 257.0 : ours.rows[y][i];
-            const double b = deep ? (theirs[2 * at] | theirs[2 * at + 1] << 8) / 257.0 : theirs[at];
-            sum += a > b ? a - b : b - a;
-        }
-    }
-    return sum / (static_cast<double>(samples) * ours.height);
-}
-
 Entry measure(const char* name, const Image& picture, bool deep, std::int32_t method,
               VipsKernel kernel, int interpolation, int runs) {
     const std::size_t pixel_bytes = deep ? 6 : 3;
-    std::vector<std::uint8_t> block = contiguous(picture, pixel_bytes);
+    std::vector<std::uint8_t> block = bench::contiguous(picture, pixel_bytes);
     const int new_width = static_cast<int>(width / 2);
     const int new_height = static_cast<int>(height / 2);
     Entry entry;
@@ -140,9 +85,9 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
         runs);
 
     if (vips_result.size() == std::size_t{ours.width} * ours.height * pixel_bytes) {
-        entry.diff_vips = mean_difference(ours, vips_result.data(), deep);
+        entry.diff_vips = bench::mean_difference(ours, vips_result.data(), deep);
     }
-    entry.diff_opencv = mean_difference(ours, result.data, deep);
+    entry.diff_opencv = bench::mean_difference(ours, result.data, deep);
     return entry;
 }
 
@@ -177,7 +122,7 @@ int main(int argc, char** argv) {
                 runs);
     std::vector<Entry> entries;
     for (bool deep : {false, true}) {
-        const Image picture = make_picture(deep);
+        const Image picture = bench::make_picture(deep, width, height);
         entries.push_back(measure(deep ? "Lanczos 6x6, 48-bit" : "Lanczos 6x6, 24-bit", picture,
                                   deep, resample_lanczos6, VIPS_KERNEL_LANCZOS3, cv::INTER_LANCZOS4,
                                   runs));

@@ -64,7 +64,8 @@ inline bool vips_pixels(VipsImage* image, std::vector<std::uint8_t>& out) {
     return false;
 }
 
-// Runs a command (found on PATH) with its output and messages dropped and waits for it; true when it failed.
+// Runs a command (found on PATH) with its output and messages dropped and waits for it; true when
+// it failed.
 inline bool run_command(const std::vector<std::string>& args) {
     std::vector<std::string> copies = args;
     std::vector<char*> argv;
