@@ -354,8 +354,6 @@ std::uint8_t band_fast(const Image& in, Image& out, int first, int last, int r, 
 
 // --- the plain form: column by column, then row by row, with the chrominance option ----------
 
-constexpr double half_root3 = 0.86602540378444;
-
 // The chroma plane of one pixel at full value, with the value: (a, b, V).
 void to_chroma(std::uint8_t r8, std::uint8_t g8, std::uint8_t b8, std::int32_t* o) {
     const std::int32_t v = std::max({r8, g8, b8});

@@ -275,8 +275,7 @@ bool coded_monochrome(const std::string& path) {
     bool mono = false;
     if (heif_context_read_from_file(ctx, path.c_str(), nullptr).code == heif_error_Ok &&
         heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok &&
-        heif_decode_image(handle, &image, heif_colorspace_undefined, heif_chroma_undefined,
-                          nullptr)
+        heif_decode_image(handle, &image, heif_colorspace_undefined, heif_chroma_undefined, nullptr)
                 .code == heif_error_Ok) {
         mono = heif_image_get_colorspace(image) == heif_colorspace_monochrome;
     }
@@ -352,7 +351,7 @@ TEST_P(HeifRead, ResolutionComesFromTheExifBlock) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, HeifRead,
                          ::testing::Values(heif_compression_HEVC, heif_compression_AV1),
-                         [](const auto& info) { return std::string(format_name(info.param)); });
+                         [](const auto& test) { return std::string(format_name(test.param)); });
 
 Bytes read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

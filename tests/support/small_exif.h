@@ -10,20 +10,31 @@
 
 namespace tessaly::testing {
 
-inline std::vector<std::uint8_t> small_exif_block(std::uint16_t orientation,
-                                                  const std::string& make) {
+// Little-endian TIFF bytes, starting with the "II" 42 header.
+struct LittleEndianBlock {
     std::vector<std::uint8_t> b;
-    auto u16 = [&b](std::uint32_t v) {
+    LittleEndianBlock() {
+        b.push_back('I');  // one by one: GCC 12 misreads an insert into the empty vector
+        b.push_back('I');
+        u16(42);
+    }
+    void u16(std::uint32_t v) {
         b.push_back(static_cast<std::uint8_t>(v));
         b.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    auto u32 = [&](std::uint32_t v) {
+    }
+    void u32(std::uint32_t v) {
         u16(v & 0xFFFF);
         u16(v >> 16);
-    };
+    }
+};
+
+inline std::vector<std::uint8_t> small_exif_block(std::uint16_t orientation,
+                                                  const std::string& make) {
+    LittleEndianBlock block;
+    std::vector<std::uint8_t>& b = block.b;
+    auto u16 = [&](std::uint32_t v) { block.u16(v); };
+    auto u32 = [&](std::uint32_t v) { block.u32(v); };
     const std::uint32_t text_offset = 8 + 2 + 2 * 12 + 4;
-    b.insert(b.end(), {'I', 'I'});
-    u16(42);
     u32(8);
     u16(2);
     u16(271);  // Make, ASCII, stored after the IFD
@@ -44,20 +55,12 @@ inline std::vector<std::uint8_t> small_exif_block(std::uint16_t orientation,
 // IFD0 with XResolution and YResolution (num / den) and ResolutionUnit (absent when unit is 0).
 inline std::vector<std::uint8_t> resolution_exif_block(std::uint32_t num, std::uint32_t den,
                                                        std::uint16_t unit) {
-    std::vector<std::uint8_t> b;
-    auto u16 = [&b](std::uint32_t v) {
-        b.push_back(static_cast<std::uint8_t>(v));
-        b.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    auto u32 = [&](std::uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    };
+    LittleEndianBlock block;
+    std::vector<std::uint8_t>& b = block.b;
+    auto u16 = [&](std::uint32_t v) { block.u16(v); };
+    auto u32 = [&](std::uint32_t v) { block.u32(v); };
     const std::uint16_t entries = unit ? 3 : 2;
     const std::uint32_t values = 8 + 2 + 12u * entries + 4;  // both rationals after the IFD
-    b.push_back('I');  // one by one: GCC 12 misreads an insert into the empty vector
-    b.push_back('I');
-    u16(42);
     u32(8);
     u16(entries);
     for (std::uint16_t tag : {282, 283}) {
