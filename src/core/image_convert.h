@@ -1,5 +1,5 @@
 // The thirteen conversions between image types. Each copies dpi and tags, chooses the target's
-// profile by the documented rule and runs its rows through the row-parallel runner. With color
+// profile by its rule and runs its rows through the row-parallel runner. With color
 // management enabled the conversions marked below go through a color transform instead of the
 // plain arithmetic; the color-management layer installs that path with
 // set_color_managed_conversion.

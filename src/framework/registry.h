@@ -42,7 +42,7 @@ TransformationEntry* find_transformation(std::string_view keyword);
 TransformationEntry* find_transformation_by_command(std::uint32_t command_id);
 std::string_view canonical_keyword(std::string_view keyword);
 
-// Clamps the counts to the registry's maxima (with the documented warnings when they were
+// Clamps the counts to the registry's maxima (with their warnings when they were
 // larger). true on failure: empty command line or unknown keyword.
 bool check_masks_and_inputs(std::string_view command_line, std::int32_t& input_count,
                             std::int32_t& mask_count);

@@ -63,7 +63,7 @@ TEST(ConversionTables, ValuesAndArithmetic) {
     EXPECT_EQ(luminance(255, 0, 0), 76);
 }
 
-// Each conversion's documented rule, one pixel at a time and through sample16, independent of
+// Each conversion's rule, one pixel at a time and through sample16, independent of
 // the row loops.
 using PixelRule = void (*)(const std::uint8_t* in, std::uint32_t x, std::uint8_t* out);
 struct Rule {
@@ -145,7 +145,7 @@ TEST_F(ConversionTest, EveryConversionFollowsItsPixelRule) {
             EXPECT_TRUE(image_equal(dispatched, target));
         }
     }
-    // The documented pitfall: the 16-bit mean first, then to8. (128 + 129 + 131) / 3 = 129 gives
+    // The pitfall: the 16-bit mean first, then to8. (128 + 129 + 131) / 3 = 129 gives
     // 1; converting each channel first would give (0 + 1 + 1) / 3 = 0.
     Image color48, gray;
     ASSERT_FALSE(image_alloc(color48, image_color48, 1, 1, 1.0));
@@ -283,7 +283,7 @@ TEST_F(ConversionTest, AllocationFailuresLeaveEmptyTargets) {
     }
 }
 
-TEST(BuiltinProfiles, DocumentedContents) {
+TEST(BuiltinProfiles, DescriptionsAndContents) {
     struct Expected {
         ProfileBytes bytes;
         const char* description;

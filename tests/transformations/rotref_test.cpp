@@ -306,7 +306,7 @@ TEST(Rotref, CommandLineWrittenAndReadBack) {
     EXPECT_TRUE(rotref_parse(split("crop 0 orientation 1"), s));
 }
 
-TEST_F(RotrefRun, FailuresLeaveTheDocumentedErrorText) {
+TEST_F(RotrefRun, FailuresLeaveTheirErrorText) {
     testing::RecordingScope scope;
     input.image = make(image_gray8, {{1, 2}});
     EXPECT_EQ(run("rotref 0 orientation 9"), 1);
