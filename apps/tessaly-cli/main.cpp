@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/export.h"
 #include "color/color_transform.h"
 #include "core/arguments.h"
 #include "core/format.h"
@@ -132,6 +133,7 @@ int main(int argc, char** argv) {
     }
 
     install_transformations();
+    install_export();
     install_workspace_hooks();
     install_color_transforms();
     create_program_folders();

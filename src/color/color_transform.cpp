@@ -13,21 +13,6 @@ namespace tessaly {
 
 namespace {
 
-std::size_t bytes_per_pixel(std::uint32_t type) {
-    switch (type) {
-        case image_gray8:
-            return 1;
-        case image_color24:
-            return 3;
-        case image_gray16:
-            return 2;
-        case image_color48:
-            return 6;
-        default:
-            return 0;
-    }
-}
-
 bool present(const std::uint8_t* bytes, std::uint32_t size) {
     return bytes && size > 0;
 }
@@ -41,7 +26,7 @@ ProfileHandle profile_or_fallback(const std::uint8_t* bytes, std::uint32_t size,
 // Little CMS does not promise that a transform may read and write the same buffer, so each
 // worker copies a row aside and transforms it back into place.
 bool transform_rows_in_place(Image& image, cmsHTRANSFORM transform) {
-    const std::size_t used = bytes_per_pixel(image.type) * image.width;
+    const std::size_t used = std::size_t{image_pixel_bytes(image.type)} * image.width;
     const cmsUInt32Number width = image.width;
     return run_rows(
                [=](const Image*, Image* out, int first, int last, Progress&) -> std::uint8_t {

@@ -174,6 +174,25 @@ std::uint64_t row_bytes_wide(std::uint32_t type, std::uint32_t width) {
 
 }  // namespace detail
 
+std::uint32_t image_pixel_bytes(std::uint32_t type) {
+    switch (type) {
+        case image_gray8:
+            return 1;
+        case image_gray16:
+            return 2;
+        case image_color24:
+            return 3;
+        case image_float_gray:
+            return 4;
+        case image_color48:
+            return 6;
+        case image_float_color:
+            return 12;
+        default:
+            return 0;
+    }
+}
+
 std::uint32_t image_row_bytes(std::uint32_t type, std::uint32_t width) {
     std::uint64_t bytes = detail::row_bytes_wide(type, width);
     return bytes > image_chunk_limit ? 0 : static_cast<std::uint32_t>(bytes);

@@ -70,6 +70,8 @@ struct Image {
 // Working images a transformation makes with no source to take the resolution from.
 constexpr double working_image_dpi = 100.0;
 
+// Bytes one pixel takes in a row: 0 for the binary type (eight pixels a byte) and the empty one.
+std::uint32_t image_pixel_bytes(std::uint32_t type);
 // Row size in bytes for a type and width; 0 for the empty type, a zero width or a row that
 // cannot be stored (longer than one chunk).
 std::uint32_t image_row_bytes(std::uint32_t type, std::uint32_t width);

@@ -38,24 +38,6 @@ class ReadingFlag {
     ReadingFlag& operator=(const ReadingFlag&) = delete;
 };
 
-// Bytes per pixel, as the pixel rows store them (binary rounds up; the limit is approximate there).
-std::uint64_t pixel_bytes(std::uint32_t type) {
-    switch (type) {
-        case image_gray16:
-            return 2;
-        case image_color24:
-            return 3;
-        case image_color48:
-            return 6;
-        case image_float_gray:
-            return 4;
-        case image_float_color:
-            return 12;
-        default:
-            return 1;
-    }
-}
-
 }  // namespace
 
 bool has_raw_extension(const std::string& path) {
@@ -140,7 +122,7 @@ bool image_too_large(std::uint64_t width, std::uint64_t height, std::uint32_t ty
     if (!too_large) {
         // Rows are padded to 4 bytes and each has an address, as the allocator counts them.
         const std::uint64_t row =
-            type == image_binary ? (width + 7) / 8 : width * pixel_bytes(type);
+            type == image_binary ? (width + 7) / 8 : width * std::uint64_t{image_pixel_bytes(type)};
         const std::uint64_t total = (((row + 3) & ~std::uint64_t{3}) + sizeof(void*)) * height;
         too_large = total > image_memory_limit();
     }

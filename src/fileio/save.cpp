@@ -182,14 +182,15 @@ bool save_image_file(const std::string& path, Node* node, std::int32_t format, b
     node->saved_as_pathname = path;
     node->saved_on_date = file_time_text(path);
     node->modified = false;
-    if (script != 0) {
-        if (!companion_writer) {
-            show_error("Not built yet: saving the script or workspace beside the image");
-            return true;
-        }
-        return companion_writer(node, path, script);
+    return script != 0 && write_companion(node, path, script);
+}
+
+bool write_companion(Node* node, const std::string& image_path, std::int32_t mode) {
+    if (!companion_writer) {
+        show_error("Not built yet: saving the script or workspace beside the image");
+        return true;
     }
-    return false;
+    return companion_writer(node, image_path, mode);
 }
 
 void set_companion_writer(CompanionWriter writer) {

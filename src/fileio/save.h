@@ -35,5 +35,7 @@ bool save_image_file(const std::string& path, Node* node, std::int32_t format, b
 // until then such a save fails with a message. true on failure.
 using CompanionWriter = bool (*)(Node* node, const std::string& image_path, std::int32_t mode);
 void set_companion_writer(CompanionWriter writer);
+// Writes the companion through the installed writer; true on failure (with its message).
+bool write_companion(Node* node, const std::string& image_path, std::int32_t mode);
 
 }  // namespace tessaly

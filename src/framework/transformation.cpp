@@ -17,6 +17,20 @@ std::uint8_t fail_node(Node* node, std::string_view text) {
     return 1;
 }
 
+namespace {
+std::atomic<MaskPreparer> mask_preparer{nullptr};
+}  // namespace
+
+void set_mask_preparer(MaskPreparer preparer) {
+    mask_preparer.store(preparer);
+}
+
+void prepare_masks(Node* input, Node* node, const ArgumentList& args) {
+    if (MaskPreparer preparer = mask_preparer.load(); preparer && node && !node->masks.empty()) {
+        preparer(input, node, args);
+    }
+}
+
 std::int32_t batch_mode() {
     return mode.load();
 }

@@ -240,6 +240,12 @@ bool bind_input(TransformationContext<S>& ctx, Node* input, Node* node, bool gra
 // Sets the node's error flag and text and returns the flag.
 std::uint8_t fail_node(Node* node, std::string_view text);
 
+// Before a run without a dialog a node's masks take the recipes its command line carries and
+// are rebuilt on their base images. The masks layer provides the work; without it nothing happens.
+using MaskPreparer = void (*)(Node* input, Node* node, const ArgumentList& args);
+void set_mask_preparer(MaskPreparer preparer);
+void prepare_masks(Node* input, Node* node, const ArgumentList& args);
+
 // The run entry sequence shared by every module: context, settings (the tokens, or "Default"
 // when only the keyword is given), input checks without messages, the operation, the error flag
 // stored in the node.
@@ -256,9 +262,14 @@ std::uint8_t run_entry(const Module<S>& module, Node* input, Node* node, const A
         if (module.input_defaults) module.input_defaults(ctx.settings, ctx);
         failed = false;
         if (auto stored = load_settings(module.keyword, std::string("Default"), module.settings)) {
+            prepare_masks(input, node, *stored);
             failed = parse_settings(module, *stored, ctx);
+        } else {
+            prepare_masks(input, node, args);
         }
     } else {
+        // The amounts are made consistent with the masks while parsing, so the masks come first.
+        prepare_masks(input, node, args);
         failed = parse_settings(module, args, ctx);
     }
     if (failed) {

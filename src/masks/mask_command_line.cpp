@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "core/format.h"
+#include "shape_files.h"
 
 namespace tessaly {
 
@@ -13,16 +14,6 @@ namespace {
 // Numbers beyond this are not taken: the formatter cannot write them back as digits, and a
 // fraction this large would lose its decimals when scaled to pixels and back.
 constexpr double real_limit = 1e9;
-
-std::string colour_line_text(const ColorLine& line) {
-    std::string text = formatted("%d", static_cast<std::int32_t>(line.stops.size()));
-    for (const ColorStop& stop : line.stops) {
-        std::string position = formatted("%6f", stop.position);
-        if (position == "-0.000000") position = "0.000000";  // reads back as plain 0
-        text += formatted(" %s %d %d %x", position, stop.a, stop.b, stop.colour);
-    }
-    return text;
-}
 
 // --- writing ---
 
@@ -44,7 +35,7 @@ class Writer {
         out += formatted(" floodfill_settings 0 %4zf", s.floodfill_threshold);
         out += formatted(" texture_settings 0 %d %d %d %d", s.texture.method, s.texture.size,
                          s.texture.threshold0, s.texture.threshold1);
-        out += formatted(" gradient_settings 0 %s %4zf", colour_line_text(s.gradient_line),
+        out += formatted(" gradient_settings 0 %s %4zf", color_line_text(s.gradient_line),
                          s.gradient_angle);
         out += formatted(" pinhole_settings 0 %d %d %d", s.pinhole.size, s.pinhole.threshold,
                          s.pinhole.removal);
@@ -141,11 +132,11 @@ class Writer {
                 break;
             case mask_op_linear_gradient:
                 out += formatted("linear_gradient %4zf %4zf %4zf %4zf %s ", fx(p.x0), fy(p.y0),
-                                 fx(p.x1), fy(p.y1), colour_line_text(p.color_line));
+                                 fx(p.x1), fy(p.y1), color_line_text(p.color_line));
                 break;
             case mask_op_oval_gradient:
                 out += formatted("oval_gradient %4zf %4zf %4zf %4zf %4zf %s ", fx(p.x0), fy(p.y0),
-                                 fx(p.x1), fy(p.y1), p.angle, colour_line_text(p.color_line));
+                                 fx(p.x1), fy(p.y1), p.angle, color_line_text(p.color_line));
                 break;
             case mask_op_pinholes:
                 out += formatted("pinhole %d %d %d ", p.pinhole.size, p.pinhole.threshold,
@@ -744,7 +735,7 @@ std::string mask_settings_keys(const std::vector<std::unique_ptr<MaskSettings>>&
     for (std::size_t k = 0; k < masks.size(); ++k) {
         const MaskSettings* mask = masks[k].get();
         if (!mask || mask->command_line.empty()) continue;
-        if (for_settings_file && mask->base_input_index != -1) continue;
+        if (for_settings_file && mask_depends_on_other_image(*mask)) continue;
         out += formatted(" mask_settings%d %s", static_cast<int>(k) + 1,
                          quoted_text(mask->command_line));
     }

@@ -5,6 +5,11 @@
 #include "core/format.h"
 #include "core/image_convert.h"
 #include "core/runner.h"
+#include "mask_paint.h"
+#include "mask_pixels.h"
+#include "mask_reshape.h"
+#include "mask_select.h"
+#include "mask_shapes.h"
 
 namespace tessaly {
 
@@ -129,14 +134,25 @@ bool render_combine_saved(MaskState& state, const MaskOperation& operation, Imag
     return mask_merge(state.current_mask, saved, operation.mode, after);
 }
 
-bool render_not_built(MaskState&, const MaskOperation& operation, Image&) {
-    show_error("Not built yet: mask operation %s", mask_operation_name(operation.code));
-    return true;
-}
-
 std::array<MaskRenderer, mask_operation_count> renderers = [] {
     std::array<MaskRenderer, mask_operation_count> table{};
-    table.fill(render_not_built);
+    table[mask_op_freehand] = render_freehand;
+    table[mask_op_rectangle] = render_rectangle;
+    table[mask_op_oval] = render_oval;
+    table[mask_op_polygon] = render_polygon;
+    table[mask_op_spline] = render_spline;
+    table[mask_op_feather] = render_feather;
+    table[mask_op_blur] = render_blur;
+    table[mask_op_color_range] = render_color_range;
+    table[mask_op_paint] = render_paint;
+    table[mask_op_curve] = render_curve_select;
+    table[mask_op_flood_fill] = render_flood_fill;
+    table[mask_op_separate] = render_separate;
+    table[mask_op_texture] = render_texture;
+    table[mask_op_linear_gradient] = render_linear_gradient_op;
+    table[mask_op_oval_gradient] = render_oval_gradient_op;
+    table[mask_op_pinholes] = render_pinholes;
+    table[mask_op_median] = render_median;
     table[mask_op_all] = render_all;
     table[mask_op_clear] = render_clear;
     table[mask_op_invert] = render_invert;
@@ -148,6 +164,8 @@ std::array<MaskRenderer, mask_operation_count> renderers = [] {
     table[mask_op_combine_saved] = render_combine_saved;
     table[mask_op_brightness_curve] = render_brightness_curve;
     table[mask_op_gray] = render_gray;
+    table[mask_op_hue_saturation] = render_hue_saturation;
+    table[mask_op_hs_histogram] = render_hs_histogram;
     return table;
 }();
 

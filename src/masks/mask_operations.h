@@ -129,8 +129,7 @@ bool mask_replay(MaskState& state);
 // state.base) and fills after, which arrives as a copy of the current mask. true on failure (the
 // caller then keeps the previous mask).
 using MaskRenderer = bool (*)(MaskState& state, const MaskOperation& operation, Image& after);
-// The table starts with the operations that need no geometry; the others fail with
-// "Not built yet: mask operation <name>" until their module installs its renderer.
+// Every code 0..29 has its renderer in the table; one may be replaced (a test's failing stand-in).
 void set_mask_renderer(std::int32_t code, MaskRenderer renderer);
 MaskRenderer mask_renderer(std::int32_t code);
 

@@ -80,6 +80,10 @@ const Image* initial_mask_image(const MaskSettings& mask) {
     return nullptr;
 }
 
+bool mask_depends_on_other_image(const MaskSettings& mask) {
+    return mask.source != nullptr || !mask.initial_image.empty() || mask.base_input_index != -1;
+}
+
 void reset_mask_settings(MaskSettings& mask) {
     mask.command_line.clear();
     image_free(mask.image);

@@ -212,6 +212,10 @@ bool mask_settings_empty(const MaskSettings& mask);
 // level.
 const Image* initial_mask_image(const MaskSettings& mask);
 
+// A mask started from another image's picture or built on an auxiliary input: its recipe alone
+// does not rebuild it, so settings files leave it out.
+bool mask_depends_on_other_image(const MaskSettings& mask);
+
 // Forgets the recipe, the built and derived images and the initial image reference, and closes
 // an open mask dialog.
 void reset_mask_settings(MaskSettings& mask);

@@ -121,6 +121,15 @@ void spread(const T* pixel, std::size_t width, int channels, T* sample) {
 #define MIX_X86 0
 #endif
 
+bool avx2() {
+#if MIX_X86
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+#else
+    return false;
+#endif
+}
+
 // mix8 in 16-bit steps, so that a vector holds as many samples as it can.
 inline std::uint8_t mix8_narrow(std::uint16_t p, std::uint16_t q, std::uint16_t t) {
     const auto hi = std::max(p, q), lo = std::min(p, q);
@@ -140,24 +149,33 @@ MIX_CLONES void mix8_row(const std::uint8_t* in, const std::uint8_t* res, std::u
 }
 
 #if MIX_X86
-// Three channels sharing one 8-bit weight per pixel: the weights are spread with byte shuffles
-// and the mixes made eight samples at a time in 16-bit lanes.
-__attribute__((target("avx2"))) inline __m128i mix8_vector(__m128i p, __m128i q, __m128i t) {
-    const __m128i hi = _mm_max_epu16(p, q), lo = _mm_min_epu16(p, q);
-    const __m128i x = _mm_add_epi16(_mm_mullo_epi16(_mm_sub_epi16(hi, lo), t), _mm_set1_epi16(127));
-    const __m128i step =
-        _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_srli_epi16(x, 8)), 8);
-    const __m128i up = _mm_cmpeq_epi16(hi, q);
-    return _mm_blendv_epi8(_mm_sub_epi16(p, step), _mm_add_epi16(p, step), up);
-}
+// Sixteen bytes mixed in one vector of 16-bit lanes.
 __attribute__((target("avx2"))) inline __m128i mix8_bytes(__m128i p, __m128i q, __m128i t) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i low = mix8_vector(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(q, zero),
-                                    _mm_unpacklo_epi8(t, zero));
-    const __m128i high = mix8_vector(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(q, zero),
-                                     _mm_unpackhi_epi8(t, zero));
-    return _mm_packus_epi16(low, high);
+    const __m256i pw = _mm256_cvtepu8_epi16(p), qw = _mm256_cvtepu8_epi16(q);
+    const __m256i hi = _mm256_max_epu16(pw, qw), lo = _mm256_min_epu16(pw, qw);
+    const __m256i x =
+        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(hi, lo), _mm256_cvtepu8_epi16(t)),
+                         _mm256_set1_epi16(127));
+    const __m256i step = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(x, _mm256_set1_epi16(1)), _mm256_srli_epi16(x, 8)), 8);
+    const __m256i up = _mm256_cmpeq_epi16(hi, qw);
+    const __m256i mixed =
+        _mm256_blendv_epi8(_mm256_sub_epi16(pw, step), _mm256_add_epi16(pw, step), up);
+    return _mm_packus_epi16(_mm256_castsi256_si128(mixed), _mm256_extracti128_si256(mixed, 1));
 }
+__attribute__((target("avx2"))) void mix8_row_avx2(const std::uint8_t* in, const std::uint8_t* res,
+                                                   std::uint8_t* out, std::size_t n,
+                                                   std::uint8_t t) {
+    const __m128i tv = _mm_set1_epi8(static_cast<char>(t));
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + j));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(res + j));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), mix8_bytes(p, q, tv));
+    }
+    for (; j < n; ++j) out[j] = mix8(in[j], res[j], t);
+}
+// Three channels sharing one 8-bit weight per pixel: the weights are spread with byte shuffles.
 __attribute__((target("avx2"))) void mix8_rgb_avx2(const std::uint8_t* in, const std::uint8_t* res,
                                                    std::uint8_t* out, std::size_t width,
                                                    const std::uint8_t* w) {
@@ -193,7 +211,7 @@ MIX_CLONES void mask_weights8(const std::uint8_t* m, std::uint8_t* out, std::siz
 void mix8_rgb(const std::uint8_t* in, const std::uint8_t* res, std::uint8_t* out, std::size_t width,
               const std::uint8_t* w) {
 #if MIX_X86
-    if (__builtin_cpu_supports("avx2")) return mix8_rgb_avx2(in, res, out, width, w);
+    if (avx2()) return mix8_rgb_avx2(in, res, out, width, w);
 #endif
     for (std::size_t x = 0; x < width; ++x) {
         for (std::size_t j = 3 * x; j < 3 * x + 3; ++j) out[j] = mix8(in[j], res[j], w[x]);
@@ -207,23 +225,122 @@ inline std::uint16_t mix16_wide(std::uint32_t p, std::uint32_t q, std::uint32_t 
     const std::uint32_t step = (x + 1 + (x >> 16)) >> 16;
     return static_cast<std::uint16_t>(q >= p ? p + step : p - step);
 }
-inline std::uint16_t mix16by8_wide(std::uint32_t p, std::uint32_t q, std::uint32_t t) {
-    const std::uint32_t hi = std::max(p, q), lo = std::min(p, q);
-    const std::uint32_t step = (hi - lo) * t / 255;
-    return static_cast<std::uint16_t>(q >= p ? p + step : p - step);
-}
 
 MIX_CLONES void mix16_row(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
                           std::size_t n, std::uint32_t t) {
     for (std::size_t j = 0; j < n; ++j) out[j] = mix16_wide(in[j], res[j], t);
 }
-MIX_CLONES void mix16_row(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
-                          std::size_t n, const std::uint16_t* t) {
-    for (std::size_t j = 0; j < n; ++j) out[j] = mix16_wide(in[j], res[j], t[j]);
+
+#if MIX_X86
+// mix16 in 16-bit lanes. x = d t is split into its high and low halves by two multiplies, and
+// (x + 1 + (x >> 16)) >> 16 (x / 65535) is the high half plus the carry of low + high + 1, which
+// is set exactly when low >= 65535 - high.
+__attribute__((target("avx2"))) inline __m256i mix16_lanes(__m256i p, __m256i q, __m256i t) {
+    const __m256i hi = _mm256_max_epu16(p, q), lo = _mm256_min_epu16(p, q);
+    const __m256i d = _mm256_sub_epi16(hi, lo);
+    const __m256i high = _mm256_mulhi_epu16(d, t), low = _mm256_mullo_epi16(d, t);
+    const __m256i not_high = _mm256_xor_si256(high, _mm256_set1_epi32(-1));
+    const __m256i carry = _mm256_cmpeq_epi16(_mm256_max_epu16(low, not_high), low);
+    const __m256i step = _mm256_sub_epi16(high, carry);
+    const __m256i up = _mm256_cmpeq_epi16(hi, q);
+    return _mm256_blendv_epi8(_mm256_sub_epi16(p, step), _mm256_add_epi16(p, step), up);
 }
-MIX_CLONES void mix16by8_row(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
-                             std::size_t n, const std::uint8_t* t) {
-    for (std::size_t j = 0; j < n; ++j) out[j] = mix16by8_wide(in[j], res[j], t[j]);
+__attribute__((target("avx2"))) inline __m256i load256(const std::uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+__attribute__((target("avx2"))) inline void store256(std::uint16_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+__attribute__((target("avx2"))) void mix16_row_avx2(const std::uint16_t* in,
+                                                    const std::uint16_t* res, std::uint16_t* out,
+                                                    std::size_t n, const std::uint16_t* t) {
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16)
+        store256(out + j, mix16_lanes(load256(in + j), load256(res + j), load256(t + j)));
+    for (; j < n; ++j) out[j] = mix16_wide(in[j], res[j], t[j]);
+}
+__attribute__((target("avx2"))) void mix16_row_avx2(const std::uint16_t* in,
+                                                    const std::uint16_t* res, std::uint16_t* out,
+                                                    std::size_t n, std::uint16_t t) {
+    const __m256i tv = _mm256_set1_epi16(static_cast<short>(t));
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16)
+        store256(out + j, mix16_lanes(load256(in + j), load256(res + j), tv));
+    for (; j < n; ++j) out[j] = mix16_wide(in[j], res[j], t);
+}
+// Three channels sharing one weight per pixel: the weights of 16 pixels are spread over 48
+// samples with byte shuffles, eight pixels to each 128-bit half.
+__attribute__((target("avx2"))) void mix16_rgb_avx2(const std::uint16_t* in,
+                                                    const std::uint16_t* res, std::uint16_t* out,
+                                                    std::size_t width, const std::uint16_t* w) {
+    const __m128i s0 = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5);
+    const __m128i s1 = _mm_setr_epi8(4, 5, 6, 7, 6, 7, 6, 7, 8, 9, 8, 9, 8, 9, 10, 11);
+    const __m128i s2 =
+        _mm_setr_epi8(10, 11, 10, 11, 12, 13, 12, 13, 12, 13, 14, 15, 14, 15, 14, 15);
+    std::size_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + x + 8));
+        const __m256i t[3] = {_mm256_set_m128i(_mm_shuffle_epi8(a, s1), _mm_shuffle_epi8(a, s0)),
+                              _mm256_set_m128i(_mm_shuffle_epi8(b, s0), _mm_shuffle_epi8(a, s2)),
+                              _mm256_set_m128i(_mm_shuffle_epi8(b, s2), _mm_shuffle_epi8(b, s1))};
+        for (int k = 0; k < 3; ++k) {
+            const std::size_t j = 3 * x + 16 * static_cast<std::size_t>(k);
+            store256(out + j, mix16_lanes(load256(in + j), load256(res + j), t[k]));
+        }
+    }
+    for (; x < width; ++x) {
+        for (std::size_t j = 3 * x; j < 3 * x + 3; ++j) out[j] = mix16_wide(in[j], res[j], w[x]);
+    }
+}
+// The 16-bit weight of each pixel: mix16(a, b, m).
+__attribute__((target("avx2"))) void mask_weights16_avx2(const std::uint16_t* m, std::uint16_t* out,
+                                                         std::size_t n, std::uint16_t a,
+                                                         std::uint16_t b) {
+    const __m256i av = _mm256_set1_epi16(static_cast<short>(a));
+    const __m256i bv = _mm256_set1_epi16(static_cast<short>(b));
+    std::size_t x = 0;
+    for (; x + 16 <= n; x += 16) store256(out + x, mix16_lanes(av, bv, load256(m + x)));
+    for (; x < n; ++x) out[x] = mix16_wide(a, b, m[x]);
+}
+#endif
+
+void mix16_const(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
+                 std::size_t n, std::uint32_t t) {
+#if MIX_X86
+    if (avx2()) return mix16_row_avx2(in, res, out, n, static_cast<std::uint16_t>(t));
+#endif
+    mix16_row(in, res, out, n, t);
+}
+
+// One 16-bit weight per pixel over the pixel's channels.
+void mix16_pixels(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
+                  std::size_t width, int channels, const std::uint16_t* w) {
+#if MIX_X86
+    if (avx2()) {
+        if (channels == 3) return mix16_rgb_avx2(in, res, out, width, w);
+        return mix16_row_avx2(in, res, out, width, w);
+    }
+#endif
+    for (std::size_t x = 0; x < width; ++x) {
+        for (std::size_t j = x * channels; j < (x + 1) * channels; ++j)
+            out[j] = mix16_wide(in[j], res[j], w[x]);
+    }
+}
+
+void mask_weights16(const std::uint16_t* m, std::uint16_t* out, std::size_t n, std::uint16_t a,
+                    std::uint16_t b) {
+#if MIX_X86
+    if (avx2()) return mask_weights16_avx2(m, out, n, a, b);
+#endif
+    for (std::size_t x = 0; x < n; ++x) out[x] = mix16_wide(a, b, m[x]);
+}
+
+// 8-bit weights as 16-bit ones: t / 255 is 257 t / 65535 exactly, so mix16by8(p, q, t) is
+// mix16(p, q, 257 t), truncation included.
+MIX_CLONES void widen_weights(const std::uint8_t* t, std::uint16_t* out, std::size_t n) {
+    for (std::size_t x = 0; x < n; ++x) out[x] = static_cast<std::uint16_t>(t[x] * 257u);
 }
 
 void float_row(const float* in, const float* res, float* out, std::size_t n, const float* t) {
@@ -234,16 +351,11 @@ void float_row(const float* in, const float* res, float* out, std::size_t n, con
 struct Scratch {
     std::vector<std::uint8_t> input;
     std::vector<std::uint8_t> mask8, weight8;
-    std::vector<std::uint16_t> in16, res16, out16, weight16, mask16;
+    std::vector<std::uint16_t> weight16;
     std::vector<std::uint16_t> black16, white16;
     std::vector<std::uint8_t> black8, white8;
     std::vector<float> weightf;
 };
-
-void load16(const std::uint8_t* row, std::size_t n, std::vector<std::uint16_t>& v) {
-    v.resize(n);
-    std::memcpy(v.data(), row, n * 2);
-}
 
 void mask_weights(const std::uint8_t* m, std::uint8_t* out, std::size_t n, const Weights& w) {
     mask_weights8(m, out, n, static_cast<std::uint16_t>(w.a8), static_cast<std::uint16_t>(w.b8));
@@ -261,7 +373,12 @@ void mix_row(const Image& input, const Image& result, Image& output, const Image
     std::uint8_t* out = output.rows[r];
     const int depth = depth_of(type);
     if (depth == 8) {
-        if (!mask) return mix8_row(in, res, out, n, static_cast<std::uint32_t>(w.a8));
+        if (!mask) {
+#if MIX_X86
+            if (avx2()) return mix8_row_avx2(in, res, out, n, static_cast<std::uint8_t>(w.a8));
+#endif
+            return mix8_row(in, res, out, n, static_cast<std::uint32_t>(w.a8));
+        }
         s.mask8.resize(width);
         if (mask->type == image_gray8) {
             mask_weights(mask->rows[r], s.mask8.data(), width, w);
@@ -277,25 +394,18 @@ void mix_row(const Image& input, const Image& result, Image& output, const Image
         const auto* in16 = reinterpret_cast<const std::uint16_t*>(in);
         const auto* res16 = reinterpret_cast<const std::uint16_t*>(res);
         auto* out16 = reinterpret_cast<std::uint16_t*>(out);
-        if (!mask) {
-            mix16_row(in16, res16, out16, n, static_cast<std::uint32_t>(w.a16));
-        } else if (mask->type == image_gray16) {
-            const auto* m = reinterpret_cast<const std::uint16_t*>(mask->rows[r]);
-            s.mask16.resize(width);
-            for (std::size_t x = 0; x < width; ++x) {
-                s.mask16[x] = mix16_wide(static_cast<std::uint32_t>(w.a16),
-                                         static_cast<std::uint32_t>(w.b16), m[x]);
-            }
-            s.weight16.resize(n);
-            spread(s.mask16.data(), width, channels, s.weight16.data());
-            mix16_row(in16, res16, out16, n, s.weight16.data());
+        if (!mask) return mix16_const(in16, res16, out16, n, static_cast<std::uint32_t>(w.a16));
+        s.weight16.resize(width);
+        if (mask->type == image_gray16) {
+            mask_weights16(reinterpret_cast<const std::uint16_t*>(mask->rows[r]), s.weight16.data(),
+                           width, static_cast<std::uint16_t>(w.a16),
+                           static_cast<std::uint16_t>(w.b16));
         } else {
             s.mask8.resize(width);
-            s.weight8.resize(n);
             mask_weights(mask->rows[r], s.mask8.data(), width, w);
-            spread(s.mask8.data(), width, channels, s.weight8.data());
-            mix16by8_row(in16, res16, out16, n, s.weight8.data());
+            widen_weights(s.mask8.data(), s.weight16.data(), width);
         }
+        mix16_pixels(in16, res16, out16, width, channels, s.weight16.data());
         return;
     }
     // Floating point: the weight as a fraction, between the two amounts by the mask.
@@ -341,27 +451,23 @@ void mix_two_row(const Image& input, const Image& black, const Image& white, Ima
         return;
     }
     if (depth == 16) {
-        load16(in, n, s.in16);
-        load16(black.rows[r], n, s.res16);
+        // The two mixes go to scratch rows first, so the output may be one of the results.
+        const auto* in16 = reinterpret_cast<const std::uint16_t*>(in);
         s.black16.resize(n);
         s.white16.resize(n);
-        s.out16.resize(n);
-        mix16_row(s.in16.data(), s.res16.data(), s.black16.data(), n,
-                  static_cast<std::uint32_t>(w.a16));
-        load16(white.rows[r], n, s.res16);
-        mix16_row(s.in16.data(), s.res16.data(), s.white16.data(), n,
-                  static_cast<std::uint32_t>(w.b16));
+        mix16_const(in16, reinterpret_cast<const std::uint16_t*>(black.rows[r]), s.black16.data(),
+                    n, static_cast<std::uint32_t>(w.a16));
+        mix16_const(in16, reinterpret_cast<const std::uint16_t*>(white.rows[r]), s.white16.data(),
+                    n, static_cast<std::uint32_t>(w.b16));
+        s.weight16.resize(width);
         if (mask.type == image_gray16) {
-            load16(mask.rows[r], width, s.mask16);
-            s.weight16.resize(n);
-            spread(s.mask16.data(), width, channels, s.weight16.data());
-            mix16_row(s.black16.data(), s.white16.data(), s.out16.data(), n, s.weight16.data());
+            std::memcpy(s.weight16.data(), mask.rows[r], width * 2);
         } else {
-            s.weight8.resize(n);
-            spread(mask.rows[r], width, channels, s.weight8.data());
-            mix16by8_row(s.black16.data(), s.white16.data(), s.out16.data(), n, s.weight8.data());
+            widen_weights(mask.rows[r], s.weight16.data(), width);
         }
-        std::memcpy(output.rows[r], s.out16.data(), n * 2);
+        mix16_pixels(s.black16.data(), s.white16.data(),
+                     reinterpret_cast<std::uint16_t*>(output.rows[r]), width, channels,
+                     s.weight16.data());
         return;
     }
     const float fa = amount.amount < 0 ? 0.0f : static_cast<float>(amount.amount) / amount_full;

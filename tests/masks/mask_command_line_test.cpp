@@ -234,17 +234,21 @@ TEST(MaskCommandLine, CoordinatesAreFractionsOfTheImageSize) {
     EXPECT_EQ(text.substr(text.find(" command1")),
               " command1 operation 1 mask_mode 0 mask_operation 0 coords1 0 0 0.5 0.5 0 ");
 
-    // Replayed on a smaller picture: the rectangle is in its pixels, and its renderer is not
-    // there yet, which the replay says.
+    // Replayed on a smaller picture: the rectangle is in its pixels.
     Image base = gray8(1500, 1000);
     MaskState small;
     mask_state_set_base(small, &base);
-    EXPECT_TRUE(read_mask_command_line(text, small));
+    EXPECT_FALSE(read_mask_command_line(text, small));
     EXPECT_DOUBLE_EQ(small.records[1].operation.parameters.x1, 749.5);
     EXPECT_DOUBLE_EQ(small.records[1].operation.parameters.y1, 499.5);
-    EXPECT_EQ(scope.recorder.errors(),
-              std::vector<std::string>{"Not built yet: mask operation Rectangle"});
-    EXPECT_EQ(small.current_mask.width, 1500u);
+    EXPECT_TRUE(scope.recorder.errors().empty());
+    const Image& m = small.current_mask;
+    ASSERT_EQ(m.width, 1500u);
+    const auto at = [&](std::uint32_t x, std::uint32_t y) { return m.rows[m.height - 1 - y][x]; };
+    EXPECT_EQ(at(1, 1), 255);
+    EXPECT_EQ(at(748, 498), 255);
+    EXPECT_EQ(at(751, 300), 0);
+    EXPECT_EQ(at(300, 501), 0);
 }
 
 TEST(MaskCommandLine, PickedColoursArePickedAgainFromTheNewImage) {

@@ -159,6 +159,73 @@ TEST(MixIntoOutput, WideColourPictureWithMask) {
     }
 }
 
+// 16-bit pictures go through 16-bit vector lanes; every sample must still be p + trunc((q - p)
+// t / 65535), or t / 255 with an 8-bit mask.
+TEST(MixIntoOutput, SixteenBitLanesAgreeWithPlainFormulas) {
+    auto plain = [](std::int64_t p, std::int64_t q, std::int64_t t, std::int64_t full) {
+        return p + (q - p) * t / full;
+    };
+    std::uint32_t state = 11;
+    auto next = [&] { return (state = state * 1103515245u + 12345u) >> 8; };
+    // Every difference, up and down, against many weights: with amounts 0 and full the 16-bit
+    // mask value is the weight.
+    constexpr std::uint32_t w = 4096, h = 16;
+    Image in = make(image_gray16, w, h), res = make(image_gray16, w, h);
+    Image mask = make(image_gray16, w, h), out;
+    for (int pass = 0; pass < 40; ++pass) {
+        for (std::uint32_t i = 0; i < w * h; ++i) {
+            set_sample16(in.rows[i / w], i % w, static_cast<std::uint16_t>(i));
+            set_sample16(res.rows[i / w], i % w, pass % 2 ? 65535 : 0);
+            const std::uint32_t t = pass < 4 ? 65535 - pass / 2 : next() & 0xffff;
+            set_sample16(mask.rows[i / w], i % w, static_cast<std::uint16_t>(t));
+        }
+        ASSERT_FALSE(mix_into_output(in, res, out, amounts(0, 10008), &mask));
+        for (std::uint32_t i = 0; i < w * h; ++i) {
+            const std::uint32_t y = i / w, x = i % w;
+            ASSERT_EQ(sample16(out.rows[y], x),
+                      plain(i, sample16(res.rows[y], x), sample16(mask.rows[y], x), 65535))
+                << pass << " " << i;
+        }
+    }
+    // Colour pictures with 8- and 16-bit masks between two amounts, odd widths for the tails,
+    // and the mix of two results.
+    constexpr std::uint32_t cw = 53, ch = 3;
+    Image a = make(image_color48, cw, ch), b = make(image_color48, cw, ch);
+    Image c = make(image_color48, cw, ch), m8 = make(image_gray8, cw, ch);
+    Image m16 = make(image_gray16, cw, ch);
+    for (std::uint32_t y = 0; y < ch; ++y) {
+        for (std::uint32_t i = 0; i < 3 * cw; ++i) {
+            set_sample16(a.rows[y], i, static_cast<std::uint16_t>(next()));
+            set_sample16(b.rows[y], i, static_cast<std::uint16_t>(next()));
+            set_sample16(c.rows[y], i, static_cast<std::uint16_t>(next()));
+        }
+        for (std::uint32_t x = 0; x < cw; ++x) {
+            m8.rows[y][x] = static_cast<std::uint8_t>(next());
+            set_sample16(m16.rows[y], x, static_cast<std::uint16_t>(next()));
+        }
+    }
+    const auto a8 = static_cast<std::uint8_t>(amount_weight8(1500));
+    const auto b8 = static_cast<std::uint8_t>(amount_weight8(9000));
+    const std::int32_t a16 = amount_weight16(1500), b16 = amount_weight16(9000);
+    Image by8, by16, two8, two16;
+    ASSERT_FALSE(mix_into_output(a, b, by8, amounts(1500, 9000), &m8));
+    ASSERT_FALSE(mix_into_output(a, b, by16, amounts(1500, 9000), &m16));
+    ASSERT_FALSE(mix_two_results(a, b, c, two8, amounts(1500, 9000), &m8));
+    ASSERT_FALSE(mix_two_results(a, b, c, two16, amounts(1500, 9000), &m16));
+    for (std::uint32_t y = 0; y < ch; ++y) {
+        for (std::uint32_t i = 0; i < 3 * cw; ++i) {
+            const std::int64_t p = sample16(a.rows[y], i), q = sample16(b.rows[y], i);
+            const std::int64_t k = plain(p, q, a16, 65535);
+            const std::int64_t l = plain(p, sample16(c.rows[y], i), b16, 65535);
+            const std::int64_t t8 = m8.rows[y][i / 3], t16 = sample16(m16.rows[y], i / 3);
+            ASSERT_EQ(sample16(by8.rows[y], i), plain(p, q, blend8(a8, b8, t8), 255));
+            ASSERT_EQ(sample16(by16.rows[y], i), plain(p, q, plain(a16, b16, t16, 65535), 65535));
+            ASSERT_EQ(sample16(two8.rows[y], i), plain(k, l, t8, 255));
+            ASSERT_EQ(sample16(two16.rows[y], i), plain(k, l, t16, 65535));
+        }
+    }
+}
+
 TEST(MixTwoResults, BlackAndWhiteResults) {
     Image in = row8({100, 100, 100});
     Image black = row8({0, 0, 0});

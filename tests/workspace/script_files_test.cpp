@@ -1,12 +1,14 @@
 // Script, workspace and snippet files written and read back with real transformations.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "color/color_settings.h"
 #include "core/format.h"
 #include "fileio/save.h"
 #include "framework/transformation.h"
+#include "masks/mask_command_line.h"
 #include "tree/edit.h"
 #include "workspace_fixture.h"
 
@@ -357,6 +359,43 @@ TEST_F(ScriptFiles, ScriptHoldsOneImageAndWhatItDependsOn) {
     EXPECT_NE(
         read(dir.file("out.script")).find("associated_image_pathname ″" + dir.file("out.jpg")),
         std::string::npos);
+}
+
+TEST_F(ScriptFiles, MasksTravelThroughWorkspacesAndRebuildTheSamePixels) {
+    Node* first = open(make_png("m.png", 8, 6, 3));
+    Node* blur = add_transformation_after(first, false, false, 1, 0, bypass_none, "Gaussian Blur");
+    ASSERT_TRUE(blur);
+    blur->command_line = "gaussian_blur 0 radius 2 amount 0 1 0 1 ″Amount: ″ ″Sky″";
+    // The left half, then inverted: the blur shows on the right half only.
+    MaskState state;
+    mask_state_set_base(state, &first->image);
+    ASSERT_FALSE(mask_list_reset(state));
+    for (std::int32_t code : {mask_op_left_half, mask_op_invert}) {
+        MaskOperation op;
+        op.code = code;
+        ASSERT_FALSE(mask_record(state, op));
+    }
+    store_mask_command_line(state, *blur->masks[0]);
+    blur->masks[0]->caption = "Sky";
+    ASSERT_FALSE(run_node(first, blur));
+    ASSERT_FALSE(blur->masks[0]->image.empty());
+    Image pixels, mask;
+    ASSERT_FALSE(image_copy(blur->image, pixels));
+    ASSERT_FALSE(image_copy(blur->masks[0]->image, mask));
+    EXPECT_FALSE(image_equal(pixels, first->image));
+    for (std::uint32_t y = 0; y < pixels.height; ++y) {
+        EXPECT_EQ(0, std::memcmp(pixels.rows[y], first->image.rows[y], 4)) << y;
+    }
+    ASSERT_FALSE(save_workspace(dir.file("k.workspace"), ImageNames::with_names, false, false));
+    EXPECT_NE(read(dir.file("k.workspace")).find("  mask base_image "), std::string::npos);
+
+    close_all_images();
+    ASSERT_FALSE(load_workspace(dir.file("k.workspace")));
+    EXPECT_TRUE(scope.recorder.errors().empty()) << scope.recorder.errors().front();
+    Node* loaded = tree_root().children.at(0)->children.at(0);
+    EXPECT_EQ(loaded->masks.at(0)->caption, "Sky");
+    EXPECT_TRUE(image_equal(loaded->masks[0]->image, mask));
+    EXPECT_TRUE(image_equal(loaded->image, pixels));
 }
 
 }  // namespace

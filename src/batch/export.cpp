@@ -1,0 +1,482 @@
+#include "batch/export.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "batch/batch.h"
+#include "batch/export_naming.h"
+#include "color/color_transform.h"
+#include "core/builtin_profiles.h"
+#include "core/format.h"
+#include "core/image_convert.h"
+#include "core/interaction.h"
+#include "fileio/exiftool.h"
+#include "fileio/image_write.h"
+#include "fileio/save_options.h"
+#include "framework/registry.h"
+#include "transformations/resize.h"
+#include "transformations/sharpen.h"
+
+namespace tessaly {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Settings = ExportSettings;
+using Context = TransformationContext<Settings>;
+
+ClipboardWriter clipboard_writer = nullptr;
+
+// Older settings stored "include the script" the other way round under these keys; when one is
+// present it wins over the newer key.
+bool after_parse(Settings& s, const ArgumentList& args, const Context&) {
+    const struct {
+        const char* key;
+        std::int32_t Settings::*field;
+    } legacy[] = {{"tiff_script", &Settings::tiff_save_script},
+                  {"jpeg_script", &Settings::jpeg_save_script},
+                  {"bmp_script", &Settings::bmp_save_script},
+                  {"png_script", &Settings::png_save_script},
+                  {"gif_script", &Settings::gif_save_script}};
+    for (const auto& l : legacy) {
+        std::int32_t v = 0;
+        if (!read_integer(args, l.key, v)) s.*l.field = v != 0 ? 0 : 1;
+    }
+    return false;
+}
+
+std::uint8_t run(Context& ctx);
+
+const Module<Settings> export_module = {
+    .keyword = "export",
+    .display_name = "Export",
+    .settings = {"Export", ".export"},
+    .reads_binary = true,
+    .schema = Schema<Settings>()
+                  .integer("destination", &Settings::destination)
+                  .integer("file_type", &Settings::file_type)
+                  .integer("default_file_type", &Settings::default_file_type)
+                  .integer("file_name", &Settings::file_name)
+                  .integer("if_exists", &Settings::if_exists)
+                  .integer("resize", &Settings::resize)
+                  .integer("resample", &Settings::resample)
+                  .integer("dimension", &Settings::dimension)
+                  .integer("length", &Settings::length)
+                  .integer("width", &Settings::width)
+                  .integer("height", &Settings::height)
+                  .custom(
+                      "area",
+                      [](const Settings& s, std::string& out) {
+                          out += formatted("%4zf", s.area / 1000000.0);
+                      },
+                      [](const ArgumentList& a, Settings& s) {
+                          double mp = 0.0;
+                          if (!read_real(a, "area", mp)) s.area = mp * 1000000.0;
+                      })
+                  .integer("units", &Settings::units)
+                  .real("dpi", &Settings::dpi, "%4zf")
+                  .integer("demote16", &Settings::demote16)
+                  .colour("pad_color", &Settings::pad_color)
+                  .integer("profile", &Settings::profile)
+                  .integer("tiff_ask", &Settings::tiff_ask)
+                  .integer("tiff_metadata", &Settings::tiff_metadata)
+                  .integer("tiff_save_script", &Settings::tiff_save_script)
+                  .integer("tiff_compression", &Settings::tiff_compression)
+                  .integer("jpeg_ask", &Settings::jpeg_ask)
+                  .integer("jpeg_metadata", &Settings::jpeg_metadata)
+                  .integer("jpeg_save_script", &Settings::jpeg_save_script)
+                  .real("jpeg_quality", &Settings::jpeg_quality, "%2zf")
+                  .integer("jpeg_chroma_subsampling", &Settings::jpeg_chroma_subsampling)
+                  .integer("jpeg_summary", &Settings::jpeg_summary)
+                  .integer("bmp_ask", &Settings::bmp_ask)
+                  .integer("bmp_v5", &Settings::bmp_v5)
+                  .integer("bmp_save_script", &Settings::bmp_save_script)
+                  .integer("png_ask", &Settings::png_ask)
+                  .integer("png_metadata", &Settings::png_metadata)
+                  .integer("png_save_script", &Settings::png_save_script)
+                  .integer("gif_ask", &Settings::gif_ask)
+                  .integer("gif_save_script", &Settings::gif_save_script)
+                  .integer("sharpen", &Settings::sharpen)
+                  .integer("which_folder", &Settings::which_folder)
+                  .text("folder", &Settings::folder, 260)
+                  .text("first_file_name", &Settings::first_file_name, 260)
+                  .integer("execute", &Settings::execute)
+                  .integer("display", &Settings::display)
+                  .integer("sync_scroll", &Settings::sync_scroll)
+                  .integer("auto_preview", &Settings::auto_preview),
+    .after_parse = after_parse,
+    .run = run,
+};
+
+// The w x h rectangle at (x0, y0) of the image, in place.
+bool crop(Image& img, std::uint32_t x0, std::uint32_t y0, std::uint32_t w, std::uint32_t h) {
+    Image out;
+    if (image_alloc_with(out, img.type, w, h, img.dpi, img.profile, img.profile_size, img.tags)) {
+        return true;
+    }
+    for (std::uint32_t y = 0; y < h; ++y) {
+        const std::uint8_t* from = img.rows[y0 + y];
+        std::uint8_t* to = out.rows[y];
+        if (img.type == image_binary) {
+            std::memset(to, 0, out.row_bytes);
+            for (std::uint32_t x = 0; x < w; ++x) {
+                if (bit_get(from, x0 + x)) bit_set(to, x);
+            }
+        } else {
+            const std::size_t b = image_pixel_bytes(img.type);
+            std::memcpy(to, from + x0 * b, w * b);
+        }
+    }
+    img = std::move(out);
+    return false;
+}
+
+bool resample_to(Image& img, std::int32_t w, std::int32_t h, double dpi) {
+    Image out;
+    if (resample(img, out, std::max(w, 1), std::max(h, 1), dpi, resample_bicubic, -0.75, false)) {
+        return true;
+    }
+    img = std::move(out);
+    return false;
+}
+
+// Step 2. true on failure.
+bool resize_step(const Settings& s, Image& img) {
+    const double W = img.width, H = img.height;
+    if (s.dimension == export_megapixels) {
+        // Only the pixel count is given: without resampling there is no size to state.
+        if (!s.resample || s.area <= 0.0) return false;
+        const double k = std::sqrt(s.area / (W * H));
+        return resample_to(img, static_cast<std::int32_t>(std::lround(W * k)),
+                           static_cast<std::int32_t>(std::lround(H * k)), s.dpi);
+    }
+    const double bw = std::max(s.width, 1), bh = std::max(s.height, 1);
+    if (s.dimension == export_fill_box && s.resample) {
+        // Scaled to cover the box, then its middle cut out: the box is filled with picture, so
+        // the fill colour is never needed.
+        const double k = std::max(bw / W, bh / H);
+        const auto cw = std::max(static_cast<std::int32_t>(std::lround(W * k)), s.width);
+        const auto ch = std::max(static_cast<std::int32_t>(std::lround(H * k)), s.height);
+        if (resample_to(img, cw, ch, s.dpi)) return true;
+        return crop(img, static_cast<std::uint32_t>(cw - s.width) / 2,
+                    static_cast<std::uint32_t>(ch - s.height) / 2,
+                    static_cast<std::uint32_t>(std::max(s.width, 1)),
+                    static_cast<std::uint32_t>(std::max(s.height, 1)));
+    }
+    bool fix_height = false;
+    double target = s.length;
+    switch (s.dimension) {
+        case export_wide:
+            break;
+        case export_tall:
+            fix_height = true;
+            break;
+        case export_short_side:
+            fix_height = W >= H;
+            break;
+        case export_long_side:
+            fix_height = W < H;
+            break;
+        default:  // the bounding boxes (fill without resampling is treated like fit)
+            fix_height = H * bw > W * bh;
+            target = fix_height ? bh : bw;
+            break;
+    }
+    if (!s.resample) {
+        const double inches =
+            s.physical_length > 0.0 ? s.physical_length : target / std::max(s.dpi, 1e-6);
+        img.dpi = (fix_height ? H : W) / inches;
+        return false;
+    }
+    const auto fixed = static_cast<std::int32_t>(std::lround(target));
+    const auto other =
+        static_cast<std::int32_t>(std::lround(fix_height ? W * target / H : H * target / W));
+    return fix_height ? resample_to(img, other, fixed, s.dpi)
+                      : resample_to(img, fixed, other, s.dpi);
+}
+
+bool is_16bit(const Image& img) {
+    return img.type == image_gray16 || img.type == image_color48;
+}
+
+bool to_8bit(Image& img) {
+    if (!is_16bit(img)) return false;
+    Image out;
+    if (image_convert(img, out, img.type == image_gray16 ? image_gray8 : image_color24)) {
+        return true;
+    }
+    img = std::move(out);
+    return false;
+}
+
+// Step 5: 0 None (converted, no profile kept), 1 Original (untouched), 2 converted and the
+// built-in sRGB or gray gamma 2.2 profile embedded. true on failure.
+bool profile_step(Image& img, std::int32_t mode) {
+    if (mode == 1) return false;
+    const bool gray = img.type == image_gray8 || img.type == image_gray16;
+    const bool colour = img.type == image_color24 || img.type == image_color48;
+    if (!gray && !colour) return false;
+    const ProfileBytes target = gray ? builtin_gray_profile() : builtin_srgb_profile();
+    if (img.profile && img.profile_size) {
+        // The conversion replaces the image's profile, so it works from a copy.
+        const std::vector<std::uint8_t> from(img.profile, img.profile + img.profile_size);
+        if (convert_image_profile(img, from.data(), static_cast<std::uint32_t>(from.size()),
+                                  target.data, target.size, 0)) {
+            return true;
+        }
+    }
+    if (mode == 0) return image_set_profile(img, nullptr, 0);
+    return image_set_profile(img, target.data, target.size);
+}
+
+bool sharpen_step(const Settings& s, Image& img) {
+    if (s.sharpen != 1 && s.sharpen != 2) return false;
+    Image out;
+    if (sharpen_image(img, out, s.sharpen - 1, 0.2, 0.2, 0.0, 0.0, 1.0, false)) return true;
+    img = std::move(out);
+    return false;
+}
+
+SaveOptions options_of(const Settings& s) {
+    SaveOptions o;
+    // The stored save options show their dialog when ask is 0; Export's flags mean the opposite.
+    o.tiff = {s.tiff_ask ? 0 : 1, s.tiff_metadata, s.tiff_save_script, s.tiff_compression};
+    o.jpeg = {s.jpeg_ask ? 0 : 1, s.jpeg_quality,     s.jpeg_chroma_subsampling,
+              s.jpeg_metadata,    s.jpeg_save_script, s.jpeg_summary};
+    o.png = {s.png_ask ? 0 : 1, s.png_metadata, s.png_save_script};
+    o.bmp = {s.bmp_ask ? 0 : 1, s.bmp_v5 ? 0 : 1, s.bmp_save_script};
+    o.gif = {s.gif_ask ? 0 : 1, s.gif_save_script};
+    return o;
+}
+
+std::int32_t script_mode(const SaveOptions& o, std::int32_t format) {
+    switch (format) {
+        case save_tiff:
+            return o.tiff.script;
+        case save_jpeg:
+            return o.jpeg.script;
+        case save_bmp:
+            return o.bmp.script;
+        case save_png:
+            return o.png.script;
+        default:
+            return o.gif.script;
+    }
+}
+
+void remove_quietly(const fs::path& p) {
+    std::error_code ec;
+    fs::remove(p, ec);
+}
+
+// The file name (no folder) for the Original, Sequence and Template rules; no value on failure
+// (message shown).
+std::optional<std::string> base_name(const Settings& s, const std::string& original,
+                                     const Image& img) {
+    switch (s.file_name) {
+        case export_name_sequence:
+            return sequence_name(s.first_file_name, batch_export_count());
+        case export_name_template: {
+            Image holder;
+            MacroSource src;
+            src.original = original;
+            if (!original.empty() && read_exif_tags(original, holder)) src.tags = holder.tags;
+            src.width = img.width;
+            src.height = img.height;
+            src.dpi = img.dpi;
+            return expand_template(s.first_file_name, src);
+        }
+        default:
+            if (original.empty()) {
+                show_error("No original file");
+                return std::nullopt;
+            }
+            return fs::path(original).stem().string();
+    }
+}
+
+ExportResult write_file(const Settings& s, const Image& img, Node* node,
+                        const std::string& original, const fs::path& folder) {
+    const std::int32_t format = export_save_format(s, original);
+    std::string path;
+    if (s.file_name == export_name_ask) {
+        const std::string suggested =
+            original.empty() ? std::string() : fs::path(original).stem().string();
+        auto chosen = ask_export_name(format, folder.string(), suggested);
+        if (!chosen || chosen->empty()) return ExportResult::skipped;
+        const fs::path p(*chosen);
+        path = with_export_extension((p.is_absolute() ? p : folder / p).string(), format);
+    } else {
+        auto name = base_name(s, original, img);
+        if (!name) return ExportResult::failed;
+        // An absolute name (the "pathname" macro) stands for itself.
+        const fs::path p(*name);
+        path = with_export_extension((p.is_absolute() ? p : folder / p).string(), format);
+    }
+    if (settle_existing(path, s.if_exists, format) == NameDecision::skip) {
+        return ExportResult::skipped;
+    }
+
+    const SaveOptions options = options_of(s);
+    const fs::path target(path);
+    // Written beside the target under a hidden name with the same extension (the metadata tool
+    // goes by the extension) and renamed once complete: a failure leaves nothing half-written.
+    const fs::path temporary =
+        target.parent_path() /
+        ("." + target.stem().string() + ".export-part" + target.extension().string());
+    interaction().status(formatted("Exporting file: %s", path));
+    const int written = write_image_file(temporary.string(), img, nullptr, format, options);
+    if (written != write_done) {
+        remove_quietly(temporary);
+        if (written == write_cancelled) return ExportResult::skipped;
+        show_error("Error exporting file: %s", path);
+        return ExportResult::failed;
+    }
+
+    std::error_code ec;
+    const bool has_original = !original.empty() && fs::exists(original, ec);
+    if (format == save_tiff || format == save_jpeg) {
+        const std::int32_t mode = save_metadata_mode(options, format);
+        if (has_original) {
+            (void)copy_metadata(original, temporary.string(), mode, &img);
+        } else if (mode != metadata_none) {
+            (void)add_thumbnail(temporary.string(), img);
+        }
+    } else if (format == save_png && has_original && s.png_metadata != 0) {
+        (void)copy_metadata(original, temporary.string(), s.png_metadata, nullptr);
+    }
+    // The metadata tool keeps a backup of the file it edited.
+    remove_quietly(temporary.string() + "_original");
+
+    fs::rename(temporary, target, ec);
+    if (ec) {
+        remove_quietly(temporary);
+        show_error("Error exporting file: %s", path);
+        return ExportResult::failed;
+    }
+
+    const std::int32_t script = script_mode(options, format);
+    if (script >= 1 && script <= 4) {
+        if (write_companion(node, path, script)) return ExportResult::failed;
+    }
+    return ExportResult::written;
+}
+
+std::uint8_t run(Context& ctx) {
+    const Image* in = ctx.working_input;
+    if (!in || !in->has_pixels()) return fail_node(ctx.node, illegal_input_type);
+    const Settings& s = ctx.settings;
+    const std::int32_t mode = batch_mode();
+    if (mode == batch_test || s.destination != export_to_output) {
+        if (image_copy(*in, *ctx.result)) return fail_node(ctx.node, "Out of memory");
+    }
+    if (mode == batch_test) {
+        show_batch_image("Export", *in);
+        return 0;
+    }
+    if (mode == batch_none &&
+        !((script_running() && s.execute == 1) || s.destination == export_to_output)) {
+        return 0;
+    }
+    const ExportResult r = export_write(s, *in, ctx.node);
+    if (r == ExportResult::failed) return fail_node(ctx.node, "Error exporting file");
+    if (r == ExportResult::written && mode == batch_run) batch_export_written();
+    return 0;
+}
+
+}  // namespace
+
+std::string export_command_line(const ExportSettings& settings) {
+    return format_settings(export_module, settings);
+}
+
+bool export_parse(const ArgumentList& args, ExportSettings& settings) {
+    Context ctx;
+    const bool failed = parse_settings(export_module, args, ctx);
+    settings = ctx.settings;
+    return failed;
+}
+
+std::int32_t export_save_format(const ExportSettings& s, const std::string& original) {
+    if (s.destination != export_to_file) return -1;
+    if (s.file_type >= export_tiff && s.file_type <= export_gif) return s.file_type - 1;
+    const std::int32_t of_original = original.empty() ? -1 : save_format_of(original);
+    if (of_original >= save_tiff && of_original <= save_gif) return of_original;
+    return std::clamp<std::int32_t>(s.default_file_type, save_tiff, save_gif);
+}
+
+ExportResult export_write(const ExportSettings& s, const Image& input, Node* node) {
+    const std::string original = original_file_of(node);
+    fs::path folder;
+    if (s.destination == export_to_file) {
+        if (s.which_folder == 1) {
+            if (s.folder.empty()) {
+                show_error("No folder specified");
+                return ExportResult::failed;
+            }
+            folder = s.folder;
+        } else {
+            if (original.empty()) {
+                show_error("No original folder");
+                return ExportResult::failed;
+            }
+            folder = fs::path(original).parent_path();
+        }
+    }
+
+    Image img;
+    if (image_copy(input, img)) return ExportResult::failed;
+    // The processing steps fail only for want of memory, a cancel or a type they cannot take.
+    if (s.resize && resize_step(s, img)) {
+        show_error("Error exporting file");
+        return ExportResult::failed;
+    }
+
+    const std::int32_t format = export_save_format(s, original);
+    bool reduce = s.demote16 != 0;
+    if (s.destination == export_to_clipboard) {
+        if (is_16bit(img)) show_warning("16-bit images are copied to the clipboard as 8-bit");
+        reduce = true;
+    } else if (format == save_jpeg || format == save_bmp || format == save_gif) {
+        reduce = true;
+    }
+    const bool palette_format = format == save_bmp || format == save_gif;
+    if ((reduce && to_8bit(img)) || sharpen_step(s, img) ||
+        profile_step(img, palette_format ? 2 : s.profile)) {
+        show_error("Error exporting file");
+        return ExportResult::failed;
+    }
+
+    switch (s.destination) {
+        case export_to_clipboard: {
+            const int r = clipboard_writer ? clipboard_writer(img) : 1;
+            if (r == 1) show_error("Error copying bitmap to clipboard");
+            if (r == 2) show_error("Error copying V5 bitmap to clipboard");
+            return r == 0 ? ExportResult::written : ExportResult::failed;
+        }
+        case export_to_output:
+            node->image = std::move(img);
+            return ExportResult::written;
+        default:
+            return write_file(s, img, node, original, folder);
+    }
+}
+
+void set_clipboard_writer(ClipboardWriter writer) {
+    clipboard_writer = writer;
+}
+
+std::uint8_t export_run_entry(Node* input, Node* node, const ArgumentList& args) {
+    return run_entry(export_module, input, node, args);
+}
+
+void install_export() {
+    install_transformation("export", export_run_entry, nullptr);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,242 @@
+#include "transformations/unsharp_mask.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/runner.h"
+#include "framework/transformation.h"
+#include "masks/mix.h"
+#include "transformations/gaussian_blur.h"
+#include "transformations/sharpen_step.h"
+
+namespace tessaly {
+
+namespace {
+
+using Settings = UnsharpMaskSettings;
+using Context = TransformationContext<Settings>;
+
+// The row kernels, built for AVX2 and for the plain instruction set; overloads by sample type.
+#define UNSHARP_KERNELS(T)                                                                         \
+    SHARPEN_CLONES void gray_row(const T* s, const T* m, T* o, std::size_t n,                      \
+                                 const SharpenStep& k, SharpenScratch& scratch) {                  \
+        sharpen_row<T, 1>(s, m, o, n, k, scratch);                                                 \
+    }                                                                                              \
+    SHARPEN_CLONES void rgb_row(const T* s, const T* m, T* o, std::size_t n, const SharpenStep& k, \
+                                SharpenScratch& scratch) {                                         \
+        sharpen_row<T, 3>(s, m, o, n, k, scratch);                                                 \
+    }
+UNSHARP_KERNELS(std::uint8_t)
+UNSHARP_KERNELS(std::uint16_t)
+#undef UNSHARP_KERNELS
+
+bool sharpenable(const Image& in) {
+    return in.type >= image_gray8 && in.type <= image_color48 && in.has_pixels();
+}
+bool is_rgb(const Image& in) {
+    return in.type == image_color24 || in.type == image_color48;
+}
+bool is_wide(const Image& in) {
+    return in.type == image_gray16 || in.type == image_color48;
+}
+
+template <class T>
+const T* row_of(const Image& im, int y) {
+    return reinterpret_cast<const T*>(im.rows[y]);
+}
+template <class T>
+T* row_of(Image& im, int y) {
+    return reinterpret_cast<T*>(im.rows[y]);
+}
+
+bool alloc_like(const Image& in, Image& out) {
+    return image_alloc_with(out, in.type, in.width, in.height, in.dpi, in.profile, in.profile_size,
+                            in.tags);
+}
+
+// All channels: each sample against its blurred copy.
+template <class T>
+bool sharpen_channels(const Image& in, Image& out, int radius, const SharpenStep& k) {
+    Image blurred;
+    if (gaussian_blur_image(in, blurred, std::max(radius, 1), blur_all_channels)) return true;
+    if (alloc_like(in, out)) return true;
+    const bool rgb = is_rgb(in);
+    const std::uint8_t error = run_rows(
+        [&](const Image* source, Image* target, int first, int last, Progress& p) -> std::uint8_t {
+            SharpenScratch scratch;
+            for (int y = first; y <= last; ++y) {
+                if (progress_tick(p)) return 1;
+                const T* s = row_of<T>(*source, y);
+                const T* b = row_of<T>(blurred, y);
+                T* o = row_of<T>(*target, y);
+                if (rgb) {
+                    rgb_row(s, b, o, source->width, k, scratch);
+                } else {
+                    gray_row(s, b, o, source->width, k, scratch);
+                }
+            }
+            return 0;
+        },
+        "Unsharp Mask", &in, &out);
+    if (error) image_free(out);
+    return error != 0;
+}
+
+// Luminance only: V = max(R, G, B) is sharpened to V', and every changed pixel is scaled by
+// V' / V, which keeps its hue and saturation; a pixel with V or V' at 0 becomes gray V'.
+template <class T>
+bool sharpen_luminance(const Image& in, Image& out, int radius, const SharpenStep& k) {
+    Image value, blurred;
+    if (image_alloc(value, sizeof(T) == 1 ? image_gray8 : image_gray16, in.width, in.height,
+                    in.dpi)) {
+        return true;
+    }
+    const std::size_t width = in.width;
+    std::uint8_t error = run_rows(
+        [&](const Image* source, Image* target, int first, int last, Progress& p) -> std::uint8_t {
+            for (int y = first; y <= last; ++y) {
+                if (progress_tick(p)) return 1;
+                const T* px = row_of<T>(*source, y);
+                T* v = row_of<T>(*target, y);
+                for (std::size_t x = 0; x < width; ++x)
+                    v[x] = std::max({px[3 * x], px[3 * x + 1], px[3 * x + 2]});
+            }
+            return 0;
+        },
+        "", &in, &value);
+    if (error || gaussian_blur_image(value, blurred, std::max(radius, 1), blur_all_channels) ||
+        alloc_like(in, out)) {
+        return true;
+    }
+    error = run_rows(
+        [&](const Image* source, Image* target, int first, int last, Progress& p) -> std::uint8_t {
+            SharpenScratch scratch;
+            std::vector<T> sharpened(width);
+            for (int y = first; y <= last; ++y) {
+                if (progress_tick(p)) return 1;
+                const T* v = row_of<T>(value, y);
+                gray_row(v, row_of<T>(blurred, y), sharpened.data(), width, k, scratch);
+                const T* px = row_of<T>(*source, y);
+                T* o = row_of<T>(*target, y);
+                for (std::size_t x = 0; x < width; ++x) {
+                    const std::uint32_t before = v[x], after = sharpened[x];
+                    for (int c = 0; c < 3; ++c) {
+                        const std::uint32_t sample = px[3 * x + c];
+                        o[3 * x + c] =
+                            static_cast<T>(before == after             ? sample
+                                           : before != 0 && after != 0 ? sample * after / before
+                                                                       : after);
+                    }
+                }
+            }
+            return 0;
+        },
+        "Unsharp Mask", &in, &out);
+    if (error) image_free(out);
+    return error != 0;
+}
+
+// in is one of the four accepted types.
+bool unsharp(const Image& in, Image& out, int radius, double thresholdb, double thresholdw,
+             double strength, double maxovershoot, double maxundershoot, int what) {
+    const bool wide = is_wide(in);
+    const SharpenStep k = sharpen_step(wide ? 65535 : 255, thresholdb, thresholdw, maxovershoot,
+                                       maxundershoot, strength);
+    if (what == unsharp_luminance && is_rgb(in)) {
+        return wide ? sharpen_luminance<std::uint16_t>(in, out, radius, k)
+                    : sharpen_luminance<std::uint8_t>(in, out, radius, k);
+    }
+    return wide ? sharpen_channels<std::uint16_t>(in, out, radius, k)
+                : sharpen_channels<std::uint8_t>(in, out, radius, k);
+}
+
+// The old single threshold, 0..255: both thresholds at once, before the two keys that may
+// override it.
+void legacy_threshold(Settings& s, const ArgumentList& args, const Context&) {
+    std::int32_t threshold = 0;
+    if (read_integer(args, "threshold", threshold)) return;
+    s.thresholdb = s.thresholdw = std::clamp(threshold, 0, 255) / 255.0;
+}
+
+bool after_parse(Settings& s, const ArgumentList&, const Context& ctx) {
+    s.radius = std::clamp(s.radius, 0, unsharp_mask_max_radius);
+    s.thresholdb = std::clamp(s.thresholdb, 0.0, 1.0);
+    s.thresholdw = std::clamp(s.thresholdw, 0.0, 1.0);
+    s.strength = std::clamp(s.strength, 0.0, unsharp_mask_max_strength);
+    s.maxovershoot = std::clamp(s.maxovershoot, 0.0, 1.0);
+    s.maxundershoot = std::clamp(s.maxundershoot, 0.0, 1.0);
+    if (s.what != unsharp_luminance) s.what = unsharp_all_channels;
+    amount_make_consistent(s.amount, ctx.node);
+    return false;
+}
+
+std::uint8_t run(Context& ctx) {
+    const Image* in = ctx.working_input;
+    if (!in || !sharpenable(*in)) return fail_node(ctx.node, illegal_input_type);
+    const Settings& s = ctx.settings;
+    const Image* mask = amount_mask(s.amount, ctx.node);
+    if (s.radius == 0 || s.strength == 0.0 || amount_leaves_input(s.amount, mask)) {
+        return image_copy(*in, *ctx.result) ? 1 : 0;
+    }
+    if (unsharp(*in, *ctx.result, s.radius, s.thresholdb, s.thresholdw, s.strength, s.maxovershoot,
+                s.maxundershoot, s.what) ||
+        mix_in_place(*in, *ctx.result, s.amount, mask)) {
+        image_free(*ctx.result);
+        return 1;
+    }
+    return 0;
+}
+
+const Module<Settings> unsharp_mask_module = {
+    .keyword = "unsharp_mask",
+    .display_name = "Unsharp Mask",
+    .settings = {"Unsharp Mask", ".unsharp mask"},
+    .schema = Schema<Settings>()
+                  .integer("radius", &Settings::radius)
+                  .real("thresholdb", &Settings::thresholdb, "%4zf")
+                  .real("thresholdw", &Settings::thresholdw, "%4zf")
+                  .integer("what", &Settings::what)
+                  .real("strength", &Settings::strength, "%4zf")
+                  .real("maxovershoot", &Settings::maxovershoot, "%4zf")
+                  .real("maxundershoot", &Settings::maxundershoot, "%4zf")
+                  .custom("amount", amount_writer(&Settings::amount),
+                          amount_reader<Settings>("amount", &Settings::amount))
+                  .integer("display", &Settings::display)
+                  .integer("sync_scroll", &Settings::sync_scroll),
+    .before_read = legacy_threshold,
+    .after_parse = after_parse,
+    .run = run,
+};
+
+}  // namespace
+
+std::string unsharp_mask_command_line(const UnsharpMaskSettings& settings) {
+    return format_settings(unsharp_mask_module, settings);
+}
+
+bool unsharp_mask_parse(const ArgumentList& args, const Node* node, UnsharpMaskSettings& settings) {
+    Context ctx;
+    ctx.node = const_cast<Node*>(node);
+    const bool failed = parse_settings(unsharp_mask_module, args, ctx);
+    settings = ctx.settings;
+    return failed;
+}
+
+bool unsharp_mask_image(const Image& in, Image& out, int radius, double thresholdb,
+                        double thresholdw, double strength, double maxovershoot,
+                        double maxundershoot, int what) {
+    if (&in == &out) return true;
+    if (!sharpenable(in)) {
+        image_free(out);
+        return true;
+    }
+    if (radius <= 0 || strength == 0.0) return image_copy(in, out);
+    return unsharp(in, out, radius, thresholdb, thresholdw, strength, maxovershoot, maxundershoot,
+                   what);
+}
+
+std::uint8_t unsharp_mask_run_entry(Node* input, Node* node, const ArgumentList& args) {
+    return run_entry(unsharp_mask_module, input, node, args);
+}
+
+}  // namespace tessaly
