@@ -32,7 +32,7 @@ struct MaskOperationParameters {
     std::int32_t channel = 0;               // 9
     Curve curve;                            // 9, 26
     double floodfill_x = 0, floodfill_y = 0, floodfill_threshold = 32;  // 10 (pixels)
-    SeparateEntries separate;                                           // 11
+    SeparateEntries separate = default_separate_entries();              // 11
     TextureSettings texture;                                            // 12
     ColorLine color_line;                                               // 13, 14
     PinholeSettings pinhole;                                            // 15

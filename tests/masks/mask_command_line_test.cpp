@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "core/text_file.h"
 #include "framework/settings_files.h"
 #include "masks/mask_files.h"
+#include "masks/mask_pixels.h"
+#include "support/mask_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
 
@@ -275,6 +280,118 @@ TEST(MaskCommandLine, PickedColoursArePickedAgainFromTheNewImage) {
         EXPECT_EQ(e[0].colour, 200u + 65536u * side);
         EXPECT_EQ(e[8].colour, 0xff00u);
     }
+}
+
+// A colour picture with something for every selection to find: red rises to the right, green
+// downwards, and a dark square sits in the middle.
+Image test_picture(std::uint32_t w, std::uint32_t h) {
+    Image im;
+    EXPECT_FALSE(image_alloc(im, image_color24, w, h, 0));
+    for (std::uint32_t y = 0; y < h; ++y) {
+        std::uint8_t* row = im.rows[h - 1 - y];
+        for (std::uint32_t x = 0; x < w; ++x) {
+            const bool square = x > w / 3 && x < 2 * w / 3 && y > h / 3 && y < 2 * h / 3;
+            row[3 * x] = 128;
+            row[3 * x + 1] = static_cast<std::uint8_t>(square ? 10 : 255 * y / h);
+            row[3 * x + 2] = static_cast<std::uint8_t>(square ? 10 : 255 * x / w);
+        }
+    }
+    return im;
+}
+
+TEST(MaskCommandLine, EveryOperationReplaysFromItsTextOnAnotherSize) {
+    testing::RecordingScope scope;
+    const Image picture = test_picture(40, 30);
+    MaskState state;
+    mask_state_set_base(state, &picture);
+    ASSERT_FALSE(mask_list_reset(state));
+    const auto record = [&](std::int32_t code, std::int32_t mode,
+                            const std::function<void(MaskOperationParameters&)>& set = {}) {
+        MaskOperation o;
+        o.code = code;
+        o.mode = mode;
+        if (set) set(o.parameters);
+        EXPECT_FALSE(mask_record(state, o)) << code;
+    };
+    const auto box = [](double x0, double y0, double x1, double y1, double angle) {
+        return [=](MaskOperationParameters& p) {
+            p.x0 = x0, p.y0 = y0, p.x1 = x1, p.y1 = y1, p.angle = angle;
+        };
+    };
+    const auto outline = [](std::vector<MaskVertex> v) {
+        return [v](MaskOperationParameters& p) { p.vertices = v; };
+    };
+    for (std::int32_t code : {mask_op_clear, mask_op_all, mask_op_gray, mask_op_left_half,
+                              mask_op_right_half, mask_op_top_half, mask_op_bottom_half}) {
+        record(code, mask_add);
+    }
+    record(mask_op_invert, mask_add);
+    record(mask_op_save, mask_add);
+    record(mask_op_freehand, mask_add, outline({{5, 5}, {20, 4}, {12, 20}}));
+    record(mask_op_rectangle, mask_invert_mode, box(2, 2, 15, 10, 0.3));
+    record(mask_op_oval, mask_add, box(20, 5, 35, 25, 0));
+    record(mask_op_polygon, mask_subtract, outline({{30, 2}, {38, 2}, {34, 12}}));
+    record(mask_op_spline, mask_add, outline({{5, 20}, {15, 28}, {25, 22}}));
+    record(mask_op_feather, mask_add, [](auto& p) { p.feather.radius = 2; });
+    record(mask_op_blur, mask_add, [](auto& p) { p.blur_radius = 1; });
+    record(mask_op_color_range, mask_subtract, [](auto& p) {
+        p.color_range.colorspace = 2;
+        p.color_range.limits[0] = 0;    // minb1
+        p.color_range.limits[1] = 600;  // maxb1
+        p.color_range.limits[6] = 100;  // minw1
+        p.color_range.limits[7] = 500;  // maxw1
+    });
+    record(mask_op_paint, mask_add, [](auto& p) {
+        p.brush.radius = 3;
+        p.vertices = {{10, 10}, {20, 15}};
+    });
+    record(mask_op_curve, mask_overlap, [](auto& p) {
+        p.channel = 1;
+        p.curve = Curve();
+    });
+    record(mask_op_flood_fill, mask_add, [](auto& p) {
+        p.floodfill_x = 20;
+        p.floodfill_y = 15;
+        p.floodfill_threshold = 20;
+    });
+    record(mask_op_separate, mask_invert_mode);
+    record(mask_op_texture, mask_add, [](auto& p) { p.texture.threshold1 = 40; });
+    record(mask_op_linear_gradient, mask_overlap, box(0, 0, 39, 29, 0));
+    // Gradients are continuous: their end points are exact fractions of the size - 1, which the
+    // text keeps to four decimals.
+    record(mask_op_oval_gradient, mask_add, box(19.5, 14.5, 29.25, 21.75, 0.5));
+    record(mask_op_pinholes, mask_add);
+    record(mask_op_median, mask_add);
+    record(mask_op_combine_saved, mask_subtract);
+    record(mask_op_brightness_curve, mask_add, [](auto& p) {
+        p.curve.x[1] = 200;  // brightens
+    });
+    record(mask_op_hue_saturation, mask_add, [](auto& p) { p.huesat.colours = {{0xff, 30, 50}}; });
+    record(mask_op_hs_histogram, mask_add, [](auto& p) {
+        for (int h = 0; h < hs_hue_cells; ++h)
+            hs_set_cell(p.histogram, h, hs_saturation_cells - 1, true);
+    });
+    ASSERT_EQ(mask_recorded_count(state), std::size_t{mask_operation_count});
+    const std::string text = mask_command_line(state);
+
+    // The same picture rebuilds the same mask; another size rebuilds without a failure, into a
+    // mask that is not uniform.
+    MaskState same;
+    mask_state_set_base(same, &picture);
+    EXPECT_FALSE(read_mask_command_line(text, same));
+    EXPECT_TRUE(image_equal(same.current_mask, state.current_mask));
+    const Image bigger = test_picture(61, 45);
+    MaskState other;
+    mask_state_set_base(other, &bigger);
+    EXPECT_FALSE(read_mask_command_line(text, other));
+    ASSERT_EQ(other.current_mask.width, 61u);
+    const Rows values = seen(other.current_mask);
+    std::uint32_t low = 255, high = 0;
+    for (const auto& row : values) {
+        for (std::uint32_t v : row) low = std::min(low, v), high = std::max(high, v);
+    }
+    EXPECT_LT(low, high);
+    EXPECT_TRUE(scope.recorder.errors().empty()) << scope.recorder.errors().front();
 }
 
 TEST(MaskCommandLine, TravelsInsideATransformationCommandLine) {
