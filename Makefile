@@ -8,13 +8,20 @@ build: deps
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
 
-# The main job: a camera raw photograph (Debian's rawtran-doc) made into a print preview by the
-# bundled snippet (Resize to 1600 pixels on the long side, then 300 dpi), saved as JPEG with its
-# script beside it. Settings stay in out/settings.
+# The main job: a batch over real photographs (Debian's plasma-workspace-wallpapers, with their
+# cameras' EXIF, and rawtran-doc's camera raw file), run by the bundled workspace: each one
+# sharpened with Unsharp Mask, then exported as a JPEG 2048 pixels on the long side, named after
+# its date taken and camera, with the original's metadata. Then a print preview of the raw file
+# made by the bundled snippet. Settings stay in out/settings.
 RUN_PHOTO := /usr/share/doc/rawtran/IMG_5952.CR2
 run: build
 	@mkdir -p out
 	@build/bin/tessaly-cli --version
+	@rm -rf out/web
+	@build/bin/tessaly-cli --settings-root out/settings share/workspaces/web-gallery.workspace \
+		--export-folder out/web --batch
+	@echo "Exported to $(CURDIR)/out/web:"
+	@ls -1 out/web
 	@build/bin/tessaly-cli --settings-root out/settings $(RUN_PHOTO) \
 		--insert-snippet share/snippets/print-preview.snip --save out/IMG_5952-preview.jpg
 	@echo "Saved in $(CURDIR)/out/: IMG_5952-preview.jpg and IMG_5952-preview.script"

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -48,6 +49,8 @@ const char* usage =
     "  --save-workspace PATH   save the whole workspace (with image names)\n"
     "  --batch                 run a batch over the File Open lists of what is loaded\n"
     "  --test-mode             make the following --batch a test run (writes no files)\n"
+    "  --export-folder DIR     make the Export nodes loaded so far write their files into DIR\n"
+    "                          (created when missing)\n"
     "  --settings-root DIR     the folder of settings, preferences and workspace scripts\n"
     "                          (taken before anything else is read)\n"
     "  --threads N             worker threads for pixel loops (default: the processor count)\n"
@@ -62,9 +65,9 @@ const char* usage =
 
 // Options that take a value.
 bool takes_value(const std::string& arg) {
-    static const char* const with_value[] = {"--insert-snippet", "--save",    "--save-script",
-                                             "--save-workspace", "--threads", "--answer",
-                                             "--settings-root"};
+    static const char* const with_value[] = {"--insert-snippet", "--save",         "--save-script",
+                                             "--save-workspace", "--threads",      "--answer",
+                                             "--settings-root",  "--export-folder"};
     for (const char* option : with_value) {
         if (arg == option) return true;
     }
@@ -82,6 +85,21 @@ void report_node_errors(std::unordered_set<const Node*>& reported) {
         if (node->error) reported.insert(node);
         return false;
     });
+}
+
+// The folder is made absolute, so that the workspace saved later still names it.
+bool redirect_exports(const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(folder, error);
+    if (!error) std::filesystem::create_directories(path, error);
+    if (error) {
+        show_error("Cannot create folder: %s", folder);
+        return true;
+    }
+    if (export_redirect_all(path.lexically_normal().string()) == 0) {
+        show_warning("No Export node writes files");
+    }
+    return false;
 }
 
 bool save_current(const std::string& target) {
@@ -171,6 +189,9 @@ int main(int argc, char** argv) {
             (void)save_script(current_node(), value, ImageNames::with_names);
         } else if (arg == "--save-workspace") {
             (void)save_workspace(value, ImageNames::with_names, false, true);
+        } else if (arg == "--export-folder") {
+            // Writing into the workspace's own folders instead would surprise.
+            if (redirect_exports(value)) return 1;
         } else if (arg == "--test-mode") {
             test_mode = true;
         } else if (arg == "--batch") {

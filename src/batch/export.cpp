@@ -20,6 +20,7 @@
 #include "framework/registry.h"
 #include "transformations/resize.h"
 #include "transformations/sharpen.h"
+#include "tree/tree.h"
 
 namespace tessaly {
 
@@ -469,6 +470,25 @@ ExportResult export_write(const ExportSettings& s, const Image& input, Node* nod
 
 void set_clipboard_writer(ClipboardWriter writer) {
     clipboard_writer = writer;
+}
+
+std::size_t export_redirect_all(const std::string& folder) {
+    std::size_t changed = 0;
+    walk([&](Node* node) {
+        if (!node->command_line) return false;
+        const ArgumentList args = split(*node->command_line);
+        Settings s;
+        if (args.empty() || args[0] != "export" || export_parse(args, s) ||
+            s.destination != export_to_file) {
+            return false;
+        }
+        s.which_folder = 1;
+        s.folder = folder;
+        node->command_line = export_command_line(s);
+        ++changed;
+        return false;
+    });
+    return changed;
 }
 
 std::uint8_t export_run_entry(Node* input, Node* node, const ArgumentList& args) {

@@ -4,6 +4,7 @@
 // destination Output Image its output is an unchanged copy of its input.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -97,6 +98,10 @@ std::int32_t export_save_format(const ExportSettings& settings, const std::strin
 // export fails with "Error copying bitmap to clipboard".
 using ClipboardWriter = int (*)(const Image& image);
 void set_clipboard_writer(ClipboardWriter writer);
+
+// Points every Export node of the loaded trees that writes files at folder (the custom folder),
+// so that a saved workspace can deliver somewhere else. Returns how many nodes it changed.
+std::size_t export_redirect_all(const std::string& folder);
 
 std::uint8_t export_run_entry(Node* input, Node* node, const ArgumentList& args);
 

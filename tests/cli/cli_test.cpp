@@ -5,7 +5,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,10 @@ class Cli : public ::testing::Test {
     void TearDown() override { unsetenv("TESSALY_SETTINGS_ROOT"); }
 
     Outcome run(const std::vector<std::string>& args) {
-        std::string program = std::string(TESSALY_BIN_DIR) + "/tessaly-cli";
+        return run_program(std::string(TESSALY_BIN_DIR) + "/tessaly-cli", args);
+    }
+
+    Outcome run_program(std::string program, const std::vector<std::string>& args) {
         std::vector<char*> argv{program.data()};
         std::vector<std::string> copies = args;
         for (auto& a : copies) argv.push_back(a.data());
@@ -48,7 +53,7 @@ class Cli : public ::testing::Test {
                                          0644);
         pid_t pid = 0;
         Outcome r;
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
             int status = 0;
             waitpid(pid, &status, 0);
             r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -160,6 +165,90 @@ TEST_F(Cli, BatchRunsTheSelectedFilesOfTheLoadedLists) {
     r = run({"--answer", "cancel", dir.file("list.workspace"), "--test-mode", "--batch"});
     EXPECT_NE(r.err.find("Press OK to continue, Cancel to stop"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Status: Batch Terminated"), std::string::npos) << r.err;
+}
+
+// Real photographs with their cameras' EXIF (Debian's plasma-workspace-wallpapers): two of them
+// were taken on the same day with the same camera, so the template names collide.
+std::string wallpaper(const std::string& name) {
+    return "/usr/share/wallpapers/" + name + "/contents/images/640x480.jpg";
+}
+
+// Sum of |4p - four neighbours| over the green samples: larger when the picture is sharper.
+double edge_energy(const Image& im) {
+    double sum = 0.0;
+    for (std::uint32_t y = 1; y + 1 < im.height; ++y) {
+        for (std::uint32_t x = 1; x + 1 < im.width; ++x) {
+            auto g = [&](std::uint32_t u, std::uint32_t v) { return int{im.rows[v][u * 3 + 1]}; };
+            sum += std::abs(4 * g(x, y) - g(x - 1, y) - g(x + 1, y) - g(x, y - 1) - g(x, y + 1));
+        }
+    }
+    return sum;
+}
+
+TEST_F(Cli, BatchExportsNamedSharpenedPhotographsWithTheirExif) {
+    for (const char* name : {"FallenLeaf", "ColdRipple", "DarkestHour"}) {
+        ASSERT_TRUE(fs::exists(wallpaper(name)))
+            << wallpaper(name) << " is missing: scripts/install-deps installs it";
+    }
+    auto workspace = [&](int unsharp_bypass) {
+        return "workspace_script 1.0\r\nimage index 1 caption \u2033Photos\u2033 parent -1 bypass "
+               "0 "
+               "same_size 0 size_specific 0 n_inputs 0 n_masks 0 command \u2034file_open 0 "
+               "n_files 3 current 0 from_default 0 multiple 0 prompt \u2033\u2033 file1 \u2033" +
+               wallpaper("FallenLeaf") + "\u2033 time1 \u2033\u2033 selected1 1 file2 \u2033" +
+               wallpaper("ColdRipple") + "\u2033 time2 \u2033\u2033 selected2 1 file3 \u2033" +
+               wallpaper("DarkestHour") +
+               "\u2033 time3 \u2033\u2033 selected3 1\u2034\r\nend_image\r\nimage index 2 caption "
+               "\u2033Unsharp Mask\u2033 parent 1 bypass " +
+               std::to_string(unsharp_bypass) +
+               " same_size 0 size_specific 0 n_inputs 0 n_masks 0 command \u2034unsharp_mask 0 "
+               "radius 2 thresholdb 0 thresholdw 0 strength 1.5 maxovershoot 1 maxundershoot "
+               "1\u2034\r\nend_image\r\nimage index 3 caption \u2033Export\u2033 parent 2 bypass 0 "
+               "same_size 0 size_specific 0 n_inputs 0 n_masks 0 command \u2034export 0 "
+               "file_type 2 file_name 3 first_file_name \u2033\u27EAtaken date\u27EB "
+               "\u27EAcamera model\u27EB\u2033 if_exists 2 dimension 3 length 1280 jpeg_ask 0 "
+               "jpeg_metadata 1 jpeg_quality 95 sharpen 0 which_folder 1 folder "
+               "\u2033/nonexistent\u2033\u2034\r\nend_image\r\ncurrent_image 1\r\nend\r\n";
+    };
+    ASSERT_FALSE(write_file_atomic(dir.file("web.workspace"), workspace(0)));
+    ASSERT_FALSE(write_file_atomic(dir.file("plain.workspace"), workspace(1)));
+
+    // --export-folder sends the files elsewhere than the saved folder, creating it.
+    Outcome r = run({dir.file("web.workspace"), "--export-folder", dir.file("web"), "--batch"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run({dir.file("plain.workspace"), "--export-folder", dir.file("plain"), "--batch"});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    const std::string canon = "2015-10-29 Canon EOS 70D.jpg";
+    const std::string first = "2015-06-21 E-M1.jpg", second = "2015-06-21 E-M1 v1.jpg";
+    for (const std::string& name : {canon, first, second}) {
+        const std::string path = dir.file("web/" + name);
+        ASSERT_TRUE(fs::exists(path)) << name << "\n" << r.err;
+        Image sharpened = read_image(path), plain = read_image(dir.file("plain/" + name));
+        EXPECT_EQ(sharpened.width, 1280u);
+        EXPECT_EQ(sharpened.height, 800u);
+        EXPECT_GT(edge_energy(sharpened), 1.2 * edge_energy(plain)) << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator()), 3);
+
+    // The originals' metadata as ExifTool reads it back.
+    Outcome tags = run_program(
+        "exiftool", {"-s3", "-Model", "-DateTimeOriginal", "-FNumber", dir.file("web/" + canon)});
+    EXPECT_EQ(tags.out, "Canon EOS 70D\n2015:10:29 15:44:44\n2.0\n") << tags.err;
+    tags = run_program("exiftool", {"-s3", "-DateTimeOriginal", dir.file("web/" + second)});
+    EXPECT_EQ(tags.out, "2015:06:21 01:43:36\n");
+
+    // A folder that cannot be made stops the program before anything is written.
+    r = run({dir.file("web.workspace"), "--export-folder", dir.file("web/" + canon + "/sub"),
+             "--batch"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error: Cannot create folder: " + dir.file("web/" + canon + "/sub")),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator()), 3);
+    r = run({dir.file("web.workspace"), "--export-folder", dir.file("web"), "--test-mode",
+             "--answer", "yes", "--batch"});
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator()), 3);
 }
 
 }  // namespace
