@@ -359,5 +359,32 @@ TEST_F(ExportTest, MetadataCopiedFromOriginal) {
     EXPECT_EQ(text.str(), "EOS 5D\n20\n");
 }
 
+TEST_F(ExportTest, RefusedNamesAndAMissingToolLeaveNoPartialFile) {
+    const std::string jpeg = camera_jpeg("cam.jpg");
+    Node* open = file_open({jpeg});
+    set_batch_mode(batch_run);
+    // A name longer than the file system takes: the hidden temporary cannot even be made.
+    const std::string long_name(258, 'n');
+    Node* too_long =
+        exporter(open, line("resize 0 file_name 3 first_file_name \u2033" + long_name + "\u2033"));
+    EXPECT_EQ(run(open, too_long), 1);
+    EXPECT_EQ(scope.recorder.errors(), (std::vector<std::string>{"Error exporting file: " + out +
+                                                                 "/" + long_name + ".jpg"}));
+    EXPECT_TRUE(listing(out).empty());
+
+    // Without ExifTool the picture is still written whole, its metadata missing and said so; the
+    // tool's backup and our temporary are gone either way.
+    set_exiftool_path(dir.file("missing/exiftool"));
+    Node* e = exporter(open, line("resize 0 jpeg_metadata 1"));
+    EXPECT_EQ(run(open, e), 0);
+    set_exiftool_path("");
+    EXPECT_EQ(scope.recorder.errors().back(),
+              "ExifTool is not installed - please re-install Tessaly");
+    EXPECT_EQ(listing(out), (std::vector<std::string>{"cam.jpg"}));
+    Image back, alpha;
+    ASSERT_FALSE(read_image_file(out + "/cam.jpg", back, alpha));
+    EXPECT_EQ(back.width, 40u);
+}
+
 }  // namespace
 }  // namespace tessaly
