@@ -1,6 +1,9 @@
 // tessaly-cli: Tessaly without a window. The arguments are processed in order, the way the
 // desktop program processes its command line, with options that save and batch in between.
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -119,6 +122,13 @@ bool save_current(const std::string& target) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // Pictures come and go in 8 MB chunks. By default the allocator hands large freed blocks
+    // back to the system, and every new picture then pays a page fault per 4 KB again; kept,
+    // they are reused, which makes a batch about a quarter faster.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
     init_locale_separators();
     ConsoleInteraction console;
     ScopedInteraction scope(console);

@@ -137,23 +137,19 @@ bool crop(Image& img, std::uint32_t x0, std::uint32_t y0, std::uint32_t w, std::
     return false;
 }
 
-bool resample_to(Image& img, std::int32_t w, std::int32_t h, double dpi) {
-    Image out;
-    if (resample(img, out, std::max(w, 1), std::max(h, 1), dpi, resample_bicubic, -0.75, false)) {
-        return true;
-    }
-    img = std::move(out);
-    return false;
+bool resample_to(const Image& in, Image& img, std::int32_t w, std::int32_t h, double dpi) {
+    return resample(in, img, std::max(w, 1), std::max(h, 1), dpi, resample_bicubic, -0.75, false);
 }
 
-// Step 2. true on failure.
-bool resize_step(const Settings& s, Image& img) {
-    const double W = img.width, H = img.height;
+// Step 2: img (empty) becomes the picture of in at its export size; a resampled picture is made
+// straight from in, without a copy first. true on failure.
+bool resize_step(const Settings& s, const Image& in, Image& img) {
+    const double W = in.width, H = in.height;
     if (s.dimension == export_megapixels) {
         // Only the pixel count is given: without resampling there is no size to state.
-        if (!s.resample || s.area <= 0.0) return false;
+        if (!s.resample || s.area <= 0.0) return image_copy(in, img);
         const double k = std::sqrt(s.area / (W * H));
-        return resample_to(img, static_cast<std::int32_t>(std::lround(W * k)),
+        return resample_to(in, img, static_cast<std::int32_t>(std::lround(W * k)),
                            static_cast<std::int32_t>(std::lround(H * k)), s.dpi);
     }
     const double bw = std::max(s.width, 1), bh = std::max(s.height, 1);
@@ -163,7 +159,7 @@ bool resize_step(const Settings& s, Image& img) {
         const double k = std::max(bw / W, bh / H);
         const auto cw = std::max(static_cast<std::int32_t>(std::lround(W * k)), s.width);
         const auto ch = std::max(static_cast<std::int32_t>(std::lround(H * k)), s.height);
-        if (resample_to(img, cw, ch, s.dpi)) return true;
+        if (resample_to(in, img, cw, ch, s.dpi)) return true;
         return crop(img, static_cast<std::uint32_t>(cw - s.width) / 2,
                     static_cast<std::uint32_t>(ch - s.height) / 2,
                     static_cast<std::uint32_t>(std::max(s.width, 1)),
@@ -189,6 +185,7 @@ bool resize_step(const Settings& s, Image& img) {
             break;
     }
     if (!s.resample) {
+        if (image_copy(in, img)) return true;
         const double inches =
             s.physical_length > 0.0 ? s.physical_length : target / std::max(s.dpi, 1e-6);
         img.dpi = (fix_height ? H : W) / inches;
@@ -197,8 +194,8 @@ bool resize_step(const Settings& s, Image& img) {
     const auto fixed = static_cast<std::int32_t>(std::lround(target));
     const auto other =
         static_cast<std::int32_t>(std::lround(fix_height ? W * target / H : H * target / W));
-    return fix_height ? resample_to(img, other, fixed, s.dpi)
-                      : resample_to(img, fixed, other, s.dpi);
+    return fix_height ? resample_to(in, img, other, fixed, s.dpi)
+                      : resample_to(in, img, fixed, other, s.dpi);
 }
 
 bool is_16bit(const Image& img) {
@@ -430,10 +427,11 @@ ExportResult export_write(const ExportSettings& s, const Image& input, Node* nod
         }
     }
 
-    Image img;
-    if (image_copy(input, img)) return ExportResult::failed;
     // The processing steps fail only for want of memory, a cancel or a type they cannot take.
-    if (s.resize && resize_step(s, img)) {
+    Image img;
+    if (!s.resize) {
+        if (image_copy(input, img)) return ExportResult::failed;
+    } else if (resize_step(s, input, img)) {
         show_error("Error exporting file");
         return ExportResult::failed;
     }
