@@ -2,7 +2,8 @@
 // same 6000 x 4000 pictures in one run, all with two threads. Prints the median time of each and
 // the ratio of ours to the fastest peer; a ratio below 1 means we are faster.
 //
-//   compare [runs]      (default 7 timed runs per entry, after one warm-up run)
+//   compare [runs]            (default 7 timed runs per entry, after one warm-up run)
+//   compare [runs] SECTION    one section only: resize, color, blur, unsharp or batch
 #include <vips/vips.h>
 
 #include <algorithm>
@@ -94,13 +95,16 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
 }  // namespace
 
 namespace tessaly::bench {
-void run_color_compare(int runs);  // color_compare.cpp
-void run_blur_compare(int runs);   // blur_compare.cpp
+void run_color_compare(int runs);    // color_compare.cpp
+void run_blur_compare(int runs);     // blur_compare.cpp
+void run_unsharp_compare(int runs);  // unsharp_compare.cpp
+void run_batch_compare(int runs);    // batch_compare.cpp
 }  // namespace tessaly::bench
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    const std::string only = argc > 2 ? argv[2] : "";  // "resize", "color", "blur": one section
+    // One section: "resize", "color", "blur", "unsharp" or "batch".
+    const std::string only = argc > 2 ? argv[2] : "";
     if (VIPS_INIT(argv[0])) fail("VIPS_INIT");
     // Every run must compute: no cached results, and the same thread count everywhere.
     vips_cache_set_max(0);
@@ -110,6 +114,16 @@ int main(int argc, char** argv) {
 
     if (only == "blur") {
         tessaly::bench::run_blur_compare(runs);
+        vips_shutdown();
+        return 0;
+    }
+    if (only == "unsharp") {
+        tessaly::bench::run_unsharp_compare(runs);
+        vips_shutdown();
+        return 0;
+    }
+    if (only == "batch") {
+        tessaly::bench::run_batch_compare(runs);
         vips_shutdown();
         return 0;
     }
