@@ -87,6 +87,26 @@ bool cancelled(const Progress& p) {
     return p.cancel.load(std::memory_order_relaxed) || run_abort_requested();
 }
 
+// Where a band's finished rows go: the rows of a whole output image, or, for a sink, a buffer
+// of the band's own (a row pass may write in place over the column pass's rows, which it has
+// read by then). A band hands over at most gaussian_blur_sink_rows rows at a time, in row order.
+class RowTarget {
+  public:
+    explicit RowTarget(Image& out) : image_(&out) {}
+    explicit RowTarget(const BlurredRowsSink& sink) : sink_(&sink) {}
+
+    // Where row y goes; `own` is the band's buffer for it.
+    std::uint8_t* row(int y, std::uint8_t* own) const { return image_ ? image_->rows[y] : own; }
+    // Rows first .. first + count - 1 are written, to rows[0 .. count - 1].
+    std::uint8_t done(int first, int count, const std::uint8_t* const* rows) const {
+        return sink_ ? (*sink_)(first, count, rows) : 0;
+    }
+
+  private:
+    Image* image_ = nullptr;
+    const BlurredRowsSink* sink_ = nullptr;
+};
+
 // --- the running-sum form: many columns at once, rows fused with the row pass ---------------
 
 template <class T>
@@ -284,7 +304,7 @@ struct RowPass {
 };
 
 template <class K>
-std::uint8_t band_fast(const Image& in, Image& out, int first, int last, int r, Progress& p) {
+std::uint8_t band_fast(const Image& in, RowTarget& out, int first, int last, int r, Progress& p) {
     using T = typename K::T;
     const int height = static_cast<int>(in.height);
     const int c = channels_of(in.type);
@@ -321,7 +341,11 @@ std::uint8_t band_fast(const Image& in, Image& out, int first, int last, int r, 
         }
         if (k >= 3 * r) {
             if (progress_tick(p)) return 1;
-            rows.run(filtered.data(), reinterpret_cast<T*>(out.rows[first + k - 3 * r]));
+            const int y = first + k - 3 * r;
+            // For a sink, in place: the row pass copies its row before it writes.
+            auto* row = out.row(y, reinterpret_cast<std::uint8_t*>(filtered.data()));
+            rows.run(filtered.data(), reinterpret_cast<T*>(row));
+            if (const std::uint8_t error = out.done(y, 1, &row)) return error;
         } else if (cancelled(p)) {
             return 1;
         }
@@ -564,6 +588,7 @@ struct WideLanes {
     }
 };
 
+// outs may be rows themselves: every sample is read before its result is written.
 template <int C, class Lanes>
 BLUR_TARGET void row_group8(const std::uint8_t* const* rows, std::uint8_t* const* outs, int valid,
                             int width, int r, typename Lanes::Divider d, RowRings& g) {
@@ -653,7 +678,7 @@ bool has_avx2() {
 // bits up to narrow_radius_limit), and the twice-filtered rows gather in groups of 16 for the
 // row pass.
 template <class Lanes>
-std::uint8_t band_fast8(const Image& in, Image& out, int first, int last, int r, Progress& p) {
+std::uint8_t band_fast8(const Image& in, RowTarget& out, int first, int last, int r, Progress& p) {
     using T = std::uint8_t;
     constexpr int group = 16;
     const int height = static_cast<int>(in.height);
@@ -693,7 +718,7 @@ std::uint8_t band_fast8(const Image& in, Image& out, int first, int last, int r,
             T* row = filtered.data() + static_cast<std::size_t>(gathered) * n;
             Lanes::update_divide(sum2.data(), t, once(k - 2 * r - 1), row, n, d);
             rows[gathered] = row;
-            outs[gathered] = reinterpret_cast<T*>(out.rows[first + k - 3 * r]);
+            outs[gathered] = out.row(first + k - 3 * r, row);
             ++gathered;
             if (gathered == group || k == 3 * r + band - 1) {
                 // Lanes beyond the last row of the band repeat it and are not written.
@@ -705,6 +730,9 @@ std::uint8_t band_fast8(const Image& in, Image& out, int first, int last, int r,
                     row_group8<1, Lanes>(rows, outs, gathered, static_cast<int>(in.width), r, d,
                                          rings);
                 }
+                const std::uint8_t error =
+                    out.done(first + k - 3 * r - gathered + 1, gathered, outs);
+                if (error) return error;
                 gathered = 0;
             }
         }
@@ -716,7 +744,8 @@ std::uint8_t band_fast8(const Image& in, Image& out, int first, int last, int r,
 #endif  // BLUR_AVX2
 
 // The 8-bit fast form: the grouped row pass where the processor has AVX2.
-std::uint8_t band_fast_8bit(const Image& in, Image& out, int first, int last, int r, Progress& p) {
+std::uint8_t band_fast_8bit(const Image& in, RowTarget& out, int first, int last, int r,
+                            Progress& p) {
 #if BLUR_AVX2
     if (has_avx2()) {
         return r <= narrow_radius_limit ? band_fast8<NarrowLanes>(in, out, first, last, r, p)
@@ -790,7 +819,7 @@ struct LineCodec {
 };
 
 template <class T>
-std::uint8_t band_plain(const Image& in, Image& out, int first, int last, int r, bool chroma,
+std::uint8_t band_plain(const Image& in, RowTarget& out, int first, int last, int r, bool chroma,
                         Progress& p) {
     using V = Acc<T>;
     const int width = static_cast<int>(in.width), height = static_cast<int>(in.height);
@@ -803,6 +832,7 @@ std::uint8_t band_plain(const Image& in, Image& out, int first, int last, int r,
     const int longest = std::max(inter_width, band + 4 * r);
     std::vector<V> a(static_cast<std::size_t>(longest) * pc), b(a.size()), e(a.size());
     std::vector<T> inter(static_cast<std::size_t>(band) * inter_width * pc);
+    std::vector<std::uint8_t> own(in.row_bytes);
     auto at = [&](int row, int x) {
         return inter.data() + (static_cast<std::size_t>(row) * inter_width + x) * pc;
     };
@@ -826,13 +856,15 @@ std::uint8_t band_plain(const Image& in, Image& out, int first, int last, int r,
         for (int x = 0; x < inter_width; ++x) codec.load(at(y, x), &a[x * pc]);
         line_filter(a.data(), b.data(), inter_width, r, c, filtered);
         line_filter(b.data(), e.data(), inter_width, r, c, filtered);
-        T* row = reinterpret_cast<T*>(out.rows[first + y]);
+        std::uint8_t* bytes = out.row(first + y, own.data());
+        T* row = reinterpret_cast<T*>(bytes);
         for (int x = 0; x < width; ++x) codec.store(&e[(2 * r + x) * pc], row + x * pc);
+        if (const std::uint8_t error = out.done(first + y, 1, &bytes)) return error;
     }
     return 0;
 }
 
-std::uint8_t band_step(const Image& in, Image& out, int first, int last, int radius, int what,
+std::uint8_t band_step(const Image& in, RowTarget& out, int first, int last, int radius, int what,
                        Progress& p) {
     const int r = std::max(radius, 1);
     const bool rgb = channels_of(in.type) == 3;
@@ -865,7 +897,8 @@ bool blur(const Image& in, Image& out, int radius, int what) {
     }
     const std::uint8_t error = run_rows(
         [&](const Image* source, Image* target, int first, int last, Progress& p) {
-            return band_step(*source, *target, first, last, radius, what, p);
+            RowTarget rows(*target);
+            return band_step(*source, rows, first, last, radius, what, p);
         },
         "Gaussian Blur", &in, &out);
     if (error) image_free(out);
@@ -929,6 +962,20 @@ bool gaussian_blur_image(const Image& in, Image& out, int radius, int what) {
     if (&in == &out || !blurrable(in)) return true;
     if (radius <= 0) return image_copy(in, out);
     return blur(in, out, radius, what);
+}
+
+bool gaussian_blur_rows(const Image& in, int radius, const BlurredRowsSink& sink,
+                        std::string_view title) {
+    if (!blurrable(in) || radius < 1) return true;
+    const std::uint8_t error = run_range(
+        0,
+        [&](int first, int last, Progress& p) {
+            RowTarget rows(sink);
+            return band_step(in, rows, first, last, radius, blur_all_channels, p);
+        },
+        title, static_cast<int>(in.width), static_cast<int>(in.height), in.height, false, true,
+        true);
+    return error != 0;
 }
 
 void gaussian_blur_allow_fast_path(bool allow) {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/arguments.h"
 #include "core/image.h"
@@ -35,6 +37,20 @@ bool gaussian_blur_parse(const ArgumentList& args, const Node* node,
 // size, resolution, profile and tags; no mask, the amount at full. Radius 0 copies. true on
 // failure (a type it cannot blur, allocation, cancel); out is then empty.
 [[nodiscard]] bool gaussian_blur_image(const Image& in, Image& out, int radius, int what);
+
+// For operations that use each blurred row once, next to the source (Unsharp Mask): every worker
+// blurs its band into a buffer of a few rows and hands each finished run of them to the sink
+// while they are still in cache, so no blurred image is made. rows[i] holds the pixels of
+// blurred row first + i (no padding), for i < count <= gaussian_blur_sink_rows, valid only
+// during the call; one worker's calls come in row order, the workers' at the same time. A
+// non-zero return stops the run.
+constexpr int gaussian_blur_sink_rows = 16;
+using BlurredRowsSink =
+    std::function<std::uint8_t(int first, int count, const std::uint8_t* const* rows)>;
+// All channels of in (a type gaussian_blur_image takes), radius >= 1; progress under title.
+// true on failure (a type it cannot blur, the sink, cancel).
+[[nodiscard]] bool gaussian_blur_rows(const Image& in, int radius, const BlurredRowsSink& sink,
+                                      std::string_view title);
 
 // The band step's running-sum loops can be switched off (on by default) in favour of the plain
 // column-by-column form, so that tests hold both to the same results.

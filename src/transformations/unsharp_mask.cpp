@@ -30,6 +30,28 @@ UNSHARP_KERNELS(std::uint8_t)
 UNSHARP_KERNELS(std::uint16_t)
 #undef UNSHARP_KERNELS
 
+// Luminance only: the value max(R, G, B) of each pixel, and each pixel scaled by V' / V.
+#define LUMINANCE_KERNELS(T)                                                             \
+    SHARPEN_CLONES void value_row(const T* px, T* v, std::size_t n) {                    \
+        for (std::size_t x = 0; x < n; ++x)                                              \
+            v[x] = std::max({px[3 * x], px[3 * x + 1], px[3 * x + 2]});                  \
+    }                                                                                    \
+    void scale_row(const T* px, const T* v, const T* sharpened, T* o, std::size_t n) {   \
+        for (std::size_t x = 0; x < n; ++x) {                                            \
+            const std::uint32_t before = v[x], after = sharpened[x];                     \
+            for (int c = 0; c < 3; ++c) {                                                \
+                const std::uint32_t sample = px[3 * x + c];                              \
+                o[3 * x + c] =                                                           \
+                    static_cast<T>(before == after             ? sample                  \
+                                   : before != 0 && after != 0 ? sample * after / before \
+                                                               : after);                 \
+            }                                                                            \
+        }                                                                                \
+    }
+LUMINANCE_KERNELS(std::uint8_t)
+LUMINANCE_KERNELS(std::uint16_t)
+#undef LUMINANCE_KERNELS
+
 bool sharpenable(const Image& in) {
     return in.type >= image_gray8 && in.type <= image_color48 && in.has_pixels();
 }
@@ -54,86 +76,70 @@ bool alloc_like(const Image& in, Image& out) {
                             in.tags);
 }
 
-// All channels: each sample against its blurred copy.
+// All channels: each sample against its blurred copy, band by band as the blur finishes them
+// (still in cache; no blurred image is made).
 template <class T>
 bool sharpen_channels(const Image& in, Image& out, int radius, const SharpenStep& k) {
-    Image blurred;
-    if (gaussian_blur_image(in, blurred, std::max(radius, 1), blur_all_channels)) return true;
     if (alloc_like(in, out)) return true;
     const bool rgb = is_rgb(in);
-    const std::uint8_t error = run_rows(
-        [&](const Image* source, Image* target, int first, int last, Progress& p) -> std::uint8_t {
+    const bool failed = gaussian_blur_rows(
+        in, std::max(radius, 1),
+        [&](int first, int count, const std::uint8_t* const* blurred) -> std::uint8_t {
             SharpenScratch scratch;
-            for (int y = first; y <= last; ++y) {
-                if (progress_tick(p)) return 1;
-                const T* s = row_of<T>(*source, y);
-                const T* b = row_of<T>(blurred, y);
-                T* o = row_of<T>(*target, y);
+            for (int i = 0; i < count; ++i) {
+                const T* s = row_of<T>(in, first + i);
+                const T* b = reinterpret_cast<const T*>(blurred[i]);
+                T* o = row_of<T>(out, first + i);
                 if (rgb) {
-                    rgb_row(s, b, o, source->width, k, scratch);
+                    rgb_row(s, b, o, in.width, k, scratch);
                 } else {
-                    gray_row(s, b, o, source->width, k, scratch);
+                    gray_row(s, b, o, in.width, k, scratch);
                 }
             }
             return 0;
         },
-        "Unsharp Mask", &in, &out);
-    if (error) image_free(out);
-    return error != 0;
+        "Unsharp Mask");
+    if (failed) image_free(out);
+    return failed;
 }
 
 // Luminance only: V = max(R, G, B) is sharpened to V', and every changed pixel is scaled by
 // V' / V, which keeps its hue and saturation; a pixel with V or V' at 0 becomes gray V'.
 template <class T>
 bool sharpen_luminance(const Image& in, Image& out, int radius, const SharpenStep& k) {
-    Image value, blurred;
+    Image value;
     if (image_alloc(value, sizeof(T) == 1 ? image_gray8 : image_gray16, in.width, in.height,
                     in.dpi)) {
         return true;
     }
     const std::size_t width = in.width;
-    std::uint8_t error = run_rows(
+    const std::uint8_t error = run_rows(
         [&](const Image* source, Image* target, int first, int last, Progress& p) -> std::uint8_t {
             for (int y = first; y <= last; ++y) {
                 if (progress_tick(p)) return 1;
-                const T* px = row_of<T>(*source, y);
-                T* v = row_of<T>(*target, y);
-                for (std::size_t x = 0; x < width; ++x)
-                    v[x] = std::max({px[3 * x], px[3 * x + 1], px[3 * x + 2]});
+                value_row(row_of<T>(*source, y), row_of<T>(*target, y), width);
             }
             return 0;
         },
         "", &in, &value);
-    if (error || gaussian_blur_image(value, blurred, std::max(radius, 1), blur_all_channels) ||
-        alloc_like(in, out)) {
-        return true;
-    }
-    error = run_rows(
-        [&](const Image* source, Image* target, int first, int last, Progress& p) -> std::uint8_t {
+    if (error || alloc_like(in, out)) return true;
+    const bool failed = gaussian_blur_rows(
+        value, std::max(radius, 1),
+        [&](int first, int count, const std::uint8_t* const* blurred) -> std::uint8_t {
             SharpenScratch scratch;
             std::vector<T> sharpened(width);
-            for (int y = first; y <= last; ++y) {
-                if (progress_tick(p)) return 1;
+            for (int i = 0; i < count; ++i) {
+                const int y = first + i;
                 const T* v = row_of<T>(value, y);
-                gray_row(v, row_of<T>(blurred, y), sharpened.data(), width, k, scratch);
-                const T* px = row_of<T>(*source, y);
-                T* o = row_of<T>(*target, y);
-                for (std::size_t x = 0; x < width; ++x) {
-                    const std::uint32_t before = v[x], after = sharpened[x];
-                    for (int c = 0; c < 3; ++c) {
-                        const std::uint32_t sample = px[3 * x + c];
-                        o[3 * x + c] =
-                            static_cast<T>(before == after             ? sample
-                                           : before != 0 && after != 0 ? sample * after / before
-                                                                       : after);
-                    }
-                }
+                gray_row(v, reinterpret_cast<const T*>(blurred[i]), sharpened.data(), width, k,
+                         scratch);
+                scale_row(row_of<T>(in, y), v, sharpened.data(), row_of<T>(out, y), width);
             }
             return 0;
         },
-        "Unsharp Mask", &in, &out);
-    if (error) image_free(out);
-    return error != 0;
+        "Unsharp Mask");
+    if (failed) image_free(out);
+    return failed;
 }
 
 // in is one of the four accepted types.

@@ -174,6 +174,56 @@ TEST(GaussianBlurKernel, FastAndPlainFormsAgree) {
     EXPECT_EQ(blurred(white8, 256), values(white8));
 }
 
+// The rows handed to a sink are the blurred image's, each once, in runs of at most the sink's
+// length, for every type, both forms and several bands; a sink's failure stops the run.
+TEST(GaussianBlurKernel, RowsHandedToASink) {
+    for (std::uint32_t type : {image_gray8, image_color24, image_gray16, image_color48,
+                               image_float_gray, image_float_color}) {
+        for (int radius : {1, 3, 129}) {
+            const Image in = random_image(type, 41, 53, static_cast<std::uint32_t>(radius + type));
+            Image whole;
+            ASSERT_FALSE(gaussian_blur_image(in, whole, radius, 0));
+            for (bool fast : {true, false}) {
+                gaussian_blur_allow_fast_path(fast);
+                for (int threads : {1, 3}) {
+                    ProcessorCount count(threads);
+                    Image rows;
+                    ASSERT_FALSE(image_alloc(rows, type, in.width, in.height, 0.0));
+                    std::vector<int> seen(in.height, 0);
+                    // The rows come without the padding.
+                    const std::size_t pixels = std::size_t{in.width} * image_pixel_bytes(type);
+                    const bool failed = gaussian_blur_rows(
+                        in, radius,
+                        [&](int first, int n, const std::uint8_t* const* blurred) -> std::uint8_t {
+                            EXPECT_GE(n, 1);
+                            EXPECT_LE(n, gaussian_blur_sink_rows);
+                            for (int i = 0; i < n; ++i) {
+                                ++seen[static_cast<std::size_t>(first + i)];
+                                std::memcpy(rows.rows[first + i], blurred[i], pixels);
+                            }
+                            return 0;
+                        },
+                        "");
+                    ASSERT_FALSE(failed);
+                    EXPECT_EQ(seen, std::vector<int>(in.height, 1));
+                    EXPECT_TRUE(image_equal(rows, whole))
+                        << type << " r " << radius << " fast " << fast << " t " << threads;
+                }
+            }
+            gaussian_blur_allow_fast_path(true);
+        }
+    }
+    const Image in = random_image(image_color24, 30, 70, 5);
+    ProcessorCount one(1);
+    int calls = 0;
+    EXPECT_TRUE(gaussian_blur_rows(
+        in, 2, [&](int, int, const std::uint8_t* const*) -> std::uint8_t { return ++calls == 2; },
+        ""));
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(gaussian_blur_rows(
+        in, 0, [](int, int, const std::uint8_t* const*) -> std::uint8_t { return 0; }, ""));
+}
+
 TEST(GaussianBlurKernel, ChrominanceOnly) {
     for (std::uint32_t type : {image_color24, image_color48, image_float_color}) {
         Image in = random_image(type, 23, 17, type);

@@ -14,6 +14,7 @@
 #include "transformations/gaussian_blur.h"
 #include "transformations/install.h"
 #include "transformations/sharpen.h"
+#include "transformations/sharpen_step.h"
 
 namespace tessaly {
 namespace {
@@ -211,6 +212,83 @@ TEST(SharpenStep, ModulesMatchThePlainForm) {
     }
 }
 
+// The 8-bit integer form: set up for almost every strength (the rest run the double form) and
+// for every pair of thresholds, and then equal to rounding and to the ramp written plainly.
+TEST(SharpenStep, EightBitIntegerForm) {
+    int tried = 0, exact = 0, fixed = 0, wrong = 0;
+    for (int i = 0; i <= 50000; i += 3) {
+        const double strength = i / 10000.0;
+        ++tried;
+        const SharpenStep8 e = sharpen_step(255, 0.04, 0.04, 0.1, 0.1, strength).eight;
+        if (!e.exact) continue;
+        ++exact;
+        fixed += e.fixed;
+        for (int a = 0; a <= 255; ++a) wrong += step8_delta(e, a) != round_to_int(a * strength);
+    }
+    EXPECT_GE(exact * 1000, tried * 999);
+    EXPECT_GT(fixed, 0);
+    EXPECT_EQ(wrong, 0);
+    int inexact = 0;
+    for (int low = 0; low <= 255; ++low) {
+        for (int high = 0; high <= 255; ++high) {
+            const SharpenStep8 e = sharpen_step(255, low / 255.0, high / 255.0, 0.1, 0.1, 1).eight;
+            inexact += !e.exact;
+            for (int d = 0; d <= 255; ++d) {
+                const int t = high <= low ? (d < low ? 0 : 255)
+                              : d < low   ? 0
+                              : d >= high ? 255
+                                          : (d - low) * 255 / (high - low);
+                wrong += step8_weight(e, d) != t;
+            }
+        }
+    }
+    EXPECT_EQ(inexact, 0);
+    EXPECT_EQ(wrong, 0);
+    // The lanes divide the blend by 255 as a product.
+    for (std::uint32_t x = 0; x < 65536; ++x) wrong += (x * 0x8081u) >> 23 != x / 255;
+    EXPECT_EQ(wrong, 0);
+    // Settings outside the lanes' ranges keep the double form.
+    EXPECT_FALSE(sharpen_step(255, 0.04, 0.04, 0.1, 0.1, -1).eight.exact);
+    EXPECT_FALSE(sharpen_step(255, 0.04, 0.04, -0.1, 0.1, 1).eight.exact);
+    EXPECT_FALSE(sharpen_step(65535, 0.04, 0.04, 0.1, 0.1, 1).eight.exact);
+}
+
+// The vector rows against the plain form on 8-bit pictures, in every variant: threshold or
+// ramp (one, three and 255 samples wide), strengths with and without corrections or taking the
+// double form, halo limits at both ends; rows with whole groups of 16 pixels and a tail.
+TEST(SharpenStep, EightBitRowsMatchThePlainForm) {
+    struct Case {
+        double tb, tw, strength, over, under;
+    };
+    const Case cases[] = {{0.04, 0.04, 1, 0.1, 0.1},     {0.02, 0.03, 0.175, 1, 1},
+                          {0.1, 0.106, 2.7, 0.2, 0},     {0, 1, 4.9999, 1, 1},
+                          {0.5, 0.2, 5, 0, 0.3},         {1, 1, 1.3, 0.05, 1},
+                          {0.01, 0.2, 0.35, 0.15, 0.25}, {0, 0, 0.5, 1, 1}};
+    // Which variant each case takes.
+    EXPECT_TRUE(sharpen_step(255, 0.02, 0.03, 1, 1, 0.175).eight.fixed);
+    EXPECT_FALSE(sharpen_step(255, 0.01, 0.2, 0.15, 0.25, 0.35).eight.exact);
+    for (std::uint32_t type : {image_gray8, image_color24}) {
+        for (std::uint32_t width : {1100u, 47u}) {
+            const Image in = random_image(type, width, 5, width + type);
+            Image blurred, out;
+            ASSERT_FALSE(gaussian_blur_image(in, blurred, 1, blur_all_channels));
+            const Image mean = neighbour_mean(in, 1);
+            for (const Case& c : cases) {
+                ASSERT_FALSE(
+                    unsharp_mask_image(in, out, 1, c.tb, c.tw, c.strength, c.over, c.under));
+                EXPECT_TRUE(image_equal(
+                    out, reference(in, blurred, c.tb, c.tw, c.strength, c.over, c.under)))
+                    << type << " " << width << " " << c.strength;
+                ASSERT_FALSE(
+                    sharpen_image(in, out, 1, c.over, c.under, c.tb, c.tw, c.strength, false));
+                EXPECT_TRUE(
+                    image_equal(out, reference(in, mean, c.tb, c.tw, c.strength, c.over, c.under)))
+                    << type << " " << width << " " << c.strength;
+            }
+        }
+    }
+}
+
 TEST(UnsharpMaskImage, BlurredCopyAndLuminanceOnly) {
     // Radius 1 blurs 0 0 90 0 0 to 10 20 30 20 10: d = 60 lifts the peak to 150, capped at 116;
     // the sides would go below 0 and stay there.
@@ -229,27 +307,34 @@ TEST(UnsharpMaskImage, BlurredCopyAndLuminanceOnly) {
     EXPECT_GT(o[8], 200);
     EXPECT_EQ(o[6], 50 * o[8] / 200);
     EXPECT_EQ(o[7], 100 * o[8] / 200);
-    // Every pixel: channel x V' / V, V' being the sharpened maximum.
-    const Image colours = random_image(image_color48, 40, 6, 9);
-    Image value, value_sharpened;
-    ASSERT_FALSE(image_alloc(value, image_gray16, 40, 6, 0.0));
-    for (std::uint32_t y = 0; y < 6; ++y) {
-        for (std::uint32_t x = 0; x < 40; ++x) {
-            put(value, x, y, 0,
-                std::max({get(colours, x, y, 0), get(colours, x, y, 1), get(colours, x, y, 2)}));
+    // Every pixel: channel x V' / V, V' being the sharpened maximum; rows wide enough for the
+    // vector loops.
+    for (std::uint32_t type : {image_color24, image_color48}) {
+        const Image colours = random_image(type, 140, 6, 9);
+        Image value, value_sharpened;
+        ASSERT_FALSE(
+            image_alloc(value, type == image_color24 ? image_gray8 : image_gray16, 140, 6, 0.0));
+        for (std::uint32_t y = 0; y < 6; ++y) {
+            for (std::uint32_t x = 0; x < 140; ++x) {
+                put(value, x, y, 0,
+                    std::max(
+                        {get(colours, x, y, 0), get(colours, x, y, 1), get(colours, x, y, 2)}));
+            }
         }
-    }
-    ASSERT_FALSE(unsharp_mask_image(value, value_sharpened, 2, 0.01, 0.1, 3, 0.3, 0.3));
-    ASSERT_FALSE(unsharp_mask_image(colours, out, 2, 0.01, 0.1, 3, 0.3, 0.3, unsharp_luminance));
-    for (std::uint32_t y = 0; y < 6; ++y) {
-        for (std::uint32_t x = 0; x < 40; ++x) {
-            const std::int64_t v = get(value, x, y), vs = get(value_sharpened, x, y);
-            for (int c = 0; c < 3; ++c) {
-                const std::int64_t s = get(colours, x, y, c);
-                EXPECT_EQ(get(out, x, y, c), v == vs ? s : (v && vs ? s * vs / v : vs));
+        ASSERT_FALSE(unsharp_mask_image(value, value_sharpened, 2, 0.01, 0.1, 3, 0.3, 0.3));
+        ASSERT_FALSE(
+            unsharp_mask_image(colours, out, 2, 0.01, 0.1, 3, 0.3, 0.3, unsharp_luminance));
+        for (std::uint32_t y = 0; y < 6; ++y) {
+            for (std::uint32_t x = 0; x < 140; ++x) {
+                const std::int64_t v = get(value, x, y), vs = get(value_sharpened, x, y);
+                for (int c = 0; c < 3; ++c) {
+                    const std::int64_t s = get(colours, x, y, c);
+                    EXPECT_EQ(get(out, x, y, c), v == vs ? s : (v && vs ? s * vs / v : vs));
+                }
             }
         }
     }
+    const Image colours = random_image(image_color48, 40, 6, 9);
     // Radius 0 or strength 0 copy; other types fail.
     ASSERT_FALSE(unsharp_mask_image(colours, out, 0, 0, 0, 5, 1, 1));
     EXPECT_TRUE(image_equal(out, colours));
