@@ -1,14 +1,19 @@
 #include "fileio/exiftool.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "core/format.h"
 #include "core/interaction.h"
@@ -62,12 +67,156 @@ bool delete_thumbnail(const std::string& path) {
     return false;
 }
 
-// Shows the status text and the busy state while ExifTool runs.
+// One ExifTool process kept running for the whole session (its -stay_open mode), fed one command
+// at a time through a pipe. Starting Perl and loading ExifTool's modules takes about a second;
+// a batch that copies metadata into every file would otherwise spend most of its time on that.
+class ExifToolSession {
+  public:
+    ~ExifToolSession() { stop(); }
+
+    // true when the command could not be run this way; the caller then starts ExifTool once.
+    bool run(const std::string& program, const std::vector<std::string>& arguments) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!passable(arguments)) return true;
+        if (pid_ > 0 && program != program_) stop();
+        if (pid_ <= 0 && start(program)) return true;
+        std::string text;
+        for (const std::string& a : arguments) {
+            // Quiet mode would also silence the line that says the command is done; the output
+            // is not read anyway.
+            if (a != "-q") text += a + "\n";
+        }
+        text += "-execute\n";
+        if (write_all(text) || wait_ready()) {
+            stop();
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    // Arguments travel one per line, and ExifTool trims each line and skips comment lines.
+    static bool passable(const std::vector<std::string>& arguments) {
+        for (const std::string& a : arguments) {
+            if (a.empty() || a.find_first_of("\r\n") != std::string::npos || a.front() == '#' ||
+                std::isspace(static_cast<unsigned char>(a.front())) ||
+                std::isspace(static_cast<unsigned char>(a.back()))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool start(const std::string& program) {
+        // A write to a process that has died must come back as an error, not end ours.
+        std::signal(SIGPIPE, SIG_IGN);
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0) return true;
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            ::close(in[0]);
+            ::close(in[1]);
+            return true;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> all = {program, "-stay_open", "True", "-@", "-"};
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        if (rc != 0) {
+            ::close(in[1]);
+            ::close(out[0]);
+            return true;
+        }
+        pid_ = pid;
+        to_ = in[1];
+        from_ = out[0];
+        program_ = program;
+        pending_.clear();
+        return false;
+    }
+
+    void stop() {
+        if (pid_ <= 0) return;
+        (void)write_all("-stay_open\nFalse\n");
+        ::close(to_);
+        ::close(from_);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        to_ = from_ = -1;
+    }
+
+    bool write_all(const std::string& text) {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(to_, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return true;
+            done += static_cast<std::size_t>(n);
+        }
+        return false;
+    }
+
+    // Reads until the line ExifTool prints when a command is done; true at end of file.
+    bool wait_ready() {
+        for (;;) {
+            std::size_t line_end;
+            while ((line_end = pending_.find('\n')) != std::string::npos) {
+                std::string line = pending_.substr(0, line_end);
+                pending_.erase(0, line_end + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (line == "{ready}") return false;
+            }
+            // A command that never reports back must not hang the program: after a minute of
+            // silence the process is ended and the command run on its own.
+            pollfd ready{from_, POLLIN, 0};
+            const int polled = ::poll(&ready, 1, 60000);
+            if (polled < 0 && errno == EINTR) continue;
+            if (polled <= 0) {
+                ::kill(pid_, SIGKILL);
+                return true;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(from_, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return true;
+            pending_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+    std::mutex mutex_;
+    pid_t pid_ = -1;
+    int to_ = -1, from_ = -1;
+    std::string program_;
+    std::string pending_;
+};
+
+ExifToolSession& session() {
+    static ExifToolSession s;
+    return s;
+}
+
+// Shows the status text and the busy state while ExifTool runs. Commands whose output goes to a
+// file start a process of their own.
 bool run_exiftool(const std::string& status, const std::vector<std::string>& arguments,
                   const std::string& output_file = std::string()) {
     interaction().status(status);
     interaction().busy(true);
-    bool failed = run_program(exiftool_path(), arguments, output_file);
+    const std::string program = exiftool_path();
+    bool failed = false;
+    if (!output_file.empty() || program.empty() || session().run(program, arguments)) {
+        failed = run_program(program, arguments, output_file);
+    }
     interaction().busy(false);
     interaction().status("");
     return failed;

@@ -1,7 +1,8 @@
 // Metadata through ExifTool: copying the original's tags into a saved file, embedding a
 // thumbnail, reading the lens identification and geotagging a folder. ExifTool is an outside
-// program; Tessaly builds its argument vectors, starts it without a shell, waits for it and
-// reads what it leaves behind.
+// program; Tessaly builds its argument vectors, hands them without a shell to one ExifTool
+// process kept running for the session (or starts one for the command when that cannot be
+// done), waits for it and reads what it leaves behind.
 #pragma once
 
 #include <string>
