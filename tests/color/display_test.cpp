@@ -8,14 +8,13 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "core/tables.h"
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
+#include "support/suite_helpers.h"
 
 namespace tessaly {
 namespace {
@@ -25,13 +24,9 @@ const std::string adobe_path = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
 const std::string prophoto_path = "/usr/share/color/icc/colord/ProPhotoRGB.icc";
 
 // Profile bytes, and an open profile of them for the reference transforms.
-std::vector<std::uint8_t> read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 struct Profile {
     explicit Profile(const std::string& path)
-        : bytes(read_bytes(path)),
+        : bytes(testing::file_bytes(path)),
           handle(open_profile(bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {}
     std::vector<std::uint8_t> bytes;
     ProfileHandle handle;

@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
-#include <fstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "color/color_open.h"
@@ -18,6 +19,7 @@
 #include "framework/transformation.h"
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
+#include "support/suite_helpers.h"
 #include "support/temp_dir.h"
 #include "tree/tree.h"
 
@@ -27,69 +29,25 @@ namespace {
 using testing::RecordingScope;
 using testing::TempDir;
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes profile_bytes(cmsHPROFILE p, const char* description) {
-    cmsMLU* mlu = cmsMLUalloc(nullptr, 1);
-    cmsMLUsetASCII(mlu, "en", "US", description);
-    cmsWriteTag(p, cmsSigProfileDescriptionTag, mlu);
-    cmsMLUfree(mlu);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(p, nullptr, &size);
-    Bytes bytes(size);
-    cmsSaveProfileToMem(p, bytes.data(), &size);
-    cmsCloseProfile(p);
-    return bytes;
-}
-
-// sRGB-like primaries, or wide (Adobe RGB-like) ones.
-Bytes rgb_profile(const char* description, bool wide, double gamma_value = 2.2) {
-    cmsCIExyY white;
-    cmsWhitePointFromTemp(&white, 6504);
-    cmsCIExyYTRIPLE narrow = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
-    cmsCIExyYTRIPLE broad = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, gamma_value);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE p = cmsCreateRGBProfile(&white, wide ? &broad : &narrow, curves);
-    cmsFreeToneCurve(gamma);
-    return profile_bytes(p, description);
-}
-
-Bytes gray_profile(const char* description, double gamma_value = 2.2) {
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, gamma_value);
-    cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), gamma);
-    cmsFreeToneCurve(gamma);
-    return profile_bytes(p, description);
-}
-
-void write_bytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
+using testing::Bytes;
+using testing::gray_profile;
+using testing::rgb_profile;
 
 Bytes profile_of(const Image& image) {
     return image.profile ? Bytes(image.profile, image.profile + image.profile_size) : Bytes();
 }
 
-Bytes pixels_of(const Image& image, std::uint32_t bytes_per_row) {
+std::uint32_t pixel_bytes(const Image& image);
+Bytes pixels_of(const Image& image) {
     Bytes out;
     for (std::uint32_t r = 0; r < image.height; ++r) {
-        out.insert(out.end(), image.rows[r], image.rows[r] + bytes_per_row);
+        out.insert(out.end(), image.rows[r], image.rows[r] + pixel_bytes(image));
     }
     return out;
 }
 
 std::uint32_t pixel_bytes(const Image& image) {
-    switch (image.type) {
-        case image_gray8:
-            return image.width;
-        case image_color24:
-        case image_gray16:
-            return image.width * (image.type == image_gray16 ? 2 : 3);
-        default:
-            return image.width * 6;
-    }
+    return image.width * image_pixel_bytes(image.type);
 }
 
 // What a direct Little CMS transform makes of the image's pixels.
@@ -120,12 +78,13 @@ class ColorOpenTest : public ::testing::Test {
   protected:
     void SetUp() override {
         add_profile_folder(profiles.path());
-        write_bytes(profiles.file("Work RGB.icc"), work);
-        write_bytes(profiles.file("Work Gray.icc"), work_gray);
-        write_bytes(profiles.file("Wide.icc"), wide);
-        write_bytes(profiles.file("Camera.icc"), camera);
-        write_bytes(profiles.file("Assumed.icc"), assumed);
-        write_bytes(profiles.file("Camera Gray.icc"), camera_gray);
+        for (auto [name, bytes] : {std::pair{"Work RGB.icc", &work},
+                                   {"Work Gray.icc", &work_gray},
+                                   {"Wide.icc", &wide},
+                                   {"Camera.icc", &camera},
+                                   {"Assumed.icc", &assumed},
+                                   {"Camera Gray.icc", &camera_gray}})
+            testing::put_file(profiles.file(name), *bytes);
         node.name = "/photos/a.tif";
     }
     void TearDown() override {
@@ -172,10 +131,10 @@ TEST_F(ColorOpenTest, DisabledNeverChangesAProfile) {
     apply_color_settings(c);
     for (std::uint32_t type : {image_gray8, image_color24}) {
         make_image(type, wide);  // a gray image with an RGB profile too
-        const Bytes before = pixels_of(node.image, pixel_bytes(node.image));
+        const Bytes before = pixels_of(node.image);
         EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
         EXPECT_EQ(profile_of(node.image), wide);
-        EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), before);
+        EXPECT_EQ(pixels_of(node.image), before);
     }
     make_image(image_color24, {});
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
@@ -201,10 +160,7 @@ TEST_F(ColorOpenTest, ProfilesOfTheWrongKindAreRemoved) {
         (std::vector<std::string>{"Profile for gray image is not gray -- profile removed",
                                   "Profile for color image is not color -- profile removed",
                                   "Profile for color image is not color -- profile removed"}));
-}
-
-TEST_F(ColorOpenTest, BinaryAndFloatImagesAreLeftAlone) {
-    enable(mismatch_convert);
+    // Binary images are left alone, whatever their profile.
     ASSERT_FALSE(image_alloc_with(node.image, image_binary, 9, 3, 72.0, wide.data(),
                                   static_cast<std::uint32_t>(wide.size()), nullptr));
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
@@ -217,10 +173,10 @@ TEST_F(ColorOpenTest, SameDescriptionIsNoMismatchEvenWithOtherBytes) {
     const Bytes look_alike = rgb_profile("Work RGB", true);
     ASSERT_NE(look_alike, work);
     make_image(image_color24, look_alike);
-    const Bytes before = pixels_of(node.image, pixel_bytes(node.image));
+    const Bytes before = pixels_of(node.image);
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
     EXPECT_EQ(profile_of(node.image), look_alike);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), before);
+    EXPECT_EQ(pixels_of(node.image), before);
     EXPECT_TRUE(scope.recorder.messages.empty());
     EXPECT_TRUE(scope.recorder.choices.empty());
 }
@@ -228,25 +184,17 @@ TEST_F(ColorOpenTest, SameDescriptionIsNoMismatchEvenWithOtherBytes) {
 TEST_F(ColorOpenTest, PolicyConvertConvertsToTheWorkingProfile) {
     RecordingScope scope;
     enable(mismatch_convert);
-    make_image(image_color24, wide);
-    const Bytes expected = transformed(node.image, wide, work);
-    ASSERT_NE(expected, pixels_of(node.image, pixel_bytes(node.image)));
-    EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
-    EXPECT_EQ(profile_of(node.image), work);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), expected);
-
-    make_image(image_color48, wide);
-    const Bytes expected16 = transformed(node.image, wide, work);
-    EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
-    EXPECT_EQ(profile_of(node.image), work);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), expected16);
-
     const Bytes dark_gray = gray_profile("Dark Gray", 1.5);
-    make_image(image_gray8, dark_gray);
-    const Bytes expected_gray = transformed(node.image, dark_gray, work_gray);
-    EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
-    EXPECT_EQ(profile_of(node.image), work_gray);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), expected_gray);
+    for (auto [type, from, to] : {std::tuple{image_color24, &wide, &work},
+                                  {image_color48, &wide, &work},
+                                  {image_gray8, &dark_gray, &work_gray}}) {
+        make_image(type, *from);
+        const Bytes expected = transformed(node.image, *from, *to);
+        ASSERT_NE(expected, pixels_of(node.image));
+        EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
+        EXPECT_EQ(profile_of(node.image), *to);
+        EXPECT_EQ(pixels_of(node.image), expected) << type;
+    }
     EXPECT_TRUE(scope.recorder.messages.empty());
     EXPECT_TRUE(scope.recorder.choices.empty());
 }
@@ -255,7 +203,7 @@ TEST_F(ColorOpenTest, PolicyAskShowsTheQuestion) {
     RecordingScope scope;
     enable(mismatch_ask);
     make_image(image_color24, wide);
-    const Bytes before = pixels_of(node.image, pixel_bytes(node.image));
+    const Bytes before = pixels_of(node.image);
     const Bytes expected = transformed(node.image, wide, work);
     const std::string question =
         "Convert to Working Color Space: Pathname: /photos/a.tif\nWorking color space: Work "
@@ -266,18 +214,18 @@ TEST_F(ColorOpenTest, PolicyAskShowsTheQuestion) {
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_cancelled);
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_cancelled);  // -1
     EXPECT_EQ(profile_of(node.image), wide);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), before);
+    EXPECT_EQ(pixels_of(node.image), before);
     EXPECT_EQ(scope.recorder.choices, std::vector<std::string>(2, question));
 
     scope.recorder.choice_answers = {convert_choice_keep};
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
     EXPECT_EQ(profile_of(node.image), wide);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), before);
+    EXPECT_EQ(pixels_of(node.image), before);
 
     scope.recorder.choice_answers = {convert_choice_convert};
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
     EXPECT_EQ(profile_of(node.image), work);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), expected);
+    EXPECT_EQ(pixels_of(node.image), expected);
     EXPECT_TRUE(scope.recorder.messages.empty());
 }
 
@@ -293,7 +241,7 @@ TEST_F(ColorOpenTest, ConvertFromACustomProfile) {
                             profiles.file("Camera.icc")};
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
     EXPECT_EQ(profile_of(node.image), work);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), expected);
+    EXPECT_EQ(pixels_of(node.image), expected);
     EXPECT_EQ(scope.recorder.errors(),
               std::vector<std::string>{"Custom profile is not an RGB profile"});
     ASSERT_EQ(scope.recorder.choices.size(), 3u);
@@ -334,7 +282,7 @@ TEST_F(ColorOpenTest, AssumedProfileTakesPartInTheComparison) {
     const Bytes expected = transformed(node.image, wide, work);
     EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
     EXPECT_EQ(profile_of(node.image), work);
-    EXPECT_EQ(pixels_of(node.image, pixel_bytes(node.image)), expected);
+    EXPECT_EQ(pixels_of(node.image), expected);
 }
 
 TEST_F(ColorOpenTest, OpRgbBecomesTheBuiltInAdobeRgb) {
@@ -409,7 +357,7 @@ TEST_F(ColorOpenTest, FileOpenRunsColourManagement) {
         << opened.error_text;
     EXPECT_FALSE(opened.error);
     EXPECT_EQ(profile_of(opened.image), work);
-    EXPECT_EQ(pixels_of(opened.image, pixel_bytes(opened.image)), expected);
+    EXPECT_EQ(pixels_of(opened.image), expected);
 }
 
 }  // namespace

@@ -3,9 +3,8 @@
 #include <lcms2.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "color/color_settings.h"
@@ -15,62 +14,21 @@
 #include "core/text_file.h"
 #include "framework/settings_files.h"
 #include "support/recording_interaction.h"
+#include "support/suite_helpers.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::file_text;
+using testing::gray_profile;
+using testing::put_file;
 using testing::RecordingScope;
+using testing::rgb_profile;
 using testing::TempDir;
 
 const std::string q = "\u2033";  // ″
-
-std::vector<std::uint8_t> profile_bytes(cmsHPROFILE p, const char* description,
-                                        cmsProfileClassSignature device_class) {
-    cmsMLU* mlu = cmsMLUalloc(nullptr, 1);
-    cmsMLUsetASCII(mlu, "en", "US", description);
-    cmsWriteTag(p, cmsSigProfileDescriptionTag, mlu);
-    cmsMLUfree(mlu);
-    cmsSetDeviceClass(p, device_class);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(p, nullptr, &size);
-    std::vector<std::uint8_t> bytes(size);
-    cmsSaveProfileToMem(p, bytes.data(), &size);
-    cmsCloseProfile(p);
-    return bytes;
-}
-
-std::vector<std::uint8_t> rgb_profile(const char* description,
-                                      cmsProfileClassSignature device_class = cmsSigDisplayClass) {
-    cmsCIExyY white;
-    cmsWhitePointFromTemp(&white, 6504);
-    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    return profile_bytes(p, description, device_class);
-}
-
-std::vector<std::uint8_t> gray_profile(const char* description,
-                                       cmsProfileClassSignature device_class = cmsSigDisplayClass) {
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), gamma);
-    cmsFreeToneCurve(gamma);
-    return profile_bytes(p, description, device_class);
-}
-
-void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::uint8_t> core_bytes(ProfileBytes p) {
     return p.data ? std::vector<std::uint8_t>(p.data, p.data + p.size)
@@ -82,11 +40,12 @@ class ColorSettingsTest : public ::testing::Test {
     void SetUp() override {
         set_settings_root(settings.path());
         add_profile_folder(profiles.path());
-        write_bytes(profiles.file("Work RGB.icc"), rgb_profile("Work RGB"));
-        write_bytes(profiles.file("Work Gray.icc"), gray_profile("Work Gray"));
-        write_bytes(profiles.file("Scanner.icm"), rgb_profile("Scanner", cmsSigInputClass));
-        write_bytes(profiles.file("Printer.icc"), rgb_profile("Printer", cmsSigOutputClass));
-        write_bytes(profiles.file("Broken.icc"), {'n', 'o', 't', ' ', 'a', ' ', 'p'});
+        put_file(profiles.file("Work RGB.icc"), work_rgb);
+        put_file(profiles.file("Work Gray.icc"), work_gray);
+        put_file(profiles.file("Scanner.icm"), scanner);
+        put_file(profiles.file("Printer.icc"),
+                 rgb_profile("Printer", false, 2.2, cmsSigOutputClass));
+        put_file(profiles.file("Broken.icc"), "not a p");
         set_monitor_profile_query(nullptr);
     }
     void TearDown() override {
@@ -99,109 +58,37 @@ class ColorSettingsTest : public ::testing::Test {
 
     TempDir settings;
     TempDir profiles;
+    // The bytes written above, compared with what the core is handed.
+    const testing::Bytes work_rgb = rgb_profile("Work RGB");
+    const testing::Bytes work_gray = gray_profile("Work Gray");
+    const testing::Bytes scanner = rgb_profile("Scanner", false, 2.2, cmsSigInputClass);
 };
 
-TEST_F(ColorSettingsTest, FileIsWrittenAndReadExactlyAsTheTable) {
-    ColorManagementSettings c;
-    c.enabled = 1;
-    c.wcs_profile = "Work RGB.icc";
-    c.gray_wcs_profile = "Work Gray.icc";
-    c.acs_profile = "Work RGB.icc";
-    c.gray_acs_profile = "";
-    c.ar_profile = "Scanner.icm";
-    c.gray_ar_profile = "Work Gray.icc";
-    c.on_mismatch = 1;
-    c.on_batch_mismatch = 2;
-    c.on_multiple_mismatch = 0;
-    c.monitor_profile = "Work RGB.icc";
-    c.monitor_intent = 2;
-    c.monitor_proof_intent = 4;
-    c.monitor_on_startup = 1;
-    c.cm_thumbnails = 0;
-    c.proof_profile = "Printer.icc";
-    c.proof_intent = 3;
-    c.gamut_alarm = 1;
-    c.gamut_alarm_color[0] = 10;
-    c.gamut_alarm_color[1] = 20;
-    c.gamut_alarm_color[2] = 30;
-    c.monitor_curves_file = "";
-    c.monitor_curves_enabled = 1;
-
-    const std::string path = settings.file("Mine.color management");
-    ASSERT_FALSE(write_color_settings_file(path, c));
+TEST_F(ColorSettingsTest, FileIsReadAndWrittenBackByteForByte) {
+    // Every setting away from its default; a profile that is not set is written as None.
     const std::string expected =
         "\xEF\xBB\xBF"
-        "ColorManagement 1.0\r\n"
-        "enabled 1\r\n"
-        "wcsprofile " +
-        q + "Work RGB.icc" + q +
-        "\r\n"
-        "gray_wcsprofile " +
-        q + "Work Gray.icc" + q +
-        "\r\n"
-        "acsprofile " +
-        q + "Work RGB.icc" + q +
-        "\r\n"
-        "gray_acsprofile " +
-        q + "None" + q +
-        "\r\n"
-        "arprofile " +
-        q + "Scanner.icm" + q +
-        "\r\n"
-        "gray_arprofile " +
-        q + "Work Gray.icc" + q +
-        "\r\n"
-        "onmismatch 1\r\n"
-        "onbatchmismatch 2\r\n"
-        "onmultiplemismatch 0\r\n"
-        "monitorprofile " +
-        q + "Work RGB.icc" + q +
-        " 2 4 1\r\n"
-        "cm_thumbnails 0\r\n"
-        "proofprofile " +
-        q + "Printer.icc" + q +
-        " 3\r\n"
-        "gamutalarm 1\r\n"
-        "gamutalarmcolor 10 20 30\r\n"
-        "monitorcurves " +
-        q + q +
-        " 1\r\n"
-        "end\r\n";
-    EXPECT_EQ(file_text(path), expected);
-
+        "ColorManagement 1.0\r\nenabled 1\r\n"
+        "wcsprofile ″Work RGB.icc″\r\ngray_wcsprofile ″Work Gray.icc″\r\n"
+        "acsprofile ″Work RGB.icc″\r\ngray_acsprofile ″None″\r\narprofile ″Scanner.icm″\r\n"
+        "gray_arprofile ″Work Gray.icc″\r\nonmismatch 1\r\nonbatchmismatch 2\r\n"
+        "onmultiplemismatch 0\r\nmonitorprofile ″Work RGB.icc″ 2 4 1\r\ncm_thumbnails 0\r\n"
+        "proofprofile ″Printer.icc″ 3\r\ngamutalarm 1\r\ngamutalarmcolor 10 20 30\r\n"
+        "monitorcurves ″″ 1\r\nend\r\n";
+    const std::string path = settings.file("Mine.color management");
+    ASSERT_FALSE(write_file_atomic(path, expected));
     RecordingScope scope;
     ColorManagementSettings read;
     ASSERT_FALSE(read_color_settings_file(path, read));
     EXPECT_TRUE(scope.recorder.messages.empty());
-    EXPECT_TRUE(read == c);
+    EXPECT_EQ(read.ar_profile, "Scanner.icm");
+    EXPECT_EQ(read.gray_acs_profile, "");
+    EXPECT_EQ(read.monitor_proof_intent, 4);
+    EXPECT_EQ(read.gamut_alarm_color[2], 30);
 
-    // Written again: the same bytes.
     const std::string again = settings.file("Again.color management");
     ASSERT_FALSE(write_color_settings_file(again, read));
     EXPECT_EQ(file_text(again), expected);
-}
-
-TEST_F(ColorSettingsTest, DefaultsAreWrittenWithNoneForEveryProfile) {
-    const std::vector<std::string> lines = color_settings_lines(ColorManagementSettings{});
-    const std::vector<std::string> expected = {
-        "enabled 0",
-        "wcsprofile " + q + "None" + q,
-        "gray_wcsprofile " + q + "None" + q,
-        "acsprofile " + q + "None" + q,
-        "gray_acsprofile " + q + "None" + q,
-        "arprofile " + q + "None" + q,
-        "gray_arprofile " + q + "None" + q,
-        "onmismatch 0",
-        "onbatchmismatch 0",
-        "onmultiplemismatch 1",
-        "monitorprofile " + q + "None" + q + " 0 3 0",
-        "cm_thumbnails 1",
-        "proofprofile " + q + "None" + q + " 0",
-        "gamutalarm 0",
-        "gamutalarmcolor 255 255 0",
-        "monitorcurves " + q + q + " 0",
-    };
-    EXPECT_EQ(lines, expected);
 }
 
 TEST_F(ColorSettingsTest, ReadingReportsAbsentProfilesAndLeavesThemUnset) {
@@ -237,15 +124,10 @@ TEST_F(ColorSettingsTest, ReadingReportsAbsentProfilesAndLeavesThemUnset) {
                                         "Monitor profile not found: Gone7.icc",
                                         "Cannot find proofing profile: Gone8.icc",
                                         "Cannot locate monitor curves file: Gone.monitor curves"}));
-    EXPECT_EQ(c.enabled, 1);
-    EXPECT_EQ(c.on_mismatch, 0);
-    EXPECT_EQ(c.wcs_profile, "");
-    EXPECT_EQ(c.monitor_profile, "");
-    EXPECT_EQ(c.monitor_intent, 1);
-    EXPECT_EQ(c.monitor_proof_intent, 2);
-    EXPECT_EQ(c.proof_intent, 2);
-    EXPECT_EQ(c.monitor_curves_file, "");
-    EXPECT_EQ(c.monitor_curves_enabled, 1);
+    EXPECT_TRUE(c.enabled == 1 && c.on_mismatch == 0 && c.wcs_profile.empty() &&
+                c.monitor_profile.empty() && c.monitor_curves_file.empty());
+    EXPECT_TRUE(c.monitor_intent == 1 && c.monitor_proof_intent == 2 && c.proof_intent == 2 &&
+                c.monitor_curves_enabled == 1);
 }
 
 TEST_F(ColorSettingsTest, FilesThatDoNotReadLeaveTheSettingsAlone) {
@@ -263,15 +145,6 @@ TEST_F(ColorSettingsTest, FilesThatDoNotReadLeaveTheSettingsAlone) {
                                         "Cannot read color management settings file: " + other}));
 }
 
-TEST_F(ColorSettingsTest, ExtensionIsChecked) {
-    RecordingScope scope;
-    EXPECT_FALSE(check_color_settings_extension("/x/Mine.Color Management"));
-    EXPECT_TRUE(check_color_settings_extension("/x/Mine.txt"));
-    EXPECT_EQ(scope.recorder.errors(),
-              std::vector<std::string>{
-                  "Color management settings files must have an extension of .color management"});
-}
-
 TEST_F(ColorSettingsTest, ApplyingHandsTheWorkingProfilesToTheCore) {
     RecordingScope scope;
     ColorManagementSettings c;
@@ -284,10 +157,9 @@ TEST_F(ColorSettingsTest, ApplyingHandsTheWorkingProfilesToTheCore) {
     EXPECT_TRUE(scope.recorder.messages.empty());
     EXPECT_TRUE(color_settings() == c);
     EXPECT_TRUE(color_management_enabled());
-    EXPECT_EQ(core_bytes(rgb_working_profile()), rgb_profile("Work RGB"));
-    EXPECT_EQ(core_bytes(gray_working_profile()), gray_profile("Work Gray"));
-    EXPECT_EQ(core_bytes(role_profile(ProfileRole::camera_rgb)),
-              rgb_profile("Scanner", cmsSigInputClass));
+    EXPECT_EQ(core_bytes(rgb_working_profile()), work_rgb);
+    EXPECT_EQ(core_bytes(gray_working_profile()), work_gray);
+    EXPECT_EQ(core_bytes(role_profile(ProfileRole::camera_rgb)), scanner);
     EXPECT_EQ(role_profile_description(ProfileRole::rgb_working), "Work RGB");
     EXPECT_FALSE(role_profile_set(ProfileRole::assumed_rgb));
     EXPECT_TRUE(role_profile_set(ProfileRole::proofing));
@@ -331,37 +203,37 @@ TEST_F(ColorSettingsTest, ValidationMessagesLeaveFailingProfilesUnset) {
 }
 
 TEST_F(ColorSettingsTest, EveryRoleHasItsOwnMessages) {
-    const auto gray = gray_profile("G");
-    const auto rgb = rgb_profile("R");
-    const auto printer = rgb_profile("P", cmsSigOutputClass);
-    const auto gray_printer = gray_profile("GP", cmsSigOutputClass);
-    auto problem = [](ProfileRole role, const std::vector<std::uint8_t>& b) {
-        return profile_role_problem(role, b.data(), static_cast<std::uint32_t>(b.size()));
-    };
-    EXPECT_EQ(problem(ProfileRole::rgb_working, printer),
-              "Working color space profile is not a monitor profile");
-    EXPECT_EQ(problem(ProfileRole::gray_working, rgb),
-              "Gray working color space profile is not a GRAY profile");
-    EXPECT_EQ(problem(ProfileRole::assumed_rgb, gray),
-              "Assumed RGB color space profile is not an RGB profile");
-    EXPECT_EQ(problem(ProfileRole::assumed_gray, gray_printer),
-              "Assumed gray color space profile is not a monitor or input profile");
-    EXPECT_EQ(problem(ProfileRole::camera_rgb, printer),
-              "Assumed RGB camera profile is not a monitor or input profile");
-    EXPECT_EQ(problem(ProfileRole::camera_rgb, gray),
-              "Assumed RGB camera profile is not an RGB profile");
-    EXPECT_EQ(problem(ProfileRole::camera_gray, gray_printer),
-              "Assumed gray camera profile is not a monitor or input profile");
-    EXPECT_EQ(problem(ProfileRole::camera_gray, rgb),
-              "Assumed gray camera profile is not a GRAY profile");
-    EXPECT_EQ(problem(ProfileRole::monitor, gray), "Monitor profile is not an RGB profile");
-    EXPECT_EQ(problem(ProfileRole::monitor, printer), "");
-    EXPECT_EQ(problem(ProfileRole::proofing, printer), "");
-    EXPECT_EQ(problem(ProfileRole::proofing, gray), "");
-    EXPECT_EQ(problem(ProfileRole::rgb_working, rgb_profile("S", cmsSigColorSpaceClass)), "");
-    EXPECT_EQ(problem(ProfileRole::assumed_rgb, rgb_profile("I", cmsSigInputClass)), "");
-    EXPECT_EQ(problem(ProfileRole::rgb_working, std::vector<std::uint8_t>{1, 2, 3}),
-              "Error reading working color space profile");
+    using R = ProfileRole;
+    const auto gray = gray_profile("G"), rgb = rgb_profile("R");
+    const auto printer = rgb_profile("P", false, 2.2, cmsSigOutputClass);
+    const auto gray_printer = gray_profile("GP", 2.2, cmsSigOutputClass);
+    const auto space = rgb_profile("S", false, 2.2, cmsSigColorSpaceClass);
+    const auto input = rgb_profile("I", false, 2.2, cmsSigInputClass);
+    const testing::Bytes junk = {1, 2, 3};
+    const std::tuple<R, const testing::Bytes*, const char*> cases[] = {
+        {R::rgb_working, &printer, "Working color space profile is not a monitor profile"},
+        {R::gray_working, &rgb, "Gray working color space profile is not a GRAY profile"},
+        {R::assumed_rgb, &gray, "Assumed RGB color space profile is not an RGB profile"},
+        {R::assumed_gray, &gray_printer,
+         "Assumed gray color space profile is not a monitor or input profile"},
+        {R::camera_rgb, &printer, "Assumed RGB camera profile is not a monitor or input profile"},
+        {R::camera_rgb, &gray, "Assumed RGB camera profile is not an RGB profile"},
+        {R::camera_gray, &gray_printer,
+         "Assumed gray camera profile is not a monitor or input profile"},
+        {R::camera_gray, &rgb, "Assumed gray camera profile is not a GRAY profile"},
+        {R::monitor, &gray, "Monitor profile is not an RGB profile"},
+        {R::rgb_working, &junk, "Error reading working color space profile"},
+        {R::monitor, &printer, ""},
+        {R::proofing, &printer, ""},
+        {R::proofing, &gray, ""},
+        {R::rgb_working, &space, ""},
+        {R::assumed_rgb, &input, ""}};
+    for (const auto& [role, bytes, message] : cases) {
+        EXPECT_EQ(
+            profile_role_problem(role, bytes->data(), static_cast<std::uint32_t>(bytes->size())),
+            message)
+            << static_cast<int>(role);
+    }
 }
 
 TEST_F(ColorSettingsTest, StartUpWithoutAFileUsesTheDefaults) {
@@ -392,7 +264,7 @@ TEST_F(ColorSettingsTest, SaveAndLoadTheCurrentSettings) {
     EXPECT_FALSE(load_color_settings());
     EXPECT_TRUE(color_settings() == c);
     EXPECT_TRUE(color_management_enabled());
-    EXPECT_EQ(core_bytes(rgb_working_profile()), rgb_profile("Work RGB"));
+    EXPECT_EQ(core_bytes(rgb_working_profile()), work_rgb);
     EXPECT_TRUE(scope.recorder.messages.empty());
 
     // A file that does not read: the defaults, and the caller is told.
@@ -453,11 +325,11 @@ TEST_F(ColorSettingsTest, DefaultSystemQueryFindsTheOneEdidProfile) {
     setenv("XDG_DATA_HOME", data.path().c_str(), 1);
     EXPECT_EQ(query_system_monitor_profile().result, SystemMonitorProfile::Result::none);
     fs::create_directories(data.file("icc"));
-    write_bytes(data.file("icc/edid-0123456789abcdef.icc"), rgb_profile("Display"));
+    put_file(data.file("icc/edid-0123456789abcdef.icc"), rgb_profile("Display"));
     SystemMonitorProfile found = query_system_monitor_profile();
     EXPECT_EQ(found.result, SystemMonitorProfile::Result::found);
     EXPECT_EQ(found.path, data.file("icc/edid-0123456789abcdef.icc"));
-    write_bytes(data.file("icc/edid-fedcba9876543210.icc"), rgb_profile("Other display"));
+    put_file(data.file("icc/edid-fedcba9876543210.icc"), rgb_profile("Other display"));
     EXPECT_EQ(query_system_monitor_profile().result, SystemMonitorProfile::Result::none);
     if (old) {
         setenv("XDG_DATA_HOME", saved.c_str(), 1);
@@ -500,8 +372,9 @@ TEST_F(ColorSettingsTest, LeavingTheDialog) {
     EXPECT_TRUE(saved == edited);
 }
 
-TEST_F(ColorSettingsTest, LoadAndSaveAsAskForFiles) {
+TEST_F(ColorSettingsTest, LoadAndSaveAsAskForFilesAndCheckTheExtension) {
     RecordingScope scope;
+    EXPECT_FALSE(check_color_settings_extension("/x/Mine.Color Management"));  // any case
     ColorManagementSettings c;
     c.enabled = 1;
     c.on_batch_mismatch = mismatch_keep;

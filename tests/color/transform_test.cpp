@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,7 @@
 #include "core/tables.h"
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
+#include "support/suite_helpers.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
@@ -32,12 +31,8 @@ const std::string adobe_path = icc + "compatibleWithAdobeRGB1998.icc";
 const std::string prophoto_path = icc + "colord/ProPhotoRGB.icc";
 const std::string gray_path = icc + "Gray.icc";
 
-using Bytes = std::vector<std::uint8_t>;
-Bytes read_bytes(const std::string& path) {
-    if (path.empty()) return {};
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::Bytes;
+const auto read_bytes = testing::file_bytes;
 const std::uint8_t* data(const Bytes& b) {
     return b.empty() ? nullptr : b.data();
 }
@@ -178,12 +173,7 @@ Bytes raised_black_profile() {
     const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
     cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
     cmsFreeToneCurve(curve);
-    cmsUInt32Number n = 0;
-    cmsSaveProfileToMem(profile, nullptr, &n);
-    Bytes bytes(n);
-    cmsSaveProfileToMem(profile, bytes.data(), &n);
-    cmsCloseProfile(profile);
-    return bytes;
+    return testing::profile_bytes(profile, "Raised black");
 }
 
 TEST(ProfileConversion, BlackPointCompensationOfCodeFour) {
@@ -191,8 +181,7 @@ TEST(ProfileConversion, BlackPointCompensationOfCodeFour) {
     testing::TempDir dir;
     const Bytes raised = raised_black_profile();
     const std::string raised_path = dir.file("raised.icc");
-    std::ofstream(raised_path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(raised.data()), size(raised));
+    testing::put_file(raised_path, raised);
     const Image picture = make_picture(image_color24);
     const Image relative = ours(picture, srgb_path, raised_path, 2);
     const Image compensated = ours(picture, srgb_path, raised_path, 4);
@@ -208,8 +197,7 @@ TEST(ProfileConversion, GrayImagesAndTheGrayFallback) {
     testing::TempDir dir;
     const ProfileBytes builtin = builtin_gray_profile();
     const std::string builtin_path = dir.file("builtin-gray.icc");
-    std::ofstream(builtin_path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(builtin.data), builtin.size);
+    testing::put_file(builtin_path, Bytes(builtin.data, builtin.data + builtin.size));
     for (std::uint32_t type : {image_gray8, image_gray16}) {
         SCOPED_TRACE(type);
         const Image picture = make_picture(type);

@@ -5,39 +5,22 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "core/format.h"
 #include "core/text_file.h"
 #include "support/recording_interaction.h"
+#include "support/suite_helpers.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
 
+using testing::file_text;
+using testing::make_curve;
+using testing::put_file;
 using testing::RecordingScope;
 using testing::TempDir;
-
-void put(const std::string& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string get(const std::string& path) {
-    std::string bytes;
-    EXPECT_FALSE(read_file_bytes(path, bytes)) << path;
-    return bytes;
-}
-
-Curve make_curve(int style, std::initializer_list<std::pair<int, int>> points) {
-    Curve c;
-    c.style = style;
-    c.npts = static_cast<int>(points.size());
-    int i = 0;
-    for (auto [x, y] : points) c.x[i] = x, c.y[i] = y, ++i;
-    return c;
-}
 
 std::string describe(const ColorCurves& c) {
     return std::to_string(c.colorspace) + "|" + curve_to_text(c.curve[0]) + "|" +
@@ -63,7 +46,7 @@ TEST(CurveFiles, CurveFileIsWrittenExactlyAndReadBack) {
     const std::string path = dir.file("tone.curve");
     Curve c = make_curve(curve_gamma, {{0, 5}, {77, 140}, {255, 250}});
     ASSERT_FALSE(save_curve_file(path, c));
-    EXPECT_EQ(get(path),
+    EXPECT_EQ(file_text(path),
               "\xEF\xBB\xBF"
               "Curve 1.0\r\nnpts 3\r\nstyle gamma\r\npoint 0 0 5\r\npoint 1 77 140\r\n"
               "point 2 255 250\r\nend\r\n");
@@ -75,7 +58,8 @@ TEST(CurveFiles, CurveFileIsWrittenExactlyAndReadBack) {
     // Points in any order, LF line ends, no mark, unknown keywords, an older version (warned),
     // and a ".crv" name: read by content.
     const std::string crv = dir.file("old.crv");
-    put(crv, "Curve 0.9\nstyle linear\nnpts 2\ncomment x\npoint 1 200 20\npoint 0 10 30\nend\n");
+    put_file(crv,
+             "Curve 0.9\nstyle linear\nnpts 2\ncomment x\npoint 1 200 20\npoint 0 10 30\nend\n");
     ASSERT_FALSE(load_curve_file(crv, back));
     EXPECT_EQ(curve_to_text(back), "2 1 10 30 200 20");
     EXPECT_EQ(scope.recorder.warnings(),
@@ -102,7 +86,7 @@ TEST(CurveFiles, BadCurveFilesFailAndKeepTheCurve) {
              "Curve 1.0\r\nnpts 2\r\nstyle wavy\r\npoint 0 0 0\r\npoint 1 255 255\r\nend\r\n",
              "Curve 1.0\r\npoint 0 0 0\r\npoint 1 255 255\r\nend\r\n", std::string()}) {
         RecordingScope scope;
-        put(path, content);
+        put_file(path, content);
         Curve kept = make_curve(curve_linear, {{1, 2}, {3, 4}});
         EXPECT_TRUE(load_curve_file(path, kept)) << content;
         EXPECT_EQ(curve_to_text(kept), "2 1 1 2 3 4");
@@ -112,7 +96,7 @@ TEST(CurveFiles, BadCurveFilesFailAndKeepTheCurve) {
     }
     RecordingScope scope;
     Curve kept;
-    put(path, "Curve 1.5\r\n" + body + "end\r\n");
+    put_file(path, "Curve 1.5\r\n" + body + "end\r\n");
     EXPECT_TRUE(load_curve_file(path, kept));
     EXPECT_TRUE(load_curve_file(dir.file("missing.curve"), kept));
     EXPECT_TRUE(save_curve_file(dir.file("no/such/folder.curve"), kept));
@@ -134,7 +118,7 @@ TEST(CurveFiles, ColorCurvesFile) {
     small.colorspace = colorspace_hsl;
     small.curve[1] = make_curve(curve_step, {{0, 10}, {255, 20}});
     ASSERT_FALSE(save_color_curves_any(path, small));
-    EXPECT_EQ(get(path),
+    EXPECT_EQ(file_text(path),
               "\xEF\xBB\xBF"
               "ColorCurves 1.0\r\ncolorspace 1\r\n"
               "npts1 2\r\nstyle1 spline\r\npoint1 0 0 0\r\npoint1 1 255 255\r\n"
@@ -160,7 +144,7 @@ TEST(CurveFiles, ColorCurvesFile) {
              "ColorCurves 1.0\r\nnpts2 300\r\n" + curve1 + curve3 + "end\r\n",
              "Curve 1.0\r\n" + curve1 + curve2 + curve3 + "end\r\n"}) {
         RecordingScope bad_scope;
-        put(path, content);
+        put_file(path, content);
         ColorCurves kept = full;
         EXPECT_TRUE(load_color_curves_file(path, kept)) << content;
         EXPECT_EQ(describe(kept), describe(full));
@@ -190,17 +174,14 @@ TEST(CurveFiles, FloatCurveFile) {
     f.x[2] = 1.0;
     f.y[2] = 0.5;
     ASSERT_FALSE(save_float_curve_file(path, f));
-    EXPECT_EQ(get(path),
+    EXPECT_EQ(file_text(path),
               "\xEF\xBB\xBF"
               "FloatCurve 1.0\r\nnpts 3\r\nstyle linear\r\npoint 0 0.0000 0.0000\r\n"
               "point 1 0.2500 0.3333\r\npoint 2 1.0000 0.5000\r\nend\r\n");
     FloatCurve back;
     ASSERT_FALSE(load_float_curve_file(path, back));
-    EXPECT_EQ(back.npts, 3);
-    EXPECT_EQ(back.style, curve_linear);
-    EXPECT_DOUBLE_EQ(back.x[1], 0.25);
-    EXPECT_DOUBLE_EQ(back.y[1], 0.3333);
-    EXPECT_DOUBLE_EQ(back.y[2], 0.5);
+    EXPECT_EQ(float_curve_to_text(back),
+              "3 1 0.000000 0.000000 0.250000 0.333300 1.000000 0.500000");
     EXPECT_FALSE(check_float_curve_extension(path));
     EXPECT_TRUE(scope.recorder.errors().empty());
 
@@ -210,7 +191,7 @@ TEST(CurveFiles, FloatCurveFile) {
              std::string("FloatCurve 1.0\r\nnpts 2\r\npoint 0 0 0\r\npoint 1 1 x\r\nend\r\n"),
              std::string("Curve 1.0\r\nnpts 2\r\npoint 0 0 0\r\npoint 1 1 1\r\nend\r\n")}) {
         RecordingScope bad_scope;
-        put(path, content);
+        put_file(path, content);
         FloatCurve kept = f;
         EXPECT_TRUE(load_float_curve_file(path, kept)) << content;
         EXPECT_DOUBLE_EQ(kept.y[1], 1.0 / 3);
@@ -239,15 +220,15 @@ TEST(CurveFiles, PhotoshopAndAmpImports) {
     TempDir dir;
     const std::string acv = dir.file("p.acv");
     // One curve: (output, input) pairs, used for all three channels.
-    put(acv, words({1, 1, 3, 0, 0, 200, 128, 255, 255}));
+    put_file(acv, words({1, 1, 3, 0, 0, 200, 128, 255, 255}));
     ColorCurves c;
     c.colorspace = colorspace_hsv;
     ASSERT_FALSE(load_color_curves_any(acv, c));
     EXPECT_EQ(describe(c),
               "2|3 2 0 0 128 200 255 255|3 2 0 0 128 200 255 255|3 2 0 0 128 200 255 255");
     // Five curves: the composite is skipped.
-    put(acv, words({4,   5,   2, 0,  0, 255, 255, 2,   10,  0, 255, 255, 2, 20, 0,
-                    255, 255, 3, 30, 0, 100, 50,  255, 255, 2, 0,   0,   9, 9}));
+    put_file(acv, words({4,   5,   2, 0,  0, 255, 255, 2,   10,  0, 255, 255, 2, 20, 0,
+                         255, 255, 3, 30, 0, 100, 50,  255, 255, 2, 0,   0,   9, 9}));
     ASSERT_FALSE(load_acv_file(acv, c));
     EXPECT_EQ(describe(c), "2|2 2 0 10 255 255|2 2 0 20 255 255|3 2 0 30 50 100 255 255");
     EXPECT_TRUE(scope.recorder.errors().empty());
@@ -261,7 +242,7 @@ TEST(CurveFiles, PhotoshopAndAmpImports) {
                                   words({1, 1, 2, 0, 0, 300, 255}),  // output out of range
                                   words({1, 1, 1, 0, 0}), std::string("\x00", 1)}) {
         RecordingScope bad;
-        put(acv, bytes);
+        put_file(acv, bytes);
         EXPECT_TRUE(load_color_curves_any(acv, c));
         EXPECT_EQ(describe(c), describe(before));
         EXPECT_EQ(bad.recorder.errors(),
@@ -271,13 +252,13 @@ TEST(CurveFiles, PhotoshopAndAmpImports) {
     const std::string amp = dir.file("t.amp");
     std::string tables(768, '\0');
     for (int i = 0; i < 768; ++i) tables[i] = static_cast<char>((i * 7 + i / 256 * 50) & 255);
-    put(amp, tables);
+    put_file(amp, tables);
     ASSERT_FALSE(load_color_curves_any(amp, c));
     std::uint8_t t[3][256];
     tables_of(c, t);
     for (int i = 0; i < 768; ++i)
         ASSERT_EQ(t[i / 256][i % 256], static_cast<std::uint8_t>(tables[i]));
-    put(amp, tables.substr(1));
+    put_file(amp, tables.substr(1));
     RecordingScope bad;
     EXPECT_TRUE(load_amp_file(amp, c));
     EXPECT_EQ(bad.recorder.errors(),
@@ -290,7 +271,7 @@ TEST(CurveFiles, CubeExportAndImport) {
     const std::string path = dir.file("look.cube");
     const ColorCurves curves = sample_color_curves();
     ASSERT_FALSE(save_color_curves_any(path, curves));
-    const std::string text = get(path);
+    const std::string text = file_text(path);
     std::uint8_t t[3][256];
     tables_of(curves, t);
     // No mark; "%5zf" drops trailing zeros and the point of whole numbers.
@@ -310,9 +291,9 @@ TEST(CurveFiles, CubeExportAndImport) {
     }
 
     // A small table with comments, a title, a mark and a domain.
-    put(path,
-        "\xEF\xBB\xBF# made by hand\nTITLE \"two\"\nDOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 1 0.5\n"
-        "LUT_1D_SIZE 2\n\n0 0.2 0\n1 0.6 1\n");
+    put_file(path,
+             "\xEF\xBB\xBF# made by hand\nTITLE \"two\"\nDOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 1 0.5\n"
+             "LUT_1D_SIZE 2\n\n0 0.2 0\n1 0.6 1\n");
     ASSERT_FALSE(load_cube_file(path, back));
     tables_of(back, u);
     for (int v = 0; v < 256; ++v) {
@@ -338,7 +319,7 @@ TEST(CurveFiles, CubeExportAndImport) {
           Bad{"DOMAIN_MAX 0 1 1\nLUT_1D_SIZE 2\n0 0 0\n1 1 1\n",
               "Cannot read color curves file: " + path}}) {
         RecordingScope bad_scope;
-        put(path, bad.content);
+        put_file(path, bad.content);
         ColorCurves kept = kept_value;
         EXPECT_TRUE(load_color_curves_any(path, kept)) << bad.content;
         EXPECT_EQ(describe(kept), describe(kept_value));

@@ -10,22 +10,12 @@
 
 #include "core/format.h"
 #include "support/recording_interaction.h"
+#include "support/suite_helpers.h"
 
 namespace tessaly {
 namespace {
 
-Curve make_curve(int style, std::initializer_list<std::pair<int, int>> points) {
-    Curve c;
-    c.style = style;
-    c.npts = static_cast<int>(points.size());
-    int i = 0;
-    for (auto [x, y] : points) {
-        c.x[i] = x;
-        c.y[i] = y;
-        ++i;
-    }
-    return c;
-}
+using testing::make_curve;
 
 std::vector<std::uint8_t> table8(const Curve& c) {
     std::vector<std::uint8_t> t(256);

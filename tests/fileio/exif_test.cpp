@@ -2,71 +2,67 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/fileio_builders.h"
+#include "support/small_exif.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
 
+using testing::Bytes;
+
 // Builds TIFF-structured blocks by hand in either byte order, entries exactly as given (so
 // tests can also make them wrong).
 class Block {
   public:
-    explicit Block(bool big) : big_(big) {
-        bytes.push_back(big ? 'M' : 'I');
-        bytes.push_back(big ? 'M' : 'I');
-        u16(42);
-        u32(8);
+    explicit Block(bool big) : bytes(2, big ? 'M' : 'I'), big_(big) {
+        put(2, 42);
+        put(4, 8);
     }
 
     struct Value {
-        std::uint16_t tag;
-        std::uint16_t type;
+        std::uint16_t tag, type;
         std::uint32_t count;
-        std::vector<std::uint8_t> data;  // already in the block's byte order
+        Bytes data;  // already in the block's byte order
     };
 
     // Numbers of a field type, written in the block's order (rationals as pairs).
-    std::vector<std::uint8_t> numbers(std::uint32_t width, const std::vector<std::int64_t>& v) {
-        std::vector<std::uint8_t> out;
+    Bytes numbers(std::uint32_t width, const std::vector<std::int64_t>& v) const {
+        Bytes out;
         for (std::int64_t n : v) {
-            const auto u = static_cast<std::uint64_t>(n);
-            for (std::uint32_t k = 0; k < width; ++k) {
-                const std::uint32_t shift = 8 * (big_ ? width - 1 - k : k);
-                out.push_back(static_cast<std::uint8_t>(u >> shift));
-            }
+            for (std::uint32_t k = 0; k < width; ++k)
+                out.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) >>
+                                                        8 * (big_ ? width - 1 - k : k)));
         }
         return out;
     }
 
     // Appends an IFD at the end of the block with its values after it; returns its offset.
-    // Values up to 4 bytes sit in the entry; pointer entries (data empty, count 1) take
-    // pointer_value.
+    // Values up to 4 bytes sit in the entry.
     std::uint32_t ifd(const std::vector<Value>& entries, std::uint32_t next = 0) {
         const auto at = static_cast<std::uint32_t>(bytes.size());
-        u16(static_cast<std::uint32_t>(entries.size()));
-        std::uint32_t data_at = at + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
-        std::vector<std::uint8_t> tail;
+        put(2, static_cast<std::uint32_t>(entries.size()));
+        const std::uint32_t data_at = at + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
+        Bytes tail;
         for (const Value& e : entries) {
-            u16(e.tag);
-            u16(e.type);
-            u32(e.count);
+            put(2, e.tag);
+            put(2, e.type);
+            put(4, e.count);
             if (e.data.size() <= 4) {
-                std::vector<std::uint8_t> inline_bytes = e.data;
-                inline_bytes.resize(4, 0);
-                bytes.insert(bytes.end(), inline_bytes.begin(), inline_bytes.end());
+                bytes.insert(bytes.end(), e.data.begin(), e.data.end());
+                bytes.resize(bytes.size() + 4 - e.data.size(), 0);
             } else {
-                u32(data_at + static_cast<std::uint32_t>(tail.size()));
+                put(4, data_at + static_cast<std::uint32_t>(tail.size()));
                 tail.insert(tail.end(), e.data.begin(), e.data.end());
                 if (tail.size() % 2) tail.push_back(0);
             }
         }
-        u32(next);
+        put(4, next);
         bytes.insert(bytes.end(), tail.begin(), tail.end());
         return at;
     }
@@ -79,23 +75,18 @@ class Block {
     // Where entry i of the IFD at offset keeps its value.
     static std::size_t value_at(std::uint32_t ifd, std::uint32_t i) { return ifd + 2 + 12 * i + 8; }
 
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
 
   private:
-    void u16(std::uint32_t v) {
-        const auto b = numbers(2, {v});
-        bytes.insert(bytes.end(), b.begin(), b.end());
-    }
-    void u32(std::uint32_t v) {
-        const auto b = numbers(4, {v});
+    void put(std::uint32_t width, std::uint32_t v) {
+        const auto b = numbers(width, {v});
         bytes.insert(bytes.end(), b.begin(), b.end());
     }
     bool big_;
 };
 
-std::vector<std::uint8_t> le(std::uint32_t width, const std::vector<std::int64_t>& v) {
-    Block b(false);
-    return b.numbers(width, v);
+Bytes le(std::uint32_t width, const std::vector<std::int64_t>& v) {
+    return Block(false).numbers(width, v);
 }
 std::vector<std::uint8_t> text(const char* s) {
     return std::vector<std::uint8_t>(s, s + std::strlen(s) + 1);
@@ -214,7 +205,9 @@ TEST(Exif, ProfileTagReplacesTheProfileAndTextStopsAtItsFirstZero) {
         ASSERT_FALSE(exif_read_block(b.bytes.data(), b.bytes.size(), im, orientation));
         EXPECT_EQ(orientation, 0);
         ASSERT_EQ(im.profile_size, 300u);
-        for (std::size_t i = 0; i < icc.size(); ++i) ASSERT_EQ(im.profile[i], icc[i]);
+        for (std::size_t i = 0; i < icc.size(); ++i) {
+            ASSERT_EQ(im.profile[i], icc[i]);
+        }
         EXPECT_EQ(tags_of(im), (std::vector<Tag>{{270, 2, 3, text("ab")}}));
     }
 }
@@ -238,53 +231,52 @@ TEST(Exif, RefusedBlocksAddNothing) {
     EXPECT_TRUE(refused({'I', 'I', 42, 0, 8, 0, 0, 0, 0xE8, 0x03, 1, 1}));
 }
 
+// One IFD whose entries are all wrong but the first.
+std::vector<std::uint8_t> hostile_block(bool big) {
+    Block b(big);
+    const std::uint32_t ifd0 = b.ifd({
+        {271, 2, 6, b.numbers(1, {'N', 'i', 'k', 'o', 'n', 0})},
+        {272, 2, 40, b.numbers(1, std::vector<std::int64_t>(40, 'x'))},  // offset made bad
+        {273, 4, 0xFFFFFFFF, b.numbers(4, {0})},                         // absurd count
+        {274, 3, 0x40000000, b.numbers(4, {16})},   // count x 2 wraps 32 bits
+        {305, 0x1234, 1, b.numbers(4, {0})},        // unknown field type
+        {306, 3, 0, {}},                            // no values
+        {34665, 4, 1, b.numbers(4, {8})},           // the EXIF IFD is IFD0 itself
+        {34853, 4, 1, b.numbers(4, {0x7FFFFFF0})},  // GPS IFD past the end
+    });
+    b.patch32(Block::value_at(ifd0, 1), 0xFFFFFFF0);
+    return b.bytes;
+}
+
 TEST(Exif, HostileEntriesAreSkippedAndTheRestKept) {
     for (bool big : {false, true}) {
         SCOPED_TRACE(big ? "big-endian" : "little-endian");
-        Block b(big);
-        const std::uint32_t ifd0 = b.ifd({
-            {271, 2, 6, b.numbers(1, {'N', 'i', 'k', 'o', 'n', 0})},
-            {272, 2, 40, b.numbers(1, std::vector<std::int64_t>(40, 'x'))},  // offset made bad
-            {273, 4, 0xFFFFFFFF, b.numbers(4, {0})},                         // absurd count
-            {274, 3, 0x40000000, b.numbers(4, {16})},   // count x 2 wraps 32 bits
-            {305, 0x1234, 1, b.numbers(4, {0})},        // unknown field type
-            {306, 3, 0, {}},                            // no values
-            {34665, 4, 1, b.numbers(4, {8})},           // the EXIF IFD is IFD0 itself
-            {34853, 4, 1, b.numbers(4, {0x7FFFFFF0})},  // GPS IFD past the end
-        });
-        b.patch32(Block::value_at(ifd0, 1), 0xFFFFFFF0);
+        const auto block = hostile_block(big);
         Image im;
         int orientation = -1;
-        ASSERT_FALSE(exif_read_block(b.bytes.data(), b.bytes.size(), im, orientation));
+        ASSERT_FALSE(exif_read_block(block.data(), block.size(), im, orientation));
         EXPECT_EQ(orientation, 0);
         EXPECT_EQ(tags_of(im), (std::vector<Tag>{{271, 2, 6, text("Nikon")}}));
-
-        // Every prefix of the block: nothing is read past its end (the sanitizer build checks),
-        // and whatever is kept is a prefix of the full result.
-        for (std::size_t n = 0; n < b.bytes.size(); ++n) {
-            std::vector<std::uint8_t> part(b.bytes.begin(), b.bytes.begin() + n);
-            Image p;
-            if (!exif_read_block(part.data(), part.size(), p, orientation)) {
-                EXPECT_LE(tags_of(p).size(), 1u);
-            }
-        }
     }
 }
 
-TEST(Exif, EveryPrefixOfARealisticBlockReadsSafely) {
-    const auto block = every_type_block(true);
-    std::size_t previous = 0;
-    for (std::size_t n = 0; n <= block.size(); ++n) {
-        std::vector<std::uint8_t> part(block.begin(), block.begin() + n);
-        Image im;
-        int orientation = 0;
-        if (exif_read_block(part.data(), part.size(), im, orientation)) continue;
-        // A longer prefix never knows fewer tags.
-        const std::size_t count = tags_of(im).size();
-        EXPECT_GE(count, previous) << n;
-        previous = count;
+// Every prefix of a block: nothing is read past its end (the sanitizer build checks), and a
+// longer prefix never knows fewer tags.
+TEST(Exif, EveryPrefixOfABlockReadsSafely) {
+    for (const auto& [block, tags] : {std::pair{every_type_block(true), every_type_expected.size()},
+                                      std::pair{hostile_block(false), std::size_t{1}}}) {
+        std::size_t previous = 0;
+        for (std::size_t n = 0; n <= block.size(); ++n) {
+            std::vector<std::uint8_t> part(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+            Image im;
+            int orientation = 0;
+            if (exif_read_block(part.data(), part.size(), im, orientation)) continue;
+            const std::size_t count = tags_of(im).size();
+            EXPECT_GE(count, previous) << n;
+            previous = count;
+        }
+        EXPECT_EQ(previous, tags);
     }
-    EXPECT_EQ(previous, every_type_expected.size());
 }
 
 TEST(Exif, SubIfdsSharingAnOffsetAreReadOnce) {
@@ -298,6 +290,24 @@ TEST(Exif, SubIfdsSharingAnOffsetAreReadOnce) {
     int orientation = 0;
     ASSERT_FALSE(exif_read_block(b.bytes.data(), b.bytes.size(), im, orientation));
     EXPECT_EQ(tags_of(im), (std::vector<Tag>{{36864, 7, 4, {'0', '2', '3', '0'}}}));
+}
+
+// The dpi of the resolution tags: inches (also when no unit is given), centimetres, and none
+// for any other unit or a zero denominator.
+TEST(Exif, ResolutionOfTheTags) {
+    struct Case {
+        std::uint32_t num, den;
+        std::uint16_t unit;
+        double dpi;
+    };
+    for (const Case& c : {Case{300, 1, 2, 300.0}, Case{720, 2, 0, 360.0}, Case{100, 1, 3, 254.0},
+                          Case{300, 1, 1, 0.0}, Case{300, 0, 2, 0.0}}) {
+        const auto block = testing::resolution_exif_block(c.num, c.den, c.unit);
+        Image im;
+        int orientation = 0;
+        ASSERT_FALSE(exif_read_block(block.data(), block.size(), im, orientation));
+        EXPECT_NEAR(exif_resolution_dpi(im), c.dpi, 1e-9) << c.num << "/" << c.den << " unit " << c.unit;
+    }
 }
 
 Image image_with(const std::vector<Tag>& tags) {
@@ -358,44 +368,31 @@ TEST(Exif, WriterSortsPlacesAndDropsTags) {
 
 // An independent reader of our blocks: ExifTool reads a bare TIFF-structured ".exif" file.
 TEST(Exif, ExifToolReadsWrittenBlocks) {
-    if (std::system("exiftool -ver >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "exiftool is not installed (package libimage-exiftool-perl)";
-    }
-    const Image source = image_with(every_type_expected);
+    if (!testing::have_exiftool()) GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
     std::vector<std::uint8_t> block;
-    ASSERT_FALSE(exif_write_block(source, block));
+    ASSERT_FALSE(exif_write_block(image_with(every_type_expected), block));
     testing::TempDir dir;
-    const std::string path = dir.file("tags.exif");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(block.data()),
-               static_cast<std::streamsize>(block.size()));
-    std::FILE* p = popen(
-        ("exiftool -s -n -G1 -H -IFD0:all -ExifIFD:all -GPS:all '" + path + "'").c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-    auto has = [&](const std::string& group, const std::string& id, const std::string& value) {
-        for (std::size_t at = out.find("[" + group + "]"); at != std::string::npos;
-             at = out.find("[" + group + "]", at + 1)) {
-            const std::string line = out.substr(at, out.find('\n', at) - at);
-            if (line.find(" " + id + " ") != std::string::npos && line.size() >= value.size() &&
-                line.compare(line.size() - value.size(), value.size(), value) == 0) {
-                return true;
-            }
+    testing::put_bytes(dir.file("tags.exif"), block);
+    const std::string out = testing::command_output(
+        "exiftool -s -n -G1 -H -IFD0:all -ExifIFD:all -GPS:all '" + dir.file("tags.exif") + "'");
+    // "[IFD0]          0x010f Make      : Canon", one line per tag.
+    for (const char* want : {"[IFD0] 0x010f : Canon", "[IFD0] 0x0112 : 1", "[IFD0] 0x011a : 300",
+                             "[IFD0] 0x0128 : 1 300 65535", "[ExifIFD] 0x829a : 0.0025",
+                             "[ExifIFD] 0x8827 : 100", "[ExifIFD] 0x9003 : 2013:06:23 16:49:15",
+                             "[GPS] 0x0000 : 2 3 0 0", "[GPS] 0x0001 : N"}) {
+        std::istringstream parts(want);
+        std::string group, id, value;
+        parts >> group >> id;
+        std::getline(parts, value);
+        bool found = false;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            found = found || (line.rfind(group, 0) == 0 && line.find(" " + id + " ") != std::string::npos &&
+                              line.size() >= value.size() &&
+                              line.compare(line.size() - value.size(), value.size(), value) == 0);
         }
-        return false;
-    };
-    EXPECT_TRUE(has("IFD0", "0x010f", ": Canon")) << out;
-    EXPECT_TRUE(has("IFD0", "0x0112", ": 1")) << out;
-    EXPECT_TRUE(has("IFD0", "0x011a", ": 300")) << out;
-    EXPECT_TRUE(has("IFD0", "0x0128", ": 1 300 65535")) << out;
-    EXPECT_TRUE(has("ExifIFD", "0x829a", ": 0.0025")) << out;
-    EXPECT_TRUE(has("ExifIFD", "0x8827", ": 100")) << out;
-    EXPECT_TRUE(has("ExifIFD", "0x9003", ": 2013:06:23 16:49:15")) << out;
-    EXPECT_TRUE(has("GPS", "0x0000", ": 2 3 0 0")) << out;
-    EXPECT_TRUE(has("GPS", "0x0001", ": N")) << out;
+        EXPECT_TRUE(found) << want << "\n" << out;
+    }
 }
 
 }  // namespace

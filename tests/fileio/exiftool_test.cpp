@@ -119,6 +119,13 @@ TEST(ExifTool, CopiesTheOriginalsTagsWithOrWithoutGps) {
     EXPECT_EQ(tag_value(without_gps, "Make", dir), "Panasonic");
     EXPECT_EQ(tag_value(without_gps, "GPSLatitude", dir), "");
     EXPECT_FALSE(fs::exists(with_gps + "_original"));  // rewritten in place
+
+    // Commands go to one kept ExifTool process a line per argument; a name that cannot travel
+    // that way (a line break in it) is handed to a process of its own, with the same result.
+    std::string odd = dir.file("two\nlines.jpg");
+    fs::copy_file(plain_jpeg, odd);
+    EXPECT_FALSE(copy_metadata(original, odd, metadata_all_but_gps, nullptr));
+    EXPECT_EQ(tag_value(odd, "Model", dir), "DMC-GF1");
     EXPECT_TRUE(scope.recorder.messages.empty());
 }
 

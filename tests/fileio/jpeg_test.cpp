@@ -3,23 +3,22 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "fileio/exif.h"
 #include "fileio/image_file.h"
-#include "support/recording_interaction.h"
+#include "support/fileio_builders.h"
+#include "support/small_exif.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace testing;
 
 struct Rgb {
     int r, g, b;
@@ -27,12 +26,11 @@ struct Rgb {
 
 // What the test writes: a picture given top row first, as a person sees it.
 struct JpegLayout {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
+    std::uint32_t width = 0, height = 0;
     int components = 3;  // 1 gray, 3 RGB, 4 CMYK
-    std::vector<std::uint8_t> pixels;
-    std::vector<std::uint8_t> exif;  // APP1 body without "Exif\0\0"
-    std::vector<std::uint8_t> icc;
+    Bytes pixels;
+    Bytes exif;  // APP1 body without "Exif\0\0"
+    Bytes icc;
     bool jfif = true;
     int density_unit = 1;
     int density = 72;
@@ -59,14 +57,13 @@ void write_jpeg(const std::string& path, const JpegLayout& layout) {
     c.X_density = c.Y_density = static_cast<UINT16>(layout.density);
     jpeg_start_compress(&c, TRUE);
     if (!layout.exif.empty()) {
-        std::vector<std::uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
+        Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
         app1.insert(app1.end(), layout.exif.begin(), layout.exif.end());
         jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
     }
     if (!layout.icc.empty())
         jpeg_write_icc_profile(&c, layout.icc.data(), static_cast<unsigned>(layout.icc.size()));
-    const std::size_t stride =
-        std::size_t{layout.width} * static_cast<std::size_t>(layout.components);
+    const std::size_t stride = std::size_t{layout.width} * static_cast<std::size_t>(layout.components);
     while (c.next_scanline < c.image_height) {
         auto* row = const_cast<JSAMPLE*>(layout.pixels.data() + c.next_scanline * stride);
         jpeg_write_scanlines(&c, &row, 1);
@@ -95,37 +92,23 @@ JpegLayout quadrants(std::uint32_t w, std::uint32_t h) {
     return s;
 }
 
-// The EXIF block of a camera: orientation and a maker, through our own writer.
-std::vector<std::uint8_t> exif_with_orientation(int value) {
-    Image tags;
-    const std::uint16_t orientation = static_cast<std::uint16_t>(value);
-    EXPECT_FALSE(image_add_tag(tags, 271, 2, 7, "Tessly"));
-    EXPECT_FALSE(image_add_tag(tags, 274, 3, 1, &orientation));
-    std::vector<std::uint8_t> block;
-    EXPECT_FALSE(exif_write_block(tags, block));
-    return block;
-}
-
 // The color seen at (x, y), counted from the top-left as a person sees the picture.
 Rgb seen(const Image& im, std::uint32_t x, std::uint32_t y) {
-    const std::uint8_t* p = im.rows[im.height - 1 - y] + 3 * x;
+    const std::uint8_t* p = top_row(im, y) + 3 * x;
     return {p[2], p[1], p[0]};
 }
 
-bool near(Rgb a, Rgb b) {
-    return std::abs(a.r - b.r) < 40 && std::abs(a.g - b.g) < 40 && std::abs(a.b - b.b) < 40;
+std::uint16_t orientation_tag(const Image& im) {
+    const MetadataTag* t = find_tag(im, 274);
+    return t ? sample16(t->data, 0) : 0;
 }
 
-std::uint16_t orientation_tag(const Image& im) {
-    for (const MetadataTag* t = im.tags; t; t = t->next) {
-        if (t->tag == 274) return static_cast<std::uint16_t>(t->data[0] | (t->data[1] << 8));
-    }
-    return 0;
+Outcome read_jpeg(const std::string& path) {
+    return read_recorded(path, read_jpeg_file);
 }
 
 TEST(Jpeg, EveryOrientationOpensUpright) {
-    testing::RecordingScope rec;
-    testing::TempDir dir;
+    TempDir dir;
     // Stored [[R, G], [B, W]]; what a person sees after each tag value is applied.
     const Rgb expected[9][4] = {
         {},
@@ -138,42 +121,37 @@ TEST(Jpeg, EveryOrientationOpensUpright) {
         {white, green, blue, red},  // 7 transverse
         {green, white, red, blue},  // 8 turned counter-clockwise
     };
-    for (int v = 1; v <= 8; ++v) {
+    for (std::uint16_t v = 1; v <= 8; ++v) {
         SCOPED_TRACE("orientation " + std::to_string(v));
         JpegLayout layout = quadrants(64, 32);
-        layout.exif = exif_with_orientation(v);
-        const std::string path = dir.file("o" + std::to_string(v) + ".jpg");
-        write_jpeg(path, layout);
-        Image im;
-        ASSERT_FALSE(read_jpeg_file(path, im));
+        layout.exif = small_exif_block(v, "Tessly");
+        write_jpeg(dir.file("o.jpg"), layout);
+        const Outcome r = read_jpeg(dir.file("o.jpg"));
+        ASSERT_FALSE(r.failed);
+        EXPECT_TRUE(r.errors.empty());
+        const Image& im = r.picture;
         ASSERT_EQ(im.type, image_color24);
-        const bool swapped = v >= 5;
-        EXPECT_EQ(im.width, swapped ? 32u : 64u);
-        EXPECT_EQ(im.height, swapped ? 64u : 32u);
+        EXPECT_EQ(im.width, v >= 5 ? 32u : 64u);
+        EXPECT_EQ(im.height, v >= 5 ? 64u : 32u);
         EXPECT_EQ(orientation_tag(im), 1);
         const std::uint32_t qx = im.width / 4, qy = im.height / 4;
         const Rgb got[4] = {seen(im, qx, qy), seen(im, 3 * qx, qy), seen(im, qx, 3 * qy),
                             seen(im, 3 * qx, 3 * qy)};
         for (int q = 0; q < 4; ++q) {
-            EXPECT_TRUE(near(got[q], expected[v][q]))
-                << "quadrant " << q << ": " << got[q].r << "," << got[q].g << "," << got[q].b;
+            EXPECT_NEAR(got[q].r, expected[v][q].r, 40) << "quadrant " << q;
+            EXPECT_NEAR(got[q].g, expected[v][q].g, 40) << "quadrant " << q;
+            EXPECT_NEAR(got[q].b, expected[v][q].b, 40) << "quadrant " << q;
         }
     }
-    EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
 TEST(Jpeg, GrayDensityAndProfile) {
-    testing::RecordingScope rec;
-    testing::TempDir dir;
-    JpegLayout gray;
-    gray.width = 24;
-    gray.height = 8;
-    gray.components = 1;
-    for (std::uint32_t y = 0; y < 8; ++y) {
-        for (std::uint32_t x = 0; x < 24; ++x) gray.pixels.push_back(y < 4 ? 200 : 30);
-    }
-    gray.density_unit = 2;  // dots per centimetre
-    gray.density = 100;
+    RecordingScope rec;
+    TempDir dir;
+    // Dots per centimetre; the top half light, the bottom dark.
+    JpegLayout gray{.width = 24, .height = 8, .components = 1, .density_unit = 2, .density = 100};
+    gray.pixels.assign(24 * 4, 200);
+    gray.pixels.resize(24 * 8, 30);
     // Larger than one APP2 segment holds, so it comes back from several.
     for (int i = 0; i < 150000; ++i) gray.icc.push_back(static_cast<std::uint8_t>(i * 31 + i / 7));
     write_jpeg(dir.file("g.jpg"), gray);
@@ -183,12 +161,13 @@ TEST(Jpeg, GrayDensityAndProfile) {
     EXPECT_EQ(im.width, 24u);
     EXPECT_EQ(im.height, 8u);
     EXPECT_NEAR(im.dpi, 254.0, 1e-9);
-    EXPECT_NEAR(im.rows[7][0], 200, 8);  // the top line is the last row
-    EXPECT_NEAR(im.rows[0][0], 30, 8);
+    EXPECT_NEAR(top_row(im, 0)[0], 200, 8);
+    EXPECT_NEAR(top_row(im, 7)[0], 30, 8);
     ASSERT_EQ(im.profile_size, gray.icc.size());
     EXPECT_TRUE(std::equal(gray.icc.begin(), gray.icc.end(), im.profile));
 
-    // Inches as they are; no physical size gives 72 once read_image_file is done.
+    // Inches as they are; no physical size gives 72 once read_image_file is done; without a
+    // JFIF header the EXIF resolution counts.
     JpegLayout inches = quadrants(16, 16);
     inches.density = 300;
     write_jpeg(dir.file("i.jpg"), inches);
@@ -206,85 +185,51 @@ TEST(Jpeg, GrayDensityAndProfile) {
     ASSERT_FALSE(read_image_file(dir.file("u.jpg"), im, alpha));
     EXPECT_EQ(im.dpi, 72.0);
     EXPECT_TRUE(alpha.empty());  // a JPEG never has transparency
+
+    JpegLayout exif = quadrants(16, 16);
+    exif.jfif = false;
+    exif.exif = resolution_exif_block(118, 1, 3);
+    write_jpeg(dir.file("e.jpg"), exif);
+    ASSERT_FALSE(read_jpeg_file(dir.file("e.jpg"), im));
+    EXPECT_NEAR(im.dpi, 118 * 2.54, 1e-9);
     EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
-TEST(Jpeg, ExifResolutionWhenThereIsNoJfifHeader) {
-    testing::RecordingScope rec;
-    testing::TempDir dir;
-    JpegLayout layout = quadrants(16, 16);
-    layout.jfif = false;
-    Image tags;
-    const std::uint32_t res[2] = {118, 1};
-    const std::uint16_t cm = 3;
-    ASSERT_FALSE(image_add_tag(tags, 282, 5, 1, res));
-    ASSERT_FALSE(image_add_tag(tags, 296, 3, 1, &cm));
-    ASSERT_FALSE(exif_write_block(tags, layout.exif));
-    write_jpeg(dir.file("e.jpg"), layout);
-    Image im;
-    ASSERT_FALSE(read_jpeg_file(dir.file("e.jpg"), im));
-    EXPECT_NEAR(im.dpi, 118 * 2.54, 1e-9);
-}
-
-std::vector<char> file_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
-}
-
-TEST(Jpeg, BrokenAndUnsupportedFilesFailCleanly) {
-    testing::TempDir dir;
+TEST(Jpeg, BrokenUnsupportedAndHugeFilesFailCleanly) {
+    TempDir dir;
     JpegLayout layout = quadrants(64, 64);
-    layout.exif = exif_with_orientation(6);
+    layout.exif = small_exif_block(6, "Tessly");
     write_jpeg(dir.file("whole.jpg"), layout);
-    const std::vector<char> whole = file_bytes(dir.file("whole.jpg"));
+    const Bytes whole = file_bytes(dir.file("whole.jpg"));
     for (std::size_t cut :
          {std::size_t{2}, std::size_t{40}, whole.size() / 3, whole.size() - 40, whole.size() - 2}) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
-        const std::string path = dir.file("cut.jpg");
-        std::ofstream(path, std::ios::binary)
-            .write(whole.data(), static_cast<std::streamsize>(cut));
-        testing::RecordingScope rec;
-        Image im;
-        EXPECT_TRUE(read_jpeg_file(path, im));
-        EXPECT_TRUE(im.empty());
-        EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Error reading JPEG file"});
+        put_bytes(dir.file("cut.jpg"), Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        EXPECT_TRUE(failed_with(read_jpeg(dir.file("cut.jpg")), "Error reading JPEG file"));
     }
+    // A missing file fails without a message of its own.
+    const Outcome missing = read_jpeg(dir.file("missing.jpg"));
+    EXPECT_TRUE(missing.failed);
+    EXPECT_TRUE(is_empty_record(missing.picture));
 
-    JpegLayout cmyk;
-    cmyk.width = cmyk.height = 8;
-    cmyk.components = 4;
+    JpegLayout cmyk{.width = 8, .height = 8, .components = 4};
     cmyk.pixels.assign(8 * 8 * 4, 128);
     write_jpeg(dir.file("cmyk.jpg"), cmyk);
-    testing::RecordingScope rec;
-    Image im;
-    EXPECT_TRUE(read_jpeg_file(dir.file("cmyk.jpg"), im));
-    EXPECT_TRUE(im.empty());
-    EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Unsupported image format"});
+    EXPECT_TRUE(failed_with(read_jpeg(dir.file("cmyk.jpg")), "Unsupported image format"));
 
     // A broken EXIF block costs the tags, not the picture.
     JpegLayout bad_exif = quadrants(16, 16);
     bad_exif.exif = {'M', 'M', 0, 42, 0xFF, 0xFF, 0xFF, 0xFF};
     write_jpeg(dir.file("bad_exif.jpg"), bad_exif);
-    ASSERT_FALSE(read_jpeg_file(dir.file("bad_exif.jpg"), im));
-    EXPECT_EQ(im.width, 16u);
-    EXPECT_EQ(im.tags, nullptr);
+    Outcome r = read_jpeg(dir.file("bad_exif.jpg"));
+    ASSERT_FALSE(r.failed);
+    EXPECT_EQ(r.picture.width, 16u);
+    EXPECT_EQ(r.picture.tags, nullptr);
 
-    EXPECT_TRUE(read_jpeg_file(dir.file("missing.jpg"), im));
-    EXPECT_TRUE(im.empty());
-}
-
-TEST(Jpeg, DeclaredSizeIsCheckedBeforeDecoding) {
-    testing::TempDir dir;
+    // The declared size is checked before decoding.
     write_jpeg(dir.file("big.jpg"), quadrants(256, 200));
-    const std::uint64_t limit = image_memory_limit();
-    image_set_memory_limit(100000);
-    testing::RecordingScope rec;
-    Image im;
-    const bool failed = read_jpeg_file(dir.file("big.jpg"), im);
-    image_set_memory_limit(limit);
-    EXPECT_TRUE(failed);
-    EXPECT_TRUE(im.empty());
-    EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Image is too large: 256 x 200"});
+    MemoryLimit limit(100000);
+    EXPECT_TRUE(failed_with(read_jpeg(dir.file("big.jpg")), "Image is too large: 256 x 200"));
 }
 
 // --- files made by other people ---
@@ -295,24 +240,11 @@ const std::string pixbuf = "/usr/libexec/installed-tests/gdk-pixbuf/";
     if (!fs::exists(path))          \
     GTEST_SKIP() << path << " is missing: install the Debian package " << package
 
-std::string run(const std::string& command) {
-    std::string out;
-    if (std::FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
 TEST(JpegFiles, PhoneJpegMatchesExifTool) {
     const std::string path = pixbuf + "bug725582-testrotate.jpg";
     REQUIRE_FILE(path, "gdk-pixbuf-tests");
-    if (std::system("exiftool -ver >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "exiftool is not installed (package libimage-exiftool-perl)";
-    }
-    testing::RecordingScope rec;
+    if (!have_exiftool()) GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
+    RecordingScope rec;
     Image im, alpha;
     ASSERT_FALSE(read_image_file(path, im, alpha));
     // Stored 640 x 428 with orientation 6.
@@ -325,7 +257,10 @@ TEST(JpegFiles, PhoneJpegMatchesExifTool) {
     std::map<std::uint32_t, const MetadataTag*> ours;
     for (const MetadataTag* t = im.tags; t; t = t->next) ours.emplace(t->tag, t);
     std::istringstream lines(
-        run("exiftool -s -n -H -G1 -IFD0:all -ExifIFD:all -GPS:all '" + path + "'"));
+        command_output("exiftool -s -n -H -G1 -IFD0:all -ExifIFD:all -GPS:all '" + path + "'"));
+    auto u32 = [](const std::uint8_t* d) {
+        return d[0] | (d[1] << 8) | (d[2] << 16) | (std::uint32_t{d[3]} << 24);
+    };
     int compared = 0;
     for (std::string line; std::getline(lines, line);) {
         // "[IFD0]          0x010f Make                            : Panasonic"
@@ -339,22 +274,17 @@ TEST(JpegFiles, PhoneJpegMatchesExifTool) {
         auto it = ours.find(id);
         ASSERT_NE(it, ours.end()) << "tag missing";
         const MetadataTag* t = it->second;
-        const std::uint8_t* d = t->data;
         if (t->field_type == 2) {
             // ExifTool trims the trailing blanks that cameras pad text with; we keep them.
-            std::string text(reinterpret_cast<const char*>(d));
+            std::string text(reinterpret_cast<const char*>(t->data));
             text.erase(text.find_last_not_of(' ') + 1);
             EXPECT_EQ(text, value);
         } else if ((t->field_type == 3 || t->field_type == 4) && t->count == 1) {
-            const std::uint32_t v = t->field_type == 3 ? d[0] | (d[1] << 8)
-                                                       : d[0] | (d[1] << 8) | (d[2] << 16) |
-                                                             (std::uint32_t{d[3]} << 24);
-            EXPECT_EQ(std::to_string(v), value);
+            EXPECT_EQ(std::to_string(t->field_type == 3 ? sample16(t->data, 0) : u32(t->data)), value);
         } else if (t->field_type == 5 && t->count == 1 && id != 0x9201 && id != 0x9202 &&
                    id != 0x9205) {
             // (The APEX values are shown converted, so they are left out.)
-            const double num = d[0] | (d[1] << 8) | (d[2] << 16) | (std::uint32_t{d[3]} << 24);
-            const double den = d[4] | (d[5] << 8) | (d[6] << 16) | (std::uint32_t{d[7]} << 24);
+            const double num = u32(t->data), den = u32(t->data + 4);
             EXPECT_NEAR(den == 0 ? 0 : num / den, std::stod(value), 1e-9);
         } else {
             continue;
@@ -372,7 +302,7 @@ TEST(JpegFiles, OtherPeoplesJpegs) {
     REQUIRE_FILE(pixbuf + "dpi.jpeg", "gdk-pixbuf-tests");
     REQUIRE_FILE(go, "golang-golang-x-image-dev");
     REQUIRE_FILE(sdl, "libsdl2-image-tests");
-    testing::RecordingScope rec;
+    RecordingScope rec;
     struct Case {
         std::string path;
         std::uint32_t width, height;
@@ -399,7 +329,7 @@ TEST(JpegFiles, OtherPeoplesJpegs) {
     // The profile is the one exiftool extracts.
     Image im;
     ASSERT_FALSE(read_jpeg_file(pixbuf + "icc-profile.jpeg", im));
-    const std::string icc = run("exiftool -b -ICC_Profile '" + pixbuf + "icc-profile.jpeg'");
+    const std::string icc = command_output("exiftool -b -ICC_Profile '" + pixbuf + "icc-profile.jpeg'");
     if (!icc.empty()) {
         ASSERT_EQ(im.profile_size, icc.size());
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(im.profile), im.profile_size), icc);
@@ -407,48 +337,12 @@ TEST(JpegFiles, OtherPeoplesJpegs) {
     EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
-TEST(JpegFiles, DamagedJpegsFailOrReadWithoutHarm) {
+TEST(JpegFiles, TruncatedCmykAndHugeJpegsFail) {
     REQUIRE_FILE(pixbuf + "premature-end.jpg", "gdk-pixbuf-tests");
-    {
-        // A truncated CMYK file: refused for its colors before its end is reached.
-        testing::RecordingScope rec;
-        Image im;
-        EXPECT_TRUE(read_jpeg_file(pixbuf + "premature-end.jpg", im));
-        EXPECT_TRUE(im.empty());
-        EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Unsupported image format"});
-    }
-    // Hostile files: whatever the outcome, the result is whole or empty. One declares 64250 x
-    // 64250 pixels; a modest limit keeps the test quick on any machine.
-    const std::uint64_t limit = image_memory_limit();
-    image_set_memory_limit(std::uint64_t{1} << 30);
-    for (const char* name :
-         {"test-images/fail/CVE-2017-2862.jpg", "test-images/randomly-modified/bug775697.jpg",
-          "test-images/randomly-modified/valid.1.jpeg",
-          "test-images/randomly-modified/valid.2.jpeg", "bug775218.jpg", "issue205.jpg"}) {
-        SCOPED_TRACE(name);
-        testing::RecordingScope rec;
-        Image im;
-        if (read_jpeg_file(pixbuf + name, im)) {
-            EXPECT_TRUE(im.empty());
-            EXPECT_EQ(rec.recorder.errors().size(), 1u);
-        } else {
-            EXPECT_TRUE(im.has_pixels());
-            EXPECT_GT(im.width, 0u);
-        }
-    }
-    image_set_memory_limit(limit);
-}
-
-TEST(JpegFiles, HugeDeclaredSizeIsRefused) {
-    REQUIRE_FILE(pixbuf + "large.jpg", "gdk-pixbuf-tests");
-    const std::uint64_t limit = image_memory_limit();
-    image_set_memory_limit(std::uint64_t{1} << 30);
-    testing::RecordingScope rec;
-    Image im;
-    const bool failed = read_jpeg_file(pixbuf + "large.jpg", im);
-    image_set_memory_limit(limit);
-    EXPECT_TRUE(failed);
-    EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Image is too large: 22500 x 33300"});
+    // A truncated CMYK file: refused for its colors before its end is reached.
+    EXPECT_TRUE(failed_with(read_jpeg(pixbuf + "premature-end.jpg"), "Unsupported image format"));
+    MemoryLimit limit(std::uint64_t{1} << 30);
+    EXPECT_TRUE(failed_with(read_jpeg(pixbuf + "large.jpg"), "Image is too large: 22500 x 33300"));
 }
 
 }  // namespace

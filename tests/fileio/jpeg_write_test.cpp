@@ -21,25 +21,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A smooth picture: JPEG keeps it within a few levels.
+// A smooth picture: JPEG keeps it within a few levels. Blue, green and red (or the gray level)
+// of each pixel; 48-bit samples are the 8-bit ones times 257.
 Image gradient(std::uint32_t type, std::uint32_t w, std::uint32_t h) {
     Image im;
     EXPECT_FALSE(image_alloc(im, type, w, h, 200.0));
     for (std::uint32_t r = 0; r < h; ++r) {
         for (std::uint32_t x = 0; x < w; ++x) {
-            std::uint8_t b = static_cast<std::uint8_t>(x * 2), g = static_cast<std::uint8_t>(r * 3),
-                         red = static_cast<std::uint8_t>(100 + x / 2);
-            if (type == image_color24) {
-                im.rows[r][3 * x] = b;
-                im.rows[r][3 * x + 1] = g;
-                im.rows[r][3 * x + 2] = red;
-            } else if (type == image_color48) {
-                set_sample16(im.rows[r], 3 * x, static_cast<std::uint16_t>(b * 257));
-                set_sample16(im.rows[r], 3 * x + 1, static_cast<std::uint16_t>(g * 257));
-                set_sample16(im.rows[r], 3 * x + 2, static_cast<std::uint16_t>(red * 257));
-            } else if (type == image_gray8) {
-                im.rows[r][x] = g;
+            const std::uint32_t bgr[3] = {(x * 2) & 0xFF, (r * 3) & 0xFF, (100 + x / 2) & 0xFF};
+            for (std::uint32_t c = 0; c < 3; ++c) {
+                if (type == image_color24) im.rows[r][3 * x + c] = static_cast<std::uint8_t>(bgr[c]);
+                if (type == image_color48)
+                    set_sample16(im.rows[r], 3 * x + c, static_cast<std::uint16_t>(bgr[c] * 257));
             }
+            if (type == image_gray8) im.rows[r][x] = static_cast<std::uint8_t>(bgr[1]);
         }
     }
     return im;

@@ -15,15 +15,13 @@
 #include "core/runner.h"
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
-#include "support/image_helpers.h"
-#include "support/recording_interaction.h"
+#include "support/fileio_builders.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
 
-using testing::RecordingScope;
-using testing::TempDir;
+using namespace testing;
 
 class ThreadCount {
   public:
@@ -35,32 +33,6 @@ class ThreadCount {
   private:
     int before_;
 };
-
-std::uint32_t pixel_row_bytes(const Image& image) {
-    switch (image.type) {
-        case image_binary:
-            return (image.width + 7) / 8;
-        case image_gray8:
-            return image.width;
-        case image_color24:
-            return 3 * image.width;
-        case image_gray16:
-            return 2 * image.width;
-        default:
-            return 6 * image.width;
-    }
-}
-
-Image make(std::uint32_t type, std::uint32_t width, std::uint32_t height) {
-    Image image;
-    EXPECT_FALSE(image_alloc(image, type, width, height, 300.0));
-    testing::fill_pattern(image, pixel_row_bytes(image), width + type);
-    if (type == image_binary && width % 8) {
-        for (std::uint32_t r = 0; r < height; ++r)
-            image.rows[r][width / 8] &= static_cast<std::uint8_t>(0xFF00u >> (width % 8));
-    }
-    return image;
-}
 
 struct Strips {
     std::uint32_t rows_per_strip = 0, count = 0;
@@ -91,7 +63,7 @@ TEST(LargePictures, TiffStripsRoundTripWithOneAndTwoWorkers) {
                           {image_color24, 1, 3},
                           {image_color24, 2, 3}};
     for (const Case& c : cases) {
-        const Image picture = make(c.type, c.width, c.height);
+        const Image picture = patterned(c.type, c.width, c.height);
         for (std::int32_t compression : {0, 1, 2}) {
             SCOPED_TRACE(::testing::Message() << "type " << c.type << " width " << c.width
                                               << " compression " << compression);
@@ -118,52 +90,23 @@ TEST(LargePictures, TiffStripsRoundTripWithOneAndTwoWorkers) {
 // Tiled and separate-plane files with alpha, large enough for two workers.
 TEST(LargePictures, TiledAndPlanarFilesWithAlphaReadTheSameWithTwoWorkers) {
     TempDir dir;
-    const std::uint32_t width = 1203, height = 1001;
+    TiffLayout s;
+    s.width = 1203;
+    s.height = 1001;
+    s.samples = 4;
+    s.photometric = PHOTOMETRIC_RGB;
+    s.compression = COMPRESSION_LZW;
+    s.extra = EXTRASAMPLE_UNASSALPHA;
+    s.rows_per_strip = 50;
+    s.value = [](std::uint32_t x, std::uint32_t y, std::uint32_t c) {
+        return (x * 7 + y * 13 + c * 71 + ((x * y) >> 5)) & 0xFF;
+    };
     for (const bool tiled : {false, true}) {
         SCOPED_TRACE(tiled ? "tiled, contiguous" : "strips, separate planes");
+        s.tile = tiled ? 64 : 0;
+        s.planar = tiled ? PLANARCONFIG_CONTIG : PLANARCONFIG_SEPARATE;
         const std::string path = dir.file("rgba.tif");
-        TIFF* tif = TIFFOpen(path.c_str(), "w");
-        ASSERT_NE(tif, nullptr);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        std::uint16_t kinds[1] = {EXTRASAMPLE_UNASSALPHA};
-        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, kinds);
-        const auto sample = [](std::uint32_t x, std::uint32_t y, std::uint32_t c) {
-            return static_cast<std::uint8_t>(x * 7 + y * 13 + c * 71 + ((x * y) >> 5));
-        };
-        bool ok = true;
-        if (tiled) {
-            const std::uint32_t side = 64;
-            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-            TIFFSetField(tif, TIFFTAG_TILEWIDTH, side);
-            TIFFSetField(tif, TIFFTAG_TILELENGTH, side);
-            std::vector<std::uint8_t> tile(std::size_t{side} * side * 4);
-            for (std::uint32_t ty = 0; ty < height; ty += side)
-                for (std::uint32_t tx = 0; tx < width; tx += side) {
-                    for (std::uint32_t y = 0; y < side; ++y)
-                        for (std::uint32_t x = 0; x < side; ++x)
-                            for (std::uint32_t c = 0; c < 4; ++c)
-                                tile[(std::size_t{y} * side + x) * 4 + c] =
-                                    sample(tx + x, ty + y, c);
-                    ok = ok && TIFFWriteTile(tif, tile.data(), tx, ty, 0, 0) >= 0;
-                }
-        } else {
-            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 50);
-            std::vector<std::uint8_t> line(width);
-            for (std::uint16_t c = 0; c < 4; ++c)
-                for (std::uint32_t y = 0; y < height; ++y) {
-                    for (std::uint32_t x = 0; x < width; ++x) line[x] = sample(x, y, c);
-                    ok = ok && TIFFWriteScanline(tif, line.data(), y, c) >= 0;
-                }
-        }
-        TIFFClose(tif);
-        ASSERT_TRUE(ok);
-
+        ASSERT_TRUE(write_tiff(path, s));
         Image one, one_alpha, two, two_alpha;
         {
             ThreadCount count(1);
@@ -176,12 +119,11 @@ TEST(LargePictures, TiledAndPlanarFilesWithAlphaReadTheSameWithTwoWorkers) {
         EXPECT_TRUE(image_equal(one, two));
         EXPECT_TRUE(image_equal(one_alpha, two_alpha));
         ASSERT_EQ(two.type, image_color24);
-        for (std::uint32_t y : {0u, 517u, height - 1}) {
-            for (std::uint32_t x : {0u, 700u, width - 1}) {
-                const std::uint8_t* row = two.rows[height - 1 - y];
-                EXPECT_EQ(row[3 * x], sample(x, y, 2));
-                EXPECT_EQ(row[3 * x + 2], sample(x, y, 0));
-                EXPECT_EQ(two_alpha.rows[height - 1 - y][x], sample(x, y, 3));
+        for (std::uint32_t y : {0u, 517u, s.height - 1}) {
+            for (std::uint32_t x : {0u, 700u, s.width - 1}) {
+                EXPECT_EQ(top_row(two, y)[3 * x], s.sample(x, y, 2));
+                EXPECT_EQ(top_row(two, y)[3 * x + 2], s.sample(x, y, 0));
+                EXPECT_EQ(top_row(two_alpha, y)[x], s.sample(x, y, 3));
             }
         }
     }
@@ -190,7 +132,7 @@ TEST(LargePictures, TiledAndPlanarFilesWithAlphaReadTheSameWithTwoWorkers) {
 // A strip that cannot be decoded fails the read whichever worker meets it.
 TEST(LargePictures, ABrokenStripInTheSecondHalfFailsTheRead) {
     TempDir dir;
-    const Image picture = make(image_color24, 1500, 1000);
+    const Image picture = patterned(image_color24, 1500, 1000);
     const std::string path = dir.file("broken.tif");
     ASSERT_FALSE(write_tiff_file(path, picture, 2, 0));  // Deflate: a damaged stream fails
     TIFF* tif = TIFFOpen(path.c_str(), "r");
@@ -252,7 +194,7 @@ TEST(LargePictures, JpegOfTwoChunksReadsBackRowForRow) {
 TEST(LargePictures, JpegWriterLeavesNothingBehindOnFailure) {
     TempDir dir;
     RecordingScope rec;
-    const Image picture = make(image_color24, 300, 200);
+    const Image picture = patterned(image_color24, 300, 200);
     EXPECT_EQ(write_jpeg_file(dir.file("no/such/x.jpg"), picture, 90.0, 0, 0), write_failed);
     EXPECT_TRUE(rec.recorder.errors().empty());
     const std::string path = dir.file("x.jpg");

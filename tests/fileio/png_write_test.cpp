@@ -5,43 +5,15 @@
 #include "core/builtin_profiles.h"
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
-#include "support/recording_interaction.h"
+#include "support/fileio_builders.h"
+#include "support/small_exif.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
 
-// A picture whose every byte differs, so that a swapped channel or row shows.
-Image patterned(std::uint32_t type, std::uint32_t w, std::uint32_t h) {
-    Image im;
-    EXPECT_FALSE(image_alloc(im, type, w, h, 150.0));
-    for (std::uint32_t r = 0; r < h; ++r) {
-        for (std::uint32_t i = 0; i < im.row_bytes; ++i) {
-            im.rows[r][i] = static_cast<std::uint8_t>(r * 31 + i * 7 + 3);
-        }
-    }
-    return im;
-}
-
-// Equal pixels, padding aside.
-bool same_pixels(const Image& a, const Image& b) {
-    if (a.type != b.type || a.width != b.width || a.height != b.height) return false;
-    std::size_t bytes = a.type == image_binary    ? (a.width + 7) / 8
-                        : a.type == image_gray8   ? a.width
-                        : a.type == image_color24 ? 3 * a.width
-                        : a.type == image_gray16  ? 2 * a.width
-                                                  : 6 * a.width;
-    for (std::uint32_t r = 0; r < a.height; ++r) {
-        if (a.type == image_binary) {
-            for (std::uint32_t x = 0; x < a.width; ++x) {
-                if (bit_get(a.rows[r], x) != bit_get(b.rows[r], x)) return false;
-            }
-        } else if (std::memcmp(a.rows[r], b.rows[r], bytes) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
+using testing::patterned;
+using testing::same_pixels;
 
 TEST(PngWriter, EveryTypeRoundTripsWithResolutionProfileAndText) {
     testing::RecordingScope scope;
@@ -50,7 +22,7 @@ TEST(PngWriter, EveryTypeRoundTripsWithResolutionProfileAndText) {
         SCOPED_TRACE(type);
         const bool color = type == image_color24 || type == image_color48;
         ProfileBytes profile = color ? builtin_srgb_profile() : builtin_gray_profile();
-        Image im = patterned(type, 13, 5);
+        Image im = patterned(type, 13, 5, 150.0);
         ASSERT_FALSE(image_set_profile(im, profile.data, profile.size));
         const char title[] = "Harbour at dawn";
         ASSERT_FALSE(image_add_tag(im, 800, 2, sizeof title, title));
@@ -63,11 +35,8 @@ TEST(PngWriter, EveryTypeRoundTripsWithResolutionProfileAndText) {
         EXPECT_NEAR(back.dpi, 150.0, 0.03);  // pixels per metre, rounded, plus a half on reading
         ASSERT_EQ(back.profile_size, profile.size);
         EXPECT_EQ(0, std::memcmp(back.profile, profile.data, profile.size));
-        bool found = false;
-        for (const MetadataTag* t = back.tags; t; t = t->next) {
-            if (t->tag == 800) found = std::strcmp(reinterpret_cast<char*>(t->data), title) == 0;
-        }
-        EXPECT_TRUE(found);
+        ASSERT_NE(testing::find_tag(back, 800), nullptr);
+        EXPECT_STREQ(reinterpret_cast<const char*>(testing::find_tag(back, 800)->data), title);
 
         // Metadata mode 3 leaves the profile out.
         ASSERT_FALSE(write_png_file(path, im, nullptr, 3));

