@@ -183,7 +183,8 @@ TEST(BmpRead, PaletteDecidesBinaryGrayOrColor) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.palette.size());
-        BmpLayout s{.bits = std::uint16_t(c.palette.size() == 2 ? 1 : 8), .width = 10,
+        BmpLayout s{.bits = std::uint16_t(c.palette.size() == 2 ? 1 : 8),
+                    .width = 10,
                     .palette = c.palette};
         s.pixel = [&](std::uint32_t x, std::uint32_t y) {
             return (x * 51 + y) % static_cast<std::uint32_t>(c.palette.size());
@@ -195,7 +196,7 @@ TEST(BmpRead, PaletteDecidesBinaryGrayOrColor) {
             for (std::uint32_t x = 0; x < 10; ++x) {
                 const Color want = c.palette[s.pixel(x, y)];
                 const std::uint8_t* row = top_row(r.picture, y);
-                const std::uint8_t got = c.type == image_binary ? bit_get(row, x)
+                const std::uint8_t got = c.type == image_binary  ? bit_get(row, x)
                                          : c.type == image_gray8 ? row[x]
                                                                  : row[3 * x + 2];
                 EXPECT_EQ(got, want[0]) << x << "," << y;
@@ -228,7 +229,10 @@ TEST(BmpRead, TopDownRowsAndBitFieldsAndRle) {
     expect_colors(fields, r.picture);
 
     // RLE8: a run, an absolute run, an end of line, a delta, then the end.
-    BmpLayout rle{.width = 6, .height = 3, .compression = 1, .palette = color_palette(8),
+    BmpLayout rle{.width = 6,
+                  .height = 3,
+                  .compression = 1,
+                  .palette = color_palette(8),
                   .rle = {3, 5, 0, 3, 1, 2, 4, 0, 0, 0, 0, 2, 2, 1, 2, 6, 0, 1}};
     r = read_layout(dir, rle);
     ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
@@ -260,8 +264,10 @@ TEST(BmpRead, TopDownRowsAndBitFieldsAndRle) {
 TEST(BmpRead, EmbeddedAndLinkedProfiles) {
     TempDir dir;
     Bytes profile(200);
-    for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<std::uint8_t>(i ^ 0x5A);
-    BmpLayout s{.header = 124, .bits = 24, .color_space = 0x4D424544 /* embedded */, .profile = profile};
+    for (std::size_t i = 0; i < profile.size(); ++i)
+        profile[i] = static_cast<std::uint8_t>(i ^ 0x5A);
+    BmpLayout s{
+        .header = 124, .bits = 24, .color_space = 0x4D424544 /* embedded */, .profile = profile};
     Outcome r = read_layout(dir, s);
     ASSERT_FALSE(r.failed);
     ASSERT_EQ(r.picture.profile_size, profile.size());
@@ -311,11 +317,13 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
     EXPECT_TRUE(failed_with(read_bytes(dir, with(30, 1)), unsupported));          // RLE8 on 24 bits
     EXPECT_TRUE(failed_with(read_bytes(dir, with(18, 0)), broken));               // no width
     EXPECT_TRUE(failed_with(read_bytes(dir, with(22, 0x7FFFFFFF)), "Image is too large", true));
-    EXPECT_TRUE(failed_with(read_bytes(dir, with(18, 400000)), broken));  // rows past the end
+    EXPECT_TRUE(failed_with(read_bytes(dir, with(18, 400000)), broken));      // rows past the end
     EXPECT_TRUE(failed_with(read_bytes(dir, with(10, 0xFFFFFFF0)), broken));  // data offset
     for (std::size_t size : {good.size() - 1, std::size_t{30}, std::size_t{2}}) {
         SCOPED_TRACE(size);
-        EXPECT_TRUE(failed_with(read_bytes(dir, Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size))), broken));
+        EXPECT_TRUE(failed_with(
+            read_bytes(dir, Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size))),
+            broken));
     }
     EXPECT_TRUE(failed_with(
         read_bytes(dir, {'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0}), broken));

@@ -238,9 +238,9 @@ std::vector<std::uint8_t> hostile_block(bool big) {
         {271, 2, 6, b.numbers(1, {'N', 'i', 'k', 'o', 'n', 0})},
         {272, 2, 40, b.numbers(1, std::vector<std::int64_t>(40, 'x'))},  // offset made bad
         {273, 4, 0xFFFFFFFF, b.numbers(4, {0})},                         // absurd count
-        {274, 3, 0x40000000, b.numbers(4, {16})},   // count x 2 wraps 32 bits
-        {305, 0x1234, 1, b.numbers(4, {0})},        // unknown field type
-        {306, 3, 0, {}},                            // no values
+        {274, 3, 0x40000000, b.numbers(4, {16})},                        // count x 2 wraps 32 bits
+        {305, 0x1234, 1, b.numbers(4, {0})},                             // unknown field type
+        {306, 3, 0, {}},                                                 // no values
         {34665, 4, 1, b.numbers(4, {8})},           // the EXIF IFD is IFD0 itself
         {34853, 4, 1, b.numbers(4, {0x7FFFFFF0})},  // GPS IFD past the end
     });
@@ -267,7 +267,8 @@ TEST(Exif, EveryPrefixOfABlockReadsSafely) {
                                       std::pair{hostile_block(false), std::size_t{1}}}) {
         std::size_t previous = 0;
         for (std::size_t n = 0; n <= block.size(); ++n) {
-            std::vector<std::uint8_t> part(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+            std::vector<std::uint8_t> part(block.begin(),
+                                           block.begin() + static_cast<std::ptrdiff_t>(n));
             Image im;
             int orientation = 0;
             if (exif_read_block(part.data(), part.size(), im, orientation)) continue;
@@ -306,7 +307,8 @@ TEST(Exif, ResolutionOfTheTags) {
         Image im;
         int orientation = 0;
         ASSERT_FALSE(exif_read_block(block.data(), block.size(), im, orientation));
-        EXPECT_NEAR(exif_resolution_dpi(im), c.dpi, 1e-9) << c.num << "/" << c.den << " unit " << c.unit;
+        EXPECT_NEAR(exif_resolution_dpi(im), c.dpi, 1e-9)
+            << c.num << "/" << c.den << " unit " << c.unit;
     }
 }
 
@@ -368,7 +370,8 @@ TEST(Exif, WriterSortsPlacesAndDropsTags) {
 
 // An independent reader of our blocks: ExifTool reads a bare TIFF-structured ".exif" file.
 TEST(Exif, ExifToolReadsWrittenBlocks) {
-    if (!testing::have_exiftool()) GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
+    if (!testing::have_exiftool())
+        GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
     std::vector<std::uint8_t> block;
     ASSERT_FALSE(exif_write_block(image_with(every_type_expected), block));
     testing::TempDir dir;
@@ -376,10 +379,10 @@ TEST(Exif, ExifToolReadsWrittenBlocks) {
     const std::string out = testing::command_output(
         "exiftool -s -n -G1 -H -IFD0:all -ExifIFD:all -GPS:all '" + dir.file("tags.exif") + "'");
     // "[IFD0]          0x010f Make      : Canon", one line per tag.
-    for (const char* want : {"[IFD0] 0x010f : Canon", "[IFD0] 0x0112 : 1", "[IFD0] 0x011a : 300",
-                             "[IFD0] 0x0128 : 1 300 65535", "[ExifIFD] 0x829a : 0.0025",
-                             "[ExifIFD] 0x8827 : 100", "[ExifIFD] 0x9003 : 2013:06:23 16:49:15",
-                             "[GPS] 0x0000 : 2 3 0 0", "[GPS] 0x0001 : N"}) {
+    for (const char* want :
+         {"[IFD0] 0x010f : Canon", "[IFD0] 0x0112 : 1", "[IFD0] 0x011a : 300",
+          "[IFD0] 0x0128 : 1 300 65535", "[ExifIFD] 0x829a : 0.0025", "[ExifIFD] 0x8827 : 100",
+          "[ExifIFD] 0x9003 : 2013:06:23 16:49:15", "[GPS] 0x0000 : 2 3 0 0", "[GPS] 0x0001 : N"}) {
         std::istringstream parts(want);
         std::string group, id, value;
         parts >> group >> id;
@@ -387,9 +390,10 @@ TEST(Exif, ExifToolReadsWrittenBlocks) {
         bool found = false;
         std::istringstream lines(out);
         for (std::string line; std::getline(lines, line);) {
-            found = found || (line.rfind(group, 0) == 0 && line.find(" " + id + " ") != std::string::npos &&
-                              line.size() >= value.size() &&
-                              line.compare(line.size() - value.size(), value.size(), value) == 0);
+            found = found ||
+                    (line.rfind(group, 0) == 0 && line.find(" " + id + " ") != std::string::npos &&
+                     line.size() >= value.size() &&
+                     line.compare(line.size() - value.size(), value.size(), value) == 0);
         }
         EXPECT_TRUE(found) << want << "\n" << out;
     }

@@ -77,8 +77,8 @@ TEST(FileType, ExtensionsDecideBeforeContent) {
         EXPECT_EQ(detect_file_type(name), file_webp);
 
     // Raw extensions of several makers, in either case.
-    for (const std::string ext : {".3fr", ".arw", ".cr2", ".cr3", ".dng", ".nef", ".orf", ".raf",
-                                  ".rw2", ".x3f"}) {
+    for (const std::string ext :
+         {".3fr", ".arw", ".cr2", ".cr3", ".dng", ".nef", ".orf", ".raf", ".rw2", ".x3f"}) {
         std::string upper = ext;
         std::transform(upper.begin(), upper.end(), upper.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -135,7 +135,8 @@ TEST(FileType, ReadImageFileDispatchesAndCleansUp) {
 TEST(FileType, FilesOfOtherPeopleFailCleanlyOrOpenWhole) {
     std::vector<std::string> files =
         package_files("gdk-pixbuf-tests", "\\.(png|gif|bmp|jpe?g|tiff?)$");
-    for (const std::string& path : package_files("checkit-tiff", "\\.tiff?$")) files.push_back(path);
+    for (const std::string& path : package_files("checkit-tiff", "\\.tiff?$"))
+        files.push_back(path);
     if (files.empty()) GTEST_SKIP() << "gdk-pixbuf-tests and checkit-tiff are not installed";
     MemoryLimit limit(std::uint64_t{1} << 30);
     const int failed = expect_whole_or_nothing(files, [](const std::string& path, Image& picture) {

@@ -59,7 +59,8 @@ bool write_gif(const std::string& path, const GifLayout& layout) {
                                      static_cast<GifByteType>(layout.loop >> 8)};
         ok = EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
              EGifPutExtensionBlock(gif, 11, "NETSCAPE2.0") == GIF_OK &&
-             EGifPutExtensionBlock(gif, 3, loop) == GIF_OK && EGifPutExtensionTrailer(gif) == GIF_OK;
+             EGifPutExtensionBlock(gif, 3, loop) == GIF_OK &&
+             EGifPutExtensionTrailer(gif) == GIF_OK;
     }
     if (ok && !layout.comment.empty()) ok = EGifPutComment(gif, layout.comment.c_str()) == GIF_OK;
     for (const GifFrame& f : layout.frames) {
@@ -79,8 +80,9 @@ bool write_gif(const std::string& path, const GifLayout& layout) {
         // Interlaced frames are stored in pass order: lines 0, 8, ..., 4, 12, ..., 2, 6, ...,
         // then the odd ones.
         std::vector<int> order;
-        for (auto [start, step] : f.interlace ? std::vector<std::pair<int, int>>{{0, 8}, {4, 8}, {2, 4}, {1, 2}}
-                                              : std::vector<std::pair<int, int>>{{0, 1}}) {
+        for (auto [start, step] :
+             f.interlace ? std::vector<std::pair<int, int>>{{0, 8}, {4, 8}, {2, 4}, {1, 2}}
+                         : std::vector<std::pair<int, int>>{{0, 1}}) {
             for (int y = start; y < f.height; y += step) order.push_back(y);
         }
         for (int y : order) {
@@ -125,13 +127,15 @@ GifLayout screen(int width, int height, int colors, int frames = 1) {
 // The color the picture holds at screen pixel x, y (top line 0).
 bool same_color(const Image& picture, int x, int y, const GifColorType& c) {
     const std::uint8_t* row = top_row(picture, static_cast<std::uint32_t>(y));
-    if (picture.type == image_gray8) return row[x] == c.Red && row[x] == c.Green && row[x] == c.Blue;
+    if (picture.type == image_gray8)
+        return row[x] == c.Red && row[x] == c.Green && row[x] == c.Blue;
     return row[x * 3 + 2] == c.Red && row[x * 3 + 1] == c.Green && row[x * 3] == c.Blue;
 }
 
 // Every screen pixel: the first frame's color where it lies, the background elsewhere.
 ::testing::AssertionResult screen_matches(const GifLayout& layout, const Image& picture) {
-    if (picture.width != std::uint32_t(layout.width) || picture.height != std::uint32_t(layout.height))
+    if (picture.width != std::uint32_t(layout.width) ||
+        picture.height != std::uint32_t(layout.height))
         return ::testing::AssertionFailure() << picture.width << "x" << picture.height;
     const GifFrame& f = layout.frames[0];
     const auto& map = f.local_map.empty() ? layout.global_map : f.local_map;
@@ -239,7 +243,8 @@ TEST(GifRead, AnimationPropertiesBecomeMetadataTags) {
     expect_tag(0x9286, 2, 13, {'H', 'e', 'l', 'l', 'o', ' ', 'W', 'o', 'r', 'l', 'd', '!', 0});
     expect_tag(0x5101, 3, 1, {5, 0});
     Bytes palette;
-    for (const GifColorType& c : layout.global_map) palette.insert(palette.end(), {c.Red, c.Green, c.Blue});
+    for (const GifColorType& c : layout.global_map)
+        palette.insert(palette.end(), {c.Red, c.Green, c.Blue});
     expect_tag(0x5102, 1, 12, palette);
     expect_tag(0x5103, 1, 1, {1});
     expect_tag(0x5104, 1, 1, {3});

@@ -32,7 +32,8 @@ TEST(GifWriter, BinaryGrayAndFewColoursAreExact) {
     Image gray;
     ASSERT_FALSE(image_alloc(gray, image_gray8, 16, 16, 72.0));
     for (std::uint32_t y = 0; y < 16; ++y) {
-        for (std::uint32_t x = 0; x < 16; ++x) gray.rows[y][x] = static_cast<std::uint8_t>(16 * y + x);
+        for (std::uint32_t x = 0; x < 16; ++x)
+            gray.rows[y][x] = static_cast<std::uint8_t>(16 * y + x);
     }
     Image few;
     ASSERT_FALSE(image_alloc(few, image_color24, 10, 10, 72.0));

@@ -51,15 +51,15 @@ bool write_heif(const std::string& path, const HeifSample& s) {
                                : s.alpha    ? heif_chroma_interleaved_RGBA
                                             : heif_chroma_interleaved_RGB;
     const heif_channel channel = s.gray ? heif_channel_Y : heif_channel_interleaved;
-    bool ok = heif_context_get_encoder_for_format(ctx, s.format, &encoder).code == heif_error_Ok &&
-              heif_encoder_set_lossy_quality(encoder, 95).code == heif_error_Ok &&
-              (s.gray ||
-               heif_encoder_set_parameter_string(encoder, "chroma", "420").code == heif_error_Ok) &&
-              heif_image_create(s.width, s.height,
-                                s.gray ? heif_colorspace_monochrome : heif_colorspace_RGB, chroma,
-                                &image)
-                      .code == heif_error_Ok &&
-              heif_image_add_plane(image, channel, s.width, s.height, s.bits).code == heif_error_Ok;
+    bool ok =
+        heif_context_get_encoder_for_format(ctx, s.format, &encoder).code == heif_error_Ok &&
+        heif_encoder_set_lossy_quality(encoder, 95).code == heif_error_Ok &&
+        (s.gray ||
+         heif_encoder_set_parameter_string(encoder, "chroma", "420").code == heif_error_Ok) &&
+        heif_image_create(s.width, s.height,
+                          s.gray ? heif_colorspace_monochrome : heif_colorspace_RGB, chroma, &image)
+                .code == heif_error_Ok &&
+        heif_image_add_plane(image, channel, s.width, s.height, s.bits).code == heif_error_Ok;
     if (ok) {
         int stride = 0;
         std::uint8_t* plane = heif_image_get_plane(image, channel, &stride);
@@ -144,7 +144,8 @@ class HeifRead : public ::testing::TestWithParam<heif_compression_format> {
 };
 
 #define WRITE_OR_SKIP(path, sample) \
-    if (!write(path, sample)) GTEST_SKIP() << "libheif cannot encode this " << format_name(GetParam())
+    if (!write(path, sample))       \
+    GTEST_SKIP() << "libheif cannot encode this " << format_name(GetParam())
 
 // With an alpha plane too: these files bring no transparency image, the colors stay as coded.
 TEST_P(HeifRead, ColorsAndProfileOfAnEightBitFile) {
@@ -306,7 +307,8 @@ TEST(HeifReadSamples, DamagedAndForeignFilesFailCleanly) {
         for (std::size_t keep : {std::size_t{0}, std::size_t{10}, std::size_t{40},
                                  source.size() / 3, source.size() - 20, source.size() - 1}) {
             SCOPED_TRACE(keep);
-            put_bytes(path, Bytes(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(keep)));
+            put_bytes(path,
+                      Bytes(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(keep)));
             EXPECT_TRUE(failed_with(read_heif(path), "Error reading HEIF file"));
         }
         // Flipped bytes may still decode; when they do not, the failure is the clean one.

@@ -63,7 +63,8 @@ void write_jpeg(const std::string& path, const JpegLayout& layout) {
     }
     if (!layout.icc.empty())
         jpeg_write_icc_profile(&c, layout.icc.data(), static_cast<unsigned>(layout.icc.size()));
-    const std::size_t stride = std::size_t{layout.width} * static_cast<std::size_t>(layout.components);
+    const std::size_t stride =
+        std::size_t{layout.width} * static_cast<std::size_t>(layout.components);
     while (c.next_scanline < c.image_height) {
         auto* row = const_cast<JSAMPLE*>(layout.pixels.data() + c.next_scanline * stride);
         jpeg_write_scanlines(&c, &row, 1);
@@ -204,7 +205,8 @@ TEST(Jpeg, BrokenUnsupportedAndHugeFilesFailCleanly) {
     for (std::size_t cut :
          {std::size_t{2}, std::size_t{40}, whole.size() / 3, whole.size() - 40, whole.size() - 2}) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
-        put_bytes(dir.file("cut.jpg"), Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        put_bytes(dir.file("cut.jpg"),
+                  Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
         EXPECT_TRUE(failed_with(read_jpeg(dir.file("cut.jpg")), "Error reading JPEG file"));
     }
     // A missing file fails without a message of its own.
@@ -280,7 +282,8 @@ TEST(JpegFiles, PhoneJpegMatchesExifTool) {
             text.erase(text.find_last_not_of(' ') + 1);
             EXPECT_EQ(text, value);
         } else if ((t->field_type == 3 || t->field_type == 4) && t->count == 1) {
-            EXPECT_EQ(std::to_string(t->field_type == 3 ? sample16(t->data, 0) : u32(t->data)), value);
+            EXPECT_EQ(std::to_string(t->field_type == 3 ? sample16(t->data, 0) : u32(t->data)),
+                      value);
         } else if (t->field_type == 5 && t->count == 1 && id != 0x9201 && id != 0x9202 &&
                    id != 0x9205) {
             // (The APEX values are shown converted, so they are left out.)
@@ -329,7 +332,8 @@ TEST(JpegFiles, OtherPeoplesJpegs) {
     // The profile is the one exiftool extracts.
     Image im;
     ASSERT_FALSE(read_jpeg_file(pixbuf + "icc-profile.jpeg", im));
-    const std::string icc = command_output("exiftool -b -ICC_Profile '" + pixbuf + "icc-profile.jpeg'");
+    const std::string icc =
+        command_output("exiftool -b -ICC_Profile '" + pixbuf + "icc-profile.jpeg'");
     if (!icc.empty()) {
         ASSERT_EQ(im.profile_size, icc.size());
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(im.profile), im.profile_size), icc);

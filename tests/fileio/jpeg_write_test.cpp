@@ -30,7 +30,8 @@ Image gradient(std::uint32_t type, std::uint32_t w, std::uint32_t h) {
         for (std::uint32_t x = 0; x < w; ++x) {
             const std::uint32_t bgr[3] = {(x * 2) & 0xFF, (r * 3) & 0xFF, (100 + x / 2) & 0xFF};
             for (std::uint32_t c = 0; c < 3; ++c) {
-                if (type == image_color24) im.rows[r][3 * x + c] = static_cast<std::uint8_t>(bgr[c]);
+                if (type == image_color24)
+                    im.rows[r][3 * x + c] = static_cast<std::uint8_t>(bgr[c]);
                 if (type == image_color48)
                     set_sample16(im.rows[r], 3 * x + c, static_cast<std::uint16_t>(bgr[c] * 257));
             }

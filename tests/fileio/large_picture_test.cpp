@@ -55,12 +55,9 @@ TEST(LargePictures, TiffStripsRoundTripWithOneAndTwoWorkers) {
     struct Case {
         std::uint32_t type, width, height;
     };
-    const Case cases[] = {{image_color24, 1501, 1000},
-                          {image_color24, 2000, 1600},  // two chunks
-                          {image_color48, 1001, 700},
-                          {image_gray8, 2501, 1800},
-                          {image_binary, 3001, 200},
-                          {image_color24, 1, 3},
+    const Case cases[] = {{image_color24, 1501, 1000}, {image_color24, 2000, 1600},  // two chunks
+                          {image_color48, 1001, 700},  {image_gray8, 2501, 1800},
+                          {image_binary, 3001, 200},   {image_color24, 1, 3},
                           {image_color24, 2, 3}};
     for (const Case& c : cases) {
         const Image picture = patterned(c.type, c.width, c.height);

@@ -99,8 +99,8 @@ bool write_png(const std::string& path, const PngFile& f) {
 }
 
 int channels_of(int color_type) {
-    return color_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-           : color_type == PNG_COLOR_TYPE_RGB      ? 3
+    return color_type == PNG_COLOR_TYPE_GRAY_ALPHA  ? 2
+           : color_type == PNG_COLOR_TYPE_RGB       ? 3
            : color_type == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                                                     : 1;
 }
@@ -171,12 +171,13 @@ PngFile make_png(std::uint32_t w, std::uint32_t h, int color_type, int depth,
                     got = bit_get(row, x);
                     want = want ? 255 : 0;
                 } else {
-                    got = wide ? sample16(row, std::size_t{x} * n + i) : row[std::size_t{x} * n + i];
+                    got =
+                        wide ? sample16(row, std::size_t{x} * n + i) : row[std::size_t{x} * n + i];
                 }
                 if (got != want) {
-                    return ::testing::AssertionFailure() << "pixel " << x << "," << y << " channel "
-                                                         << i << ": " << got << " instead of "
-                                                         << want;
+                    return ::testing::AssertionFailure()
+                           << "pixel " << x << "," << y << " channel " << i << ": " << got
+                           << " instead of " << want;
                 }
             }
             if ((channels == 2 || channels == 4) && alpha) {
@@ -195,13 +196,20 @@ TEST(PngRead, EveryColorTypeAndDepthBecomesItsImageType) {
         std::uint32_t type;
     };
     const Case cases[] = {
-        {PNG_COLOR_TYPE_GRAY, 1, image_binary},        {PNG_COLOR_TYPE_GRAY, 2, image_gray8},
-        {PNG_COLOR_TYPE_GRAY, 4, image_gray8},         {PNG_COLOR_TYPE_GRAY, 8, image_gray8},
-        {PNG_COLOR_TYPE_GRAY, 16, image_gray16},       {PNG_COLOR_TYPE_GRAY_ALPHA, 8, image_gray8},
-        {PNG_COLOR_TYPE_GRAY_ALPHA, 16, image_gray16}, {PNG_COLOR_TYPE_RGB, 8, image_color24},
-        {PNG_COLOR_TYPE_RGB, 16, image_color48},       {PNG_COLOR_TYPE_PALETTE, 2, image_color24},
-        {PNG_COLOR_TYPE_PALETTE, 4, image_color24},    {PNG_COLOR_TYPE_PALETTE, 8, image_color24},
-        {PNG_COLOR_TYPE_RGB_ALPHA, 8, image_color24},  {PNG_COLOR_TYPE_RGB_ALPHA, 16, image_color48},
+        {PNG_COLOR_TYPE_GRAY, 1, image_binary},
+        {PNG_COLOR_TYPE_GRAY, 2, image_gray8},
+        {PNG_COLOR_TYPE_GRAY, 4, image_gray8},
+        {PNG_COLOR_TYPE_GRAY, 8, image_gray8},
+        {PNG_COLOR_TYPE_GRAY, 16, image_gray16},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, image_gray8},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 16, image_gray16},
+        {PNG_COLOR_TYPE_RGB, 8, image_color24},
+        {PNG_COLOR_TYPE_RGB, 16, image_color48},
+        {PNG_COLOR_TYPE_PALETTE, 2, image_color24},
+        {PNG_COLOR_TYPE_PALETTE, 4, image_color24},
+        {PNG_COLOR_TYPE_PALETTE, 8, image_color24},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 8, image_color24},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 16, image_color48},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -266,13 +274,13 @@ TEST(PngRead, TransparencyChunkBecomesAlpha) {
         const bool two_levels = f.bit_depth == 1 && f.palette[0].red == f.palette[0].blue &&
                                 f.palette[1].red == f.palette[1].blue;
         EXPECT_EQ(picture.type, f.bit_depth == 16 ? image_gray16
-                                : two_levels       ? image_binary
-                                                   : image_color24);
+                                : two_levels      ? image_binary
+                                                  : image_color24);
         EXPECT_TRUE(pixels_match(f, picture, nullptr));
         for (std::uint32_t y = 0; y < f.height; ++y) {
             for (std::uint32_t x = 0; x < f.width; ++x) {
                 const std::uint32_t v = sample(x, y, 0, f.bit_depth);
-                const std::uint8_t want = f.trans_color ? (v == clear.gray ? 0 : 255)
+                const std::uint8_t want = f.trans_color        ? (v == clear.gray ? 0 : 255)
                                           : v < f.trans.size() ? f.trans[v]
                                                                : 255;
                 EXPECT_EQ(top_row(alpha, y)[x], want) << x << "," << y;
@@ -308,7 +316,10 @@ TEST(PngRead, ResolutionProfilesAndText) {
         tags.emplace_back(t->tag, text);
     }
     const std::vector<std::pair<std::uint32_t, std::string>> want = {
-        {800, "A title"}, {12290, std::string(3000, 'c')}, {315, "Zo\xC3\xAB"}, {306, ""},
+        {800, "A title"},
+        {12290, std::string(3000, 'c')},
+        {315, "Zo\xC3\xAB"},
+        {306, ""},
         {271, "scanner"}};
     EXPECT_EQ(tags, want);
 
@@ -338,9 +349,8 @@ TEST(PngRead, ResolutionProfilesAndText) {
 // Reads with a transparency image, which must be left empty as well when the read fails.
 Outcome read_png(const std::string& path) {
     Image alpha;
-    Outcome o = read_recorded(path, [&](const std::string& p, Image& im) {
-        return read_png_file(p, im, &alpha);
-    });
+    Outcome o = read_recorded(
+        path, [&](const std::string& p, Image& im) { return read_png_file(p, im, &alpha); });
     EXPECT_TRUE(!o.failed || is_empty_record(alpha));
     return o;
 }
@@ -459,11 +469,11 @@ TEST(PngRead, PngSuite) {
         const bool flat = name.rfind("cdh", 0) == 0 || name.rfind("cds", 0) == 0;
         EXPECT_EQ(picture.width, narrow ? 8u : side);
         EXPECT_EQ(picture.height, flat ? 8u : side);
-        const std::uint32_t want = depth == 1                                ? image_binary
-                                   : color_type == 0 || color_type == 4 ? (depth == 16 ? image_gray16
-                                                                                       : image_gray8)
-                                   : depth == 16                        ? image_color48
-                                                                        : image_color24;
+        const std::uint32_t want = depth == 1 ? image_binary
+                                   : color_type == 0 || color_type == 4
+                                       ? (depth == 16 ? image_gray16 : image_gray8)
+                                   : depth == 16 ? image_color48
+                                                 : image_color24;
         if (depth == 1 && color_type == 3) {
             // A two-color palette of other colors than black and white is expanded.
             EXPECT_TRUE(picture.type == image_binary || picture.type == image_color24);

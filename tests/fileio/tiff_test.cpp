@@ -20,9 +20,8 @@ namespace {
 using namespace testing;
 
 Outcome read_tiff(const std::string& path, Image* alpha = nullptr) {
-    return read_recorded(path, [&](const std::string& p, Image& im) {
-        return read_tiff_file(p, im, alpha);
-    });
+    return read_recorded(
+        path, [&](const std::string& p, Image& im) { return read_tiff_file(p, im, alpha); });
 }
 
 std::uint32_t le32(const std::uint8_t* p) {
@@ -39,8 +38,8 @@ void expect_pixels(const TiffLayout& s, const Image& picture, const Image* alpha
                    int tolerance = 0) {
     ASSERT_EQ(picture.width, s.width);
     ASSERT_EQ(picture.height, s.height);
-    const bool color = s.photometric != PHOTOMETRIC_MINISBLACK &&
-                       s.photometric != PHOTOMETRIC_MINISWHITE;
+    const bool color =
+        s.photometric != PHOTOMETRIC_MINISBLACK && s.photometric != PHOTOMETRIC_MINISWHITE;
     const std::uint32_t max = (1u << s.bits) - 1;
     for (std::uint32_t y = 0; y < s.height; ++y) {
         const std::uint8_t* row = top_row(picture, y);
@@ -83,14 +82,18 @@ TEST(TiffRead, GrayBinaryAndRgbDepthsPhotometricsAndCompressionsMatchEveryPixel)
     for (std::uint16_t bits : {8, 16})
         for (std::uint16_t compression :
              {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS})
-            all.push_back({bits, 3, PHOTOMETRIC_RGB, compression,
-                           bits == 8 ? image_color24 : image_color48});
+            all.push_back(
+                {bits, 3, PHOTOMETRIC_RGB, compression, bits == 8 ? image_color24 : image_color48});
     for (const Case& c : all) {
-        SCOPED_TRACE(::testing::Message() << "bits " << c.bits << " samples " << c.samples
-                                          << " photometric " << c.photometric << " compression "
-                                          << c.compression);
-        const TiffLayout s{.width = 11, .height = 6, .bits = c.bits, .samples = c.samples,
-                           .photometric = c.photometric, .compression = c.compression};
+        SCOPED_TRACE(::testing::Message()
+                     << "bits " << c.bits << " samples " << c.samples << " photometric "
+                     << c.photometric << " compression " << c.compression);
+        const TiffLayout s{.width = 11,
+                           .height = 6,
+                           .bits = c.bits,
+                           .samples = c.samples,
+                           .photometric = c.photometric,
+                           .compression = c.compression};
         ASSERT_TRUE(write_tiff(dir.file("t.tif"), s));
         Image alpha;
         const Outcome r = read_tiff(dir.file("t.tif"), &alpha);
@@ -140,8 +143,12 @@ TEST(TiffRead, PaletteGivesGrayOnlyWhenEveryEntryIsGray) {
 
 TEST(TiffRead, JpegCompressedYcbcrIsClose) {
     TempDir dir;
-    TiffLayout s{.width = 16, .height = 16, .samples = 3, .photometric = PHOTOMETRIC_YCBCR,
-                 .compression = COMPRESSION_JPEG, .rows_per_strip = 16};
+    TiffLayout s{.width = 16,
+                 .height = 16,
+                 .samples = 3,
+                 .photometric = PHOTOMETRIC_YCBCR,
+                 .compression = COMPRESSION_JPEG,
+                 .rows_per_strip = 16};
     s.more = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); };
     // A smooth picture, so that the lossy codec stays close to it.
     s.value = [](std::uint32_t x, std::uint32_t y, std::uint32_t c) {
@@ -163,8 +170,11 @@ TEST(TiffRead, AlphaGoesToTheTransparencyImage) {
                           Case{16, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_ASSOCALPHA},
                           Case{8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_UNASSALPHA}}) {
         SCOPED_TRACE(::testing::Message() << "bits " << c.bits << " samples " << c.samples);
-        const TiffLayout s{.bits = c.bits, .samples = c.samples, .photometric = c.photometric,
-                           .compression = COMPRESSION_LZW, .extra = c.extra};
+        const TiffLayout s{.bits = c.bits,
+                           .samples = c.samples,
+                           .photometric = c.photometric,
+                           .compression = COMPRESSION_LZW,
+                           .extra = c.extra};
         const std::string path = dir.file("alpha.tif");
         ASSERT_TRUE(write_tiff(path, s));
         Image alpha;
@@ -177,7 +187,8 @@ TEST(TiffRead, AlphaGoesToTheTransparencyImage) {
     }
 
     // An unspecified fourth sample is padding, not alpha.
-    const TiffLayout s{.samples = 4, .photometric = PHOTOMETRIC_RGB, .extra = EXTRASAMPLE_UNSPECIFIED};
+    const TiffLayout s{
+        .samples = 4, .photometric = PHOTOMETRIC_RGB, .extra = EXTRASAMPLE_UNSPECIFIED};
     ASSERT_TRUE(write_tiff(dir.file("pad.tif"), s));
     Image alpha;
     const Outcome r = read_tiff(dir.file("pad.tif"), &alpha);
@@ -197,9 +208,15 @@ TEST(TiffRead, TiledAndSeparatePlanesReadLikeStrips) {
         SCOPED_TRACE(::testing::Message()
                      << "bits " << c.bits << " planar " << c.planar << " tile " << c.tile);
         // Partial tiles on the right and at the bottom.
-        const TiffLayout s{.width = 37, .height = 21, .bits = c.bits, .samples = 4,
-                           .photometric = PHOTOMETRIC_RGB, .compression = COMPRESSION_ADOBE_DEFLATE,
-                           .planar = c.planar, .extra = EXTRASAMPLE_UNASSALPHA, .tile = c.tile,
+        const TiffLayout s{.width = 37,
+                           .height = 21,
+                           .bits = c.bits,
+                           .samples = 4,
+                           .photometric = PHOTOMETRIC_RGB,
+                           .compression = COMPRESSION_ADOBE_DEFLATE,
+                           .planar = c.planar,
+                           .extra = EXTRASAMPLE_UNASSALPHA,
+                           .tile = c.tile,
                            .rows_per_strip = 5};
         ASSERT_TRUE(write_tiff(dir.file("t.tif"), s));
         Image alpha;
@@ -304,7 +321,10 @@ TEST(TiffRead, ExifDirectoryTagsBecomeMetadata) {
 
 TEST(TiffRead, OrientationSixTurnsClockwiseAndReadsOne) {
     TempDir dir;
-    TiffLayout s{.width = 4, .height = 3, .samples = 4, .photometric = PHOTOMETRIC_RGB,
+    TiffLayout s{.width = 4,
+                 .height = 3,
+                 .samples = 4,
+                 .photometric = PHOTOMETRIC_RGB,
                  .extra = EXTRASAMPLE_UNASSALPHA};
     s.more = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_RIGHTTOP); };
     ASSERT_TRUE(write_tiff(dir.file("o6.tif"), s));
@@ -354,10 +374,9 @@ TEST(TiffRead, UnsupportedHostileAndBrokenFilesFailWithTheirMessage) {
     // CMYK, 12 bits, 4-bit RGB, signed samples.
     TiffLayout signed16{.bits = 16};
     signed16.more = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_INT); };
-    for (const TiffLayout& s : {TiffLayout{.samples = 4, .photometric = PHOTOMETRIC_SEPARATED},
-                                TiffLayout{.bits = 12},
-                                TiffLayout{.bits = 4, .samples = 3, .photometric = PHOTOMETRIC_RGB},
-                                signed16}) {
+    for (const TiffLayout& s :
+         {TiffLayout{.samples = 4, .photometric = PHOTOMETRIC_SEPARATED}, TiffLayout{.bits = 12},
+          TiffLayout{.bits = 4, .samples = 3, .photometric = PHOTOMETRIC_RGB}, signed16}) {
         ASSERT_TRUE(write_tiff(dir.file("u.tif"), s));
         EXPECT_TRUE(failed_with(read_tiff(dir.file("u.tif")), "Unsupported image format"));
     }

@@ -27,7 +27,8 @@ const std::string go_images = "/usr/share/gocode/src/golang.org/x/image/testdata
 // row, column or channel shows; alpha runs through 0 so the lossless "exact" path matters.
 std::array<std::uint8_t, 4> test_pixel(int x, int y) {
     return {static_cast<std::uint8_t>(40 * x + 3), static_cast<std::uint8_t>(70 * y + 5),
-            static_cast<std::uint8_t>(11 * (x + y) + 100), static_cast<std::uint8_t>((x + 3 * y) * 23)};
+            static_cast<std::uint8_t>(11 * (x + y) + 100),
+            static_cast<std::uint8_t>((x + 3 * y) * 23)};
 }
 
 // A lossless file of the test pixels, opaque unless with_alpha.
@@ -90,7 +91,8 @@ Bytes animation(int w, int h, const std::uint8_t* first) {
     int timestamp = 0;
     for (const std::uint8_t* color : {first, second}) {
         Bytes rgba;
-        for (int i = 0; i < w * h; ++i) rgba.insert(rgba.end(), {color[0], color[1], color[2], 255});
+        for (int i = 0; i < w * h; ++i)
+            rgba.insert(rgba.end(), {color[0], color[1], color[2], 255});
         WebPPicture frame;
         WebPPictureInit(&frame);
         frame.use_argb = 1;
@@ -250,14 +252,14 @@ TEST(WebpRead, PackageSamplesMatchTheLibraryDecoding) {
         WebPFree(rgba);
         ++opened;
     }
-    if (opened == 0) GTEST_SKIP() << "no WebP samples (golang-golang-x-image-dev, libsdl2-image-tests)";
+    if (opened == 0)
+        GTEST_SKIP() << "no WebP samples (golang-golang-x-image-dev, libsdl2-image-tests)";
 }
 
 Outcome read_webp(const std::string& path) {
     Image alpha;
-    Outcome o = read_recorded(path, [&](const std::string& p, Image& im) {
-        return read_webp_file(p, im, &alpha);
-    });
+    Outcome o = read_recorded(
+        path, [&](const std::string& p, Image& im) { return read_webp_file(p, im, &alpha); });
     EXPECT_TRUE(!o.failed || is_empty_record(alpha));
     return o;
 }
@@ -274,7 +276,8 @@ TEST(WebpRead, DamagedAndHugeFilesFailCleanly) {
         for (std::size_t keep : {std::size_t{0}, std::size_t{7}, std::size_t{12}, std::size_t{30},
                                  source.size() / 2, source.size() - 1}) {
             SCOPED_TRACE(keep);
-            put_bytes(path, Bytes(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(keep)));
+            put_bytes(path,
+                      Bytes(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(keep)));
             EXPECT_TRUE(failed_with(read_webp(path), "Error reading WEBP file"));
         }
         // Flipped bytes may still decode; when they do not, the failure is the clean one.

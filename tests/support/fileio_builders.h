@@ -56,7 +56,8 @@ inline std::vector<std::string> package_files(const std::string& package,
                                               const std::string& pattern) {
     std::vector<std::string> out;
     std::string line;
-    for (char c : command_output("dpkg -L " + package + " 2>/dev/null | grep -E '" + pattern + "'")) {
+    for (char c :
+         command_output("dpkg -L " + package + " 2>/dev/null | grep -E '" + pattern + "'")) {
         if (c != '\n') {
             line += c;
             continue;
@@ -105,9 +106,9 @@ inline Image patterned(std::uint32_t type, std::uint32_t width, std::uint32_t he
 // Same type, size and pixel bytes (padding, resolution and profile aside).
 inline ::testing::AssertionResult same_pixels(const Image& a, const Image& b) {
     if (a.type != b.type || a.width != b.width || a.height != b.height) {
-        return ::testing::AssertionFailure() << "type " << b.type << " " << b.width << "x"
-                                             << b.height << " instead of " << a.type << " "
-                                             << a.width << "x" << a.height;
+        return ::testing::AssertionFailure()
+               << "type " << b.type << " " << b.width << "x" << b.height << " instead of " << a.type
+               << " " << a.width << "x" << a.height;
     }
     for (std::uint32_t r = 0; r < a.height; ++r) {
         if (std::memcmp(a.rows[r], b.rows[r], pixel_row_bytes(a)) != 0)
@@ -261,7 +262,8 @@ inline bool write_tiff(const std::string& path, const TiffLayout& s) {
                 for (std::uint32_t tx = 0; tx < s.width; tx += s.tile) {
                     std::fill(tile.begin(), tile.end(), 0);
                     for (std::uint32_t r = 0; r < s.tile && ty + r < s.height; ++r) {
-                        const Bytes line = tiff_line(s, ty + r, p * per_plane, per_plane, tx + s.tile);
+                        const Bytes line =
+                            tiff_line(s, ty + r, p * per_plane, per_plane, tx + s.tile);
                         const std::size_t from = std::size_t{tx} * per_plane * s.bits / 8;
                         std::memcpy(&tile[r * tile_line], &line[from], tile_line);
                     }
