@@ -34,21 +34,6 @@ constexpr std::array<Mapping, orientation_count> mappings = {{
     {true, false, false},   // 7 transverse: source (dy, dx)
 }};
 
-std::uint32_t pixel_bytes(std::uint32_t type) {
-    switch (type) {
-        case image_gray8:
-            return 1;
-        case image_gray16:
-            return 2;
-        case image_color24:
-            return 3;
-        case image_color48:
-            return 6;
-        default:
-            return 0;  // binary: single bits
-    }
-}
-
 // One pixel from source column sx of row s to destination column dx of row d. The destination
 // starts zeroed, so a binary pixel only needs its white bits set.
 template <std::uint32_t P>
@@ -115,7 +100,8 @@ std::uint8_t orient_range(const Image& src, Image& dst, Mapping m, int first, in
 
 std::uint8_t orient_range(const Image& src, Image& dst, Mapping m, int first, int last,
                           Progress& progress) {
-    switch (pixel_bytes(src.type)) {
+    // 0 for binary pictures, whose pixels are single bits.
+    switch (image_pixel_bytes(src.type)) {
         case 1:
             return orient_range<1>(src, dst, m, first, last, progress);
         case 2:
