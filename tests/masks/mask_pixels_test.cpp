@@ -49,13 +49,7 @@ class MaskPixels : public ::testing::Test {
     // operation reported failure.
     Rows run(const Image& base, const MaskOperation& op, std::int32_t mask16 = 0,
              std::int32_t level = 0, bool failed = false) {
-        MaskState state;
-        mask_state_set_base(state, &base);
-        state.mask16 = mask16;
-        state.initial_level = level;
-        EXPECT_FALSE(mask_list_reset(state));
-        EXPECT_EQ(mask_record(state, op), failed);
-        return seen(state.current_mask);
+        return mask_after(base, op, level, mask16, failed);
     }
 
     testing::RecordingScope scope;

@@ -36,13 +36,7 @@ class MaskSelect : public ::testing::Test {
     // The mask after one operation on a uniform base mask of level.
     Rows run(const Image& base, const MaskOperation& op, std::int32_t level = 0,
              std::int32_t mask16 = 0, bool failed = false) {
-        MaskState state;
-        mask_state_set_base(state, &base);
-        state.initial_level = level;
-        state.mask16 = mask16;
-        EXPECT_FALSE(mask_list_reset(state));
-        EXPECT_EQ(mask_record(state, op), failed);
-        return seen(state.current_mask);
+        return mask_after(base, op, level, mask16, failed);
     }
 
     testing::RecordingScope scope;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/image.h"
+#include "masks/mask_operations.h"
 
 namespace tessaly {
 
@@ -40,6 +41,19 @@ inline Rows seen(const Image& im) {
         }
     }
     return out;
+}
+
+// The mask after recording one operation on a uniform base mask of level drawn on base; failed
+// tells whether the operation is expected to report failure.
+inline Rows mask_after(const Image& base, const MaskOperation& op, std::int32_t level = 0,
+                       std::int32_t mask16 = 0, bool failed = false) {
+    MaskState state;
+    mask_state_set_base(state, &base);
+    state.initial_level = level;
+    state.mask16 = mask16;
+    EXPECT_FALSE(mask_list_reset(state));
+    EXPECT_EQ(mask_record(state, op), failed);
+    return seen(state.current_mask);
 }
 
 }  // namespace tessaly
