@@ -10,7 +10,7 @@
 
 #include "core/image.h"
 #include "core/runner.h"
-#include "masks/mix.h"
+#include "framework/mix.h"
 #include "transformations/gaussian_blur.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/engine.h"
 #include "batch/export.h"
 #include "color/color_transform.h"
 #include "core/arguments.h"
@@ -22,7 +23,6 @@
 #include "fileio/save_options.h"
 #include "framework/console_interaction.h"
 #include "framework/settings_files.h"
-#include "transformations/install.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
 #include "workspace/script_files.h"
@@ -160,10 +160,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    install_transformations();
-    install_export();
-    install_workspace_hooks();
-    install_color_transforms();
+    install_engine();
     create_program_folders();
     load_saved_state();
 

@@ -37,7 +37,7 @@ bool names_file_open(const Node* node) {
 
 // The node's File Open settings; false when it is no File Open node or its line is broken.
 bool read_file_open(const Node* node, FileOpenSettings& settings) {
-    return names_file_open(node) && !file_open_parse(split(*node->command_line), settings);
+    return names_file_open(node) && !file_open_module.parse(split(*node->command_line), settings);
 }
 
 std::vector<int> selected_indexes(const FileOpenSettings& s, int from = 0) {
@@ -49,7 +49,7 @@ std::vector<int> selected_indexes(const FileOpenSettings& s, int from = 0) {
 }
 
 void write_command_line(Node* node, const FileOpenSettings& s) {
-    node->command_line = file_open_command_line(s);
+    node->command_line = file_open_module.format(s);
 }
 
 // Makes entry index current and reads its file into the node: true (reported) when the file is

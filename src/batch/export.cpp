@@ -18,6 +18,7 @@
 #include "fileio/image_write.h"
 #include "fileio/save_options.h"
 #include "framework/registry.h"
+#include "framework/module.h"
 #include "transformations/resize.h"
 #include "transformations/sharpen.h"
 #include "tree/tree.h"
@@ -53,66 +54,6 @@ bool after_parse(Settings& s, const ArgumentList& args, const Context&) {
 
 std::uint8_t run(Context& ctx);
 
-const Module<Settings> export_module = {
-    .keyword = "export",
-    .display_name = "Export",
-    .settings = {"Export", ".export"},
-    .reads_binary = true,
-    .schema = Schema<Settings>()
-                  .integer("destination", &Settings::destination)
-                  .integer("file_type", &Settings::file_type)
-                  .integer("default_file_type", &Settings::default_file_type)
-                  .integer("file_name", &Settings::file_name)
-                  .integer("if_exists", &Settings::if_exists)
-                  .integer("resize", &Settings::resize)
-                  .integer("resample", &Settings::resample)
-                  .integer("dimension", &Settings::dimension)
-                  .integer("length", &Settings::length)
-                  .integer("width", &Settings::width)
-                  .integer("height", &Settings::height)
-                  .custom(
-                      "area",
-                      [](const Settings& s, std::string& out) {
-                          out += formatted("%4zf", s.area / 1000000.0);
-                      },
-                      [](const ArgumentList& a, Settings& s) {
-                          double mp = 0.0;
-                          if (!read_real(a, "area", mp)) s.area = mp * 1000000.0;
-                      })
-                  .integer("units", &Settings::units)
-                  .real("dpi", &Settings::dpi, "%4zf")
-                  .integer("demote16", &Settings::demote16)
-                  .colour("pad_color", &Settings::pad_color)
-                  .integer("profile", &Settings::profile)
-                  .integer("tiff_ask", &Settings::tiff_ask)
-                  .integer("tiff_metadata", &Settings::tiff_metadata)
-                  .integer("tiff_save_script", &Settings::tiff_save_script)
-                  .integer("tiff_compression", &Settings::tiff_compression)
-                  .integer("jpeg_ask", &Settings::jpeg_ask)
-                  .integer("jpeg_metadata", &Settings::jpeg_metadata)
-                  .integer("jpeg_save_script", &Settings::jpeg_save_script)
-                  .real("jpeg_quality", &Settings::jpeg_quality, "%2zf")
-                  .integer("jpeg_chroma_subsampling", &Settings::jpeg_chroma_subsampling)
-                  .integer("jpeg_summary", &Settings::jpeg_summary)
-                  .integer("bmp_ask", &Settings::bmp_ask)
-                  .integer("bmp_v5", &Settings::bmp_v5)
-                  .integer("bmp_save_script", &Settings::bmp_save_script)
-                  .integer("png_ask", &Settings::png_ask)
-                  .integer("png_metadata", &Settings::png_metadata)
-                  .integer("png_save_script", &Settings::png_save_script)
-                  .integer("gif_ask", &Settings::gif_ask)
-                  .integer("gif_save_script", &Settings::gif_save_script)
-                  .integer("sharpen", &Settings::sharpen)
-                  .integer("which_folder", &Settings::which_folder)
-                  .text("folder", &Settings::folder, 260)
-                  .text("first_file_name", &Settings::first_file_name, 260)
-                  .integer("execute", &Settings::execute)
-                  .integer("display", &Settings::display)
-                  .integer("sync_scroll", &Settings::sync_scroll)
-                  .integer("auto_preview", &Settings::auto_preview),
-    .after_parse = after_parse,
-    .run = run,
-};
 
 // The w x h rectangle at (x0, y0) of the image, in place.
 bool crop(Image& img, std::uint32_t x0, std::uint32_t y0, std::uint32_t w, std::uint32_t h) {
@@ -389,16 +330,89 @@ std::uint8_t run(Context& ctx) {
 
 }  // namespace
 
-std::string export_command_line(const ExportSettings& settings) {
-    return format_settings(export_module, settings);
-}
-
-bool export_parse(const ArgumentList& args, ExportSettings& settings) {
-    Context ctx;
-    const bool failed = parse_settings(export_module, args, ctx);
-    settings = ctx.settings;
-    return failed;
-}
+const Registered<ExportSettings> export_module{{
+    .keyword = "export",
+    .schema =
+        Schema<Settings>()
+            .choice("destination", &Settings::destination, export_to_file,
+                    {"File", "Clipboard", "Output Image"})
+            .label("Save to:")
+            .choice("file_type", &Settings::file_type, export_jpeg,
+                    {"Original", "TIFF", "JPEG", "BMP", "PNG", "GIF"})
+            .label("Save As:")
+            .choice("default_file_type", &Settings::default_file_type, 1,
+                    {"TIFF", "JPEG", "BMP", "PNG", "GIF"})
+            .accept_out_of_range()
+            .label("Default File Type:")
+            .choice("file_name", &Settings::file_name, export_name_original,
+                    {"Original", "Ask", "Sequence", "Template"})
+            .label("Filename:")
+            .choice("if_exists", &Settings::if_exists, 2,
+                    {"Overwrite", "Ask", "Add Version Number", "Skip"})
+            .label("If File Exists:")
+            .flag("resize", &Settings::resize, 1)
+            .accept_out_of_range()
+            .label("Resize")
+            .flag("resample", &Settings::resample, 1)
+            .accept_out_of_range()
+            .label("Resample")
+            .choice("dimension", &Settings::dimension, export_long_side,
+                    {"wide", "tall", "short side", "long side", "fit in bounding box",
+                     "fill bounding box", "megapixels"})
+            .integer("length", &Settings::length, 1000)
+            .label("Length:", "pixels")
+            .integer("width", &Settings::width, 1000)
+            .label("Width:", "pixels")
+            .integer("height", &Settings::height, 800)
+            .label("Height:", "pixels")
+            .real("area", &Settings::area, "%4zf", 1000000.0)
+            .scale(1000000.0)
+            .label("Megapixels:")
+            .choice("units", &Settings::units, 0, {"pixels", "in", "cm", "mm"})
+            .accept_out_of_range()
+            .real("dpi", &Settings::dpi, "%4zf", 100.0)
+            .label("Resolution:", "dpi")
+            .flag("demote16", &Settings::demote16, 0)
+            .accept_out_of_range()
+            .label("Save 16-bit images as 8-bit")
+            .colour("pad_color", &Settings::pad_color, Colour{})
+            .label("Fill Color:")
+            .choice("profile", &Settings::profile, 2, {"None", "Original", "sRGB or Gamma 2.2"})
+            .label("Profile:")
+            .integer("tiff_ask", &Settings::tiff_ask, 1)
+            .integer("tiff_metadata", &Settings::tiff_metadata, 0)
+            .integer("tiff_save_script", &Settings::tiff_save_script, 0)
+            .integer("tiff_compression", &Settings::tiff_compression, 0)
+            .integer("jpeg_ask", &Settings::jpeg_ask, 1)
+            .integer("jpeg_metadata", &Settings::jpeg_metadata, 0)
+            .integer("jpeg_save_script", &Settings::jpeg_save_script, 0)
+            .real("jpeg_quality", &Settings::jpeg_quality, "%2zf", 95.0)
+            .label("Quality:", "%")
+            .integer("jpeg_chroma_subsampling", &Settings::jpeg_chroma_subsampling, 0)
+            .integer("jpeg_summary", &Settings::jpeg_summary, 0)
+            .integer("bmp_ask", &Settings::bmp_ask, 1)
+            .integer("bmp_v5", &Settings::bmp_v5, 0)
+            .integer("bmp_save_script", &Settings::bmp_save_script, 0)
+            .integer("png_ask", &Settings::png_ask, 1)
+            .integer("png_metadata", &Settings::png_metadata, 0)
+            .integer("png_save_script", &Settings::png_save_script, 0)
+            .integer("gif_ask", &Settings::gif_ask, 1)
+            .integer("gif_save_script", &Settings::gif_save_script, 0)
+            .choice("sharpen", &Settings::sharpen, 1, {"None", "Light", "Heavy"})
+            .label("Sharpen:")
+            .choice("which_folder", &Settings::which_folder, 1, {"Original", "Custom"})
+            .label("Folder:")
+            .text("folder", &Settings::folder, "", 260)
+            .text("first_file_name", &Settings::first_file_name, "", 260)
+            .choice("execute", &Settings::execute, 0,
+                    {"During batch processing only", "Also when a script is run"})
+            .accept_out_of_range()
+            .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
+    .types = types_any,
+    .reads_binary = true,
+    .after_parse = after_parse,
+    .run = run,
+}};
 
 std::int32_t export_save_format(const ExportSettings& s, const std::string& original) {
     if (s.destination != export_to_file) return -1;
@@ -476,25 +490,17 @@ std::size_t export_redirect_all(const std::string& folder) {
         if (!node->command_line) return false;
         const ArgumentList args = split(*node->command_line);
         Settings s;
-        if (args.empty() || args[0] != "export" || export_parse(args, s) ||
+        if (args.empty() || args[0] != "export" || export_module.parse(args, s) ||
             s.destination != export_to_file) {
             return false;
         }
         s.which_folder = 1;
         s.folder = folder;
-        node->command_line = export_command_line(s);
+        node->command_line = export_module.format(s);
         ++changed;
         return false;
     });
     return changed;
-}
-
-std::uint8_t export_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(export_module, input, node, args);
-}
-
-void install_export() {
-    install_transformation("export", export_run_entry, nullptr);
 }
 
 }  // namespace tessaly

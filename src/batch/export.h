@@ -12,7 +12,7 @@
 #include "core/image.h"
 #include "fileio/save.h"
 #include "framework/node.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -42,45 +42,44 @@ enum : std::int32_t {
     export_megapixels = 6
 };
 
+// The settings; their defaults are declared with the module (export_module).
 struct ExportSettings {
-    std::int32_t destination = export_to_file;
-    std::int32_t file_type = export_jpeg;
-    std::int32_t default_file_type = 1;  // a save format code: 0 TIFF .. 4 GIF
-    std::int32_t file_name = export_name_original;
-    std::int32_t if_exists = 2;  // exists_add_version
-    std::int32_t resize = 1;
-    std::int32_t resample = 1;
-    std::int32_t dimension = export_long_side;
-    std::int32_t length = 1000;
-    std::int32_t width = 1000;
-    std::int32_t height = 800;
-    double area = 1000000.0;  // pixels; the command line holds megapixels
-    std::int32_t units = 0;
-    double dpi = 100.0;
-    std::int32_t demote16 = 0;
-    Colour pad_color;          // c1 red, c2 green, c3 blue
-    std::int32_t profile = 2;  // 0 None, 1 Original, 2 sRGB or Gamma 2.2
-    std::int32_t tiff_ask = 1, tiff_metadata = 0, tiff_save_script = 0, tiff_compression = 0;
-    std::int32_t jpeg_ask = 1, jpeg_metadata = 0, jpeg_save_script = 0;
-    double jpeg_quality = 95.0;
-    std::int32_t jpeg_chroma_subsampling = 0, jpeg_summary = 0;
-    std::int32_t bmp_ask = 1, bmp_v5 = 0, bmp_save_script = 0;
-    std::int32_t png_ask = 1, png_metadata = 0, png_save_script = 0;
-    std::int32_t gif_ask = 1, gif_save_script = 0;
-    std::int32_t sharpen = 1;       // 0 None, 1 Light, 2 Heavy
-    std::int32_t which_folder = 1;  // 0 Original, 1 Custom
+    std::int32_t destination;
+    std::int32_t file_type;
+    std::int32_t default_file_type;  // a save format code: 0 TIFF .. 4 GIF
+    std::int32_t file_name;
+    std::int32_t if_exists;
+    std::int32_t resize;
+    std::int32_t resample;
+    std::int32_t dimension;
+    std::int32_t length;
+    std::int32_t width;
+    std::int32_t height;
+    double area;  // pixels; the command line holds megapixels
+    std::int32_t units;
+    double dpi;
+    std::int32_t demote16;
+    Colour pad_color;      // c1 red, c2 green, c3 blue
+    std::int32_t profile;  // 0 None, 1 Original, 2 sRGB or Gamma 2.2
+    std::int32_t tiff_ask, tiff_metadata, tiff_save_script, tiff_compression;
+    std::int32_t jpeg_ask, jpeg_metadata, jpeg_save_script;
+    double jpeg_quality;
+    std::int32_t jpeg_chroma_subsampling, jpeg_summary;
+    std::int32_t bmp_ask, bmp_v5, bmp_save_script;
+    std::int32_t png_ask, png_metadata, png_save_script;
+    std::int32_t gif_ask, gif_save_script;
+    std::int32_t sharpen;       // 0 None, 1 Light, 2 Heavy
+    std::int32_t which_folder;  // 0 Original, 1 Custom
     std::string folder;
     std::string first_file_name;
-    std::int32_t execute = 0;  // 1: also export while a script is run
-    std::int32_t display = 1, sync_scroll = 1, auto_preview = 1;
+    std::int32_t execute;  // 1: also export while a script is run
+    DialogKeys dialog;
     // The physical length (inches) of the fixed side when resizing without resampling: an entry
     // of the dialog, not on the command line. 0 = length / dpi (box side / dpi for the boxes).
     double physical_length = 0.0;
 };
 
-std::string export_command_line(const ExportSettings& settings);
-// Defaults, then the command line. true when the parse failed.
-bool export_parse(const ArgumentList& args, ExportSettings& settings);
+extern const Registered<ExportSettings> export_module;
 
 // The outcome of one write.
 enum class ExportResult { written, skipped, failed };
@@ -103,9 +102,5 @@ void set_clipboard_writer(ClipboardWriter writer);
 // so that a saved workspace can deliver somewhere else. Returns how many nodes it changed.
 std::size_t export_redirect_all(const std::string& folder);
 
-std::uint8_t export_run_entry(Node* input, Node* node, const ArgumentList& args);
-
-// Registers the keyword "export" with its run entry.
-void install_export();
 
 }  // namespace tessaly

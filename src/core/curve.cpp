@@ -310,15 +310,18 @@ std::string curve_to_text(const Curve& curve) {
     return text;
 }
 
-bool curve_from_text(std::string_view text, Curve& curve) {
-    auto tokens = tokens_of(text);
+namespace {
+
+// The compact form held in tokens[0 .. 2 + 2 npts); true on failure.
+bool curve_from_tokens(const std::vector<std::string_view>& tokens, bool exact, Curve& curve) {
     Curve read;
     if (tokens.size() < 2 || parse_integer(tokens[0], read.npts) ||
         parse_integer(tokens[1], read.style)) {
         return true;
     }
     if (read.npts < 2 || read.npts > curve_max_points) return true;
-    if (tokens.size() != 2 + 2 * static_cast<std::size_t>(read.npts)) return true;
+    const std::size_t needed = 2 + 2 * static_cast<std::size_t>(read.npts);
+    if (exact ? tokens.size() != needed : tokens.size() < needed) return true;
     for (int i = 0; i < read.npts; ++i) {
         if (parse_integer(tokens[2 + 2 * i], read.x[i]) ||
             parse_integer(tokens[3 + 2 * i], read.y[i])) {
@@ -328,6 +331,20 @@ bool curve_from_text(std::string_view text, Curve& curve) {
     if (!curve_is_valid(read)) return true;
     curve = read;
     return false;
+}
+
+}  // namespace
+
+bool curve_from_text(std::string_view text, Curve& curve) {
+    return curve_from_tokens(tokens_of(text), true, curve);
+}
+
+bool curve_from_args(const ArgumentList& args, int first, Curve& curve) {
+    std::vector<std::string_view> tokens;
+    // At most the longest compact form is looked at.
+    const int end = std::min(args.count(), first + 2 + 2 * curve_max_points);
+    for (int i = first; i < end; ++i) tokens.push_back(args[i]);
+    return curve_from_tokens(tokens, false, curve);
 }
 
 void spline_slopes(int n, const double* X, const double* Y, double* d) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/arguments.h"
+
 namespace tessaly {
 
 enum : std::int32_t {
@@ -58,6 +60,9 @@ Curve curve_compose(const Curve& current, const Curve& loaded, int tolerance);
 std::string curve_to_text(const Curve& curve);
 // true on failure; the curve is unchanged then.
 bool curve_from_text(std::string_view text, Curve& curve);
+// The compact form as the tokens of a command line from args[first] on (the tokens after a
+// curve key); true on failure, the curve unchanged then.
+bool curve_from_args(const ArgumentList& args, int first, Curve& curve);
 
 // n values at positions i / (n - 1) through the monotone spline, unclamped.
 void float_curve_sample(const FloatCurve& curve, int n, double* out);

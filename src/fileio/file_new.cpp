@@ -8,6 +8,7 @@
 #include "core/numeric.h"
 #include "core/runner.h"
 #include "core/tables.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -25,11 +26,11 @@ void apply_reference(const Node* node, FileNewSettings& s) {
     s.dpi = im.dpi;
 }
 
+// The declared ranges have been checked; a reference image then dictates the rest.
 bool reference_after_parse(FileNewSettings& s, const ArgumentList&,
                            const TransformationContext<FileNewSettings>& ctx) {
     apply_reference(ctx.node, s);
-    return s.type < static_cast<std::int32_t>(image_binary) ||
-           s.type > static_cast<std::int32_t>(image_color48) || s.nx < 1 || s.ny < 1;
+    return false;
 }
 
 // Row 0 holds the colour in the image's own format; every other row is a copy of it.
@@ -86,20 +87,6 @@ std::uint8_t run_file_new(TransformationContext<FileNewSettings>& ctx) {
     return 0;
 }
 
-const Module<FileNewSettings> file_new_module = {
-    .keyword = "file_new",
-    .display_name = "File New",
-    .settings = {"File New", ".file new"},
-    .schema = Schema<FileNewSettings>()
-                  .integer("type", &FileNewSettings::type)
-                  .integer("nx", &FileNewSettings::nx)
-                  .integer("ny", &FileNewSettings::ny)
-                  .integer("units", &FileNewSettings::units)
-                  .real("dpi", &FileNewSettings::dpi, "%5zf")
-                  .colour("color", &FileNewSettings::color),
-    .after_parse = reference_after_parse,
-    .run = run_file_new,
-};
 
 bool declined(const char* format, bool exceeds, std::int32_t limit) {
     if (!exceeds) return false;
@@ -131,21 +118,35 @@ bool field_pixels(const std::string& text, std::int32_t units, double dpi, std::
 
 }  // namespace
 
-std::string file_new_command_line(const FileNewSettings& settings) {
-    return format_settings(file_new_module, settings);
-}
-
-bool file_new_parse(const ArgumentList& args, Node* node, FileNewSettings& settings) {
-    TransformationContext<FileNewSettings> ctx;
-    ctx.node = node;
-    if (parse_settings(file_new_module, args, ctx)) return true;
-    settings = ctx.settings;
-    return false;
-}
-
-std::uint8_t file_new_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(file_new_module, input, node, args);
-}
+const Registered<FileNewSettings> file_new_module{{
+    .keyword = "file_new",
+    .schema = Schema<FileNewSettings>()
+                  .choice("type", &FileNewSettings::type, image_color24,
+                          {"", "Binary", "8-bit Black and White", "24-bit Color",
+                           "16-bit Black and White", "48-bit Color"})
+                  .range(image_binary, image_color48)
+                  .reject()
+                  .label("Type:")
+                  .integer("nx", &FileNewSettings::nx, 100)
+                  .range(1, 2147483647)
+                  .reject()
+                  .label("Width:", "pixels")
+                  .integer("ny", &FileNewSettings::ny, 100)
+                  .range(1, 2147483647)
+                  .reject()
+                  .label("Height:", "pixels")
+                  .choice("units", &FileNewSettings::units, 0,
+                          {"pixels", "inches", "millimetres", "centimetres"})
+                  .accept_out_of_range()
+                  .real("dpi", &FileNewSettings::dpi, "%5zf", 100.0)
+                  .label("Resolution (dpi): ")
+                  .colour("color", &FileNewSettings::color, Colour{255, 255, 255})
+                  .label("Image Color: "),
+    .types = types_any,
+    .kind = ModuleKind::generator,
+    .after_parse = reference_after_parse,
+    .run = run_file_new,
+}};
 
 bool declined_width(std::int64_t width, std::int32_t limit) {
     return declined("Image width exceeds %d\\nContinue anyway?", width > limit, limit);

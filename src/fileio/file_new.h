@@ -6,26 +6,22 @@
 #include <cstdint>
 #include <string>
 
-#include "core/arguments.h"
-#include "framework/node.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
+// The settings; their defaults are declared with the module. Parsing against a node lets its
+// reference image (input slot 0) override type, size and resolution.
 struct FileNewSettings {
-    std::int32_t type = image_color24;
-    std::int32_t nx = 100;
-    std::int32_t ny = 100;
-    std::int32_t units = 0;  // 0 pixels, 1 inches, 2 millimetres, 3 centimetres
-    double dpi = 100.0;
-    Colour color{255, 255, 255};  // red, green, blue
+    std::int32_t type;
+    std::int32_t nx;
+    std::int32_t ny;
+    std::int32_t units;  // 0 pixels, 1 inches, 2 millimetres, 3 centimetres
+    double dpi;
+    Colour color;  // red, green, blue
 };
 
-std::string file_new_command_line(const FileNewSettings& settings);
-// true on failure ("Illegal File New command line" is the caller's message). The reference
-// image of node (if any) overrides type, size and resolution.
-bool file_new_parse(const ArgumentList& args, Node* node, FileNewSettings& settings);
-std::uint8_t file_new_run_entry(Node* input, Node* node, const ArgumentList& args);
+extern const Registered<FileNewSettings> file_new_module;
 
 // The dialog's fields as typed, in the unit of `units`.
 struct FileNewFields {

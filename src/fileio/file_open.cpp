@@ -8,7 +8,7 @@
 #include "color/color_open.h"
 #include "core/format.h"
 #include "fileio/image_file.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -19,7 +19,7 @@ namespace {
 bool already_read(const Node* node, const FileOpenEntry& entry) {
     if (!node->image.has_pixels() || node->error || !node->command_line) return false;
     FileOpenSettings previous;
-    if (file_open_parse(split(*node->command_line), previous)) return false;
+    if (file_open_module.parse(split(*node->command_line), previous)) return false;
     if (previous.files.empty()) return false;
     const FileOpenEntry& shown = previous.files[static_cast<std::size_t>(previous.current)];
     return shown.path == entry.path && shown.time == entry.time && node->name == entry.path;
@@ -38,69 +38,76 @@ std::string file_time_text(const std::string& path) {
                      static_cast<std::int64_t>(st.st_mtim.tv_nsec));
 }
 
-std::string file_open_command_line(const FileOpenSettings& s) {
-    PlainSeparators plain;
-    const int n = static_cast<int>(s.files.size());
-    if (n == 1 && !s.multiple && !s.from_default && s.prompt.empty() && s.files[0].selected) {
-        return formatted(
-            "file_open 0 n_files 1 current 0 from_default 0 multiple 0 file1 %s time1 %s",
-            quoted_text(s.files[0].path), quoted_text(s.files[0].time));
-    }
-    std::string line =
-        formatted("file_open 0 n_files %d current %d from_default %d multiple %d prompt %s", n,
-                  s.current, s.from_default ? 1 : 0, s.multiple ? 1 : 0, quoted_text(s.prompt));
-    for (int i = 0; i < n; ++i) {
-        const FileOpenEntry& f = s.files[static_cast<std::size_t>(i)];
-        line += formatted(" file%d %s time%d %s selected%d %d", i + 1, quoted_text(f.path), i + 1,
-                          quoted_text(f.time), i + 1, f.selected ? 1 : 0);
-    }
-    return line;
+namespace {
+
+// One selected file and nothing else is written in the short form.
+bool short_form(const FileOpenSettings& s) {
+    return s.files.size() == 1 && !s.multiple && !s.from_default && s.prompt.empty() &&
+           s.files[0].selected;
 }
 
-bool file_open_parse(const ArgumentList& args, FileOpenSettings& settings) {
-    PlainSeparators plain;
-    if (args.count() < 1 || args[0] != "file_open") return true;
-    if (args.count() > 1) (void)version_check(args[1], 0.0, "File Open");
-    FileOpenSettings s;
+void too_many_files(FileOpenSettings&, const ArgumentList& args,
+                    const TransformationContext<FileOpenSettings>&) {
     std::int32_t n = 0;
-    std::int32_t flag = 0;
-    (void)read_integer(args, "current", s.current);
-    if (!read_integer(args, "from_default", flag)) s.from_default = flag != 0;
-    if (!read_integer(args, "multiple", flag)) s.multiple = flag != 0;
-    (void)read_string(args, "prompt", s.prompt);
-    if (read_integer(args, "n_files", n)) {
+    if (!read_integer(args, "n_files", n) && n > file_open_max_files) show_error("Too many files");
+}
+
+bool check_current(FileOpenSettings& s, const ArgumentList& args,
+                   const TransformationContext<FileOpenSettings>&) {
+    int i = 0;
+    if (find_key(args, "n_files", i)) {
         // The older single-file form.
         FileOpenEntry f;
+        f.selected = true;
         if (!read_string(args, "pathname", f.path, 4096)) {
             (void)read_string(args, "filetime", f.time);
             s.files.push_back(f);
         }
-    } else {
-        if (n < 0) return true;
-        if (n > file_open_max_files) {
-            show_error("Too many files");
-            return true;
-        }
-        for (int i = 1; i <= n; ++i) {
-            FileOpenEntry f;
-            if (read_string(args, formatted("file%d", i), f.path, 4096)) return true;
-            (void)read_string(args, formatted("time%d", i), f.time);
-            if (!read_integer(args, formatted("selected%d", i), flag)) f.selected = flag != 0;
-            s.files.push_back(std::move(f));
-        }
     }
     if (s.files.empty()) {
         s.current = 0;
-    } else if (s.current < 0 || s.current >= static_cast<std::int32_t>(s.files.size())) {
-        return true;
+        return false;
     }
-    settings = std::move(s);
-    return false;
+    return s.current < 0 || s.current >= static_cast<std::int32_t>(s.files.size());
 }
 
-std::uint8_t file_open_run_entry(Node*, Node* node, const ArgumentList& args) {
-    FileOpenSettings s;
-    if (file_open_parse(args, s)) return fail_node(node, "Illegal File Open command line");
+std::uint8_t run(TransformationContext<FileOpenSettings>& ctx);
+
+}  // namespace
+
+const Registered<FileOpenSettings> file_open_module{{
+    .keyword = "file_open",
+    .schema = Schema<FileOpenSettings>()
+                  .count("n_files", &FileOpenSettings::files, file_open_max_files)
+                  .integer("current", &FileOpenSettings::current, 0)
+                  .note("index of the file shown; 0 .. n_files - 1")
+                  .flag("from_default", &FileOpenSettings::from_default, false)
+                  .flag("multiple", &FileOpenSettings::multiple, false)
+                  .label("Multiple Batch")
+                  .text("prompt", &FileOpenSettings::prompt, "")
+                  .written_if([](const FileOpenSettings& s) { return !short_form(s); })
+                  .group(&FileOpenSettings::files,
+                         Schema<FileOpenEntry>()
+                             .text("file%d", &FileOpenEntry::path, "", 4096)
+                             .required()
+                             .text("time%d", &FileOpenEntry::time, "")
+                             .flag("selected%d", &FileOpenEntry::selected, true),
+                         [](const FileOpenSettings& s, std::string_view key) {
+                             return key == "selected%d" && short_form(s);
+                         }),
+    .types = types_any,
+    .reads_binary = true,
+    .kind = ModuleKind::generator,
+    .before_read = too_many_files,
+    .after_parse = check_current,
+    .run = run,
+}};
+
+namespace {
+
+std::uint8_t run(TransformationContext<FileOpenSettings>& ctx) {
+    FileOpenSettings& s = ctx.settings;
+    Node* node = ctx.node;
     if (s.files.empty()) return fail_node(node, "No files selected");
     FileOpenEntry& entry = s.files[static_cast<std::size_t>(s.current)];
     std::error_code ec;
@@ -133,9 +140,11 @@ std::uint8_t file_open_run_entry(Node*, Node* node, const ArgumentList& args) {
             break;
     }
     entry.time = now;
-    node->command_line = file_open_command_line(s);
+    node->command_line = file_open_module.format(s);
     node->error = false;
     return 0;
 }
+
+}  // namespace
 
 }  // namespace tessaly

@@ -1,14 +1,15 @@
 // File Open: the transformation every image tree starts with. Its command line holds the file
-// list (at most 10000 files) and which file is current; running it reads the current file, and
-// re-running it reads again only when the file changed on disk.
+// list (at most 10000 files) and which file is current; running it reads the current file into
+// the node's picture and transparency image. A re-run with the same path and time keeps the
+// image; a changed file is read again with a warning and its new time goes into the node's
+// command line.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "core/arguments.h"
-#include "framework/node.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -20,6 +21,7 @@ struct FileOpenEntry {
     bool selected = true;
 };
 
+// The settings; their defaults are declared with the module.
 struct FileOpenSettings {
     std::vector<FileOpenEntry> files;
     std::int32_t current = 0;  // index into files
@@ -28,16 +30,12 @@ struct FileOpenSettings {
     std::string prompt;
 };
 
+// Parsing fails on more than file_open_max_files files ("Too many files"), a file entry
+// without its name, or a current index outside the list.
+extern const Registered<FileOpenSettings> file_open_module;
+
 // The stable text of a file's last-write time ("" when the file cannot be examined).
 std::string file_time_text(const std::string& path);
 
-std::string file_open_command_line(const FileOpenSettings& settings);
-// true on failure ("Too many files" beyond the limit; a broken line).
-bool file_open_parse(const ArgumentList& args, FileOpenSettings& settings);
-
-// Reads the current file into the node's picture and transparency image. A re-run with the
-// same path and time keeps the image; a changed file is read again with a warning and its new
-// time goes into the node's command line.
-std::uint8_t file_open_run_entry(Node* input, Node* node, const ArgumentList& args);
 
 }  // namespace tessaly

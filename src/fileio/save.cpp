@@ -92,7 +92,7 @@ std::string original_file_of(const Node* node) {
         if (is_top_level(n)) {
             if (!n->command_line) return {};
             FileOpenSettings s;
-            if (file_open_parse(split(*n->command_line), s) || s.files.empty()) return {};
+            if (file_open_module.parse(split(*n->command_line), s) || s.files.empty()) return {};
             return s.files[static_cast<std::size_t>(s.current)].path;
         }
     }

@@ -9,8 +9,8 @@ namespace tessaly {
 
 namespace {
 
-// The rows in their stored order, ended by an all-zero row. Modules put their entries in with
-// install_transformation; until then a row runs run_not_available.
+// The rows in their stored order, ended by an all-zero row. Modules register themselves into
+// their rows at start-up (register_module); until then a row runs run_not_available.
 TransformationEntry rows[registry_size + 1] = {
     {"add_border", run_not_available, nullptr, false, 0, 1, 1222, "Add Border", 0},
     {"add_texture", run_not_available, nullptr, false, 1, 1, 1232, "Add Texture", 0},
@@ -352,7 +352,10 @@ TransformationEntry* find_transformation_by_command(std::uint32_t command_id) {
 
 void install_transformation(std::string_view keyword, RunEntry run, DialogEntry dialog) {
     if (TransformationEntry* e = find_transformation(keyword)) {
-        if (run) e->run = run;
+        if (run) {
+            e->run = run;
+            e->module = nullptr;
+        }
         if (dialog) e->dialog = dialog;
     }
 }

@@ -13,6 +13,8 @@
 
 namespace tessaly {
 
+class TransformationModule;
+
 // Runs a transformation from its command line without a window: fills node's result image from
 // input (null for a transformation that starts a new top level image). Stores the error flag in
 // the node and returns it (0 = success).
@@ -31,6 +33,7 @@ struct TransformationEntry {
     std::uint32_t command_id = 0;
     const char* display_name = nullptr;
     std::int32_t use_count = 0;
+    const TransformationModule* module = nullptr;  // the built module, when there is one
 };
 
 // The rows in their current order.
@@ -93,7 +96,8 @@ QuickPickResult quick_pick(std::string_view search);
 // Favorites: display name to command identifier ("Bilateral Sharpen" is "Multipass Sharpen").
 std::int32_t favorite_command(std::string_view display_name);
 
-// Installs a module's entries into its row (see src/transformations/install.cpp).
+// Puts other entries into a row in place of its module's (tests use stand-ins); a row given
+// another run entry no longer names its module.
 void install_transformation(std::string_view keyword, RunEntry run, DialogEntry dialog);
 
 // The run entry of a row whose module is not written yet: fails with the node error text

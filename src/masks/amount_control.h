@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "amount.h"
+#include "framework/amount.h"
 #include "framework/node.h"
 
 namespace tessaly {

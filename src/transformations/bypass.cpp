@@ -6,15 +6,11 @@
 
 #include "core/format.h"
 #include "core/interaction.h"
+#include "framework/module.h"
 #include "framework/registry.h"
 #include "tree/tree.h"
 
 namespace tessaly {
-
-std::uint8_t bypass_run_entry(Node*, Node* node, const ArgumentList&) {
-    node->error = false;
-    return 0;
-}
 
 Node* insert_bypass(Node* current) {
     if (!current) return nullptr;
@@ -54,9 +50,31 @@ Node* insert_bypass(Node* current) {
     return bypass;
 }
 
-std::uint8_t bypass_dialog_entry(Node* node, const ArgumentList* args) {
+namespace {
+
+struct Settings {};
+
+// The node's image is its input's, given by whoever runs a pass-through node.
+std::uint8_t run(TransformationContext<Settings>& ctx) {
+    ctx.node->error = false;
+    return 0;
+}
+
+// The menu case only: the row's no-edit flag keeps the edit case away.
+std::uint8_t menu_command(Node* node, const ArgumentList* args) {
     if (!args) (void)insert_bypass(node);
     return 0;
 }
+
+const Registered<Settings> bypass{{
+    .keyword = "bypass",
+    .version = nullptr,
+    .types = types_any,
+    .reads_binary = true,
+    .run = run,
+    .dialog_entry = menu_command,
+}};
+
+}  // namespace
 
 }  // namespace tessaly

@@ -1,10 +1,7 @@
 // Bypass: a pass-through node that later nodes can refer to as a stable point of the tree. Its
-// image is always its input's, so it has no settings and nothing to compute.
+// image is always its input's, so it has no settings and nothing to compute (bypass.cpp).
 #pragma once
 
-#include <cstdint>
-
-#include "core/arguments.h"
 #include "framework/node.h"
 
 namespace tessaly {
@@ -13,15 +10,9 @@ namespace tessaly {
 inline constexpr const char* bypass_command_line = "bypass";
 inline constexpr const char* bypass_caption = "Bypass";
 
-// Succeeds without touching the node's image: a pass-through node is given its input's image by
-// whoever runs it.
-std::uint8_t bypass_run_entry(Node* input, Node* node, const ArgumentList& args);
-
 // The menu command: a Bypass node after current holding a copy of its effective image; extra
 // input slots that refer to that image may be moved onto the new node (asked "Confirm"); then
 // everything downstream re-runs. The new node becomes current. null on failure.
 Node* insert_bypass(Node* current);
-// Registry form of the menu command (args null). The row's no-edit flag keeps the edit case away.
-std::uint8_t bypass_dialog_entry(Node* node, const ArgumentList* args);
 
 }  // namespace tessaly

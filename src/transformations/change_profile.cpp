@@ -8,7 +8,7 @@
 #include "core/image_convert.h"
 #include "core/runner.h"
 #include "core/text_file.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -65,10 +65,6 @@ void working_names(Settings& s, const Context& ctx) {
     s.input_profile = s.output_profile = change_profile_working_name(ctx.working_input->type);
 }
 
-bool check_codes(Settings& s, const ArgumentList&, const Context&) {
-    return s.action < change_profile_data_and_profile || s.action > change_profile_profile_only ||
-           s.render_intent < 0 || s.render_intent >= rendering_intent_count;
-}
 
 std::uint8_t fail(Context& ctx, std::string_view text) {
     image_free(*ctx.result);
@@ -137,44 +133,39 @@ std::uint8_t run_change_profile(Context& ctx) {
     return failed;
 }
 
-const Module<Settings> change_profile_module = {
-    .keyword = "change_profile",
-    .display_name = "Change Profile",
-    .settings = {"Change Profile", ".change profile"},
-    .schema = Schema<Settings>()
-                  .integer("use_original", &Settings::use_original)
-                  .text("input_profile", &Settings::input_profile, change_profile_name_capacity)
-                  .text("output_profile", &Settings::output_profile, change_profile_name_capacity)
-                  .integer("action", &Settings::action)
-                  .integer("render_intent", &Settings::render_intent)
-                  .integer("gamut_alarm", &Settings::gamut_alarm)
-                  .integer("display", &Settings::display)
-                  .integer("sync_scroll", &Settings::sync_scroll)
-                  .integer("auto_preview", &Settings::auto_preview),
-    .input_defaults = working_names,
-    .after_parse = check_codes,
-    .run = run_change_profile,
-};
-
 }  // namespace
 
-std::string change_profile_command_line(const ChangeProfileSettings& settings) {
-    return format_settings(change_profile_module, settings);
-}
-
-bool change_profile_parse(const ArgumentList& args, const Image* input,
-                          ChangeProfileSettings& settings) {
-    Context ctx;
-    ctx.working_input = input;
-    const bool failed = parse_settings(change_profile_module, args, ctx);
-    if (failed) {
-        settings = ChangeProfileSettings{};
-        working_names(settings, ctx);
-    } else {
-        settings = ctx.settings;
-    }
-    return failed;
-}
+const Registered<ChangeProfileSettings> change_profile_module{{
+    .keyword = "change_profile",
+    .schema = Schema<Settings>()
+                  .choice("use_original", &Settings::use_original, 0,
+                          {"Retain current", "Set to custom"})
+                  .accept_out_of_range()
+                  .label("Input profile:")
+                  .text("input_profile", &Settings::input_profile, "None",
+                        change_profile_name_capacity)
+                  .note("default: the working profile of the input's kind")
+                  .text("output_profile", &Settings::output_profile, "None",
+                        change_profile_name_capacity)
+                  .note("default: the working profile of the input's kind")
+                  .choice("action", &Settings::action, change_profile_data_and_profile,
+                          {"Image Data and Profile", "Image Data Only", "Profile Only"})
+                  .reject()
+                  .label("Change:")
+                  .choice("render_intent", &Settings::render_intent, 0,
+                          {"Perceptual", "Saturation", "Relative Colorimetric",
+                           "Absolute Colorimetric",
+                           "Relative Colorimetric with Black Point Compensation"})
+                  .reject()
+                  .label("Rendering Intent:")
+                  .flag("gamut_alarm", &Settings::gamut_alarm, 0)
+                  .accept_out_of_range()
+                  .label("Gamut Alarm")
+                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
+    .types = types_gray_and_colour,
+    .input_defaults = working_names,
+    .run = run_change_profile,
+}};
 
 std::string change_profile_working_name(std::uint32_t image_type) {
     const ColorManagementSettings& cm = color_settings();
@@ -198,10 +189,6 @@ bool change_profile_input_switched(ChangeProfileSettings& settings, std::uint32_
         "Profiles will be reset to working color space.");
     settings.input_profile = settings.output_profile = change_profile_working_name(current_type);
     return true;
-}
-
-std::uint8_t change_profile_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(change_profile_module, input, node, args);
 }
 
 }  // namespace tessaly

@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "core/arguments.h"
 #include "core/image.h"
-#include "framework/node.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -22,26 +21,18 @@ enum : std::int32_t {
 // Profile names hold up to this many characters.
 constexpr std::size_t change_profile_name_capacity = 1000;
 
+// The settings; their defaults are declared with the module (change_profile_module).
 struct ChangeProfileSettings {
-    std::int32_t use_original = 0;  // "Input profile:" 0 "Retain current", 1 "Set to custom"
-    std::string input_profile = "None";
-    std::string output_profile = "None";
-    std::int32_t action = change_profile_data_and_profile;
-    std::int32_t render_intent = 0;  // rendering intent code (color/lcms_support.h)
-    std::int32_t gamut_alarm = 0;    // preview only
-    std::int32_t display = 1;
-    std::int32_t sync_scroll = 1;
-    std::int32_t auto_preview = 1;
+    std::int32_t use_original;  // "Input profile:" 0 "Retain current", 1 "Set to custom"
+    std::string input_profile;
+    std::string output_profile;
+    std::int32_t action;
+    std::int32_t render_intent;  // rendering intent code (color/lcms_support.h)
+    std::int32_t gamut_alarm;    // preview only
+    DialogKeys dialog;
 };
 
-// "change_profile 0 use_original %d input_profile ″%s″ output_profile ″%s″ action %d
-// render_intent %d gamut_alarm %d display %d sync_scroll %d auto_preview %d".
-std::string change_profile_command_line(const ChangeProfileSettings& settings);
-// Defaults (the profile names those of the working profiles of the input's kind when an input
-// is given), then the keys present. true when the line does not parse (wrong keyword, an action
-// outside 0..2 or an intent code outside 0..4); settings then at their defaults.
-bool change_profile_parse(const ArgumentList& args, const Image* input,
-                          ChangeProfileSettings& settings);
+extern const Registered<ChangeProfileSettings> change_profile_module;
 
 // --- for the dialog ---
 
@@ -55,7 +46,5 @@ bool change_profile_warn_if_unmanaged();
 // were reset.
 bool change_profile_input_switched(ChangeProfileSettings& settings, std::uint32_t previous_type,
                                    std::uint32_t current_type);
-
-std::uint8_t change_profile_run_entry(Node* input, Node* node, const ArgumentList& args);
 
 }  // namespace tessaly

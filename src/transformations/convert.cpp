@@ -6,13 +6,16 @@
 #include "core/numeric.h"
 #include "core/runner.h"
 #include "core/tables.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
 namespace {
 
-using Settings = ConvertSettings;
+struct Settings {
+    std::int32_t otype;  // target image type 1..5
+    DialogKeys dialog;
+};
 using Context = TransformationContext<Settings>;
 
 bool is_gray(std::uint32_t type) {
@@ -177,9 +180,6 @@ void input_defaults(Settings& s, const Context& ctx) {
     if (ctx.working_input) s.otype = convert_default_type(ctx.working_input->type);
 }
 
-bool check_type(Settings& s, const ArgumentList&, const Context&) {
-    return !convertible(s.otype);
-}
 
 std::uint8_t run_convert(Context& ctx) {
     const Image* in = ctx.working_input;
@@ -236,43 +236,28 @@ std::uint8_t run_convert(Context& ctx) {
     return failed;
 }
 
-const Module<Settings> convert_module = {
+const Registered<Settings> convert{{
     .keyword = "convert",
-    .display_name = "Convert",
-    .settings = {"Convert", ".convert"},
+    .schema = Schema<Settings>()
+                  .choice("otype", &Settings::otype, image_gray8,
+                          {"", "Binary", "8-bit Black and White", "24-bit Color",
+                           "16-bit Black and White", "48-bit Color"})
+                  .range(image_binary, image_color48)
+                  .reject()
+                  .label("Convert to:")
+                  .note("default: 24-bit Color for 8-bit gray and 48-bit input, else 8-bit gray")
+                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
+    .types = types_all_five,
     // Binary input is one of the types converted from, not something to view as gray.
     .reads_binary = true,
-    .schema = Schema<Settings>()
-                  .integer("otype", &Settings::otype)
-                  .integer("display", &Settings::display)
-                  .integer("sync_scroll", &Settings::sync_scroll)
-                  .integer("auto_preview", &Settings::auto_preview),
     .input_defaults = input_defaults,
-    .after_parse = check_type,
     .run = run_convert,
-};
+}};
 
 }  // namespace
 
 std::int32_t convert_default_type(std::uint32_t input_type) {
     return input_type == image_gray8 || input_type == image_color48 ? image_color24 : image_gray8;
-}
-
-std::string convert_command_line(const ConvertSettings& settings) {
-    return format_settings(convert_module, settings);
-}
-
-bool convert_parse(const ArgumentList& args, const Image* input, ConvertSettings& settings) {
-    Context ctx;
-    ctx.working_input = input;
-    const bool failed = parse_settings(convert_module, args, ctx);
-    if (failed) {
-        settings = ConvertSettings{};
-        input_defaults(settings, ctx);
-    } else {
-        settings = ctx.settings;
-    }
-    return failed;
 }
 
 std::uint16_t convert_widen(std::uint8_t value) {
@@ -283,10 +268,6 @@ std::uint16_t convert_widen(std::uint8_t value) {
     if (v < 0) v = -v;
     if (v > 65535) v = 131070 - v;
     return static_cast<std::uint16_t>(v);
-}
-
-std::uint8_t convert_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(convert_module, input, node, args);
 }
 
 }  // namespace tessaly

@@ -1,7 +1,7 @@
 #include "transformations/copy.h"
 
 #include "core/runner.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -11,7 +11,13 @@ constexpr std::uint32_t placeholder_width = 320;
 constexpr std::uint32_t placeholder_height = 240;
 constexpr std::uint32_t placeholder_square = 20;
 
-std::uint8_t run_copy(TransformationContext<CopySettings>& ctx) {
+struct Settings {
+    DialogKeys dialog;
+};
+
+// The result is a copy of the effective image of the node in the first input slot, or the
+// placeholder when the slot is empty; the main input is not used.
+std::uint8_t run_copy(TransformationContext<Settings>& ctx) {
     Node* slot = ctx.node->inputs.empty() ? nullptr : ctx.node->inputs.front();
     // Built aside, so that a slot naming the node itself still reads an intact image.
     Image out;
@@ -25,17 +31,15 @@ std::uint8_t run_copy(TransformationContext<CopySettings>& ctx) {
     return 0;
 }
 
-const Module<CopySettings> copy_module = {
+const Registered<Settings> copy{{
     .keyword = "copy",
-    .display_name = "Copy",
-    .settings = {"Copy", ".copy"},
+    .schema = Schema<Settings>().dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1}),
+    .types = types_any,
     // The main input is never read; no gray view needs to be made of it.
     .reads_binary = true,
-    .schema = Schema<CopySettings>()
-                  .integer("display", &CopySettings::display)
-                  .integer("sync_scroll", &CopySettings::sync_scroll),
+    .kind = ModuleKind::generator,
     .run = run_copy,
-};
+}};
 
 }  // namespace
 
@@ -62,21 +66,6 @@ bool copy_placeholder(Image& image) {
         return true;
     }
     return false;
-}
-
-std::string copy_command_line(const CopySettings& settings) {
-    return format_settings(copy_module, settings);
-}
-
-bool copy_parse(const ArgumentList& args, CopySettings& settings) {
-    TransformationContext<CopySettings> ctx;
-    const bool failed = parse_settings(copy_module, args, ctx);
-    settings = failed ? CopySettings{} : ctx.settings;
-    return failed;
-}
-
-std::uint8_t copy_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(copy_module, input, node, args);
 }
 
 }  // namespace tessaly

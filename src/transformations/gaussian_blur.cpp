@@ -14,8 +14,7 @@
 #include "core/color_models.h"
 #include "core/numeric.h"
 #include "core/runner.h"
-#include "framework/transformation.h"
-#include "masks/mix.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -34,7 +33,13 @@ static_assert(std::endian::native == std::endian::little, "16-bit samples are li
 #define BLUR_INLINE inline
 #endif
 
-using Settings = GaussianBlurSettings;
+
+struct Settings {
+    std::int32_t radius;  // box radius in pixels
+    std::int32_t what;
+    AmountSettings amount;
+    DialogKeys dialog;
+};
 using Context = TransformationContext<Settings>;
 
 std::atomic<bool> fast_path_allowed{true};
@@ -868,7 +873,7 @@ std::uint8_t band_step(const Image& in, RowTarget& out, int first, int last, int
                        Progress& p) {
     const int r = std::max(radius, 1);
     const bool rgb = channels_of(in.type) == 3;
-    const bool chroma = what == blur_chrominance && rgb;
+    const bool chroma = what == gaussian_blur_chrominance && rgb;
     const bool fast = fast_path_allowed.load() && !chroma;
     switch (in.type) {
         case image_gray8:
@@ -905,58 +910,30 @@ bool blur(const Image& in, Image& out, int radius, int what) {
     return error != 0;
 }
 
-bool after_parse(Settings& s, const ArgumentList&, const Context& ctx) {
-    s.radius = std::clamp(s.radius, 0, gaussian_blur_max_radius);
-    if (s.what != blur_chrominance) s.what = blur_all_channels;
-    amount_make_consistent(s.amount, ctx.node);
-    return false;
+bool neutral(const Context& ctx, int, const Image&) {
+    return ctx.settings.radius == 0;
 }
 
-std::uint8_t run(Context& ctx) {
-    const Image* in = ctx.working_input;
-    if (!in || !blurrable(*in)) return fail_node(ctx.node, illegal_input_type);
-    const Settings& s = ctx.settings;
-    const Image* mask = amount_mask(s.amount, ctx.node);
-    if (s.radius == 0 || amount_leaves_input(s.amount, mask)) {
-        return image_copy(*in, *ctx.result) ? 1 : 0;
-    }
-    if (blur(*in, *ctx.result, s.radius, s.what) ||
-        mix_in_place(*in, *ctx.result, s.amount, mask)) {
-        image_free(*ctx.result);
-        return 1;
-    }
-    return 0;
+bool blur_pass(const Context& ctx, int, const Image& in, Image& out) {
+    return blur(in, out, ctx.settings.radius, ctx.settings.what);
 }
 
-const Module<Settings> gaussian_blur_module = {
+const Registered<Settings> gaussian_blur{{
     .keyword = "gaussian_blur",
-    .display_name = "Gaussian Blur",
-    .settings = {"Gaussian Blur", ".gaussian blur"},
     .schema = Schema<Settings>()
-                  .integer("radius", &Settings::radius)
-                  .integer("what", &Settings::what)
-                  .custom("amount", amount_writer(&Settings::amount),
-                          amount_reader<Settings>("amount", &Settings::amount))
-                  .integer("display", &Settings::display)
-                  .integer("sync_scroll", &Settings::sync_scroll),
-    .after_parse = after_parse,
-    .run = run,
-};
+                  .integer("radius", &Settings::radius, 3)
+                  .range(0, gaussian_blur_max_radius)
+                  .label("Radius:", "pixels")
+                  .choice("what", &Settings::what, gaussian_blur_all_channels,
+                          {"All Channels", "Chrominance Only"})
+                  .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
+                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1}),
+    .types = types_gray_and_colour | types_floating,
+    .neutral = neutral,
+    .image = blur_pass,
+}};
 
 }  // namespace
-
-std::string gaussian_blur_command_line(const GaussianBlurSettings& settings) {
-    return format_settings(gaussian_blur_module, settings);
-}
-
-bool gaussian_blur_parse(const ArgumentList& args, const Node* node,
-                         GaussianBlurSettings& settings) {
-    Context ctx;
-    ctx.node = const_cast<Node*>(node);
-    const bool failed = parse_settings(gaussian_blur_module, args, ctx);
-    settings = ctx.settings;
-    return failed;
-}
 
 bool gaussian_blur_image(const Image& in, Image& out, int radius, int what) {
     if (&in == &out || !blurrable(in)) return true;
@@ -971,7 +948,7 @@ bool gaussian_blur_rows(const Image& in, int radius, const BlurredRowsSink& sink
         0,
         [&](int first, int last, Progress& p) {
             RowTarget rows(sink);
-            return band_step(in, rows, first, last, radius, blur_all_channels, p);
+            return band_step(in, rows, first, last, radius, gaussian_blur_all_channels, p);
         },
         title, static_cast<int>(in.width), static_cast<int>(in.height), in.height, false, true,
         true);
@@ -980,10 +957,6 @@ bool gaussian_blur_rows(const Image& in, int radius, const BlurredRowsSink& sink
 
 void gaussian_blur_allow_fast_path(bool allow) {
     fast_path_allowed.store(allow);
-}
-
-std::uint8_t gaussian_blur_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(gaussian_blur_module, input, node, args);
 }
 
 }  // namespace tessaly

@@ -8,30 +8,14 @@
 #include <string>
 #include <string_view>
 
-#include "core/arguments.h"
 #include "core/image.h"
-#include "framework/node.h"
-#include "masks/amount.h"
 
 namespace tessaly {
 
-enum : std::int32_t { blur_all_channels = 0, blur_chrominance = 1 };
+// "What:" of Gaussian Blur and the kernel.
+enum : std::int32_t { gaussian_blur_all_channels = 0, gaussian_blur_chrominance = 1 };
 
 constexpr std::int32_t gaussian_blur_max_radius = 256;
-
-struct GaussianBlurSettings {
-    AmountSettings amount;
-    std::int32_t radius = 3;  // box radius in pixels, 0..256
-    std::int32_t what = blur_all_channels;
-    std::int32_t display = 1;
-    std::int32_t sync_scroll = 1;
-};
-
-std::string gaussian_blur_command_line(const GaussianBlurSettings& settings);
-// Defaults, then the command line; node (may be null) holds the masks the amount refers to.
-// true when the parse failed.
-bool gaussian_blur_parse(const ArgumentList& args, const Node* node,
-                         GaussianBlurSettings& settings);
 
 // Blurs in (8/16-bit gray or RGB, floating-point gray or RGB) into out, which gets in's type,
 // size, resolution, profile and tags; no mask, the amount at full. Radius 0 copies. true on
@@ -55,7 +39,5 @@ using BlurredRowsSink =
 // The band step's running-sum loops can be switched off (on by default) in favour of the plain
 // column-by-column form, so that tests hold both to the same results.
 void gaussian_blur_allow_fast_path(bool allow);
-
-std::uint8_t gaussian_blur_run_entry(Node* input, Node* node, const ArgumentList& args);
 
 }  // namespace tessaly

@@ -1,49 +1,33 @@
-#include "transformations/masks.h"
-
+// Masks: outputs a transformation's masks as images. Four mask slots, each behind an amount
+// control; the output is the input itself, one of the masks, or masks 1 and 2 combined.
 #include "core/runner.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
-const std::array<const char*, 8> masks_output_names = {
-    "Copy of Input Image", "Mask 1",          "Mask 2",         "Mask 3", "Mask 4",
-    "Mask 1 + Mask 2",     "Mask 1 - Mask 2", "Mask 1 & Mask 2"};
-
-std::array<AmountSettings, masks_slot_count> MasksSettings::default_amounts() {
-    static const char* const labels[] = {"Mask 1: ", "Mask 2: ", "Mask 3: ", "Mask 4: "};
-    static const char* const captions[] = {"Mask 1", "Mask 2", "Mask 3", "Mask 4"};
-    std::array<AmountSettings, masks_slot_count> a;
-    for (int k = 0; k < masks_slot_count; ++k) {
-        a[static_cast<std::size_t>(k)] =
-            amount_init(k, true, amount_mode_percent, labels[k], captions[k]);
-    }
-    return a;
-}
-
 namespace {
 
-using Context = TransformationContext<MasksSettings>;
+// The "Output:" choices.
+enum : std::int32_t {
+    output_input = 0,  // "Copy of Input Image"
+    output_mask1 = 1,  // 1..4 "Mask k"
+    output_sum = 5,    // "Mask 1 + Mask 2"
+    output_difference = 6,
+    output_overlap = 7,
+};
 
-template <int k>
-auto amount_key() {
-    return Schema<MasksSettings>::Writer(
-        [](const MasksSettings& s, std::string& out) { out += amount_to_text(s.amounts[k]); });
-}
+struct Settings {
+    AmountSettings amount1, amount2, amount3, amount4;
+    std::int32_t output;
+    DialogKeys dialog;
 
-template <int k>
-auto amount_read(std::string_view key) {
-    return Schema<MasksSettings>::Reader([key](const ArgumentList& a, MasksSettings& s) {
-        (void)amount_from_args(a, key, s.amounts[k]);
-    });
-}
-
-bool after_parse(MasksSettings& s, const ArgumentList&, const Context& ctx) {
-    for (AmountSettings& a : s.amounts) amount_make_consistent(a, ctx.node);
-    if (s.output < masks_output_input || s.output > masks_output_overlap) {
-        s.output = masks_output_input;
+    const AmountSettings& amount(int k) const {
+        const AmountSettings* a[] = {&amount1, &amount2, &amount3, &amount4};
+        return *a[k];
     }
-    return false;
-}
+};
+
+using Context = TransformationContext<Settings>;
 
 std::uint8_t missing(Node* node, int k) {
     return fail_node(node, formatted("Missing Mask %d", k));
@@ -66,8 +50,8 @@ std::uint8_t combine(Context& ctx, const Image& m1, const Image& m2) {
                 for (std::uint32_t x = 0; x < o->width; ++x) {
                     const std::uint32_t a = wide ? sample16(m1.rows[r], x) : m1.rows[r][x];
                     const std::uint32_t b = wide ? sample16(m2.rows[r], x) : m2.rows[r][x];
-                    const std::uint32_t v = choice == masks_output_sum ? std::max(a, b)
-                                            : choice == masks_output_difference
+                    const std::uint32_t v = choice == output_sum ? std::max(a, b)
+                                            : choice == output_difference
                                                 ? (a > b ? a - b : 0)
                                                 : std::min(a, b);
                     if (wide) {
@@ -90,13 +74,11 @@ std::uint8_t run(Context& ctx) {
     if (!in || in->type < image_binary || in->type > image_float_color || !in->has_pixels()) {
         return fail_node(ctx.node, illegal_input_type);
     }
-    const MasksSettings& s = ctx.settings;
-    auto mask = [&](int k) {
-        return amount_mask(s.amounts[static_cast<std::size_t>(k)], ctx.node);
-    };
-    if (s.output == masks_output_input) return image_copy(*in, *ctx.result) ? 1 : 0;
-    if (s.output <= masks_output_mask1 + 3) {
-        const int k = s.output - masks_output_mask1;
+    const Settings& s = ctx.settings;
+    auto mask = [&](int k) { return amount_mask(s.amount(k), ctx.node); };
+    if (s.output == output_input) return image_copy(*in, *ctx.result) ? 1 : 0;
+    if (s.output <= output_mask1 + 3) {
+        const int k = s.output - output_mask1;
         const Image* m = mask(k);
         if (!m) return missing(ctx.node, k + 1);
         return image_copy(*m, *ctx.result) ? 1 : 0;
@@ -108,40 +90,30 @@ std::uint8_t run(Context& ctx) {
     return combine(ctx, *m1, *m2);
 }
 
-const Module<MasksSettings> masks_module = {
+AmountSettings slot(int k) {
+    static const char* const labels[] = {"Mask 1: ", "Mask 2: ", "Mask 3: ", "Mask 4: "};
+    static const char* const captions[] = {"Mask 1", "Mask 2", "Mask 3", "Mask 4"};
+    return amount_init(k, true, amount_mode_percent, labels[k], captions[k]);
+}
+
+const Registered<Settings> masks{{
     .keyword = "masks",
-    .display_name = "Masks",
-    .settings = {"Masks", ".masks"},
+    .schema = Schema<Settings>()
+                  .amount("amount1", &Settings::amount1, slot(0))
+                  .amount("amount2", &Settings::amount2, slot(1))
+                  .amount("amount3", &Settings::amount3, slot(2))
+                  .amount("amount4", &Settings::amount4, slot(3))
+                  .choice("output", &Settings::output, output_input,
+                          {"Copy of Input Image", "Mask 1", "Mask 2", "Mask 3", "Mask 4",
+                           "Mask 1 + Mask 2", "Mask 1 - Mask 2", "Mask 1 & Mask 2"})
+                  .label("Output:")
+                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1}),
+    .types = types_any,
     // Choice 0 copies the input as it is, binary included.
     .reads_binary = true,
-    .schema = Schema<MasksSettings>()
-                  .custom("amount1", amount_key<0>(), amount_read<0>("amount1"))
-                  .custom("amount2", amount_key<1>(), amount_read<1>("amount2"))
-                  .custom("amount3", amount_key<2>(), amount_read<2>("amount3"))
-                  .custom("amount4", amount_key<3>(), amount_read<3>("amount4"))
-                  .integer("output", &MasksSettings::output)
-                  .integer("display", &MasksSettings::display)
-                  .integer("sync_scroll", &MasksSettings::sync_scroll),
-    .after_parse = after_parse,
     .run = run,
-};
+}};
 
 }  // namespace
-
-std::string masks_command_line(const MasksSettings& settings) {
-    return format_settings(masks_module, settings);
-}
-
-bool masks_parse(const ArgumentList& args, const Node* node, MasksSettings& settings) {
-    Context ctx;
-    ctx.node = const_cast<Node*>(node);
-    const bool failed = parse_settings(masks_module, args, ctx);
-    settings = ctx.settings;
-    return failed;
-}
-
-std::uint8_t masks_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(masks_module, input, node, args);
-}
 
 }  // namespace tessaly

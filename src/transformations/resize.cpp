@@ -16,7 +16,7 @@
 #include "core/image_convert.h"
 #include "core/numeric.h"
 #include "core/runner.h"
-#include "framework/transformation.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -191,11 +191,8 @@ void legacy_keys(Settings& s, const ArgumentList& args, const Context&) {
     s.percent = 100.0;
 }
 
+// The declared ranges have been checked: a target that cannot be computed fails.
 bool validate(Settings& s, const ArgumentList&, const Context& ctx) {
-    if (s.set < 0 || s.set > resize_megapixels || s.resample < 0 || s.resample > 1 ||
-        s.method < resample_nearest || s.method > resample_lanczos8) {
-        return true;
-    }
     if (!ctx.working_input) return false;
     ResizeTarget t = target_for(s, resize_source(*ctx.working_input));
     return !std::isfinite(t.resolution);
@@ -217,51 +214,74 @@ std::uint8_t run(Context& ctx) {
     return 0;
 }
 
-const Module<Settings> resize_module = {
+}  // namespace
+
+const Registered<ResizeSettings> resize_module{{
     .keyword = "resize",
-    .display_name = "Resize",
-    .settings = {"Resize", ".resize"},
+    .schema = Schema<Settings>()
+                  .integer("pixel_w", &Settings::pixel_w, 0)
+                  .label("Width:", "pixels")
+                  .note("default: the source's")
+                  .integer("pixel_h", &Settings::pixel_h, 0)
+                  .label("Height:", "pixels")
+                  .note("default: the source's")
+                  .real("physical_w", &Settings::physical_w, "%5zf", 0.0)
+                  .label("Width:", "inches")
+                  .note("default: the source's")
+                  .real("physical_h", &Settings::physical_h, "%5zf", 0.0)
+                  .label("Height:", "inches")
+                  .note("default: the source's")
+                  .real("resolution", &Settings::resolution, "%5zf", 0.0)
+                  .label("Resolution:", "pixels per inch")
+                  .note("default: the source's")
+                  .real("memory", &Settings::memory, "%4zf", 0.0)
+                  .label("Memory:", "megabytes")
+                  .note("default: the source's")
+                  .real("percent", &Settings::percent, "%4zf", 100.0)
+                  .label("Percent:", "%")
+                  // Held in pixels, written in megapixels; a line without it asks for one.
+                  .real("pixel_area", &Settings::pixel_area, "%4zf", 0.0)
+                  .scale(1e6)
+                  .absent(1.0)
+                  .label("Megapixels:")
+                  .note("default: the source's")
+                  .choice("iunits", &Settings::iunits, 0, {"pixels", "inches", "cm", "mm"})
+                  .accept_out_of_range()
+                  .choice("wunits", &Settings::wunits, 0, {"pixels", "inches", "cm", "mm"})
+                  .accept_out_of_range()
+                  .choice("runits", &Settings::runits, 0, {"dpi", "dpcm", "dpmm"})
+                  .accept_out_of_range()
+                  .choice("resample", &Settings::resample, 0, {"Resample", "Don't Resample"})
+                  .reject()
+                  .choice("set", &Settings::set, resize_pixel_width,
+                          {"Pixel Width", "Pixel Height", "Pixel Width & Height", "Physical Width",
+                           "Physical Height", "Physical Width & Height", "Resolution", "Memory",
+                           "Pixel Short Side", "Pixel Long Side", "Physical Short Side",
+                           "Physical Long Side", "Pixel Bounding Rectangle",
+                           "Physical Bounding Rectangle", "Pixel Percent", "Physical Percent",
+                           "Megapixels"})
+                  .reject()
+                  .label("Set")
+                  .choice("method", &Settings::method, resample_bicubic,
+                          {"Nearest Neighbor", "Bilinear", "Bicubic", "Lanczos 4x4", "Lanczos 6x6",
+                           "Lanczos 8x8"})
+                  .reject()
+                  .label("Resampling:")
+                  .real("sharpen", &Settings::sharpen, "%4zf", -0.75)
+                  .range(-2.0, -0.5)
+                  .accept_out_of_range()
+                  .label("Sharpen:")
+                  .dialog(&Settings::dialog, {.display = 1, .auto_preview = 1}),
+    .types = types_all_five,
     // Binary images keep their type, so the scaler sees them as they are.
     .reads_binary = true,
-    .schema = Schema<Settings>()
-                  .integer("pixel_w", &Settings::pixel_w)
-                  .integer("pixel_h", &Settings::pixel_h)
-                  .real("physical_w", &Settings::physical_w, "%5zf")
-                  .real("physical_h", &Settings::physical_h, "%5zf")
-                  .real("resolution", &Settings::resolution, "%5zf")
-                  .real("memory", &Settings::memory, "%4zf")
-                  .real("percent", &Settings::percent, "%4zf")
-                  // Stored in megapixels; a line without it asks for one megapixel.
-                  .custom(
-                      "pixel_area",
-                      [](const Settings& s, std::string& out) {
-                          out += formatted("%4zf", s.pixel_area / 1e6);
-                      },
-                      [](const ArgumentList& a, Settings& s) {
-                          double v = 0.0;
-                          int i = 0;
-                          if (find_key(a, "pixel_area", i)) {
-                              s.pixel_area = 1e6;
-                          } else if (!read_real(a, "pixel_area", v)) {
-                              s.pixel_area = v * 1e6;
-                          }
-                      })
-                  .integer("iunits", &Settings::iunits)
-                  .integer("wunits", &Settings::wunits)
-                  .integer("runits", &Settings::runits)
-                  .integer("resample", &Settings::resample)
-                  .integer("set", &Settings::set)
-                  .integer("method", &Settings::method)
-                  .real("sharpen", &Settings::sharpen, "%4zf")
-                  .integer("display", &Settings::display)
-                  .integer("auto_preview", &Settings::auto_preview),
+    .kind = ModuleKind::geometry,
+    .dialog = {.same_size = false, .replaces_image = true},
     .input_defaults = input_defaults,
     .before_read = legacy_keys,
     .after_parse = validate,
     .run = run,
-};
-
-}  // namespace
+}};
 
 void resize_input_defaults(ResizeSettings& settings, const Image& source) {
     defaults_from(settings, source);
@@ -274,22 +294,6 @@ ResizeSource resize_source(const Image& source) {
 
 ResizeTarget resize_target(const ResizeSettings& settings, const ResizeSource& source) {
     return target_for(settings, source);
-}
-
-std::string resize_command_line(const ResizeSettings& settings) {
-    return format_settings(resize_module, settings);
-}
-
-bool resize_parse(const ArgumentList& args, const Image* source, ResizeSettings& settings) {
-    Context ctx;
-    ctx.working_input = source;
-    bool failed = parse_settings(resize_module, args, ctx);
-    settings = ctx.settings;
-    return failed;
-}
-
-std::uint8_t resize_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(resize_module, input, node, args);
 }
 
 // --- the scaler ---------------------------------------------------------------------------------

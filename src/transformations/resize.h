@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "core/arguments.h"
 #include "core/image.h"
-#include "framework/node.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
@@ -42,28 +41,30 @@ enum : std::int32_t {
     resample_lanczos8 = 5,  // "Lanczos 8x8"
 };
 
+// The settings; their defaults are declared with the module (resize_module.defaults()).
 struct ResizeSettings {
     // Display units of the dialog; they never enter the computation. Their default is the
     // person's default units preference, which is not stored anywhere yet: 0 until it is.
-    std::int32_t iunits = 0;
-    std::int32_t wunits = 0;
-    std::int32_t runits = 0;  // 0 dpi, 1 dpcm, 2 dpmm
-    std::int32_t set = resize_pixel_width;
-    std::int32_t resample = 0;  // 0 resample, 1 only the resolution changes
-    std::int32_t method = resample_bicubic;
-    double sharpen = -0.75;  // the bicubic parameter a, -2.0 .. -0.5
+    std::int32_t iunits;
+    std::int32_t wunits;
+    std::int32_t runits;  // 0 dpi, 1 dpcm, 2 dpmm
+    std::int32_t set;
+    std::int32_t resample;  // 0 resample, 1 only the resolution changes
+    std::int32_t method;
+    double sharpen;  // the bicubic parameter a
     // The rest default to the source image's values (resize_input_defaults).
-    std::int32_t pixel_w = 0;
-    std::int32_t pixel_h = 0;
-    double physical_w = 0.0;  // inches
-    double physical_h = 0.0;
-    double resolution = 0.0;  // pixels per inch
-    double memory = 0.0;      // megabytes of 10^6 bytes
-    double percent = 100.0;
-    double pixel_area = 0.0;  // pixels; the command line holds megapixels
-    std::int32_t display = 1;
-    std::int32_t auto_preview = 1;
+    std::int32_t pixel_w;
+    std::int32_t pixel_h;
+    double physical_w;  // inches
+    double physical_h;
+    double resolution;  // pixels per inch
+    double memory;      // megabytes of 10^6 bytes
+    double percent;
+    double pixel_area;  // pixels; the command line holds megapixels
+    DialogKeys dialog;
 };
+
+extern const Registered<ResizeSettings> resize_module;
 
 // The size and resolution the settings ask for, given the source.
 struct ResizeTarget {
@@ -85,10 +86,6 @@ ResizeSource resize_source(const Image& source);
 void resize_input_defaults(ResizeSettings& settings, const Image& source);
 ResizeTarget resize_target(const ResizeSettings& settings, const ResizeSource& source);
 
-std::string resize_command_line(const ResizeSettings& settings);
-// Defaults from the source (when given), then the command line. true when the parse failed.
-bool resize_parse(const ArgumentList& args, const Image* source, ResizeSettings& settings);
-
 // The general scaler: fills destination (same type as source, types 1 to 5) with the source
 // scaled to new_width x new_height and given the new resolution, keeping profile and tags.
 // show_progress titles the runner "Resample". true on failure (allocation, cancel, a type it
@@ -104,7 +101,5 @@ void resample_allow_vector_code(bool allow);
 
 // K(x) of a kernel method (1 to 5), x in source pixels.
 double resample_kernel(std::int32_t method, double sharpen, double x);
-
-std::uint8_t resize_run_entry(Node* input, Node* node, const ArgumentList& args);
 
 }  // namespace tessaly

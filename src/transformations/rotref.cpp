@@ -2,26 +2,21 @@
 
 #include <array>
 
-#include "framework/transformation.h"
+#include "core/image_orient.h"
+#include "framework/module.h"
 
 namespace tessaly {
 
 namespace {
 
-bool accepted_type(std::uint32_t type) {
-    return type >= image_binary && type <= image_color48;
-}
+struct Settings {
+    std::int32_t orientation;
+    DialogKeys dialog;
+};
 
-// --- the transformation ---
-
-bool check_orientation(RotrefSettings& s, const ArgumentList&,
-                       const TransformationContext<RotrefSettings>&) {
-    return s.orientation < 0 || s.orientation >= orientation_count;
-}
-
-std::uint8_t run_rotref(TransformationContext<RotrefSettings>& ctx) {
+std::uint8_t run(TransformationContext<Settings>& ctx) {
     const Image* in = ctx.working_input;
-    if (!in || !accepted_type(in->type)) {
+    if (!in || !(types_all_five & type_bit(in->type))) {
         image_free(*ctx.result);
         return fail_node(ctx.node, illegal_input_type);
     }
@@ -32,18 +27,24 @@ std::uint8_t run_rotref(TransformationContext<RotrefSettings>& ctx) {
     return 0;
 }
 
-const Module<RotrefSettings> rotref_module = {
+const Registered<Settings> rotref{{
     .keyword = "rotref",
-    .display_name = "Rotate/Mirror",
     .settings = {"Rotate-Mirror", ".rotate mirror"},
+    .schema = Schema<Settings>()
+                  .choice("orientation", &Settings::orientation, orientation_unchanged,
+                          {"Unchanged", "Rotated 90 CW", "Rotated 180", "Rotated 90 CCW",
+                           "Mirrored Left to Right", "Transposed", "Mirrored Top to Bottom",
+                           "Transversed"})
+                  .reject()
+                  .label("Orientation:")
+                  .dialog(&Settings::dialog, {.display = 1}),
+    .types = types_all_five,
     // Bilevel images move single bits; the gray view would turn them into 8-bit.
     .reads_binary = true,
-    .schema = Schema<RotrefSettings>()
-                  .integer("orientation", &RotrefSettings::orientation)
-                  .integer("display", &RotrefSettings::display),
-    .after_parse = check_orientation,
-    .run = run_rotref,
-};
+    .kind = ModuleKind::geometry,
+    .dialog = {.same_size = false, .replaces_image = true},
+    .run = run,
+}};
 
 // new code = table[button][current code]
 constexpr std::array<std::array<std::int32_t, orientation_count>, 4> button_tables = {{
@@ -61,21 +62,6 @@ std::int32_t rotref_apply_button(int button, std::int32_t code) {
         return code;
     }
     return button_tables[static_cast<std::size_t>(button)][static_cast<std::size_t>(code)];
-}
-
-std::string rotref_command_line(const RotrefSettings& settings) {
-    return format_settings(rotref_module, settings);
-}
-
-bool rotref_parse(const ArgumentList& args, RotrefSettings& settings) {
-    TransformationContext<RotrefSettings> ctx;
-    const bool failed = parse_settings(rotref_module, args, ctx);
-    settings = failed ? RotrefSettings{} : ctx.settings;
-    return failed;
-}
-
-std::uint8_t rotref_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(rotref_module, input, node, args);
 }
 
 }  // namespace tessaly

@@ -5,15 +5,23 @@
 #include <vector>
 
 #include "core/runner.h"
-#include "framework/transformation.h"
-#include "masks/mix.h"
+#include "framework/module.h"
 #include "transformations/sharpen_step.h"
 
 namespace tessaly {
 
 namespace {
 
-using Settings = SharpenSettings;
+struct Settings {
+    std::int32_t kernel;
+    double maxovershoot;   // largest increase, a fraction of full scale
+    double maxundershoot;  // largest decrease
+    double thresholdb;     // differences below are not sharpened
+    double thresholdw;     // differences from here on are sharpened fully
+    double strength;
+    AmountSettings amount;
+    DialogKeys dialog;
+};
 using Context = TransformationContext<Settings>;
 
 // The neighbourhood mean of n samples. up, mid and down are rows with a one-pixel border on each
@@ -124,66 +132,39 @@ void legacy_threshold(Settings& s, const ArgumentList& args, const Context&) {
     s.thresholdb = s.thresholdw = std::clamp(threshold, 0, 255) / 255.0;
 }
 
-bool after_parse(Settings& s, const ArgumentList&, const Context& ctx) {
-    if (s.kernel != sharpen_kernel_eight) s.kernel = sharpen_kernel_four;
-    s.maxovershoot = std::clamp(s.maxovershoot, 0.0, 1.0);
-    s.maxundershoot = std::clamp(s.maxundershoot, 0.0, 1.0);
-    s.thresholdb = std::clamp(s.thresholdb, 0.0, 1.0);
-    s.thresholdw = std::clamp(s.thresholdw, 0.0, 1.0);
-    s.strength = std::clamp(s.strength, 0.0, sharpen_max_strength);
-    amount_make_consistent(s.amount, ctx.node);
-    return false;
-}
-
-std::uint8_t run(Context& ctx) {
-    const Image* in = ctx.working_input;  // a binary input arrives as 8-bit gray
-    if (!in || !sharpenable(*in)) return fail_node(ctx.node, illegal_input_type);
+bool sharpen_pass(const Context& ctx, int, const Image& in, Image& out) {
     const Settings& s = ctx.settings;
-    const Image* mask = amount_mask(s.amount, ctx.node);
-    if (amount_leaves_input(s.amount, mask)) return image_copy(*in, *ctx.result) ? 1 : 0;
-    if (sharpen(*in, *ctx.result, s.kernel, s.maxovershoot, s.maxundershoot, s.thresholdb,
-                s.thresholdw, s.strength, true) ||
-        mix_in_place(*in, *ctx.result, s.amount, mask)) {
-        image_free(*ctx.result);
-        return 1;
-    }
-    return 0;
+    return sharpen(in, out, s.kernel, s.maxovershoot, s.maxundershoot, s.thresholdb, s.thresholdw,
+                   s.strength, true);
 }
 
-const Module<Settings> sharpen_module = {
+const Registered<Settings> sharpen_module{{
     .keyword = "sharpen",
-    .display_name = "Sharpen",
-    .settings = {"Sharpen", ".sharpen"},
     .schema = Schema<Settings>()
-                  .integer("kernel", &Settings::kernel)
-                  .real("maxovershoot", &Settings::maxovershoot, "%4zf")
-                  .real("maxundershoot", &Settings::maxundershoot, "%4zf")
-                  .real("thresholdb", &Settings::thresholdb, "%4zf")
-                  .real("thresholdw", &Settings::thresholdw, "%4zf")
-                  .real("strength", &Settings::strength, "%4zf")
-                  .custom("amount", amount_writer(&Settings::amount),
-                          amount_reader<Settings>("amount", &Settings::amount))
-                  .integer("display", &Settings::display)
-                  .integer("sync_scroll", &Settings::sync_scroll)
-                  .integer("auto_preview", &Settings::auto_preview),
+                  .choice("kernel", &Settings::kernel, sharpen_kernel_four,
+                          {"Sharpen", "Sharpen More"})
+                  .real("maxovershoot", &Settings::maxovershoot, "%4zf", 0.1)
+                  .range(0.0, 1.0)
+                  .label("Maximum Overshoot:", "of full scale")
+                  .real("maxundershoot", &Settings::maxundershoot, "%4zf", 0.1)
+                  .range(0.0, 1.0)
+                  .label("Maximum Undershoot:", "of full scale")
+                  .real("thresholdb", &Settings::thresholdb, "%4zf", 0.04)
+                  .range(0.0, 1.0)
+                  .label("Threshold Black:", "of full scale")
+                  .real("thresholdw", &Settings::thresholdw, "%4zf", 0.04)
+                  .range(0.0, 1.0)
+                  .label("Threshold White:", "of full scale")
+                  .real("strength", &Settings::strength, "%4zf", 1.0)
+                  .range(0.0, sharpen_max_strength)
+                  .label("Strength:")
+                  .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
+                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
     .before_read = legacy_threshold,
-    .after_parse = after_parse,
-    .run = run,
-};
+    .image = sharpen_pass,
+}};
 
 }  // namespace
-
-std::string sharpen_command_line(const SharpenSettings& settings) {
-    return format_settings(sharpen_module, settings);
-}
-
-bool sharpen_parse(const ArgumentList& args, const Node* node, SharpenSettings& settings) {
-    Context ctx;
-    ctx.node = const_cast<Node*>(node);
-    const bool failed = parse_settings(sharpen_module, args, ctx);
-    settings = ctx.settings;
-    return failed;
-}
 
 bool sharpen_image(const Image& in, Image& out, int kernel, double overshoot, double undershoot,
                    double thresholdb, double thresholdw, double strength, bool show_progress) {
@@ -196,10 +177,6 @@ bool sharpen_image(const Image& in, Image& out, int kernel, double overshoot, do
     }
     return sharpen(*working, out, kernel, overshoot, undershoot, thresholdb, thresholdw, strength,
                    show_progress);
-}
-
-std::uint8_t sharpen_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(sharpen_module, input, node, args);
 }
 
 }  // namespace tessaly

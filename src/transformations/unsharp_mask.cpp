@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "core/runner.h"
-#include "framework/transformation.h"
-#include "masks/mix.h"
+#include "framework/module.h"
 #include "transformations/gaussian_blur.h"
 #include "transformations/sharpen_step.h"
 
@@ -13,7 +12,17 @@ namespace tessaly {
 
 namespace {
 
-using Settings = UnsharpMaskSettings;
+struct Settings {
+    std::int32_t radius;   // blur radius in pixels
+    double thresholdb;     // differences below are not sharpened
+    double thresholdw;     // differences from here on are sharpened fully
+    std::int32_t what;
+    double strength;
+    double maxovershoot;   // largest increase, a fraction of full scale
+    double maxundershoot;  // largest decrease
+    AmountSettings amount;
+    DialogKeys dialog;
+};
 using Context = TransformationContext<Settings>;
 
 // The row kernels, built for AVX2 and for the plain instruction set; overloads by sample type.
@@ -164,69 +173,47 @@ void legacy_threshold(Settings& s, const ArgumentList& args, const Context&) {
     s.thresholdb = s.thresholdw = std::clamp(threshold, 0, 255) / 255.0;
 }
 
-bool after_parse(Settings& s, const ArgumentList&, const Context& ctx) {
-    s.radius = std::clamp(s.radius, 0, unsharp_mask_max_radius);
-    s.thresholdb = std::clamp(s.thresholdb, 0.0, 1.0);
-    s.thresholdw = std::clamp(s.thresholdw, 0.0, 1.0);
-    s.strength = std::clamp(s.strength, 0.0, unsharp_mask_max_strength);
-    s.maxovershoot = std::clamp(s.maxovershoot, 0.0, 1.0);
-    s.maxundershoot = std::clamp(s.maxundershoot, 0.0, 1.0);
-    if (s.what != unsharp_luminance) s.what = unsharp_all_channels;
-    amount_make_consistent(s.amount, ctx.node);
-    return false;
+bool neutral(const Context& ctx, int, const Image&) {
+    return ctx.settings.radius == 0 || ctx.settings.strength == 0.0;
 }
 
-std::uint8_t run(Context& ctx) {
-    const Image* in = ctx.working_input;
-    if (!in || !sharpenable(*in)) return fail_node(ctx.node, illegal_input_type);
+bool sharpen_pass(const Context& ctx, int, const Image& in, Image& out) {
     const Settings& s = ctx.settings;
-    const Image* mask = amount_mask(s.amount, ctx.node);
-    if (s.radius == 0 || s.strength == 0.0 || amount_leaves_input(s.amount, mask)) {
-        return image_copy(*in, *ctx.result) ? 1 : 0;
-    }
-    if (unsharp(*in, *ctx.result, s.radius, s.thresholdb, s.thresholdw, s.strength, s.maxovershoot,
-                s.maxundershoot, s.what) ||
-        mix_in_place(*in, *ctx.result, s.amount, mask)) {
-        image_free(*ctx.result);
-        return 1;
-    }
-    return 0;
+    return unsharp(in, out, s.radius, s.thresholdb, s.thresholdw, s.strength, s.maxovershoot,
+                   s.maxundershoot, s.what);
 }
 
-const Module<Settings> unsharp_mask_module = {
+const Registered<Settings> unsharp_mask{{
     .keyword = "unsharp_mask",
-    .display_name = "Unsharp Mask",
-    .settings = {"Unsharp Mask", ".unsharp mask"},
     .schema = Schema<Settings>()
-                  .integer("radius", &Settings::radius)
-                  .real("thresholdb", &Settings::thresholdb, "%4zf")
-                  .real("thresholdw", &Settings::thresholdw, "%4zf")
-                  .integer("what", &Settings::what)
-                  .real("strength", &Settings::strength, "%4zf")
-                  .real("maxovershoot", &Settings::maxovershoot, "%4zf")
-                  .real("maxundershoot", &Settings::maxundershoot, "%4zf")
-                  .custom("amount", amount_writer(&Settings::amount),
-                          amount_reader<Settings>("amount", &Settings::amount))
-                  .integer("display", &Settings::display)
-                  .integer("sync_scroll", &Settings::sync_scroll),
+                  .integer("radius", &Settings::radius, 2)
+                  .range(0, unsharp_mask_max_radius)
+                  .label("Radius:", "pixels")
+                  .real("thresholdb", &Settings::thresholdb, "%4zf", 0.04)
+                  .range(0.0, 1.0)
+                  .label("Threshold Black:", "of full scale")
+                  .real("thresholdw", &Settings::thresholdw, "%4zf", 0.04)
+                  .range(0.0, 1.0)
+                  .label("Threshold White:", "of full scale")
+                  .choice("what", &Settings::what, unsharp_all_channels,
+                          {"All Channels", "Luminance Only"})
+                  .real("strength", &Settings::strength, "%4zf", 1.0)
+                  .range(0.0, unsharp_mask_max_strength)
+                  .label("Strength:")
+                  .real("maxovershoot", &Settings::maxovershoot, "%4zf", 0.1)
+                  .range(0.0, 1.0)
+                  .label("Maximum Overshoot:", "of full scale")
+                  .real("maxundershoot", &Settings::maxundershoot, "%4zf", 0.1)
+                  .range(0.0, 1.0)
+                  .label("Maximum Undershoot:", "of full scale")
+                  .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
+                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1}),
     .before_read = legacy_threshold,
-    .after_parse = after_parse,
-    .run = run,
-};
+    .neutral = neutral,
+    .image = sharpen_pass,
+}};
 
 }  // namespace
-
-std::string unsharp_mask_command_line(const UnsharpMaskSettings& settings) {
-    return format_settings(unsharp_mask_module, settings);
-}
-
-bool unsharp_mask_parse(const ArgumentList& args, const Node* node, UnsharpMaskSettings& settings) {
-    Context ctx;
-    ctx.node = const_cast<Node*>(node);
-    const bool failed = parse_settings(unsharp_mask_module, args, ctx);
-    settings = ctx.settings;
-    return failed;
-}
 
 bool unsharp_mask_image(const Image& in, Image& out, int radius, double thresholdb,
                         double thresholdw, double strength, double maxovershoot,
@@ -239,10 +226,6 @@ bool unsharp_mask_image(const Image& in, Image& out, int radius, double threshol
     if (radius <= 0 || strength == 0.0) return image_copy(in, out);
     return unsharp(in, out, radius, thresholdb, thresholdw, strength, maxovershoot, maxundershoot,
                    what);
-}
-
-std::uint8_t unsharp_mask_run_entry(Node* input, Node* node, const ArgumentList& args) {
-    return run_entry(unsharp_mask_module, input, node, args);
 }
 
 }  // namespace tessaly

@@ -98,7 +98,7 @@ const char* month_names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 bool copy_image(Node* node, CopyFolder& copies, std::string& command) {
     FileOpenSettings settings;
     std::string original;
-    if (!file_open_parse(split(*node->command_line), settings) && !settings.files.empty()) {
+    if (!file_open_module.parse(split(*node->command_line), settings) && !settings.files.empty()) {
         original = settings.files[static_cast<std::size_t>(settings.current)].path;
     }
     const bool deep = node->image.type == image_gray16 || node->image.type == image_color48;
@@ -202,7 +202,7 @@ class NodeWriter {
         std::string command = node->command_line.value_or(std::string());
         if (is_top_level(node) && is_file_open(node) && names_ != ImageNames::with_names) {
             FileOpenSettings settings;
-            (void)file_open_parse(split(command), settings);
+            (void)file_open_module.parse(split(command), settings);
             if (names_ == ImageNames::without_names) {
                 command = formatted(
                     "file_open 0 n_files 1 current 0 from_default %d multiple 0 file1 ″″ time1 ″″",
@@ -364,7 +364,7 @@ class ScriptReader {
     // script, and missing files by the replacement the person chose.
     std::string resolve_file_open(const std::string& command) {
         FileOpenSettings settings;
-        if (file_open_parse(split(command), settings)) return command;
+        if (file_open_module.parse(split(command), settings)) return command;
         bool changed = false;
         for (FileOpenEntry& f : settings.files) {
             std::string path = resolve_path(f.path, folder_);
@@ -375,7 +375,7 @@ class ScriptReader {
                 changed = true;
             }
         }
-        return changed ? file_open_command_line(settings) : command;
+        return changed ? file_open_module.format(settings) : command;
     }
 
     bool image_line(const ArgumentList& line) {
@@ -720,7 +720,7 @@ std::vector<std::string> missing_files(const std::string& text, const std::strin
         if (read_string(line, "command", command, 1 << 24)) continue;
         if (command.rfind("file_open", 0) != 0) continue;
         FileOpenSettings settings;
-        if (file_open_parse(split(command), settings)) continue;
+        if (file_open_module.parse(split(command), settings)) continue;
         for (const FileOpenEntry& f : settings.files) {
             if (f.path.empty()) continue;
             std::string path = ScriptReader::resolve_path(f.path, folder);

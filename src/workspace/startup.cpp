@@ -125,7 +125,7 @@ Node* open_top_level_image(const std::string& path) {
     Node* node = create_top_level_image(false, false, 0, 0, bypass_none,
                                         fs::path(full).filename().string(), false);
     if (!node) return nullptr;
-    node->command_line = file_open_command_line(settings);
+    node->command_line = file_open_module.format(settings);
     set_current_node(node, -1);
     (void)run_node(&tree_root(), node);
     return node;

@@ -1,4 +1,4 @@
-#include "masks/amount.h"
+#include "framework/amount.h"
 
 #include <gtest/gtest.h>
 

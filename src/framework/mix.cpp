@@ -1,4 +1,4 @@
-#include "masks/mix.h"
+#include "framework/mix.h"
 
 #include <algorithm>
 #include <bit>

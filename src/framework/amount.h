@@ -61,16 +61,4 @@ std::string amount_to_text(const AmountSettings& amount);
 // after it (the settings are then unchanged).
 bool amount_from_args(const ArgumentList& args, std::string_view key, AmountSettings& amount);
 
-// A Schema writer and reader for an `amount` key: `.custom("amount", amount_writer(&S::amount),
-// amount_reader("amount", &S::amount))`. The module's after-parse step makes the amounts
-// consistent with the node's masks (amount_make_consistent).
-template <class S>
-auto amount_writer(AmountSettings S::*field) {
-    return [field](const S& s, std::string& out) { out += amount_to_text(s.*field); };
-}
-template <class S>
-auto amount_reader(std::string_view key, AmountSettings S::*field) {
-    return [key, field](const ArgumentList& a, S& s) { (void)amount_from_args(a, key, s.*field); };
-}
-
 }  // namespace tessaly

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "core/image.h"
-#include "masks/amount.h"
+#include "framework/amount.h"
 
 namespace tessaly {
 
