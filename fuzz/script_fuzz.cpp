@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "batch/engine.h"
 #include "core/image.h"
 #include "core/text_file.h"
 #include "framework/registry.h"
 #include "fuzz_support.h"
-#include "transformations/install.h"
 #include "tree/tree.h"
 #include "workspace/script_files.h"
 #include "workspace/startup.h"
@@ -26,9 +26,8 @@ std::uint8_t small_picture(Node*, Node* node, const ArgumentList&) {
 
 void setup() {
     fuzz::silence_messages();
-    install_transformations();
+    install_engine();
     install_transformation("file_open", small_picture, nullptr);
-    install_workspace_hooks();
     // Resize and File New may ask for any size: keep every picture small.
     image_set_memory_limit(std::uint64_t{64} << 20);
 }

@@ -27,7 +27,7 @@ constexpr std::uint32_t width = 6000;
 constexpr std::uint32_t height = 4000;
 
 void blur_ours(const Image& picture, Image& out, int radius) {
-    if (gaussian_blur_image(picture, out, radius, blur_all_channels)) {
+    if (gaussian_blur_image(picture, out, radius, gaussian_blur_all_channels)) {
         std::fprintf(stderr, "compare: our blur failed\n");
         std::exit(1);
     }

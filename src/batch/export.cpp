@@ -17,8 +17,8 @@
 #include "fileio/exiftool.h"
 #include "fileio/image_write.h"
 #include "fileio/save_options.h"
-#include "framework/registry.h"
 #include "framework/module.h"
+#include "framework/registry.h"
 #include "transformations/resize.h"
 #include "transformations/sharpen.h"
 #include "tree/tree.h"
@@ -53,7 +53,6 @@ bool after_parse(Settings& s, const ArgumentList& args, const Context&) {
 }
 
 std::uint8_t run(Context& ctx);
-
 
 // The w x h rectangle at (x0, y0) of the image, in place.
 bool crop(Image& img, std::uint32_t x0, std::uint32_t y0, std::uint32_t w, std::uint32_t h) {

@@ -11,8 +11,8 @@
 #include "core/arguments.h"
 #include "core/image.h"
 #include "fileio/save.h"
-#include "framework/node.h"
 #include "framework/module.h"
+#include "framework/node.h"
 
 namespace tessaly {
 
@@ -101,6 +101,5 @@ void set_clipboard_writer(ClipboardWriter writer);
 // Points every Export node of the loaded trees that writes files at folder (the custom folder),
 // so that a saved workspace can deliver somewhere else. Returns how many nodes it changed.
 std::size_t export_redirect_all(const std::string& folder);
-
 
 }  // namespace tessaly

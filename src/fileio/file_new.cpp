@@ -87,7 +87,6 @@ std::uint8_t run_file_new(TransformationContext<FileNewSettings>& ctx) {
     return 0;
 }
 
-
 bool declined(const char* format, bool exceeds, std::int32_t limit) {
     if (!exceeds) return false;
     return interaction().ask("Warning", formatted(format, limit), Buttons::yes_no, Answer::yes) !=

@@ -37,5 +37,4 @@ extern const Registered<FileOpenSettings> file_open_module;
 // The stable text of a file's last-write time ("" when the file cannot be examined).
 std::string file_time_text(const std::string& path);
 
-
 }  // namespace tessaly

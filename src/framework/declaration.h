@@ -116,7 +116,7 @@ class Schema {
   public:
     struct Setting {
         SettingInfo info;
-        std::function<void(S&)> reset;  // to the default
+        std::function<void(S&)> reset;   // to the default
         std::function<void(S&)> absent;  // an absent key (null: keeps the default)
         std::function<void(const S&, std::string&)> write;
         // Reads the value of `key` (the declared key, or a group member's numbered key).
@@ -157,10 +157,13 @@ class Schema {
                     std::initializer_list<const char*> names) && {
         std::move(*this).number(key, field, def, SettingKind::choice, "%d");
         for (const char* n : names) last().info.choices.emplace_back(n);
-        return std::move(*this).range(0, static_cast<double>(names.size()) - 1).reset_out_of_range();
+        return std::move(*this)
+            .range(0, static_cast<double>(names.size()) - 1)
+            .reset_out_of_range();
     }
     // directive: the written form, for example "%4f", "%4zf", "%5zf".
-    Schema&& real(std::string_view key, double S::*field, std::string_view directive, double def) && {
+    Schema&& real(std::string_view key, double S::*field, std::string_view directive,
+                  double def) && {
         Setting s = base(key, SettingKind::real, directive);
         s.reset = [field, def](S& v) { v.*field = def; };
         s.write = [field, d = std::string(directive)](const S& v, std::string& out) {
@@ -261,8 +264,7 @@ class Schema {
             const char* label;
         } keys[] = {{"display", &DialogKeys::display, def.display, "Display"},
                     {"sync_scroll", &DialogKeys::sync_scroll, def.sync_scroll, "Sync Scroll"},
-                    {"auto_preview", &DialogKeys::auto_preview, def.auto_preview,
-                     "Auto Preview"}};
+                    {"auto_preview", &DialogKeys::auto_preview, def.auto_preview, "Auto Preview"}};
         for (const auto& k : keys) {
             if (k.value < 0) continue;
             Setting s = base(k.key, SettingKind::dialog, "%d");
@@ -328,7 +330,7 @@ class Schema {
         s.write = [field, shared, omit](const S& v, std::string& out) {
             const auto& entries = v.*field;
             for (std::size_t i = 0; i < entries.size(); ++i) {
-                bool first = i == 0;
+                bool first = true;
                 for (const auto& m : shared->settings()) {
                     if (m.written_if && !m.written_if(entries[i])) continue;
                     if (omit && omit(v, m.info.key)) continue;

@@ -189,8 +189,8 @@ bool run_area_rows(const AreaRows& rows, const Image& in, Image& out, std::strin
             std::vector<std::uint8_t> ring(padded * window), scratch(rows.scratch_bytes);
             std::vector<const std::uint8_t*> window_rows(window);
             auto slot = [&](int y) {
-                return ring.data() + static_cast<std::size_t>(((y % window) + window) % window) *
-                                         padded;
+                return ring.data() +
+                       static_cast<std::size_t>(((y % window) + window) % window) * padded;
             };
             auto load = [&](int y) {
                 std::uint8_t* b = slot(y);

@@ -226,6 +226,7 @@ class Registered final : public TransformationModule {
         ctx.settings = m_.schema.defaults();
         if (m_.input_defaults) m_.input_defaults(ctx.settings, ctx);
     }
+
   private:
     bool read_into(const ArgumentList& args, TransformationContext<S>& ctx) const {
         start(ctx);

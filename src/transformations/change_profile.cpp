@@ -65,7 +65,6 @@ void working_names(Settings& s, const Context& ctx) {
     s.input_profile = s.output_profile = change_profile_working_name(ctx.working_input->type);
 }
 
-
 std::uint8_t fail(Context& ctx, std::string_view text) {
     image_free(*ctx.result);
     return fail_node(ctx.node, text);
@@ -137,31 +136,28 @@ std::uint8_t run_change_profile(Context& ctx) {
 
 const Registered<ChangeProfileSettings> change_profile_module{{
     .keyword = "change_profile",
-    .schema = Schema<Settings>()
-                  .choice("use_original", &Settings::use_original, 0,
-                          {"Retain current", "Set to custom"})
-                  .accept_out_of_range()
-                  .label("Input profile:")
-                  .text("input_profile", &Settings::input_profile, "None",
-                        change_profile_name_capacity)
-                  .note("default: the working profile of the input's kind")
-                  .text("output_profile", &Settings::output_profile, "None",
-                        change_profile_name_capacity)
-                  .note("default: the working profile of the input's kind")
-                  .choice("action", &Settings::action, change_profile_data_and_profile,
-                          {"Image Data and Profile", "Image Data Only", "Profile Only"})
-                  .reject()
-                  .label("Change:")
-                  .choice("render_intent", &Settings::render_intent, 0,
-                          {"Perceptual", "Saturation", "Relative Colorimetric",
-                           "Absolute Colorimetric",
-                           "Relative Colorimetric with Black Point Compensation"})
-                  .reject()
-                  .label("Rendering Intent:")
-                  .flag("gamut_alarm", &Settings::gamut_alarm, 0)
-                  .accept_out_of_range()
-                  .label("Gamut Alarm")
-                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
+    .schema =
+        Schema<Settings>()
+            .choice("use_original", &Settings::use_original, 0, {"Retain current", "Set to custom"})
+            .accept_out_of_range()
+            .label("Input profile:")
+            .text("input_profile", &Settings::input_profile, "None", change_profile_name_capacity)
+            .note("default: the working profile of the input's kind")
+            .text("output_profile", &Settings::output_profile, "None", change_profile_name_capacity)
+            .note("default: the working profile of the input's kind")
+            .choice("action", &Settings::action, change_profile_data_and_profile,
+                    {"Image Data and Profile", "Image Data Only", "Profile Only"})
+            .reject()
+            .label("Change:")
+            .choice("render_intent", &Settings::render_intent, 0,
+                    {"Perceptual", "Saturation", "Relative Colorimetric", "Absolute Colorimetric",
+                     "Relative Colorimetric with Black Point Compensation"})
+            .reject()
+            .label("Rendering Intent:")
+            .flag("gamut_alarm", &Settings::gamut_alarm, 0)
+            .accept_out_of_range()
+            .label("Gamut Alarm")
+            .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
     .types = types_gray_and_colour,
     .input_defaults = working_names,
     .run = run_change_profile,

@@ -180,7 +180,6 @@ void input_defaults(Settings& s, const Context& ctx) {
     if (ctx.working_input) s.otype = convert_default_type(ctx.working_input->type);
 }
 
-
 std::uint8_t run_convert(Context& ctx) {
     const Image* in = ctx.working_input;
     if (!in || !convertible(in->type)) {

@@ -33,7 +33,6 @@ static_assert(std::endian::native == std::endian::little, "16-bit samples are li
 #define BLUR_INLINE inline
 #endif
 
-
 struct Settings {
     std::int32_t radius;  // box radius in pixels
     std::int32_t what;

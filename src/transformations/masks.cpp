@@ -50,10 +50,9 @@ std::uint8_t combine(Context& ctx, const Image& m1, const Image& m2) {
                 for (std::uint32_t x = 0; x < o->width; ++x) {
                     const std::uint32_t a = wide ? sample16(m1.rows[r], x) : m1.rows[r][x];
                     const std::uint32_t b = wide ? sample16(m2.rows[r], x) : m2.rows[r][x];
-                    const std::uint32_t v = choice == output_sum ? std::max(a, b)
-                                            : choice == output_difference
-                                                ? (a > b ? a - b : 0)
-                                                : std::min(a, b);
+                    const std::uint32_t v = choice == output_sum          ? std::max(a, b)
+                                            : choice == output_difference ? (a > b ? a - b : 0)
+                                                                          : std::min(a, b);
                     if (wide) {
                         set_sample16(o->rows[r], x, static_cast<std::uint16_t>(v));
                     } else {

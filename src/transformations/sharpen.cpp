@@ -140,26 +140,26 @@ bool sharpen_pass(const Context& ctx, int, const Image& in, Image& out) {
 
 const Registered<Settings> sharpen_module{{
     .keyword = "sharpen",
-    .schema = Schema<Settings>()
-                  .choice("kernel", &Settings::kernel, sharpen_kernel_four,
-                          {"Sharpen", "Sharpen More"})
-                  .real("maxovershoot", &Settings::maxovershoot, "%4zf", 0.1)
-                  .range(0.0, 1.0)
-                  .label("Maximum Overshoot:", "of full scale")
-                  .real("maxundershoot", &Settings::maxundershoot, "%4zf", 0.1)
-                  .range(0.0, 1.0)
-                  .label("Maximum Undershoot:", "of full scale")
-                  .real("thresholdb", &Settings::thresholdb, "%4zf", 0.04)
-                  .range(0.0, 1.0)
-                  .label("Threshold Black:", "of full scale")
-                  .real("thresholdw", &Settings::thresholdw, "%4zf", 0.04)
-                  .range(0.0, 1.0)
-                  .label("Threshold White:", "of full scale")
-                  .real("strength", &Settings::strength, "%4zf", 1.0)
-                  .range(0.0, sharpen_max_strength)
-                  .label("Strength:")
-                  .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
-                  .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
+    .schema =
+        Schema<Settings>()
+            .choice("kernel", &Settings::kernel, sharpen_kernel_four, {"Sharpen", "Sharpen More"})
+            .real("maxovershoot", &Settings::maxovershoot, "%4zf", 0.1)
+            .range(0.0, 1.0)
+            .label("Maximum Overshoot:", "of full scale")
+            .real("maxundershoot", &Settings::maxundershoot, "%4zf", 0.1)
+            .range(0.0, 1.0)
+            .label("Maximum Undershoot:", "of full scale")
+            .real("thresholdb", &Settings::thresholdb, "%4zf", 0.04)
+            .range(0.0, 1.0)
+            .label("Threshold Black:", "of full scale")
+            .real("thresholdw", &Settings::thresholdw, "%4zf", 0.04)
+            .range(0.0, 1.0)
+            .label("Threshold White:", "of full scale")
+            .real("strength", &Settings::strength, "%4zf", 1.0)
+            .range(0.0, sharpen_max_strength)
+            .label("Strength:")
+            .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
+            .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1, .auto_preview = 1}),
     .before_read = legacy_threshold,
     .image = sharpen_pass,
 }};

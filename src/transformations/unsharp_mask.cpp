@@ -13,9 +13,9 @@ namespace tessaly {
 namespace {
 
 struct Settings {
-    std::int32_t radius;   // blur radius in pixels
-    double thresholdb;     // differences below are not sharpened
-    double thresholdw;     // differences from here on are sharpened fully
+    std::int32_t radius;  // blur radius in pixels
+    double thresholdb;    // differences below are not sharpened
+    double thresholdw;    // differences from here on are sharpened fully
     std::int32_t what;
     double strength;
     double maxovershoot;   // largest increase, a fraction of full scale

@@ -16,9 +16,9 @@
 #include "fileio/file_open.h"
 #include "fileio/image_write.h"
 #include "framework/transformation.h"
+#include "support/module_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
-#include "transformations/install.h"
 #include "tree/tree.h"
 
 namespace tessaly {
@@ -54,7 +54,6 @@ struct Watch : TreeObserver {
 class BatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        install_transformations();
         set_batch_mode(0);
         set_batch_abort(false);
     }
@@ -90,7 +89,7 @@ class BatchTest : public ::testing::Test {
             s.files.push_back(e);
         }
         Node* n = create_top_level_image(false, false, 0, 0, bypass_none, caption, false);
-        n->command_line = file_open_command_line(s);
+        n->command_line = file_open_module.format(s);
         return n;
     }
 
@@ -108,7 +107,7 @@ class BatchTest : public ::testing::Test {
 
     FileOpenSettings settings_of(const Node* n) {
         FileOpenSettings s;
-        EXPECT_FALSE(file_open_parse(split(*n->command_line), s));
+        EXPECT_FALSE(file_open_module.parse(split(*n->command_line), s));
         return s;
     }
     std::string last_message() const {
@@ -163,7 +162,7 @@ TEST_F(BatchTest, SingleBatchRunsTheSelectedFilesInOrderAndSkipsBadOnes) {
     // Nothing selected: nothing starts.
     FileOpenSettings none = settings_of(open);
     for (auto& f : none.files) f.selected = false;
-    open->command_line = file_open_command_line(none);
+    open->command_line = file_open_module.format(none);
     scope.recorder.messages.clear();
     EXPECT_EQ(run_batch(open, batch_run), BatchOutcome::not_run);
     EXPECT_EQ(scope.recorder.errors(), (std::vector<std::string>{"No files selected"}));
@@ -196,7 +195,7 @@ TEST_F(BatchTest, MultipleBatchStepsTheListsTogetherAfterAskingOnce) {
     // Without "Multiple Batch" on the node the batch walks its own list only.
     FileOpenSettings single = settings_of(a);
     single.multiple = false;
-    a->command_line = file_open_command_line(single);
+    a->command_line = file_open_module.format(single);
     seen.values.clear();
     EXPECT_EQ(run_batch(a, batch_run), BatchOutcome::completed);
     EXPECT_EQ(seen.values, (std::vector<int>{103010, 103011, 103013, 103014, 103015}));

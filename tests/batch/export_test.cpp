@@ -17,9 +17,9 @@
 #include "fileio/file_open.h"
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
+#include "support/module_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
-#include "transformations/install.h"
 #include "tree/tree.h"
 
 namespace tessaly {
@@ -51,8 +51,6 @@ Image picture(std::uint32_t type, std::uint32_t w, std::uint32_t h) {
 class ExportTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        install_transformations();
-        install_export();
         set_batch_mode(0);
         set_batch_abort(false);
         out = dir.path() + "/out";
@@ -91,7 +89,7 @@ class ExportTest : public ::testing::Test {
             s.files.push_back(e);
         }
         Node* n = create_top_level_image(false, false, 0, 0, bypass_none, "Open", false);
-        n->command_line = file_open_command_line(s);
+        n->command_line = file_open_module.format(s);
         EXPECT_FALSE(read_image_file(paths[0], n->image, n->transparency));
         return n;
     }
@@ -101,7 +99,7 @@ class ExportTest : public ::testing::Test {
         return n;
     }
     std::uint8_t run(Node* parent, Node* n) {
-        return export_run_entry(parent, n, split(*n->command_line));
+        return find_module("export")->run(parent, n, split(*n->command_line));
     }
     std::string line(const std::string& extra) {
         return "export 0 folder \u2033" + out + "\u2033 " + extra;
@@ -202,36 +200,13 @@ TEST_F(ExportTest, TemplateMacros) {
               (std::vector<std::string>{"Unrecognized macro: width (pixels)"}));
 }
 
-TEST_F(ExportTest, CommandLineRoundTrip) {
-    ExportSettings d;
-    EXPECT_EQ(export_command_line(d),
-              "export 0 destination 0 file_type 2 default_file_type 1 file_name 0 if_exists 2 "
-              "resize 1 resample 1 dimension 3 length 1000 width 1000 height 800 area 1 units 0 "
-              "dpi 100 demote16 0 pad_color 0 profile 2 tiff_ask 1 tiff_metadata 0 "
-              "tiff_save_script 0 tiff_compression 0 jpeg_ask 1 jpeg_metadata 0 "
-              "jpeg_save_script 0 jpeg_quality 95 jpeg_chroma_subsampling 0 jpeg_summary 0 "
-              "bmp_ask 1 bmp_v5 0 bmp_save_script 0 png_ask 1 png_metadata 0 png_save_script 0 "
-              "gif_ask 1 gif_save_script 0 sharpen 1 which_folder 1 folder \u2033\u2033 "
-              "first_file_name \u2033\u2033 execute 0 display 1 sync_scroll 1 auto_preview 1");
-    ExportSettings s;
-    s.dimension = export_megapixels;
-    s.area = 2345600.0;
-    s.pad_color = {0x01, 0x02, 0x03};
-    s.first_file_name = "Trip";
-    const std::string text = export_command_line(s);
-    EXPECT_NE(text.find(" area 2.3456 "), std::string::npos);
-    EXPECT_NE(text.find(" pad_color 30201 "), std::string::npos);
+TEST_F(ExportTest, MegapixelsAndTheOlderScriptKeys) {
     ExportSettings back;
-    ASSERT_FALSE(export_parse(split(text), back));
+    ASSERT_FALSE(export_module.parse(split("export 0 dimension 6 area 2.3456"), back));
     EXPECT_DOUBLE_EQ(back.area, 2345600.0);
-    EXPECT_EQ(back.dimension, export_megapixels);
-    EXPECT_EQ(back.pad_color, s.pad_color);
-    EXPECT_EQ(back.first_file_name, "Trip");
-    EXPECT_EQ(export_command_line(back), text);
     // The older keys store the opposite truth value and win over the newer ones.
-    ASSERT_FALSE(export_parse(split("export 0 jpeg_script 1 jpeg_save_script 1 tiff_script 0 "
-                                    "png_save_script 3"),
-                              back));
+    ASSERT_FALSE(export_module.parse(
+        split("export 0 jpeg_script 1 jpeg_save_script 1 tiff_script 0 png_save_script 3"), back));
     EXPECT_EQ(back.jpeg_save_script, 0);
     EXPECT_EQ(back.tiff_save_script, 1);
     EXPECT_EQ(back.png_save_script, 3);

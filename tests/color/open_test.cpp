@@ -17,6 +17,7 @@
 #include "fileio/file_open.h"
 #include "fileio/image_write.h"
 #include "framework/transformation.h"
+#include "support/module_helpers.h"
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/suite_helpers.h"
@@ -340,7 +341,7 @@ TEST_F(ColorOpenTest, FileOpenRunsColourManagement) {
 
     // Asked and cancelled: the run fails and says why.
     enable(mismatch_ask);
-    EXPECT_EQ(file_open_run_entry(nullptr, &opened, split(file_open_command_line(s))), 1);
+    EXPECT_EQ(find_module("file_open")->run(nullptr, &opened, split(file_open_module.format(s))), 1);
     EXPECT_TRUE(opened.error);
     EXPECT_EQ(opened.error_text, "Profile conversion canceled");
     EXPECT_EQ(scope.recorder.warnings(),
@@ -353,7 +354,7 @@ TEST_F(ColorOpenTest, FileOpenRunsColourManagement) {
 
     // Converted by the policy.
     enable(mismatch_convert);
-    ASSERT_EQ(file_open_run_entry(nullptr, &opened, split(file_open_command_line(s))), 0)
+    ASSERT_EQ(find_module("file_open")->run(nullptr, &opened, split(file_open_module.format(s))), 0)
         << opened.error_text;
     EXPECT_FALSE(opened.error);
     EXPECT_EQ(profile_of(opened.image), work);

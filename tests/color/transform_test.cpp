@@ -243,7 +243,6 @@ TEST(ColorManagedConversion, TypeConversionsGoThroughTransforms) {
             set_gray_working_profile(nullptr, 0);
         }
     } restore;
-    install_color_transforms();
     set_color_management_enabled(true);
     const Bytes adobe = read_bytes(adobe_path), gray = read_bytes(gray_path);
     const ProfileBytes builtin_srgb = builtin_srgb_profile();

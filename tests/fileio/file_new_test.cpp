@@ -4,6 +4,7 @@
 
 #include "core/image_convert.h"
 #include "core/tables.h"
+#include "support/module_helpers.h"
 #include "support/recording_interaction.h"
 
 namespace tessaly {
@@ -17,17 +18,14 @@ struct Canvas {
     explicit Canvas(const std::string& command_line, bool with_reference = false) {
         node.inputs.assign(1, nullptr);
         if (with_reference) node.inputs[0] = &reference;
-        error = file_new_run_entry(nullptr, &node, split(command_line));
+        error = find_module("file_new")->run(nullptr, &node, split(command_line));
     }
 };
 
 TEST(FileNew, DefaultsAndTheCommandLine) {
     const std::uint8_t profile[] = {1, 2, 3, 4};
     set_rgb_working_profile(profile, sizeof profile);
-    FileNewSettings s;
-    EXPECT_EQ(file_new_command_line(s),
-              "file_new 0 type 3 nx 100 ny 100 units 0 dpi 100 color ffffff");
-    Canvas c(file_new_command_line(s));
+    Canvas c(testing::default_line("file_new"));
     ASSERT_EQ(c.error, 0);
     const Image& im = c.node.image;
     EXPECT_EQ(im.type, image_color24);
@@ -41,17 +39,9 @@ TEST(FileNew, DefaultsAndTheCommandLine) {
     EXPECT_EQ(im.profile[3], 4);
     set_rgb_working_profile(nullptr, 0);
 
-    FileNewSettings read;
-    ASSERT_FALSE(
-        file_new_parse(split("file_new 0 type 5 nx 7 dpi 300.5 color 30201"), nullptr, read));
-    EXPECT_EQ(read.type, 5);
-    EXPECT_EQ(read.nx, 7);
-    EXPECT_EQ(read.ny, 100);  // absent: the default
-    EXPECT_EQ(read.dpi, 300.5);
-    EXPECT_EQ(read.color, (Colour{1, 2, 3}));
-    EXPECT_EQ(file_new_command_line(read),
+    EXPECT_EQ(testing::normalised("file_new 0 type 5 nx 7 dpi 300.5 color 30201"),
               "file_new 0 type 5 nx 7 ny 100 units 0 dpi 300.5 color 30201");
-    EXPECT_TRUE(file_new_parse(split("file_new 0 type 6"), nullptr, read));
+    EXPECT_EQ(testing::normalised("file_new 0 type 6"), "");
     Canvas bad("file_new 0 nx 0");
     EXPECT_EQ(bad.error, 1);
     EXPECT_EQ(bad.node.error_text, "Illegal File New command line");
@@ -88,7 +78,7 @@ TEST(FileNew, AReferenceImageDecidesTypeSizeAndResolution) {
     ASSERT_FALSE(image_alloc(reference.image, image_color48, 640, 480, 72.0));
     Node node;
     node.inputs.assign(1, &reference);
-    ASSERT_EQ(file_new_run_entry(nullptr, &node, split("file_new 0 type 2 nx 10 ny 10 dpi 300")),
+    ASSERT_EQ(find_module("file_new")->run(nullptr, &node, split("file_new 0 type 2 nx 10 ny 10 dpi 300")),
               0);
     EXPECT_EQ(node.image.type, image_color48);
     EXPECT_EQ(node.image.width, 640u);
@@ -98,7 +88,7 @@ TEST(FileNew, AReferenceImageDecidesTypeSizeAndResolution) {
 
 TEST(FileNew, DialogFieldsAreCheckedInOrder) {
     testing::RecordingScope scope;
-    FileNewSettings s;
+    FileNewSettings s = file_new_module.defaults();
     ASSERT_FALSE(file_new_read_fields({"2.5", "1", "300", 1}, 20000, s));
     EXPECT_EQ(s.nx, 750);
     EXPECT_EQ(s.ny, 300);

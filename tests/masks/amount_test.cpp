@@ -131,30 +131,5 @@ TEST(AmountCaption, PercentagesByMode) {
     EXPECT_EQ(amount_caption(a), "Amount: ");
 }
 
-struct WithAmount {
-    std::int32_t radius = 3;
-    AmountSettings amount;
-    std::int32_t display = 1;
-};
-
-TEST(AmountSchema, DeclaredKeyWritesAndReads) {
-    const auto schema = Schema<WithAmount>()
-                            .integer("radius", &WithAmount::radius)
-                            .custom("amount", amount_writer(&WithAmount::amount),
-                                    amount_reader<WithAmount>("amount", &WithAmount::amount))
-                            .integer("display", &WithAmount::display);
-    WithAmount s;
-    s.amount.amount = 2502;
-    const std::string line = schema.format("k", "0", s);
-    EXPECT_EQ(line,
-              "k 0 radius 3 amount 0.25 -1 0 1 \u2033Amount: \u2033 \u2033Mask\u2033 display 1");
-    WithAmount r;
-    r.display = 0;
-    schema.read(split(line), r);
-    EXPECT_EQ(r.amount.amount, 2502);
-    EXPECT_EQ(r.amount.label, "Amount: ");
-    EXPECT_EQ(r.display, 1);
-}
-
 }  // namespace
 }  // namespace tessaly

@@ -11,9 +11,9 @@
 #include "core/builtin_profiles.h"
 #include "core/text_file.h"
 #include "framework/registry.h"
+#include "support/module_helpers.h"
 #include "support/image_helpers.h"
 #include "support/temp_dir.h"
-#include "transformations/install.h"
 
 namespace tessaly {
 namespace {
@@ -41,7 +41,6 @@ void expect_direct(const Image& in, const Image& out, const std::string& from,
 
 class ChangeProfileRun : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { install_transformations(); }
     void SetUp() override {
         input.parent = &tree_root();
         node.parent = &input;
@@ -141,13 +140,13 @@ TEST_F(ChangeProfileRun, IntentFourCompensatesTheBlackPoint) {
     EXPECT_NE(std::memcmp(plain.rows[0], node.image.rows[0], 256), 0);
 }
 
-TEST_F(ChangeProfileRun, CommandLineAndWorkingProfileNames) {
-    ChangeProfileSettings s{1, "a b.icc", "c.icm", 2, 4, 1, 0, 0, 0}, back;
-    ASSERT_FALSE(change_profile_parse(split(change_profile_command_line(s)), nullptr, back));
-    EXPECT_EQ(change_profile_command_line(back),
-              "change_profile 0 use_original 1 input_profile ″a b.icc″ output_profile ″c.icm″ "
-              "action 2 render_intent 4 gamut_alarm 1 display 0 sync_scroll 0 auto_preview 0");
-    EXPECT_TRUE(change_profile_parse(split("change_profile 0 render_intent 5"), nullptr, back));
+TEST_F(ChangeProfileRun, NamesWithBlanksAndCodesOutOfRange) {
+    const std::string line =
+        "change_profile 0 use_original 1 input_profile ″a b.icc″ output_profile ″c.icm″ "
+        "action 2 render_intent 4 gamut_alarm 1 display 0 sync_scroll 0 auto_preview 0";
+    EXPECT_EQ(testing::normalised(line), line);
+    EXPECT_EQ(testing::normalised("change_profile 0 render_intent 5"), "");
+    EXPECT_EQ(testing::normalised("change_profile 0 action 3"), "");
 }
 
 }  // namespace

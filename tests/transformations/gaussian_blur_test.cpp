@@ -11,7 +11,6 @@
 #include "framework/registry.h"
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
-#include "transformations/install.h"
 
 namespace tessaly {
 namespace {
@@ -228,7 +227,7 @@ TEST(GaussianBlurKernel, ChrominanceOnly) {
     for (std::uint32_t type : {image_color24, image_color48, image_float_color}) {
         Image in = random_image(type, 23, 17, type);
         Image out;
-        ASSERT_FALSE(gaussian_blur_image(in, out, 3, blur_chrominance));
+        ASSERT_FALSE(gaussian_blur_image(in, out, 3, gaussian_blur_chrominance));
         int changed = 0;
         for (std::uint32_t y = 0; y < in.height; ++y) {
             for (std::uint32_t x = 0; x < in.width; ++x) {
@@ -253,12 +252,11 @@ TEST(GaussianBlurKernel, ChrominanceOnly) {
     }
     // A gray picture ignores the option.
     Image g = random_image(image_gray16, 19, 11, 5);
-    EXPECT_EQ(blurred(g, 4, blur_chrominance), blurred(g, 4, blur_all_channels));
+    EXPECT_EQ(blurred(g, 4, gaussian_blur_chrominance), blurred(g, 4, gaussian_blur_all_channels));
 }
 
 class GaussianBlurRun : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { install_transformations(); }
     void SetUp() override {
         input.parent = &tree_root();
         node.parent = &input;
@@ -268,30 +266,6 @@ class GaussianBlurRun : public ::testing::Test {
     }
     Node input, node;
 };
-
-TEST_F(GaussianBlurRun, CommandLineWrittenAndRead) {
-    GaussianBlurSettings s;
-    EXPECT_EQ(gaussian_blur_command_line(s),
-              "gaussian_blur 0 radius 3 what 0 amount 1 -1 0 1 \u2033Amount: \u2033 "
-              "\u2033Mask\u2033 display 1 sync_scroll 1");
-    s.radius = 17;
-    s.what = 1;
-    s.amount.amount = 5004;
-    s.display = 0;
-    GaussianBlurSettings r;
-    ASSERT_FALSE(gaussian_blur_parse(split(gaussian_blur_command_line(s)), nullptr, r));
-    EXPECT_EQ(r.radius, 17);
-    EXPECT_EQ(r.what, 1);
-    EXPECT_EQ(r.amount.amount, 5004);
-    EXPECT_EQ(r.display, 0);
-    EXPECT_EQ(r.sync_scroll, 1);
-    // Missing keys keep their defaults; two amounts without a built mask become one.
-    ASSERT_FALSE(gaussian_blur_parse(
-        split("gaussian_blur 0 what 1 amount 0 0.5 0 1 \u2033A\u2033 \u2033M\u2033"), &node, r));
-    EXPECT_EQ(r.radius, 3);
-    EXPECT_EQ(r.amount.amount, 10008);
-    EXPECT_EQ(r.amount.second, -1);
-}
 
 TEST_F(GaussianBlurRun, AmountAndMask) {
     // Blur 0 0 90 0 0 -> 10 20 30 20 10; amount 5004 (weight 127): 5 10 60 10 5, e.g. 90 - floor

@@ -13,9 +13,9 @@
 #include "core/image_convert.h"
 #include "core/runner.h"
 #include "framework/registry.h"
+#include "support/module_helpers.h"
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
-#include "transformations/install.h"
 
 namespace tessaly {
 namespace {
@@ -398,7 +398,7 @@ std::pair<int, int> size_of(const ResizeSettings& s, const ResizeSource& src) {
 }
 
 TEST(ResizeTarget, EverySetWithResampling) {
-    ResizeSettings s;
+    ResizeSettings s = resize_module.defaults();
     s.resolution = 100;
     using P = std::pair<int, int>;
     s.set = resize_pixel_width, s.pixel_w = 1000;
@@ -464,7 +464,7 @@ TEST(ResizeTarget, EverySetWithResampling) {
 }
 
 TEST(ResizeTarget, DontResampleChangesOnlyTheResolution) {
-    ResizeSettings s;
+    ResizeSettings s = resize_module.defaults();
     s.resample = 1;
     s.physical_w = 20, s.physical_h = 5, s.resolution = 72, s.percent = 50;
     const std::pair<int, double> expected[] = {
@@ -493,37 +493,34 @@ TEST(ResizeTarget, DontResampleChangesOnlyTheResolution) {
 
 // ---------------------------------------------------------------------------------------------
 
-TEST(ResizeCommandLine, WrittenInItsOrderAndReadBack) {
+// Settings read against a source picture, as a run reads them.
+bool resize_parse(std::string_view line, const Image* source, ResizeSettings& s) {
+    TransformationContext<ResizeSettings> ctx;
+    ctx.working_input = source;
+    const bool failed = resize_module.parse(split(line), ctx);
+    s = ctx.settings;
+    return failed;
+}
+
+TEST(ResizeCommandLine, DefaultsComeFromTheSource) {
     Image src;
     ASSERT_FALSE(image_alloc(src, image_color24, 40, 30, 300.0));  // rows of 120 bytes
-    ResizeSettings s;
+    ResizeSettings s = resize_module.defaults();
     resize_input_defaults(s, src);
-    EXPECT_EQ(resize_command_line(s),
+    EXPECT_EQ(resize_module.format(s),
               "resize 0 pixel_w 40 pixel_h 30 physical_w 0.13333 physical_h 0.1 resolution 300 "
               "memory 0.0036 percent 100 pixel_area 0.0012 iunits 0 wunits 0 runits 0 resample 0 "
               "set 0 method 2 sharpen -0.75 display 1 auto_preview 1");
-
-    ResizeSettings t;
-    t.pixel_w = 640, t.pixel_h = 480, t.physical_w = 6.4, t.physical_h = 4.8;
-    t.resolution = 100, t.memory = 0.9216, t.percent = 12.5, t.pixel_area = 307200;
-    t.iunits = 1, t.wunits = 2, t.runits = 1, t.resample = 1, t.set = 16, t.method = 5;
-    t.sharpen = -1.25, t.display = 0, t.auto_preview = 0;
-    const std::string line = resize_command_line(t);
-    EXPECT_NE(line.find(" pixel_area 0.3072 "), std::string::npos);
-    ResizeSettings back;
-    ASSERT_FALSE(resize_parse(split(line), &src, back));
-    EXPECT_EQ(resize_command_line(back), line);
-    EXPECT_DOUBLE_EQ(back.pixel_area, 307200.0);
-    EXPECT_EQ(back.method, 5);
-    EXPECT_EQ(back.sharpen, -1.25);
+    ASSERT_FALSE(resize_parse("resize 0 pixel_area 0.3072", &src, s));
+    EXPECT_DOUBLE_EQ(s.pixel_area, 307200.0);
 }
 
 TEST(ResizeCommandLine, DefaultsLegacyKeysAndFailures) {
     Image src;
     ASSERT_FALSE(image_alloc(src, image_gray8, 100, 50, 200.0));
-    ResizeSettings s;
+    ResizeSettings s = resize_module.defaults();
     // Missing keys keep the source's values, but a missing pixel_area means one megapixel.
-    ASSERT_FALSE(resize_parse(split("resize 0 set 14 percent 50"), &src, s));
+    ASSERT_FALSE(resize_parse(("resize 0 set 14 percent 50"), &src, s));
     EXPECT_EQ(s.pixel_w, 100);
     EXPECT_EQ(s.physical_h, 0.25);
     EXPECT_EQ(s.resolution, 200.0);
@@ -532,23 +529,23 @@ TEST(ResizeCommandLine, DefaultsLegacyKeysAndFailures) {
     EXPECT_EQ(s.percent, 50.0);
 
     // Old lines give the new size and resolution; the present-day keys still win.
-    ASSERT_FALSE(resize_parse(split("resize 0 onx 800 ony 600 dpi 250 percent 40"), &src, s));
+    ASSERT_FALSE(resize_parse(("resize 0 onx 800 ony 600 dpi 250 percent 40"), &src, s));
     EXPECT_EQ(s.pixel_w, 800);
     EXPECT_EQ(s.pixel_h, 600);
     EXPECT_DOUBLE_EQ(s.physical_w, 3.2);
     EXPECT_DOUBLE_EQ(s.physical_h, 2.4);
     EXPECT_EQ(s.resolution, 250.0);
     EXPECT_EQ(s.percent, 40.0);
-    ASSERT_FALSE(resize_parse(split("resize 0 onx 800 pixel_w 900"), &src, s));
+    ASSERT_FALSE(resize_parse(("resize 0 onx 800 pixel_w 900"), &src, s));
     EXPECT_EQ(s.pixel_w, 900);
     EXPECT_EQ(s.pixel_h, 50);
     EXPECT_DOUBLE_EQ(s.physical_w, 4.0);  // 800 at the source's 200 dpi
 
-    EXPECT_TRUE(resize_parse(split("resize 0 method 6"), &src, s));
-    EXPECT_TRUE(resize_parse(split("resize 0 set 17"), &src, s));
-    EXPECT_TRUE(resize_parse(split("resize 0 resample 1 set 3 physical_w 0"), &src, s));
-    EXPECT_TRUE(resize_parse(split("crop 0"), &src, s));
-    EXPECT_FALSE(resize_parse(split("resize 0 method x unknown 5"), &src, s));
+    EXPECT_TRUE(resize_parse(("resize 0 method 6"), &src, s));
+    EXPECT_TRUE(resize_parse(("resize 0 set 17"), &src, s));
+    EXPECT_TRUE(resize_parse(("resize 0 resample 1 set 3 physical_w 0"), &src, s));
+    EXPECT_TRUE(resize_parse(("crop 0"), &src, s));
+    EXPECT_FALSE(resize_parse(("resize 0 method x unknown 5"), &src, s));
     EXPECT_EQ(s.method, resample_bicubic);
 }
 
@@ -567,17 +564,15 @@ struct Nodes {
 };
 
 TEST(ResizeRun, ScalesTheInputKeepingTypeProfileAndTags) {
-    install_transformations();
-    ASSERT_NE(find_transformation("resize"), nullptr);
-    EXPECT_EQ(find_transformation("resize")->run, &resize_run_entry);
+    ASSERT_NE(find_module("resize"), nullptr);
     Nodes n;
     n.input->image = random_image(image_color24, 40, 30, 6);
     ASSERT_FALSE(
         image_set_profile(n.input->image, reinterpret_cast<const std::uint8_t*>("icc"), 3));
     const char text[] = "cam";
     ASSERT_FALSE(image_add_tag(n.input->image, 271, 2, 4, text));
-    ASSERT_EQ(resize_run_entry(n.input, n.node,
-                               split("resize 0 set 14 percent 50 method 4 resolution 150")),
+    ASSERT_EQ(testing::run_line(n.input, n.node,
+                               ("resize 0 set 14 percent 50 method 4 resolution 150")),
               0);
     EXPECT_FALSE(n.node->error);
     const Image& out = n.node->image;
@@ -594,7 +589,7 @@ TEST(ResizeRun, ScalesTheInputKeepingTypeProfileAndTags) {
 TEST(ResizeRun, DontResamplePhysicalPercentDoublesTheResolution) {
     Nodes n;
     n.input->image = random_image(image_gray16, 17, 9, 2);
-    ASSERT_EQ(resize_run_entry(n.input, n.node, split("resize 0 resample 1 set 15 percent 50")), 0);
+    ASSERT_EQ(testing::run_line(n.input, n.node, ("resize 0 resample 1 set 15 percent 50")), 0);
     EXPECT_EQ(n.node->image.dpi, 600.0);
     n.node->image.dpi = 300.0;
     EXPECT_TRUE(image_equal(n.node->image, n.input->image));
@@ -603,20 +598,20 @@ TEST(ResizeRun, DontResamplePhysicalPercentDoublesTheResolution) {
 TEST(ResizeRun, BinaryStaysBinaryOtherTypesFail) {
     Nodes n;
     n.input->image = random_image(image_binary, 33, 20, 2);
-    ASSERT_EQ(resize_run_entry(n.input, n.node, split("resize 0 set 2 pixel_w 10 pixel_h 60")), 0);
+    ASSERT_EQ(testing::run_line(n.input, n.node, ("resize 0 set 2 pixel_w 10 pixel_h 60")), 0);
     EXPECT_EQ(n.node->image.type, image_binary);
     EXPECT_EQ(n.node->image.width, 10u);
     EXPECT_EQ(n.node->image.height, 60u);
 
     Image gray = random_image(image_gray8, 4, 4, 1);
     ASSERT_FALSE(convert_2_to_6(gray, n.input->image));
-    EXPECT_EQ(resize_run_entry(n.input, n.node, split("resize 0 set 14 percent 50")), 1);
+    EXPECT_EQ(testing::run_line(n.input, n.node, ("resize 0 set 14 percent 50")), 1);
     EXPECT_TRUE(n.node->error);
     EXPECT_EQ(n.node->error_text, "Illegal input image type");
 
     n.input->image = random_image(image_gray8, 4, 4, 1);
     n.node->error_text.clear();
-    EXPECT_EQ(resize_run_entry(n.input, n.node, split("resize 0 method 9")), 1);
+    EXPECT_EQ(testing::run_line(n.input, n.node, ("resize 0 method 9")), 1);
     EXPECT_EQ(n.node->error_text, "Illegal Resize command line");
 }
 

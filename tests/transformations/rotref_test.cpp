@@ -1,5 +1,7 @@
 #include "transformations/rotref.h"
 
+#include "core/image_orient.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,10 +13,10 @@
 #include "core/runner.h"
 #include "framework/registry.h"
 #include "framework/settings_files.h"
+#include "support/module_helpers.h"
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
-#include "transformations/install.h"
 
 namespace tessaly {
 namespace {
@@ -107,7 +109,6 @@ Seen from_bits(const std::vector<std::string>& rows) {
 
 class RotrefRun : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { install_transformations(); }
     void SetUp() override { input.parent = &tree_root(); }
 
     // Runs through the registry, as a re-run of the node would.
@@ -288,22 +289,12 @@ TEST(Rotref, KeepsResolutionProfileAndTagsAndHandlesEmptySides) {
     EXPECT_EQ(out.rows, nullptr);
 }
 
-TEST(Rotref, CommandLineWrittenAndReadBack) {
-    EXPECT_EQ(rotref_command_line({}), "rotref 0 orientation 0 display 1");
-    EXPECT_EQ(rotref_command_line({orientation_transverse, 0}), "rotref 0 orientation 7 display 0");
-    RotrefSettings s;
-    ASSERT_FALSE(rotref_parse(split("rotref 0 orientation 7 display 0"), s));
-    EXPECT_EQ(s.orientation, 7);
-    EXPECT_EQ(s.display, 0);
-    // Missing or unreadable keys keep their defaults; unknown keys are ignored.
-    ASSERT_FALSE(rotref_parse(split("rotref 0 display 0 orientation 2x frobnicate 3"), s));
-    EXPECT_EQ(s.orientation, 0);
-    EXPECT_EQ(s.display, 0);
-    ASSERT_FALSE(rotref_parse(split("rotref 0 orientation 5"), s));
-    EXPECT_EQ(s.display, 1);
-    EXPECT_TRUE(rotref_parse(split("rotref 0 orientation 8"), s));
-    EXPECT_TRUE(rotref_parse(split("rotref 0 orientation -1"), s));
-    EXPECT_TRUE(rotref_parse(split("crop 0 orientation 1"), s));
+TEST(Rotref, OrientationOutsideTheEightCodesIsRefused) {
+    // Unreadable keys keep their defaults and unknown keys are ignored; a code out of 0..7 is not.
+    EXPECT_EQ(testing::normalised("rotref 0 display 0 orientation 2x frobnicate 3"),
+              "rotref 0 orientation 0 display 0");
+    EXPECT_EQ(testing::normalised("rotref 0 orientation 8"), "");
+    EXPECT_EQ(testing::normalised("rotref 0 orientation -1"), "");
 }
 
 TEST_F(RotrefRun, FailuresLeaveTheirErrorText) {

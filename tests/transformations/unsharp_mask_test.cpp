@@ -9,10 +9,10 @@
 
 #include "core/numeric.h"
 #include "core/tables.h"
-#include "framework/registry.h"
+#include "framework/module.h"
+#include "support/module_helpers.h"
 #include "support/image_helpers.h"
 #include "transformations/gaussian_blur.h"
-#include "transformations/install.h"
 #include "transformations/sharpen.h"
 #include "transformations/sharpen_step.h"
 
@@ -184,7 +184,7 @@ TEST(SharpenStep, ModulesMatchThePlainForm) {
         const Image in = random_image(type, 1100, 7, type);
         for (auto [tb, tw] : {std::pair{0.02, 0.3}, std::pair{0.1, 0.05}}) {
             Image blurred, out;
-            ASSERT_FALSE(gaussian_blur_image(in, blurred, 2, blur_all_channels));
+            ASSERT_FALSE(gaussian_blur_image(in, blurred, 2, gaussian_blur_all_channels));
             ASSERT_FALSE(unsharp_mask_image(in, out, 2, tb, tw, 2.7, 0.2, 0.35));
             EXPECT_TRUE(image_equal(out, reference(in, blurred, tb, tw, 2.7, 0.2, 0.35))) << type;
             for (int kernel : {0, 1}) {
@@ -271,7 +271,7 @@ TEST(SharpenStep, EightBitRowsMatchThePlainForm) {
         for (std::uint32_t width : {1100u, 47u}) {
             const Image in = random_image(type, width, 5, width + type);
             Image blurred, out;
-            ASSERT_FALSE(gaussian_blur_image(in, blurred, 1, blur_all_channels));
+            ASSERT_FALSE(gaussian_blur_image(in, blurred, 1, gaussian_blur_all_channels));
             const Image mean = neighbour_mean(in, 1);
             for (const Case& c : cases) {
                 ASSERT_FALSE(
@@ -346,62 +346,26 @@ TEST(UnsharpMaskImage, BlurredCopyAndLuminanceOnly) {
 
 class SharpenRun : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        install_transformations();
-        install_transformation("unsharp_mask", unsharp_mask_run_entry, nullptr);
-        install_transformation("sharpen", sharpen_run_entry, nullptr);
-    }
     void SetUp() override {
         input.parent = &tree_root();
         node.parent = &input;
     }
     std::uint8_t run(const char* keyword, const std::string& line) {
-        return find_transformation(keyword)->run(&input, &node, split(line));
+        return find_module(keyword)->run(&input, &node, split(line));
     }
     Node input, node;
 };
 
-TEST_F(SharpenRun, CommandLinesWrittenAndRead) {
-    UnsharpMaskSettings u;
-    EXPECT_EQ(unsharp_mask_command_line(u),
-              "unsharp_mask 0 radius 2 thresholdb 0.04 thresholdw 0.04 what 0 strength 1 "
+TEST_F(SharpenRun, OldSingleThresholdSetsBothUnlessTheyAreGiven) {
+    // The old threshold (0..255) sets both; the two keys override it whatever their place.
+    EXPECT_EQ(testing::normalised("unsharp_mask 0 thresholdw 0.5 threshold 51"),
+              "unsharp_mask 0 radius 2 thresholdb 0.2 thresholdw 0.5 what 0 strength 1 "
               "maxovershoot 0.1 maxundershoot 0.1 amount 1 -1 0 1 \u2033Amount: \u2033 "
               "\u2033Mask\u2033 display 1 sync_scroll 1");
-    u.radius = 17;
-    u.thresholdb = 0.125;
-    u.thresholdw = 0.5;
-    u.what = unsharp_luminance;
-    u.strength = 3.25;
-    u.maxovershoot = 0.3;
-    u.maxundershoot = 0;
-    u.amount.amount = 5004;
-    u.sync_scroll = 0;
-    UnsharpMaskSettings ur;
-    ASSERT_FALSE(unsharp_mask_parse(split(unsharp_mask_command_line(u)), nullptr, ur));
-    EXPECT_EQ(unsharp_mask_command_line(ur), unsharp_mask_command_line(u));
-    // The old threshold sets both, and the two keys override it whatever their place.
-    ASSERT_FALSE(
-        unsharp_mask_parse(split("unsharp_mask 0 thresholdw 0.5 threshold 51"), nullptr, ur));
-    EXPECT_EQ(ur.thresholdb, 0.2);
-    EXPECT_EQ(ur.thresholdw, 0.5);
-    EXPECT_EQ(ur.radius, 2);
-
-    SharpenSettings s;
-    EXPECT_EQ(sharpen_command_line(s),
-              "sharpen 0 kernel 0 maxovershoot 0.1 maxundershoot 0.1 thresholdb 0.04 "
-              "thresholdw 0.04 strength 1 amount 1 -1 0 1 \u2033Amount: \u2033 \u2033Mask\u2033 "
+    EXPECT_EQ(testing::normalised("sharpen 0 threshold 255 thresholdb 0.1"),
+              "sharpen 0 kernel 0 maxovershoot 0.1 maxundershoot 0.1 thresholdb 0.1 "
+              "thresholdw 1 strength 1 amount 1 -1 0 1 \u2033Amount: \u2033 \u2033Mask\u2033 "
               "display 1 sync_scroll 1 auto_preview 1");
-    s.kernel = sharpen_kernel_eight;
-    s.maxovershoot = 0.0625;
-    s.thresholdw = 0.75;
-    s.strength = 1.5;
-    s.auto_preview = 0;
-    SharpenSettings sr;
-    ASSERT_FALSE(sharpen_parse(split(sharpen_command_line(s)), nullptr, sr));
-    EXPECT_EQ(sharpen_command_line(sr), sharpen_command_line(s));
-    ASSERT_FALSE(sharpen_parse(split("sharpen 0 threshold 255 thresholdb 0.1"), nullptr, sr));
-    EXPECT_EQ(sr.thresholdb, 0.1);
-    EXPECT_EQ(sr.thresholdw, 1.0);
 }
 
 TEST_F(SharpenRun, AmountTypesAndFailures) {

@@ -7,7 +7,6 @@
 #include "framework/registry.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
-#include "transformations/install.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
 
@@ -19,7 +18,6 @@ namespace {
 class DialogSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        install_transformations();
         setenv("TESSALY_SETTINGS_ROOT", dir_.path().c_str(), 1);
         reset_settings_folders();
         source_ = create_top_level_image(true, false, 0, 0, bypass_none, "source.tif", true);

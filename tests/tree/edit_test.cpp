@@ -446,7 +446,7 @@ TEST_F(Edit, SnipChecksTheSelection) {
     Node* x = step(s->children[0], "X");
     Node* y = step(s->children[1], "Y");
     Node* plain = add_transformation_after(x, true, false, 0, 0, bypass_none, "Plain");
-    plain->command_line = "invert";
+    plain->command_line = "posterize";
     forget_messages();
 
     EXPECT_TRUE(snip_selected());

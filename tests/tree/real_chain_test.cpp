@@ -4,7 +4,6 @@
 
 #include "framework/registry.h"
 #include "support/recording_interaction.h"
-#include "transformations/install.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
 
@@ -32,7 +31,6 @@ Node* step(Node* parent, const char* caption, const char* command_line, int inpu
 }
 
 TEST(RealChain, EditingResizeRerunsTheRotationAndItsCopyElsewhere) {
-    install_transformations();
     testing::RecordingScope scope;
     Node* picture = create_top_level_image(true, false, 0, 0, bypass_none, "a.tif", true);
     ASSERT_FALSE(image_alloc(picture->image, image_gray8, 4, 2, 72.0));

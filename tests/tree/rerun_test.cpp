@@ -93,7 +93,7 @@ TEST_F(RerunForest, DependantsRunOnceEachAfterAllTheirSources) {
 
 TEST_F(RerunForest, AFailureReachesTheChainAsBadInputImage) {
     Forest f = build();
-    f.a1->command_line = "invert fail";
+    f.a1->command_line = "posterize fail";
     ASSERT_FALSE(rerun_downstream(f.A, false));
     EXPECT_TRUE(f.a1->error);
     EXPECT_EQ(f.a1->error_text, "Test failure");
@@ -112,7 +112,7 @@ TEST_F(RerunForest, AFailureReachesTheChainAsBadInputImage) {
     EXPECT_TRUE(errors().empty());
 
     // Fixed again: the errors clear.
-    f.a1->command_line = "invert";
+    f.a1->command_line = "posterize";
     ASSERT_FALSE(rerun_downstream(f.A, false));
     for (Node* n : {f.a1, f.a2, f.a3}) {
         EXPECT_FALSE(n->error);
@@ -133,7 +133,7 @@ TEST_F(RerunForest, BypassedNodesPassTheirInputOn) {
     EXPECT_EQ(pixel(f.b1), 20 + 1 + 50);
 
     // A bypassed node after a failed one does not fail itself; its child does.
-    f.a1->command_line = "invert fail";
+    f.a1->command_line = "posterize fail";
     ASSERT_FALSE(rerun_downstream(f.A, false));
     EXPECT_FALSE(f.a2->error);
     EXPECT_TRUE(f.a3->error);
@@ -151,14 +151,14 @@ TEST_F(Rerun, RunNodeReportsWhatCannotRun) {
     EXPECT_EQ(errors(), (std::vector<std::string>{"Internal error: no command line",
                                                   "No such command: nonesuch"}));
 
-    a->command_line = "invert";
+    a->command_line = "posterize";
     EXPECT_FALSE(run_node(t, a));
     EXPECT_FALSE(a->error || a->needs_run || a->running);
     EXPECT_EQ(pixel(a), 11);
 
     // A top level image runs without input; splitters and branches are never run.
     Node* n = create_top_level_image(false, false, 0, 0, bypass_none, "new", false);
-    n->command_line = "invert";
+    n->command_line = "posterize";
     EXPECT_FALSE(run_node(n->parent, n));
     EXPECT_EQ(pixel(n), 100);
     Node* s = add_splitter(a, 2);

@@ -1,4 +1,4 @@
-// Builds real forests for the tree tests. Every transformation node runs the keyword "invert",
+// Builds real forests for the tree tests. Every transformation node runs the keyword "posterize",
 // whose run entry is replaced by a recorder: it logs the node and fills its 2 x 2 picture with
 // main input + 1 + every extra input + every mask source (a node without input starts at 100),
 // or fails when its command line says "fail". The values show what each node ran on.
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/engine.h"
 #include "core/image.h"
 #include "framework/registry.h"
 #include "framework/transformation.h"
@@ -92,7 +93,10 @@ inline ::testing::AssertionResult links_consistent() {
 class TreeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        install_transformation("invert", recording_run, nullptr);
+        install_transformation("posterize", recording_run, nullptr);
+        // The tree on its own: saving workspaces and snippets belongs to the layer above.
+        set_workspace_hooks(nullptr, nullptr);
+        set_snippet_writer(nullptr);
         run_log().clear();
         set_batch_mode(0);
         set_batch_abort(false);
@@ -102,7 +106,7 @@ class TreeTest : public ::testing::Test {
         close_all_images();
         set_batch_mode(0);
         set_batch_abort(false);
-        set_workspace_hooks(nullptr, nullptr);
+        install_engine();
         EXPECT_TRUE(tree_root().children.empty());
         EXPECT_EQ(current_node(), nullptr);
     }
@@ -119,7 +123,7 @@ class TreeTest : public ::testing::Test {
     }
 
     // A transformation after a node, with one extra input slot and one mask slot, already run.
-    Node* step(Node* after, const char* caption, const char* command = "invert") {
+    Node* step(Node* after, const char* caption, const char* command = "posterize") {
         Node* n = add_transformation_after(after, true, false, 1, 1, bypass_none, caption);
         EXPECT_NE(n, nullptr);
         n->command_line = command;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/format.h"
 #include "tree/tree.h"
 #include "tree_fixture.h"
 

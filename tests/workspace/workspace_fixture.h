@@ -14,7 +14,6 @@
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
-#include "transformations/install.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
 #include "workspace/script_files.h"
@@ -25,8 +24,6 @@ namespace tessaly::testing {
 class WorkspaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        install_transformations();
-        install_workspace_hooks();
         set_settings_root(dir.path());
         close_all_images();
         clear_script_state();
