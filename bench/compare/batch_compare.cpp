@@ -25,7 +25,6 @@
 #include "core/arguments.h"
 #include "fileio/exiftool.h"
 #include "fileio/file_open.h"
-#include "transformations/unsharp_mask.h"
 
 namespace tessaly::bench {
 
@@ -92,12 +91,11 @@ std::string node_line(int index, const char* caption, int parent, const std::str
 std::string workspace_text(const std::vector<std::string>& inputs, const std::string& out) {
     FileOpenSettings open;
     for (const std::string& path : inputs) open.files.push_back({path, file_time_text(path), true});
-    UnsharpMaskSettings unsharp;
-    unsharp.radius = 2;
-    unsharp.strength = 1.0;
-    unsharp.thresholdb = unsharp.thresholdw = 0.0;
-    unsharp.maxovershoot = unsharp.maxundershoot = 1.0;  // no halo limits, as the peers
-    ExportSettings save;
+    // No thresholds and no halo limits, as the peers.
+    const std::string unsharp =
+        "unsharp_mask 0 radius 2 strength 1 thresholdb 0 thresholdw 0 maxovershoot 1 "
+        "maxundershoot 1";
+    ExportSettings save = export_module.defaults();
     save.destination = export_to_file;
     save.file_type = export_jpeg;
     save.file_name = export_name_original;
@@ -114,9 +112,9 @@ std::string workspace_text(const std::vector<std::string>& inputs, const std::st
     save.sharpen = 0;
     save.which_folder = 1;
     save.folder = out;
-    return "workspace_script 1.0\r\n" + node_line(1, "Open", -1, file_open_command_line(open)) +
-           node_line(2, "Unsharp Mask", 1, unsharp_mask_command_line(unsharp)) +
-           node_line(3, "Export", 2, export_command_line(save)) + "current_image 3\r\nend\r\n";
+    return "workspace_script 1.0\r\n" + node_line(1, "Open", -1, file_open_module.format(open)) +
+           node_line(2, "Unsharp Mask", 1, unsharp) +
+           node_line(3, "Export", 2, export_module.format(save)) + "current_image 3\r\nend\r\n";
 }
 
 // The same steps in libvips: 2 src - blur(src) clipped, the cubic kernel (our Export resizes

@@ -19,7 +19,7 @@
 #include "fileio/save_options.h"
 #include "framework/module.h"
 #include "framework/registry.h"
-#include "transformations/resize.h"
+#include "kernels/resample.h"
 #include "transformations/sharpen.h"
 #include "tree/tree.h"
 

@@ -306,41 +306,69 @@ void chroma_to_rgb(std::int32_t cx, std::int32_t cy, std::int32_t level, std::in
     b = std::clamp(round_to_int(offset - half), 0, limit);
 }
 
-void saturation_map_hsv(std::int32_t& r, std::int32_t& g, std::int32_t& b,
-                        const std::uint8_t table[256]) {
+namespace {
+
+// The saturation mappings on a table of scale + 1 entries: 255 for the 256-entry tables (any
+// channel depth), 65535 for the 65536-entry tables of 16-bit pictures.
+template <class T>
+void map_hsv(std::int32_t& r, std::int32_t& g, std::int32_t& b, const T* table,
+             std::int64_t scale) {
     std::int32_t c[3] = {r, g, b};
     int hi, lo, mid;
     order3(c, hi, lo, mid);
     const std::int64_t max = c[hi], min = c[lo], middle = c[mid];
     if (max <= 0 || max == min) return;  // black and gray have no hue to keep
-    const std::int64_t s = std::clamp<std::int64_t>((max - min) * 255 / max, 0, 255);
-    const std::int64_t new_min = (255 - table[s]) * max / 255;
+    const std::int64_t s = std::clamp<std::int64_t>((max - min) * scale / max, 0, scale);
+    const std::int64_t new_min = (scale - table[s]) * max / scale;
     const std::int64_t new_mid = max - (max - new_min) * (max - middle) / (max - min);
     c[lo] = static_cast<std::int32_t>(new_min);
     c[mid] = static_cast<std::int32_t>(new_mid);
     r = c[0], g = c[1], b = c[2];
 }
 
-void saturation_map_hsl(std::int32_t& r, std::int32_t& g, std::int32_t& b,
-                        const std::uint8_t table[256], std::int32_t limit) {
+template <class T>
+void map_hsl(std::int32_t& r, std::int32_t& g, std::int32_t& b, const T* table, std::int64_t scale,
+             std::int64_t top) {
     std::int32_t c[3] = {r, g, b};
     int hi, lo, mid;
     order3(c, hi, lo, mid);
-    const std::int64_t max = c[hi], min = c[lo], middle = c[mid], top = limit;
+    const std::int64_t max = c[hi], min = c[lo], middle = c[mid];
     const std::int64_t sum = max + min;
     if (sum <= 0 || sum >= 2 * top || max == min) return;
     const bool dark = sum <= top;
     const std::int64_t s =
-        std::clamp<std::int64_t>((max - min) * 255 / (dark ? sum : 2 * top - sum), 0, 255);
+        std::clamp<std::int64_t>((max - min) * scale / (dark ? sum : 2 * top - sum), 0, scale);
     const std::int64_t t = table[s];
     const std::int64_t new_max =
-        dark ? (255 + t) * sum / 510 : (t * 2 * top + (255 - t) * sum) / 510;
+        dark ? (scale + t) * sum / (2 * scale) : (t * 2 * top + (scale - t) * sum) / (2 * scale);
     const std::int64_t new_min = sum - new_max;
     const std::int64_t new_mid = new_max - (new_max - new_min) * (max - middle) / (max - min);
     c[hi] = static_cast<std::int32_t>(new_max);
     c[lo] = static_cast<std::int32_t>(new_min);
     c[mid] = static_cast<std::int32_t>(new_mid);
     r = c[0], g = c[1], b = c[2];
+}
+
+}  // namespace
+
+void saturation_map_hsv(std::int32_t& r, std::int32_t& g, std::int32_t& b,
+                        const std::uint8_t table[256]) {
+    map_hsv(r, g, b, table, 255);
+}
+
+void saturation_map_hsl(std::int32_t& r, std::int32_t& g, std::int32_t& b,
+                        const std::uint8_t table[256], std::int32_t limit) {
+    map_hsl(r, g, b, table, 255, limit);
+}
+
+void saturation_map_hsv16(std::int32_t& r, std::int32_t& g, std::int32_t& b,
+                          const std::uint16_t table[65536]) {
+    map_hsv(r, g, b, table, 65535);
+}
+
+void saturation_map_hsl16(std::int32_t& r, std::int32_t& g, std::int32_t& b,
+                          const std::uint16_t table[65536]) {
+    map_hsl(r, g, b, table, 65535, 65535);
 }
 
 }  // namespace tessaly

@@ -52,5 +52,10 @@ void saturation_map_hsv(std::int32_t& r, std::int32_t& g, std::int32_t& b,
                         const std::uint8_t table[256]);
 void saturation_map_hsl(std::int32_t& r, std::int32_t& g, std::int32_t& b,
                         const std::uint8_t table[256], std::int32_t limit);
+// The 16-bit forms: 16-bit channels, saturation on 0..65535 through a 65536-entry table.
+void saturation_map_hsv16(std::int32_t& r, std::int32_t& g, std::int32_t& b,
+                          const std::uint16_t table[65536]);
+void saturation_map_hsl16(std::int32_t& r, std::int32_t& g, std::int32_t& b,
+                          const std::uint16_t table[65536]);
 
 }  // namespace tessaly

@@ -1,5 +1,5 @@
-// Resize: new pixel dimensions, a new resolution, or both; and the program's general image
-// scaler, which other transformations call directly.
+// Resize: new pixel dimensions, a new resolution, or both, through the general image scaler
+// (kernels/resample.h).
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 
 #include "core/image.h"
 #include "framework/module.h"
+#include "kernels/resample.h"
 
 namespace tessaly {
 
@@ -31,17 +32,6 @@ enum : std::int32_t {
     resize_megapixels = 16,
 };
 
-// Resampling methods (the "Resampling:" list).
-enum : std::int32_t {
-    resample_nearest = 0,
-    resample_bilinear = 1,
-    resample_bicubic = 2,
-    resample_lanczos4 = 3,  // "Lanczos 4x4"
-    resample_lanczos6 = 4,  // "Lanczos 6x6"
-    resample_lanczos8 = 5,  // "Lanczos 8x8"
-};
-
-// The settings; their defaults are declared with the module (resize_module.defaults()).
 struct ResizeSettings {
     // Display units of the dialog; they never enter the computation. Their default is the
     // person's default units preference, which is not stored anywhere yet: 0 until it is.
@@ -85,21 +75,5 @@ ResizeSource resize_source(const Image& source);
 // Sets the fields that default to the source's values.
 void resize_input_defaults(ResizeSettings& settings, const Image& source);
 ResizeTarget resize_target(const ResizeSettings& settings, const ResizeSource& source);
-
-// The general scaler: fills destination (same type as source, types 1 to 5) with the source
-// scaled to new_width x new_height and given the new resolution, keeping profile and tags.
-// show_progress titles the runner "Resample". true on failure (allocation, cancel, a type it
-// cannot scale); the destination is then empty. A destination that is the source itself fails
-// and is left as it is.
-[[nodiscard]] bool resample(const Image& source, Image& destination, std::int32_t new_width,
-                            std::int32_t new_height, double new_resolution, std::int32_t method,
-                            double sharpen, bool show_progress);
-
-// The scaler's hand-written vector code can be switched off (on by default), so that tests
-// hold it and the plain loops to the same results.
-void resample_allow_vector_code(bool allow);
-
-// K(x) of a kernel method (1 to 5), x in source pixels.
-double resample_kernel(std::int32_t method, double sharpen, double x);
 
 }  // namespace tessaly
