@@ -37,6 +37,23 @@ bool declined_size_warning(const DialogModuleInfo& info, Node* node) {
 
 }  // namespace
 
+DialogModuleInfo dialog_module_info(const TransformationModule& module) {
+    DialogModuleInfo info;
+    info.keyword = module.keyword();
+    info.settings = module.settings_name();
+    const DialogTraits traits = module.dialog_traits();
+    info.same_size = traits.same_size;
+    info.size_specific = traits.size_specific;
+    info.replaces_image = traits.replaces_image;
+    const TransformationModule* m = &module;
+    info.reparse = [m](const ArgumentList& args) {
+        std::string written;
+        return m->normalise(args, nullptr, nullptr, written);
+    };
+    info.defaults = [m] { return m->default_command_line(); };
+    return info;
+}
+
 DialogSession::DialogSession(const DialogModuleInfo& info, Node* node, bool existing,
                              bool auto_preview)
     : info_(info), node_(node), existing_(existing), auto_preview_(auto_preview) {}

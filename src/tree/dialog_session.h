@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/arguments.h"
+#include "framework/module.h"
 #include "framework/node.h"
 #include "framework/settings_files.h"
 
@@ -30,6 +31,11 @@ struct DialogModuleInfo {
     // The built-in defaults as a command line (after a failed re-parse).
     std::function<std::string()> defaults;
 };
+
+// The view of a registered module: keyword, settings files and traits from its declaration;
+// re-parsing checks a command line with the module's own reader; the defaults are its default
+// command line. A dialog that keeps settings of its own wraps reparse.
+DialogModuleInfo dialog_module_info(const TransformationModule& module);
 
 class DialogSession {
   public:

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "framework/registry.h"
+#include "framework/module.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
 #include "tree/run_node.h"
@@ -28,14 +28,14 @@ class DialogSessionTest : public ::testing::Test {
         row[1] = 20;
         row[2] = 30;
         set_current_node(source_, -1);
-        info_.keyword = "rotref";
-        info_.settings = {"Rotate-Mirror", ".rotate mirror"};
-        info_.replaces_image = true;
+        // The module's own view, its re-parse recorded.
+        info_ = dialog_module_info(*find_module("rotref"));
+        ASSERT_TRUE(info_.replaces_image);
+        ASSERT_EQ(info_.settings.name, "Rotate-Mirror");
         info_.reparse = [this](const ArgumentList& args) {
             reparsed_.push_back(args.count() > 3 ? std::string(args[3]) : "");
             return args.count() > 3 && args[3] == "9";
         };
-        info_.defaults = [] { return std::string("rotref 0 orientation 0 display 1"); };
     }
     void TearDown() override {
         close_all_images();
