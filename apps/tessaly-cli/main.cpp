@@ -12,9 +12,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "apply.h"
 #include "batch/batch.h"
 #include "batch/engine.h"
 #include "batch/export.h"
+#include "catalogue.h"
 #include "color/color_transform.h"
 #include "core/arguments.h"
 #include "core/format.h"
@@ -45,6 +47,9 @@ const char* usage =
     "  exit_when_done          accepted for compatibility: tessaly-cli always ends when done\n"
     "\n"
     "Options:\n"
+    "  --apply \"COMMAND LINE\"  insert the transformation of the command line after the current\n"
+    "                          image and run it (as its dialog's OK would), for example\n"
+    "                          --apply \"gaussian_blur 0 radius 5\"\n"
     "  --insert-snippet FILE   insert a .snip after the current image and run it\n"
     "  --save PATH             save the current image (format from the extension, the stored\n"
     "                          save options of the preferences)\n"
@@ -63,14 +68,24 @@ const char* usage =
     "  --version               print the version and exit\n"
     "  --help                  print this text and exit\n"
     "\n"
+    "About the transformations (each prints and exits, reading no settings):\n"
+    "  --list                  one line per transformation: the keyword (columns 1-22), \"built\"\n"
+    "                          or \"not-built\" (columns 23-32), the display name (from 33)\n"
+    "  --describe KEYWORD      what a transformation accepts, does and writes: its settings\n"
+    "                          with their defaults and ranges, and its default command line\n"
+    "  --reference             the reference page of every transformation, in markdown\n"
+    "                          (docs/transformations.md)\n"
+    "  --write-fuzz-seeds DIR  (for developers) write the command-line fuzz target's seeds\n"
+    "\n"
     "Messages go to stderr as \"Error: ...\", \"Warning: ...\". The exit status is 0 when no\n"
     "error was shown, 1 otherwise, 2 for a usage error.\n";
 
 // Options that take a value.
 bool takes_value(const std::string& arg) {
-    static const char* const with_value[] = {"--insert-snippet", "--save",         "--save-script",
-                                             "--save-workspace", "--threads",      "--answer",
-                                             "--settings-root",  "--export-folder"};
+    static const char* const with_value[] = {
+        "--insert-snippet", "--save",     "--save-script",     "--save-workspace",
+        "--threads",        "--answer",   "--settings-root",   "--export-folder",
+        "--apply",          "--describe", "--write-fuzz-seeds"};
     for (const char* option : with_value) {
         if (arg == option) return true;
     }
@@ -111,6 +126,15 @@ bool save_current(const std::string& target) {
         show_error("No image to save");
         return true;
     }
+    const Node* shown = effective_image_node(node);
+    if (!shown->image.has_pixels()) {
+        // Name the node that failed, not those that only had no input because of it.
+        while (shown->error_text == bad_input_image && shown->parent && !is_top_level(shown)) {
+            shown = effective_image_node(shown->parent);
+        }
+        show_error("No image to save: %s failed", shown->caption);
+        return true;
+    }
     std::string path = target;
     std::int32_t format = save_format_of(path);
     if (check_save_extension(path, format)) return true;
@@ -145,12 +169,33 @@ int main(int argc, char** argv) {
             std::fputs(usage, stdout);
             return 0;
         }
+        if (arg == "--list" || arg == "--reference") {
+            std::fputs((arg == "--list" ? cli::list_text() : cli::reference_page()).c_str(),
+                       stdout);
+            return 0;
+        }
         if (takes_value(arg)) {
             if (i + 1 >= args.size()) {
                 show_error("Missing value after %s", arg);
                 return 2;
             }
-            if (arg == "--settings-root") set_settings_root(args[i + 1]);
+            const std::string& value = args[i + 1];
+            if (arg == "--settings-root") set_settings_root(value);
+            if (arg == "--describe") {
+                std::string text;
+                if (!cli::describe_keyword(value, text)) {
+                    show_error("No such transformation: %s (tessaly-cli --list shows them all)",
+                               value);
+                    return 2;
+                }
+                std::fputs(text.c_str(), stdout);
+                return 0;
+            }
+            if (arg == "--write-fuzz-seeds") return cli::write_fuzz_seeds(value) ? 1 : 0;
+            if (arg == "--apply" && value.find_first_not_of(" \t") == std::string::npos) {
+                show_error("Missing command line after --apply");
+                return 2;
+            }
             ++i;
         } else if (arg.rfind("--", 0) == 0 && arg != "--batch" && arg != "--test-mode" &&
                    arg != "--quiet") {
@@ -188,6 +233,8 @@ int main(int argc, char** argv) {
             console.set_policy(policy);
         } else if (arg == "--settings-root") {
             // Taken in the first pass.
+        } else if (arg == "--apply") {
+            (void)cli::apply_command_line(value);
         } else if (arg == "--insert-snippet") {
             (void)insert_snippet(value);
         } else if (arg == "--save") {

@@ -8,13 +8,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/text_file.h"
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
+#include "framework/registry.h"
+#include "support/fileio_builders.h"
 #include "support/image_helpers.h"
+#include "support/module_helpers.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -249,6 +254,152 @@ TEST_F(Cli, BatchExportsNamedSharpenedPhotographsWithTheirExif) {
     r = run({dir.file("web.workspace"), "--export-folder", dir.file("web"), "--test-mode",
              "--answer", "yes", "--batch"});
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator()), 3);
+}
+
+TEST_F(Cli, ApplyRunsTransformationsInOrderAsTheEngineDoes) {
+    const std::string photo = wallpaper("Kite");
+    ASSERT_TRUE(fs::exists(photo)) << photo << " is missing: scripts/install-deps installs it";
+    const std::vector<std::string> chain = {"gaussian_blur 0 radius 4", "rotref 0 orientation 1",
+                                            "resize 0 pixel_w 320 set 0"};
+    std::vector<std::string> args = {photo, "--save", dir.file("opened.bmp")};
+    for (const std::string& line : chain) args.insert(args.end(), {"--apply", line});
+    args.insert(args.end(),
+                {"--save", dir.file("chain.png"), "--save-script", dir.file("chain.script")});
+    Outcome r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+
+    // The same lines run by the engine on the picture as the program opened it.
+    std::vector<std::unique_ptr<Node>> nodes;
+    nodes.push_back(std::make_unique<Node>());
+    nodes.back()->image = read_image(dir.file("opened.bmp"));
+    for (const std::string& line : chain) {
+        nodes.push_back(std::make_unique<Node>());
+        ASSERT_EQ(run_line(nodes[nodes.size() - 2].get(), nodes.back().get(), line), 0) << line;
+    }
+    const Image written = read_image(dir.file("chain.png"));
+    EXPECT_EQ(written.width, 320u);  // turned upright first, then made 320 wide
+    EXPECT_EQ(written.height, 512u);
+    EXPECT_TRUE(same_pixels(nodes.back()->image, written));
+
+    // The script holds the chain as applied, and replays to the same picture.
+    std::string script;
+    ASSERT_FALSE(read_text_file(dir.file("chain.script"), script));
+    std::size_t at = 0;
+    for (const std::string& line : chain) {
+        at = script.find("command \u2034" + line + "\u2034", at);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << script;
+    }
+    EXPECT_NE(script.find("caption \u2033Rotate/Mirror\u2033"), std::string::npos);
+    r = run({dir.file("chain.script"), "--save", dir.file("replayed.png")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(same_pixels(written, read_image(dir.file("replayed.png"))));
+    // As after a dialog's OK, the line is kept as the "Previous" settings.
+    EXPECT_TRUE(fs::exists(dir.file("settings/Gaussian Blur/Previous.gaussian blur")));
+
+    // The other order makes another picture.
+    r = run({photo, "--apply", chain[2], "--apply", chain[1], "--save", dir.file("other.png")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Image other = read_image(dir.file("other.png"));
+    EXPECT_EQ(other.width, 200u);
+    EXPECT_EQ(other.height, 320u);
+}
+
+TEST_F(Cli, ApplyFailuresNameTheirCauseAndStopWhatFollows) {
+    const std::string a = make_png("a.png", 6, 4), out = dir.file("out.png");
+    Outcome r = run({"--apply", "rotref 0 orientation 1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: No image to apply rotref to\n");
+    r = run({a, "--apply", " ", "--save", out});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Error: Missing command line after --apply\n");
+    // Read once to decide and once to run, the line is reported once.
+    r = run({a, "--apply", "rotref 0 orientation \u20331"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: Missing quote\n");
+
+    // A failed node stays in the chain: what is saved after it is refused, not quietly the
+    // picture before it.
+    r = run({a, "--apply", "frobnicate 0", "--apply", "rotref 0", "--save", out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "Error: No such command: frobnicate\nError: No image to save: frobnicate failed\n");
+    r = run(
+        {a, "--apply", "rotref 0 orientation 12", "--apply", "resize 0 percent 50", "--save", out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "Error: Rotate/Mirror: Illegal Rotate-Mirror command line\n"
+              "Error: No image to save: Rotate/Mirror failed\n");
+    EXPECT_FALSE(fs::exists(out));
+
+    const TransformationEntry* unbuilt = nullptr;
+    for (const TransformationEntry& e : registry_rows()) {
+        if (e.keyword && !e.module) {
+            unbuilt = &e;
+            break;
+        }
+    }
+    if (!unbuilt) GTEST_SKIP() << "every transformation is built";
+    r = run({a, "--apply", std::string(unbuilt->keyword) + " 0", "--save-script",
+             dir.file("kept.script")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("Error: ") + unbuilt->display_name +
+                         ": Transformation not available: " + unbuilt->keyword + "\n");
+    std::string script;
+    ASSERT_FALSE(read_text_file(dir.file("kept.script"), script));
+    EXPECT_NE(script.find(std::string("command \u2034") + unbuilt->keyword + " 0\u2034"),
+              std::string::npos);
+}
+
+TEST_F(Cli, ListAndDescribeComeFromTheRegistryAndTheDeclarations) {
+    Outcome r = run({"--list"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    int rows = 0;
+    const TransformationEntry* unbuilt = nullptr;
+    while (std::getline(lines, line)) {
+        ++rows;
+        ASSERT_GT(line.size(), 32u) << line;
+        std::string keyword = line.substr(0, 22), state = line.substr(22, 10);
+        keyword.erase(keyword.find_last_not_of(' ') + 1);
+        state.erase(state.find_last_not_of(' ') + 1);
+        const TransformationEntry* e = find_transformation(keyword);
+        ASSERT_TRUE(e) << line;
+        EXPECT_EQ(e->keyword, keyword);  // the alias is not a row
+        EXPECT_EQ(line.substr(32), e->display_name);
+        EXPECT_EQ(state, e->module ? "built" : "not-built") << line;
+        if (!e->module && !unbuilt) unbuilt = e;
+    }
+    EXPECT_EQ(rows, registry_size);
+
+    r = run({"--describe", "gaussian_blur"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Gaussian Blur (gaussian_blur)\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("  radius            integer, written %d, default 3\n"
+                         "                    range 0 .. 256; a value outside is moved to the "
+                         "nearer end\n"
+                         "                    label: \"Radius:\" (pixels)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("values: 0 All Channels, 1 Chrominance Only"), std::string::npos);
+    const std::string tail = "Default command line:\n  " + default_line("gaussian_blur") + "\n";
+    EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), tail.size())), tail);
+    if (unbuilt) {
+        r = run({"--describe", unbuilt->keyword});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("Not built yet"), std::string::npos) << r.out;
+    }
+
+    r = run({"--describe", "Gaussian_Blur"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "Error: No such transformation: Gaussian_Blur (tessaly-cli --list shows them "
+              "all)\n");
+    EXPECT_EQ(run({"--describe"}).status, 2);
+    // Asking about the transformations leaves no settings behind.
+    EXPECT_FALSE(fs::exists(dir.file("settings")));
 }
 
 }  // namespace

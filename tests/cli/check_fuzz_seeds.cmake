@@ -1,0 +1,30 @@
+# The generated seeds of the command-line fuzz target (gen-* in its corpus) are exactly what
+# `tessaly-cli --write-fuzz-seeds` writes now. Other files of the corpus (crash reproducers) are
+# not checked here.
+file(REMOVE_RECURSE ${OUT})
+execute_process(COMMAND ${CLI} --write-fuzz-seeds ${OUT} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "tessaly-cli --write-fuzz-seeds failed with ${rc}")
+endif()
+file(GLOB fresh RELATIVE ${OUT} ${OUT}/gen-*)
+file(GLOB kept RELATIVE ${CORPUS} ${CORPUS}/gen-*)
+list(SORT fresh)
+list(SORT kept)
+set(stale "")
+if(NOT fresh STREQUAL kept)
+  set(stale "the generated seeds differ in name")
+else()
+  # Read in place rather than one compare process per seed: there are hundreds.
+  foreach(name IN LISTS fresh)
+    file(READ ${OUT}/${name} made HEX)
+    file(READ ${CORPUS}/${name} checked_in HEX)
+    if(NOT made STREQUAL checked_in)
+      set(stale "${name} differs")
+      break()
+    endif()
+  endforeach()
+endif()
+if(stale)
+  message(FATAL_ERROR "${CORPUS} is out of date (${stale}; compare ${OUT}); regenerate it with "
+                      "scripts/update-reference")
+endif()
