@@ -3,7 +3,7 @@
 // the ratio of ours to the fastest peer; a ratio below 1 means we are faster.
 //
 //   compare [runs]            (default 7 timed runs per entry, after one warm-up run)
-//   compare [runs] SECTION    one section only: resize, color, blur, unsharp or batch
+//   compare [runs] SECTION    one section only: resize, color, blur, unsharp, point or batch
 #include <vips/vips.h>
 
 #include <algorithm>
@@ -95,15 +95,16 @@ Entry measure(const char* name, const Image& picture, bool deep, std::int32_t me
 }  // namespace
 
 namespace tessaly::bench {
-void run_color_compare(int runs);    // color_compare.cpp
-void run_blur_compare(int runs);     // blur_compare.cpp
-void run_unsharp_compare(int runs);  // unsharp_compare.cpp
-void run_batch_compare(int runs);    // batch_compare.cpp
+void run_color_compare(int runs);                           // color_compare.cpp
+void run_blur_compare(int runs);                            // blur_compare.cpp
+void run_unsharp_compare(int runs);                         // unsharp_compare.cpp
+void run_batch_compare(int runs);                           // batch_compare.cpp
+void run_point_compare(int runs, const std::string& only);  // point_compare.cpp
 }  // namespace tessaly::bench
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    // One section: "resize", "color", "blur", "unsharp" or "batch".
+    // One section: "resize", "color", "blur", "unsharp", "point" or "batch".
     const std::string only = argc > 2 ? argv[2] : "";
     if (VIPS_INIT(argv[0])) fail("VIPS_INIT");
     // Every run must compute: no cached results, and the same thread count everywhere.
@@ -119,6 +120,11 @@ int main(int argc, char** argv) {
     }
     if (only == "unsharp") {
         tessaly::bench::run_unsharp_compare(runs);
+        vips_shutdown();
+        return 0;
+    }
+    if (only == "point") {
+        tessaly::bench::run_point_compare(runs, argc > 3 ? argv[3] : "");
         vips_shutdown();
         return 0;
     }

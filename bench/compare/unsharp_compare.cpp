@@ -23,7 +23,7 @@
 #include "compare_picture.h"
 #include "compare_support.h"
 #include "core/image.h"
-#include "transformations/unsharp_mask.h"
+#include "kernels/unsharp.h"
 
 namespace tessaly::bench {
 

@@ -20,7 +20,7 @@
 #include "framework/module.h"
 #include "framework/registry.h"
 #include "kernels/resample.h"
-#include "transformations/sharpen.h"
+#include "kernels/sharpen.h"
 #include "tree/tree.h"
 
 namespace tessaly {

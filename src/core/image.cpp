@@ -436,6 +436,23 @@ bool image_alloc(Image& image, std::uint32_t type, std::uint32_t width, std::uin
     return detail::allocate_rows(image, type, width, height, dpi, RowLayout::chunked, true);
 }
 
+bool image_alloc_for_overwrite(Image& image, const Image& like) {
+    if (detail::allocate_like(image, like.type, like.width, like.height, like.dpi, like.profile,
+                              like.profile_size, like.tags, false)) {
+        return true;
+    }
+    const std::size_t used =
+        like.type == image_binary
+            ? (static_cast<std::size_t>(like.width) + 7) / 8
+            : static_cast<std::size_t>(like.width) * image_pixel_bytes(like.type);
+    if (used < image.row_bytes) {
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            std::memset(image.rows[y] + used, 0, image.row_bytes - used);
+        }
+    }
+    return false;
+}
+
 bool image_alloc_with(Image& image, std::uint32_t type, std::uint32_t width, std::uint32_t height,
                       double dpi, const std::uint8_t* profile, std::uint32_t profile_size,
                       const MetadataTag* tags) {

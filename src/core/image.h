@@ -85,6 +85,10 @@ void image_free(Image& image);
 [[nodiscard]] bool image_alloc_with(Image& image, std::uint32_t type, std::uint32_t width,
                                     std::uint32_t height, double dpi, const std::uint8_t* profile,
                                     std::uint32_t profile_size, const MetadataTag* tags);
+// Allocates image with like's type, size, resolution, profile and tags for an operation that
+// writes every pixel: the pixels are left as they come (no pass over the memory to zero it), only
+// the padding at the end of each row is zeroed.
+[[nodiscard]] bool image_alloc_for_overwrite(Image& image, const Image& like);
 // Allocates target like source (its dpi and tags) with the profile rule of type changes: same
 // family keeps the source's profile, otherwise the working profile of the target's family.
 [[nodiscard]] bool image_alloc_as(const Image& source, std::uint32_t width, std::uint32_t height,

@@ -1,23 +1,17 @@
 #include "framework/mix.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <vector>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "core/format.h"
 #include "core/runner.h"
 #include "core/tables.h"
+#include "kernels/simd.h"
 
 namespace tessaly {
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "16-bit samples are little-endian");
 
 constexpr const char* mix_title = "Apply amount mask";
 
@@ -111,25 +105,6 @@ void spread(const T* pixel, std::size_t width, int channels, T* sample) {
     }
 }
 
-// The GNU toolchain on x86-64 Linux builds the row loops twice and picks AVX2 at load time when
-// the processor has it; elsewhere the plain build runs.
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && defined(__linux__)
-#define MIX_CLONES __attribute__((target_clones("avx2", "default")))
-#define MIX_X86 1
-#else
-#define MIX_CLONES
-#define MIX_X86 0
-#endif
-
-bool avx2() {
-#if MIX_X86
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-#else
-    return false;
-#endif
-}
-
 // mix8 in 16-bit steps, so that a vector holds as many samples as it can.
 inline std::uint8_t mix8_narrow(std::uint16_t p, std::uint16_t q, std::uint16_t t) {
     const auto hi = std::max(p, q), lo = std::min(p, q);
@@ -138,19 +113,19 @@ inline std::uint8_t mix8_narrow(std::uint16_t p, std::uint16_t q, std::uint16_t 
     return static_cast<std::uint8_t>(q >= p ? p + step : p - step);
 }
 
-MIX_CLONES void mix8_row(const std::uint8_t* in, const std::uint8_t* res, std::uint8_t* out,
-                         std::size_t n, std::uint32_t t) {
+TESSALY_CLONES void mix8_row(const std::uint8_t* in, const std::uint8_t* res, std::uint8_t* out,
+                             std::size_t n, std::uint32_t t) {
     const auto t16 = static_cast<std::uint16_t>(t);
     for (std::size_t j = 0; j < n; ++j) out[j] = mix8_narrow(in[j], res[j], t16);
 }
-MIX_CLONES void mix8_row(const std::uint8_t* in, const std::uint8_t* res, std::uint8_t* out,
-                         std::size_t n, const std::uint8_t* t) {
+TESSALY_CLONES void mix8_row(const std::uint8_t* in, const std::uint8_t* res, std::uint8_t* out,
+                             std::size_t n, const std::uint8_t* t) {
     for (std::size_t j = 0; j < n; ++j) out[j] = mix8_narrow(in[j], res[j], t[j]);
 }
 
-#if MIX_X86
+#if TESSALY_AVX2
 // Sixteen bytes mixed in one vector of 16-bit lanes.
-__attribute__((target("avx2"))) inline __m128i mix8_bytes(__m128i p, __m128i q, __m128i t) {
+TESSALY_AVX2_TARGET inline __m128i mix8_bytes(__m128i p, __m128i q, __m128i t) {
     const __m256i pw = _mm256_cvtepu8_epi16(p), qw = _mm256_cvtepu8_epi16(q);
     const __m256i hi = _mm256_max_epu16(pw, qw), lo = _mm256_min_epu16(pw, qw);
     const __m256i x =
@@ -163,9 +138,8 @@ __attribute__((target("avx2"))) inline __m128i mix8_bytes(__m128i p, __m128i q, 
         _mm256_blendv_epi8(_mm256_sub_epi16(pw, step), _mm256_add_epi16(pw, step), up);
     return _mm_packus_epi16(_mm256_castsi256_si128(mixed), _mm256_extracti128_si256(mixed, 1));
 }
-__attribute__((target("avx2"))) void mix8_row_avx2(const std::uint8_t* in, const std::uint8_t* res,
-                                                   std::uint8_t* out, std::size_t n,
-                                                   std::uint8_t t) {
+TESSALY_AVX2_TARGET void mix8_row_avx2(const std::uint8_t* in, const std::uint8_t* res,
+                                       std::uint8_t* out, std::size_t n, std::uint8_t t) {
     const __m128i tv = _mm_set1_epi8(static_cast<char>(t));
     std::size_t j = 0;
     for (; j + 16 <= n; j += 16) {
@@ -176,9 +150,9 @@ __attribute__((target("avx2"))) void mix8_row_avx2(const std::uint8_t* in, const
     for (; j < n; ++j) out[j] = mix8(in[j], res[j], t);
 }
 // Three channels sharing one 8-bit weight per pixel: the weights are spread with byte shuffles.
-__attribute__((target("avx2"))) void mix8_rgb_avx2(const std::uint8_t* in, const std::uint8_t* res,
-                                                   std::uint8_t* out, std::size_t width,
-                                                   const std::uint8_t* w) {
+TESSALY_AVX2_TARGET void mix8_rgb_avx2(const std::uint8_t* in, const std::uint8_t* res,
+                                       std::uint8_t* out, std::size_t width,
+                                       const std::uint8_t* w) {
     const __m128i s0 = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
     const __m128i s1 = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
     const __m128i s2 =
@@ -202,16 +176,16 @@ __attribute__((target("avx2"))) void mix8_rgb_avx2(const std::uint8_t* in, const
 #endif
 
 // The 8-bit weight of each pixel: mix8(a8, b8, m).
-MIX_CLONES void mask_weights8(const std::uint8_t* m, std::uint8_t* out, std::size_t n,
-                              std::uint16_t a, std::uint16_t b) {
+TESSALY_CLONES void mask_weights8(const std::uint8_t* m, std::uint8_t* out, std::size_t n,
+                                  std::uint16_t a, std::uint16_t b) {
     for (std::size_t x = 0; x < n; ++x) out[x] = mix8_narrow(a, b, m[x]);
 }
 
 // One weight per pixel of a three-channel 8-bit row.
 void mix8_rgb(const std::uint8_t* in, const std::uint8_t* res, std::uint8_t* out, std::size_t width,
               const std::uint8_t* w) {
-#if MIX_X86
-    if (avx2()) return mix8_rgb_avx2(in, res, out, width, w);
+#if TESSALY_AVX2
+    if (tessaly_has_avx2()) return mix8_rgb_avx2(in, res, out, width, w);
 #endif
     for (std::size_t x = 0; x < width; ++x) {
         for (std::size_t j = 3 * x; j < 3 * x + 3; ++j) out[j] = mix8(in[j], res[j], w[x]);
@@ -226,16 +200,16 @@ inline std::uint16_t mix16_wide(std::uint32_t p, std::uint32_t q, std::uint32_t 
     return static_cast<std::uint16_t>(q >= p ? p + step : p - step);
 }
 
-MIX_CLONES void mix16_row(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
-                          std::size_t n, std::uint32_t t) {
+TESSALY_CLONES void mix16_row(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
+                              std::size_t n, std::uint32_t t) {
     for (std::size_t j = 0; j < n; ++j) out[j] = mix16_wide(in[j], res[j], t);
 }
 
-#if MIX_X86
+#if TESSALY_AVX2
 // mix16 in 16-bit lanes. x = d t is split into its high and low halves by two multiplies, and
 // (x + 1 + (x >> 16)) >> 16 (x / 65535) is the high half plus the carry of low + high + 1, which
 // is set exactly when low >= 65535 - high.
-__attribute__((target("avx2"))) inline __m256i mix16_lanes(__m256i p, __m256i q, __m256i t) {
+TESSALY_AVX2_TARGET inline __m256i mix16_lanes(__m256i p, __m256i q, __m256i t) {
     const __m256i hi = _mm256_max_epu16(p, q), lo = _mm256_min_epu16(p, q);
     const __m256i d = _mm256_sub_epi16(hi, lo);
     const __m256i high = _mm256_mulhi_epu16(d, t), low = _mm256_mullo_epi16(d, t);
@@ -245,24 +219,22 @@ __attribute__((target("avx2"))) inline __m256i mix16_lanes(__m256i p, __m256i q,
     const __m256i up = _mm256_cmpeq_epi16(hi, q);
     return _mm256_blendv_epi8(_mm256_sub_epi16(p, step), _mm256_add_epi16(p, step), up);
 }
-__attribute__((target("avx2"))) inline __m256i load256(const std::uint16_t* p) {
+TESSALY_AVX2_TARGET inline __m256i load256(const std::uint16_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
-__attribute__((target("avx2"))) inline void store256(std::uint16_t* p, __m256i v) {
+TESSALY_AVX2_TARGET inline void store256(std::uint16_t* p, __m256i v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-__attribute__((target("avx2"))) void mix16_row_avx2(const std::uint16_t* in,
-                                                    const std::uint16_t* res, std::uint16_t* out,
-                                                    std::size_t n, const std::uint16_t* t) {
+TESSALY_AVX2_TARGET void mix16_row_avx2(const std::uint16_t* in, const std::uint16_t* res,
+                                        std::uint16_t* out, std::size_t n, const std::uint16_t* t) {
     std::size_t j = 0;
     for (; j + 16 <= n; j += 16)
         store256(out + j, mix16_lanes(load256(in + j), load256(res + j), load256(t + j)));
     for (; j < n; ++j) out[j] = mix16_wide(in[j], res[j], t[j]);
 }
-__attribute__((target("avx2"))) void mix16_row_avx2(const std::uint16_t* in,
-                                                    const std::uint16_t* res, std::uint16_t* out,
-                                                    std::size_t n, std::uint16_t t) {
+TESSALY_AVX2_TARGET void mix16_row_avx2(const std::uint16_t* in, const std::uint16_t* res,
+                                        std::uint16_t* out, std::size_t n, std::uint16_t t) {
     const __m256i tv = _mm256_set1_epi16(static_cast<short>(t));
     std::size_t j = 0;
     for (; j + 16 <= n; j += 16)
@@ -271,9 +243,9 @@ __attribute__((target("avx2"))) void mix16_row_avx2(const std::uint16_t* in,
 }
 // Three channels sharing one weight per pixel: the weights of 16 pixels are spread over 48
 // samples with byte shuffles, eight pixels to each 128-bit half.
-__attribute__((target("avx2"))) void mix16_rgb_avx2(const std::uint16_t* in,
-                                                    const std::uint16_t* res, std::uint16_t* out,
-                                                    std::size_t width, const std::uint16_t* w) {
+TESSALY_AVX2_TARGET void mix16_rgb_avx2(const std::uint16_t* in, const std::uint16_t* res,
+                                        std::uint16_t* out, std::size_t width,
+                                        const std::uint16_t* w) {
     const __m128i s0 = _mm_setr_epi8(0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5);
     const __m128i s1 = _mm_setr_epi8(4, 5, 6, 7, 6, 7, 6, 7, 8, 9, 8, 9, 8, 9, 10, 11);
     const __m128i s2 =
@@ -295,9 +267,8 @@ __attribute__((target("avx2"))) void mix16_rgb_avx2(const std::uint16_t* in,
     }
 }
 // The 16-bit weight of each pixel: mix16(a, b, m).
-__attribute__((target("avx2"))) void mask_weights16_avx2(const std::uint16_t* m, std::uint16_t* out,
-                                                         std::size_t n, std::uint16_t a,
-                                                         std::uint16_t b) {
+TESSALY_AVX2_TARGET void mask_weights16_avx2(const std::uint16_t* m, std::uint16_t* out,
+                                             std::size_t n, std::uint16_t a, std::uint16_t b) {
     const __m256i av = _mm256_set1_epi16(static_cast<short>(a));
     const __m256i bv = _mm256_set1_epi16(static_cast<short>(b));
     std::size_t x = 0;
@@ -308,8 +279,8 @@ __attribute__((target("avx2"))) void mask_weights16_avx2(const std::uint16_t* m,
 
 void mix16_const(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
                  std::size_t n, std::uint32_t t) {
-#if MIX_X86
-    if (avx2()) return mix16_row_avx2(in, res, out, n, static_cast<std::uint16_t>(t));
+#if TESSALY_AVX2
+    if (tessaly_has_avx2()) return mix16_row_avx2(in, res, out, n, static_cast<std::uint16_t>(t));
 #endif
     mix16_row(in, res, out, n, t);
 }
@@ -317,8 +288,8 @@ void mix16_const(const std::uint16_t* in, const std::uint16_t* res, std::uint16_
 // One 16-bit weight per pixel over the pixel's channels.
 void mix16_pixels(const std::uint16_t* in, const std::uint16_t* res, std::uint16_t* out,
                   std::size_t width, int channels, const std::uint16_t* w) {
-#if MIX_X86
-    if (avx2()) {
+#if TESSALY_AVX2
+    if (tessaly_has_avx2()) {
         if (channels == 3) return mix16_rgb_avx2(in, res, out, width, w);
         return mix16_row_avx2(in, res, out, width, w);
     }
@@ -331,15 +302,15 @@ void mix16_pixels(const std::uint16_t* in, const std::uint16_t* res, std::uint16
 
 void mask_weights16(const std::uint16_t* m, std::uint16_t* out, std::size_t n, std::uint16_t a,
                     std::uint16_t b) {
-#if MIX_X86
-    if (avx2()) return mask_weights16_avx2(m, out, n, a, b);
+#if TESSALY_AVX2
+    if (tessaly_has_avx2()) return mask_weights16_avx2(m, out, n, a, b);
 #endif
     for (std::size_t x = 0; x < n; ++x) out[x] = mix16_wide(a, b, m[x]);
 }
 
 // 8-bit weights as 16-bit ones: t / 255 is 257 t / 65535 exactly, so mix16by8(p, q, t) is
 // mix16(p, q, 257 t), truncation included.
-MIX_CLONES void widen_weights(const std::uint8_t* t, std::uint16_t* out, std::size_t n) {
+TESSALY_CLONES void widen_weights(const std::uint8_t* t, std::uint16_t* out, std::size_t n) {
     for (std::size_t x = 0; x < n; ++x) out[x] = static_cast<std::uint16_t>(t[x] * 257u);
 }
 
@@ -374,8 +345,9 @@ void mix_row(const Image& input, const Image& result, Image& output, const Image
     const int depth = depth_of(type);
     if (depth == 8) {
         if (!mask) {
-#if MIX_X86
-            if (avx2()) return mix8_row_avx2(in, res, out, n, static_cast<std::uint8_t>(w.a8));
+#if TESSALY_AVX2
+            if (tessaly_has_avx2())
+                return mix8_row_avx2(in, res, out, n, static_cast<std::uint8_t>(w.a8));
 #endif
             return mix8_row(in, res, out, n, static_cast<std::uint32_t>(w.a8));
         }

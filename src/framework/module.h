@@ -35,6 +35,7 @@
 #include "framework/registry.h"
 #include "framework/settings_files.h"
 #include "framework/transformation.h"
+#include "kernels/rows.h"
 
 namespace tessaly {
 
@@ -58,30 +59,6 @@ enum class Mixing : std::uint8_t {
     in_place,  // mix in place through the first amount and its mask
     two_sets,  // with a mask in use: set 0 where it is white, set 1 where it is black
     none,      // the operation uses the amount itself (point rows then get the mask's rows)
-};
-
-// One row of a point filter: in and out hold width pixels of the input's type; mask is the 8-bit
-// mask row when the module mixes by itself and a mask is in use, else null; scratch holds the
-// declared bytes, one buffer per worker. Called from several workers at once.
-using PointRow = std::function<void(const std::uint8_t* in, std::uint8_t* out, std::uint32_t width,
-                                    const std::uint8_t* mask, std::uint8_t* scratch)>;
-struct PointRows {
-    PointRow row;  // empty: the run fails (allocation)
-    std::size_t scratch_bytes = 0;
-};
-
-// Rows beyond an edge: repeated edge row (clamp) or mirrored about the edge row without
-// repeating it (mirror). The same rule pads each row sideways.
-enum class Edge : std::uint8_t { clamp, mirror };
-// One row of an area filter: rows[k] is source row y - radius + k (k = 0 .. 2 radius), each
-// readable from pixel -radius to width + radius - 1; out is row y.
-using AreaRow = std::function<void(const std::uint8_t* const* rows, std::uint8_t* out,
-                                   std::uint32_t width, std::uint8_t* scratch)>;
-struct AreaRows {
-    int radius = 1;
-    Edge edge = Edge::clamp;
-    AreaRow row;
-    std::size_t scratch_bytes = 0;
 };
 
 // What a dialog needs to know beyond the settings.
@@ -169,14 +146,7 @@ std::vector<const TransformationModule*> built_modules();
 // "Rotate/Mirror" -> {"Rotate/Mirror", ".rotate/mirror"}: the usual settings name.
 SettingsName settings_name_of(std::string_view display_name);
 
-// --- the shared pieces of the filter kinds (module.cpp) --------------------------------------
-
-// The output allocated like in (type, size, resolution, profile, tags) and every row run through
-// rows.row. mask: given to the rows (8 or 16-bit gray of in's size) or null. true on failure.
-[[nodiscard]] bool run_point_rows(const PointRows& rows, const Image& in, Image& out,
-                                  const Image* mask, std::string_view title);
-[[nodiscard]] bool run_area_rows(const AreaRows& rows, const Image& in, Image& out,
-                                 std::string_view title);
+// --- the shared pieces of the filter kinds (module.cpp; the rows in kernels/rows.h) ----------
 
 // The sequence around a filter's passes.
 struct FilterRun {

@@ -2,20 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <new>
 #include <numbers>
 #include <type_traits>
 #include <vector>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "core/image_convert.h"
 #include "core/numeric.h"
 #include "core/runner.h"
+#include "kernels/simd.h"
 
 namespace tessaly {
 
@@ -43,21 +40,6 @@ double resample_kernel(std::int32_t method, double a, double x) {
 }
 
 namespace {
-
-// The inner loops read 16-bit samples in place.
-static_assert(std::endian::native == std::endian::little, "16-bit samples are little-endian");
-
-// The GNU toolchain on x86-64 Linux builds the pixel loops twice and picks AVX2 at load time
-// when the processor has it; elsewhere the plain build runs.
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && defined(__linux__)
-#define TESSALY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#define TESSALY_INLINE inline __attribute__((always_inline))
-#define TESSALY_X86_SIMD 1
-#else
-#define TESSALY_VECTOR_CLONES
-#define TESSALY_INLINE inline
-#define TESSALY_X86_SIMD 0
-#endif
 
 // The taps of every destination index along one dimension: a run of consecutive source indices
 // starting at start[i], weights in units of 1/255, and the sum the weighted sum is divided by.
@@ -339,44 +321,41 @@ TESSALY_INLINE void divide_row(const Acc* sums, const std::int32_t* d, const Div
 // Instantiations built for each processor level.
 template <class T, class Acc>
 struct Passes;
-#define TESSALY_PASSES(T, Acc, tag)                                                           \
-    TESSALY_VECTOR_CLONES void vertical_##tag(std::uint8_t* const* rows,                      \
-                                              const std::int16_t* weights, int taps,          \
-                                              std::int32_t divisor, int samples, T* out) {    \
-        vertical_row<T, Acc>(rows, weights, taps, divisor, samples, out);                     \
-    }                                                                                         \
-    TESSALY_VECTOR_CLONES void sums1_##tag(const T* in, const std::int32_t* start,            \
-                                           const std::int16_t* weights, int taps, int width,  \
-                                           Acc* sums) {                                       \
-        horizontal_sums<T, Acc, 1>(in, start, weights, taps, width, sums);                    \
-    }                                                                                         \
-    TESSALY_VECTOR_CLONES void sums3_##tag(const T* in, const std::int32_t* start,            \
-                                           const std::int16_t* weights, int taps, int width,  \
-                                           Acc* sums) {                                       \
-        horizontal_sums<T, Acc, 3>(in, start, weights, taps, width, sums);                    \
-    }                                                                                         \
-    TESSALY_VECTOR_CLONES void divide_##tag(const Acc* sums, const std::int32_t* d,           \
-                                            const DivisorReal<Acc>* r, int samples, T* out) { \
-        divide_row<T, Acc>(sums, d, r, samples, out);                                         \
-    }                                                                                         \
-    template <>                                                                               \
-    struct Passes<T, Acc> {                                                                   \
-        static void vertical(std::uint8_t* const* rows, const std::int16_t* w, int taps,      \
-                             std::int32_t d, int samples, T* out) {                           \
-            vertical_##tag(rows, w, taps, d, samples, out);                                   \
-        }                                                                                     \
-        static void sums(int channels, const T* in, const std::int32_t* start,                \
-                         const std::int16_t* w, int taps, int width, Acc* sums) {             \
-            if (channels == 1) {                                                              \
-                sums1_##tag(in, start, w, taps, width, sums);                                 \
-            } else {                                                                          \
-                sums3_##tag(in, start, w, taps, width, sums);                                 \
-            }                                                                                 \
-        }                                                                                     \
-        static void divide(const Acc* sums, const std::int32_t* d, const DivisorReal<Acc>* r, \
-                           int samples, T* out) {                                             \
-            divide_##tag(sums, d, r, samples, out);                                           \
-        }                                                                                     \
+#define TESSALY_PASSES(T, Acc, tag)                                                                \
+    TESSALY_CLONES void vertical_##tag(std::uint8_t* const* rows, const std::int16_t* weights,     \
+                                       int taps, std::int32_t divisor, int samples, T* out) {      \
+        vertical_row<T, Acc>(rows, weights, taps, divisor, samples, out);                          \
+    }                                                                                              \
+    TESSALY_CLONES void sums1_##tag(const T* in, const std::int32_t* start,                        \
+                                    const std::int16_t* weights, int taps, int width, Acc* sums) { \
+        horizontal_sums<T, Acc, 1>(in, start, weights, taps, width, sums);                         \
+    }                                                                                              \
+    TESSALY_CLONES void sums3_##tag(const T* in, const std::int32_t* start,                        \
+                                    const std::int16_t* weights, int taps, int width, Acc* sums) { \
+        horizontal_sums<T, Acc, 3>(in, start, weights, taps, width, sums);                         \
+    }                                                                                              \
+    TESSALY_CLONES void divide_##tag(const Acc* sums, const std::int32_t* d,                       \
+                                     const DivisorReal<Acc>* r, int samples, T* out) {             \
+        divide_row<T, Acc>(sums, d, r, samples, out);                                              \
+    }                                                                                              \
+    template <>                                                                                    \
+    struct Passes<T, Acc> {                                                                        \
+        static void vertical(std::uint8_t* const* rows, const std::int16_t* w, int taps,           \
+                             std::int32_t d, int samples, T* out) {                                \
+            vertical_##tag(rows, w, taps, d, samples, out);                                        \
+        }                                                                                          \
+        static void sums(int channels, const T* in, const std::int32_t* start,                     \
+                         const std::int16_t* w, int taps, int width, Acc* sums) {                  \
+            if (channels == 1) {                                                                   \
+                sums1_##tag(in, start, w, taps, width, sums);                                      \
+            } else {                                                                               \
+                sums3_##tag(in, start, w, taps, width, sums);                                      \
+            }                                                                                      \
+        }                                                                                          \
+        static void divide(const Acc* sums, const std::int32_t* d, const DivisorReal<Acc>* r,      \
+                           int samples, T* out) {                                                  \
+            divide_##tag(sums, d, r, samples, out);                                                \
+        }                                                                                          \
     };
 TESSALY_PASSES(std::uint8_t, std::int32_t, 8_32)
 TESSALY_PASSES(std::uint8_t, std::int64_t, 8_64)
@@ -386,16 +365,11 @@ TESSALY_PASSES(std::uint16_t, std::int64_t, 16_64)
 
 std::atomic<bool> vector_code{true};
 
-#if TESSALY_X86_SIMD
+#if TESSALY_AVX2
 // The horizontal sums with AVX2 multiply-adds of 16-bit pairs: each 256-bit step takes four
 // taps of a color pixel (two per 128-bit half, the three channels side by side) or sixteen of
 // a gray one. 16-bit samples are biased by -32768 to fit the signed multiply and the bias is
 // added back as 32768 x the weight sum. The weights come laid out by simd_weights.
-bool have_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
-
 int simd_taps_per_step(int channels) {
     return channels == 3 ? 4 : 16;
 }
@@ -421,13 +395,13 @@ std::vector<std::int16_t> simd_weights(const TapTable& table, int channels, int&
     return out;
 }
 
-__attribute__((target("avx2"))) inline __m256i load_pair(const void* low, const void* high) {
+TESSALY_AVX2_TARGET inline __m256i load_pair(const void* low, const void* high) {
     return _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(low))),
         _mm_loadu_si128(static_cast<const __m128i*>(high)), 1);
 }
 
-__attribute__((target("avx2"))) inline std::int32_t add_lanes(__m256i v) {
+TESSALY_AVX2_TARGET inline std::int32_t add_lanes(__m256i v) {
     __m128i s = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
     s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4e));
     s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xb1));
@@ -436,10 +410,9 @@ __attribute__((target("avx2"))) inline std::int32_t add_lanes(__m256i v) {
 
 // sums has room for one int32 after the row.
 template <class T>
-__attribute__((target("avx2"))) void simd_sums3(const T* in, const std::int32_t* start,
-                                                const std::int16_t* weights, int steps,
-                                                const std::int32_t* bias, int width,
-                                                std::int32_t* sums) {
+TESSALY_AVX2_TARGET void simd_sums3(const T* in, const std::int32_t* start,
+                                    const std::int16_t* weights, int steps,
+                                    const std::int32_t* bias, int width, std::int32_t* sums) {
     // Two pixels per 128-bit half become (c0 c0') (c1 c1') (c2 c2') (0 0) as 16-bit pairs.
     const __m256i pairs =
         sizeof(T) == 1 ? _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,
@@ -465,10 +438,9 @@ __attribute__((target("avx2"))) void simd_sums3(const T* in, const std::int32_t*
 }
 
 template <class T>
-__attribute__((target("avx2"))) void simd_sums1(const T* in, const std::int32_t* start,
-                                                const std::int16_t* weights, int steps,
-                                                const std::int32_t* bias, int width,
-                                                std::int32_t* sums) {
+TESSALY_AVX2_TARGET void simd_sums1(const T* in, const std::int32_t* start,
+                                    const std::int16_t* weights, int steps,
+                                    const std::int32_t* bias, int width, std::int32_t* sums) {
     const __m256i flip = _mm256_set1_epi16(-32768);
     for (int x = 0; x < width; ++x) {
         const T* s = in + start[x];
@@ -518,9 +490,9 @@ bool scale_kernel(const Image& source, Image& destination, const TapTable& verti
     [[maybe_unused]] int steps = 0;
     [[maybe_unused]] std::vector<std::int16_t> simd_table;
     [[maybe_unused]] std::vector<std::int32_t> bias;
-#if TESSALY_X86_SIMD
+#if TESSALY_AVX2
     if constexpr (std::is_same_v<Acc, std::int32_t>) {
-        if (vector_code.load() && have_avx2() && !horizontal.identity) {
+        if (vector_code.load() && tessaly_has_avx2() && !horizontal.identity) {
             simd = true;
             simd_table = simd_weights(horizontal, channels, steps);
             if constexpr (sizeof(T) == 2) {
@@ -554,7 +526,7 @@ bool scale_kernel(const Image& source, Image& destination, const TapTable& verti
                 }
                 if (horizontal.identity) continue;
                 if (simd) {
-#if TESSALY_X86_SIMD
+#if TESSALY_AVX2
                     if constexpr (std::is_same_v<Acc, std::int32_t>) {
                         if (channels == 3) {
                             simd_sums3(row.data(), horizontal.start.data(), simd_table.data(),

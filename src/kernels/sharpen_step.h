@@ -23,35 +23,9 @@
 #include <cstdlib>
 
 #include "core/numeric.h"
-
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
-#include <immintrin.h>
-#define SHARPEN_AVX2 1
-#define SHARPEN_AVX2_TARGET __attribute__((target("avx2")))
-#else
-#define SHARPEN_AVX2 0
-#endif
-
-// The GNU toolchain on x86-64 Linux builds the row loops twice and picks AVX2 at load time when
-// the processor has it; elsewhere the plain build runs. GCC's optimisation level 2 vectorises
-// only loops whose trip count it knows, so the row loops ask for level 3.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define SHARPEN_CLONES __attribute__((target_clones("avx2", "default"), optimize("O3")))
-#elif defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define SHARPEN_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define SHARPEN_CLONES
-#endif
-#if defined(__GNUC__) || defined(__clang__)
-#define SHARPEN_INLINE inline __attribute__((always_inline))
-#else
-#define SHARPEN_INLINE inline
-#endif
+#include "kernels/simd.h"
 
 namespace tessaly {
-
-// 16-bit samples are read in place.
-static_assert(std::endian::native == std::endian::little, "16-bit samples are little-endian");
 
 // The integer form of the 8-bit step.
 struct SharpenStep8 {
@@ -92,12 +66,12 @@ struct SharpenStep {
 
 // The weight of a pixel whose largest |s - m| is d, and rnd(e x strength), as the rows compute
 // them in doubles.
-SHARPEN_INLINE std::int32_t sharpen_weight(std::int32_t d, std::int32_t low, double offset,
+TESSALY_INLINE std::int32_t sharpen_weight(std::int32_t d, std::int32_t low, double offset,
                                            double inverse) {
     const auto ramp = static_cast<std::int32_t>((((d - low) * 255) + offset) * inverse);
     return std::min(std::max(ramp, 0), 255);
 }
-SHARPEN_INLINE std::int32_t sharpen_delta(std::int32_t e, double strength) {
+TESSALY_INLINE std::int32_t sharpen_delta(std::int32_t e, double strength) {
     const double q = static_cast<double>(e) * strength;
     // Halves away from zero, as round_to_int.
     return static_cast<std::int32_t>(q + std::copysign(0.5, q));
@@ -200,7 +174,7 @@ struct SharpenScratch {
 };
 
 template <class T, int C>
-SHARPEN_INLINE void sharpen_block(const T* __restrict s, const T* __restrict m, T* __restrict out,
+TESSALY_INLINE void sharpen_block(const T* __restrict s, const T* __restrict m, T* __restrict out,
                                   std::size_t pixels, const SharpenStep& k,
                                   std::int32_t* __restrict weight) {
     constexpr std::int32_t full = sizeof(T) == 1 ? 255 : 65535;
@@ -236,14 +210,14 @@ SHARPEN_INLINE void sharpen_block(const T* __restrict s, const T* __restrict m, 
     }
 }
 
-#if SHARPEN_AVX2
+#if TESSALY_AVX2
 
 // The lanes' constants.
 struct SharpenLanes8 {
     __m256i hi, lo, round, fix_at0, fix_at1, fix_by0, fix_by1;
     __m256i threshold_below, low, span, magic, over, under, full, bias, by255;
     __m128i magic_shift;
-    SHARPEN_AVX2_TARGET explicit SharpenLanes8(const SharpenStep8& e)
+    TESSALY_AVX2_TARGET explicit SharpenLanes8(const SharpenStep8& e)
         : hi(_mm256_set1_epi16(static_cast<short>(e.strength_hi))),
           lo(_mm256_set1_epi16(static_cast<short>(e.strength_lo))),
           round(_mm256_set1_epi16(16)),
@@ -266,7 +240,7 @@ struct SharpenLanes8 {
 
 // Sixteen samples: v the source, m the reference, d the pixel's largest |v - m|, all 0..255.
 template <bool Ramp, bool Fixed>
-SHARPEN_AVX2_TARGET SHARPEN_INLINE __m128i sharpen_lanes8(__m256i v, __m256i m, __m256i d,
+TESSALY_AVX2_TARGET TESSALY_INLINE __m128i sharpen_lanes8(__m256i v, __m256i m, __m256i d,
                                                           const SharpenLanes8& k) {
     const __m256i e = _mm256_sub_epi16(v, m);
     const __m256i a = _mm256_abs_epi16(e);
@@ -301,16 +275,16 @@ SHARPEN_AVX2_TARGET SHARPEN_INLINE __m128i sharpen_lanes8(__m256i v, __m256i m, 
     return _mm_packus_epi16(_mm256_castsi256_si128(o), _mm256_extracti128_si256(o, 1));
 }
 
-SHARPEN_AVX2_TARGET SHARPEN_INLINE __m256i widen8(__m128i x) {
+TESSALY_AVX2_TARGET TESSALY_INLINE __m256i widen8(__m128i x) {
     return _mm256_cvtepu8_epi16(x);
 }
-SHARPEN_AVX2_TARGET SHARPEN_INLINE __m128i load16(const std::uint8_t* p) {
+TESSALY_AVX2_TARGET TESSALY_INLINE __m128i load16(const std::uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
 // Whole groups of 16 pixels; returns the pixels done.
 template <int C, bool Ramp, bool Fixed>
-SHARPEN_AVX2_TARGET std::size_t sharpen_row8_avx2(const std::uint8_t* s, const std::uint8_t* m,
+TESSALY_AVX2_TARGET std::size_t sharpen_row8_avx2(const std::uint8_t* s, const std::uint8_t* m,
                                                   std::uint8_t* out, std::size_t pixels,
                                                   const SharpenStep8& step) {
     const SharpenLanes8 k(step);
@@ -360,19 +334,14 @@ SHARPEN_AVX2_TARGET std::size_t sharpen_row8_avx2(const std::uint8_t* s, const s
     return p;
 }
 
-inline bool sharpen_has_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
-
-#endif  // SHARPEN_AVX2
+#endif  // TESSALY_AVX2
 
 // The pixels of an 8-bit row the vector form did (from the left), 0 where it does not apply.
 template <int C>
 inline std::size_t sharpen_row8(const std::uint8_t* s, const std::uint8_t* m, std::uint8_t* out,
                                 std::size_t pixels, const SharpenStep& k) {
-#if SHARPEN_AVX2
-    if (k.eight.exact && sharpen_has_avx2()) {
+#if TESSALY_AVX2
+    if (k.eight.exact && tessaly_has_avx2()) {
         const SharpenStep8& e = k.eight;
         if (e.fixed) {
             return e.ramp ? sharpen_row8_avx2<C, true, true>(s, m, out, pixels, e)
@@ -387,7 +356,7 @@ inline std::size_t sharpen_row8(const std::uint8_t* s, const std::uint8_t* m, st
 
 // One row: s the source samples, m the reference samples, out the result (C samples a pixel).
 template <class T, int C>
-SHARPEN_INLINE void sharpen_row(const T* s, const T* m, T* out, std::size_t pixels,
+TESSALY_INLINE void sharpen_row(const T* s, const T* m, T* out, std::size_t pixels,
                                 const SharpenStep& k, SharpenScratch& scratch) {
     if constexpr (sizeof(T) == 1) {
         const std::size_t done = sharpen_row8<C>(s, m, out, pixels, k);

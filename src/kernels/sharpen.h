@@ -1,7 +1,7 @@
-// Sharpen: the small-radius sharpener. Each sample is pushed away from the mean of its four edge
+// The small-radius sharpener: each sample is pushed away from the mean of its four edge
 // neighbours ("Sharpen") or all eight ("Sharpen More"), with the threshold ramp and halo limits
-// of Unsharp Mask; mixed with the source through the amount and mask. Other transformations call
-// sharpen_image.
+// of Unsharp Mask (sharpen_step.h). Pixels beyond an edge repeat the edge pixel. Sharpen and
+// Export call it.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,8 @@
 
 namespace tessaly {
 
+// The neighbourhood.
 enum : std::int32_t { sharpen_kernel_four = 0, sharpen_kernel_eight = 1 };
-
-constexpr double sharpen_max_strength = 2.0;
 
 // Sharpens in (binary, taken as 8-bit gray; 8/16-bit gray or RGB) into out, which gets the
 // working type, in's size, resolution, profile and tags; no mask, the amount at full. The
