@@ -38,7 +38,9 @@ bool is_executable(const std::string& path) {
     return !path.empty() && ::access(path.c_str(), X_OK) == 0 && !fs::is_directory(path);
 }
 
-// Makes "Thumbnail.jpg" in the temporary folder; "" after a message on failure.
+// Makes a thumbnail JPEG of a name of its own in the temporary folder, created exclusively so
+// that two saves at once never share one and nothing planted there is followed or deleted; ""
+// after a message on failure.
 std::string make_thumbnail(const Image& image) {
     std::error_code ec;
     fs::path folder = fs::temp_directory_path(ec);
@@ -46,12 +48,15 @@ std::string make_thumbnail(const Image& image) {
         show_error("Cannot get temporary folder pathname");
         return {};
     }
-    std::string path = (folder / "Thumbnail.jpg").string();
-    if (fs::exists(path, ec) && !fs::remove(path, ec)) {
-        show_error("Cannot delete temporary thumbnail image: %s", path);
+    std::string path = (folder / "Thumbnail-XXXXXX.jpg").string();
+    const int fd = ::mkstemps(path.data(), 4);
+    if (fd < 0) {
+        show_error("Cannot save thumbnail jpeg: %s", path);
         return {};
     }
+    ::close(fd);
     if (write_thumbnail_jpeg(image, path)) {
+        (void)fs::remove(path, ec);
         show_error("Cannot save thumbnail jpeg: %s", path);
         return {};
     }

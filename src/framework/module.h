@@ -266,9 +266,18 @@ class Registered final : public TransformationModule {
             prepare_masks(input, node, args);
             failed = parse(args, ctx);
         }
-        if (failed) return fail_node(node, formatted("Illegal %s command line", settings_.name));
-        if (m_.check_inputs) m_.check_inputs(ctx, false);
-        const std::uint8_t error = operate(ctx);
+        std::uint8_t error = 1;
+        if (failed) {
+            (void)fail_node(node, formatted("Illegal %s command line", settings_.name));
+        } else {
+            if (m_.check_inputs) m_.check_inputs(ctx, false);
+            error = operate(ctx);
+        }
+        // A failed node shows a cleared picture; those below it report "Bad input image".
+        if (error) {
+            image_free(node->image);
+            image_free(node->transparency);
+        }
         node->error = error != 0;
         return error;
     }

@@ -121,22 +121,6 @@ TEST(KeyReaders, RealNumberSyntax) {
     }
 }
 
-TEST(KeyReaders, RealsFollowTheSeparatorMode) {
-    bool was_plain = separators_are_plain();
-    set_locale_characters(U',', U'.');
-    set_locale_separators();
-    double v = 0;
-    EXPECT_FALSE(parse_real("1.000,5", v));
-    EXPECT_EQ(v, 1000.5);
-    {
-        PlainSeparators plain;
-        EXPECT_FALSE(parse_real("1.5", v));
-        EXPECT_EQ(v, 1.5);
-    }
-    set_locale_characters(U'.', U',');
-    if (was_plain) set_plain_separators();
-}
-
 TEST(KeyReaders, StringsAreCutAtCapacityCharacters) {
     std::string long_value;
     for (int i = 0; i < 300; ++i) long_value += "\xc3\xa9";  // é, two bytes each

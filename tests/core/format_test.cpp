@@ -5,8 +5,6 @@
 #include <iterator>
 #include <utility>
 
-#include "support/recording_interaction.h"
-
 namespace tessaly {
 namespace {
 
@@ -96,17 +94,6 @@ TEST_F(FormatTest, ReturnsCharactersNotBytes) {
     std::string utf8;
     append_utf8(utf8, U'\U0001F600');
     EXPECT_EQ(utf8, "\xF0\x9F\x98\x80");
-}
-
-TEST_F(FormatTest, MessagesGoThroughTheInteraction) {
-    testing::RecordingScope scope;
-    show_error("Cannot open file: %s", "a.tif");
-    show_warning("%s file has invalid version number", "Curve");
-    ASSERT_EQ(scope.recorder.messages.size(), 2u);
-    EXPECT_EQ(scope.recorder.messages[0].caption, "Error");
-    EXPECT_EQ(scope.recorder.messages[0].text, "Cannot open file: a.tif");
-    EXPECT_EQ(scope.recorder.messages[1].caption, "Warning");
-    EXPECT_EQ(scope.recorder.warnings().at(0), "Curve file has invalid version number");
 }
 
 }  // namespace

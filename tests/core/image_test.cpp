@@ -124,20 +124,6 @@ TEST(Image, SingleBlockAndReallocationInPlace) {
     EXPECT_EQ(image.type, image_float_gray);
 }
 
-TEST(Image, MoveSemantics) {
-    Image a, c;
-    ASSERT_FALSE(image_alloc(a, image_gray16, 5, 5, 300.0));
-    ASSERT_FALSE(image_add_tag(a, 306, 2, 20, "2024:01:02 03:04:05"));
-    std::uint8_t** rows = a.rows;
-    Image b(std::move(a));
-    EXPECT_TRUE(is_empty_record(a));
-    ASSERT_FALSE(image_alloc(c, image_color24, 7, 7, 1.0));  // freed by the assignment
-    c = std::move(b);
-    EXPECT_TRUE(is_empty_record(b));
-    EXPECT_EQ(c.rows, rows);
-    EXPECT_STREQ(reinterpret_cast<const char*>(c.tags->data), "2024:01:02 03:04:05");
-}
-
 TEST(Image, TagsAndProfiles) {
     Image image;
     const std::uint32_t rational[2] = {72, 1};

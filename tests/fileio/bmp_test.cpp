@@ -334,21 +334,5 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
     EXPECT_TRUE(failed_with(read_bytes(dir, b), broken));
 }
 
-TEST(BmpRead, SampleFilesOpen) {
-    const auto samples = package_files("golang-golang-x-image-dev", "\\.bmp$");
-    if (samples.empty()) GTEST_SKIP() << "golang-golang-x-image-dev is not installed";
-    for (const std::string& path : samples) {
-        SCOPED_TRACE(path);
-        const Outcome r = read_recorded(path, read_bmp_file);
-        ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
-        EXPECT_GT(r.picture.width, 0u);
-        if (path.find("video-001") != std::string::npos) {
-            EXPECT_EQ(r.picture.type, image_color24);
-            EXPECT_EQ(r.picture.width, 150u);
-            EXPECT_EQ(r.picture.height, 103u);
-        }
-    }
-}
-
 }  // namespace
 }  // namespace tessaly

@@ -129,15 +129,19 @@ TEST(FileType, ReadImageFileDispatchesAndCleansUp) {
     EXPECT_FALSE(reading_in_progress());
 }
 
-// Broken, hostile and unusual files of other image libraries' tests: every reader either
-// fails cleanly with one message or gives a whole picture. One JPEG declares 64250 x 64250
-// pixels; a modest limit keeps the test quick on any machine.
+// Broken, hostile and unusual files of other image libraries' tests and PngSuite: every reader
+// either fails cleanly with one message or gives a whole picture. One JPEG declares 64250 x
+// 64250 pixels; a modest limit keeps the test quick on any machine.
 TEST(FileType, FilesOfOtherPeopleFailCleanlyOrOpenWhole) {
     std::vector<std::string> files =
         package_files("gdk-pixbuf-tests", "\\.(png|gif|bmp|jpe?g|tiff?)$");
-    for (const std::string& path : package_files("checkit-tiff", "\\.tiff?$"))
-        files.push_back(path);
-    if (files.empty()) GTEST_SKIP() << "gdk-pixbuf-tests and checkit-tiff are not installed";
+    for (const char* package : {"checkit-tiff", "libsixel-examples", "golang-golang-x-image-dev"}) {
+        for (const std::string& path :
+             package_files(package, "(\\.tiff?|pngsuite/.*\\.png|testdata/.*\\.bmp)$")) {
+            files.push_back(path);
+        }
+    }
+    if (files.size() < 100) GTEST_SKIP() << "the packages of other people's files are missing";
     MemoryLimit limit(std::uint64_t{1} << 30);
     const int failed = expect_whole_or_nothing(files, [](const std::string& path, Image& picture) {
         Image alpha;
@@ -147,14 +151,18 @@ TEST(FileType, FilesOfOtherPeopleFailCleanlyOrOpenWhole) {
     });
     EXPECT_GT(failed, 5);
     EXPECT_LT(failed, static_cast<int>(files.size()) - 5);
-    // The BMPs of the "fail" folder must fail; a valid TIFF keeps its profile.
+    // The BMPs of the "fail" folder and PngSuite's x files must fail; a valid TIFF keeps its
+    // profile.
     for (const std::string& path : files) {
-        const bool bmp = path.find("/fail/") != std::string::npos && path.ends_with(".bmp");
+        const std::string name = std::filesystem::path(path).filename().string();
+        const bool must_fail =
+            (path.find("/fail/") != std::string::npos && path.ends_with(".bmp")) ||
+            (path.find("/pngsuite/") != std::string::npos && name.starts_with("x"));
         const bool icc = path.find("should_pass/minimal_valid_with_icc") != std::string::npos;
-        if (!bmp && !icc) continue;
+        if (!must_fail && !icc) continue;
         RecordingScope rec;
         Image picture, alpha;
-        EXPECT_EQ(read_image_file(path, picture, alpha), bmp) << path;
+        EXPECT_EQ(read_image_file(path, picture, alpha), must_fail) << path;
         if (icc) {
             EXPECT_GT(picture.profile_size, 0u);
         }

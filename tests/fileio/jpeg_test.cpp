@@ -298,49 +298,6 @@ TEST(JpegFiles, PhoneJpegMatchesExifTool) {
     EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
-TEST(JpegFiles, OtherPeoplesJpegs) {
-    const std::string go =
-        "/usr/share/gocode/src/golang.org/x/image/testdata/go-turns-two-280x360.jpeg";
-    const std::string sdl = "/usr/libexec/installed-tests/SDL2_image/sample.jpg";
-    REQUIRE_FILE(pixbuf + "dpi.jpeg", "gdk-pixbuf-tests");
-    REQUIRE_FILE(go, "golang-golang-x-image-dev");
-    REQUIRE_FILE(sdl, "libsdl2-image-tests");
-    RecordingScope rec;
-    struct Case {
-        std::string path;
-        std::uint32_t width, height;
-        double dpi;
-    };
-    // Sizes and densities as exiftool reports them.
-    const Case cases[] = {
-        {go, 280, 360, 72.0},
-        {sdl, 23, 42, 100.0},
-        {pixbuf + "dpi.jpeg", 48, 48, 300.0},
-        {pixbuf + "icc-profile.jpeg", 48, 48, 35 * 2.54},
-        {pixbuf + "issue70.jpg", 3120, 4208, 72.0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        Image im, alpha;
-        ASSERT_FALSE(read_image_file(c.path, im, alpha));
-        EXPECT_EQ(im.type, image_color24);
-        EXPECT_EQ(im.width, c.width);
-        EXPECT_EQ(im.height, c.height);
-        EXPECT_NEAR(im.dpi, c.dpi, 1e-9);
-    }
-
-    // The profile is the one exiftool extracts.
-    Image im;
-    ASSERT_FALSE(read_jpeg_file(pixbuf + "icc-profile.jpeg", im));
-    const std::string icc =
-        command_output("exiftool -b -ICC_Profile '" + pixbuf + "icc-profile.jpeg'");
-    if (!icc.empty()) {
-        ASSERT_EQ(im.profile_size, icc.size());
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(im.profile), im.profile_size), icc);
-    }
-    EXPECT_TRUE(rec.recorder.errors().empty());
-}
-
 TEST(JpegFiles, TruncatedCmykAndHugeJpegsFail) {
     REQUIRE_FILE(pixbuf + "premature-end.jpg", "gdk-pixbuf-tests");
     // A truncated CMYK file: refused for its colors before its end is reached.

@@ -2,7 +2,6 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <cctype>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -432,65 +431,6 @@ TEST(PngRead, CompressedTextBombIsDropped) {
     ASSERT_NE(r.picture.tags, nullptr);
     EXPECT_EQ(r.picture.tags->tag, 800u);
     EXPECT_EQ(r.picture.tags->next, nullptr);
-}
-
-TEST(PngRead, PngSuite) {
-    const char* png_suite = "/usr/share/doc/libsixel-examples/examples/images/pngsuite";
-    if (!std::filesystem::is_directory(png_suite))
-        GTEST_SKIP() << "PngSuite not installed (package libsixel-examples)";
-    int valid = 0, corrupted = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(png_suite)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.path().extension() != ".png" || name.size() != 12) continue;
-        SCOPED_TRACE(name);
-        RecordingScope rec;
-        Image picture, alpha;
-        const bool failed = read_png_file(entry.path().string(), picture, &alpha);
-        if (name[0] == 'x') {
-            ++corrupted;
-            EXPECT_TRUE(failed);
-            EXPECT_TRUE(is_empty_record(picture));
-            EXPECT_EQ(rec.recorder.errors(), std::vector<std::string>{"Error reading PNG file"});
-            continue;
-        }
-        ++valid;
-        ASSERT_FALSE(failed);
-        EXPECT_TRUE(rec.recorder.errors().empty());
-        // Names read: 3 letters of purpose, n or i, color type digit, letter, bit depth; the
-        // "s" series is square with the side in the name, the "cd" series has 8-pixel sides,
-        // the rest is 32 x 32.
-        const int color_type = name[4] - '0';
-        const int depth = std::stoi(name.substr(6, 2));
-        const std::uint32_t side =
-            name[0] == 's' && std::isdigit(static_cast<unsigned char>(name[1]))
-                ? static_cast<std::uint32_t>(std::stoi(name.substr(1, 2)))
-                : 32u;
-        const bool narrow = name.rfind("cdf", 0) == 0 || name.rfind("cds", 0) == 0;
-        const bool flat = name.rfind("cdh", 0) == 0 || name.rfind("cds", 0) == 0;
-        EXPECT_EQ(picture.width, narrow ? 8u : side);
-        EXPECT_EQ(picture.height, flat ? 8u : side);
-        const std::uint32_t want = depth == 1 ? image_binary
-                                   : color_type == 0 || color_type == 4
-                                       ? (depth == 16 ? image_gray16 : image_gray8)
-                                   : depth == 16 ? image_color48
-                                                 : image_color24;
-        if (depth == 1 && color_type == 3) {
-            // A two-color palette of other colors than black and white is expanded.
-            EXPECT_TRUE(picture.type == image_binary || picture.type == image_color24);
-        } else {
-            EXPECT_EQ(picture.type, want);
-        }
-        // Alpha comes from an alpha channel or a tRNS chunk (the "tb", "tm" and "tp1" files);
-        // "tp0" files have none.
-        const bool channel = color_type == 4 || color_type == 6;
-        const bool trns = name[0] == 't' && name.rfind("tp0", 0) != 0;
-        EXPECT_EQ(alpha.type, channel || trns ? image_gray8 : image_empty);
-        if (!alpha.empty()) {
-            EXPECT_EQ(alpha.width, picture.width);
-        }
-    }
-    EXPECT_GT(valid, 150);
-    EXPECT_EQ(corrupted, 14);
 }
 
 }  // namespace

@@ -399,51 +399,5 @@ TEST(TiffRead, UnsupportedHostileAndBrokenFilesFailWithTheirMessage) {
     EXPECT_TRUE(read_tiff(dir.file("missing.tif")).failed);
 }
 
-TEST(TiffRead, SampleFilesOfOtherPeopleOpenAsExpected) {
-    const auto files = package_files("golang-golang-x-image-dev", "\\.tiff$");
-    if (files.empty()) GTEST_SKIP() << "golang-golang-x-image-dev is not installed";
-    Image reference;
-    std::vector<std::string> same_picture;
-    for (const std::string& path : files) {
-        SCOPED_TRACE(path);
-        const std::string name = std::filesystem::path(path).filename();
-        const Outcome r = read_tiff(path);
-        if (name.find("ccittGroup") != std::string::npos) {
-            // Fax compressions decode to 1-bit pictures.
-            if (!r.failed) {
-                EXPECT_EQ(r.picture.type, image_binary);
-            }
-            continue;
-        }
-        ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
-        EXPECT_GT(r.picture.width, 0u);
-        if (name.rfind("video-001", 0) != 0) continue;
-        EXPECT_EQ(r.picture.width, 150u);
-        EXPECT_EQ(r.picture.height, 103u);
-        std::uint32_t type = image_color24;
-        if (name.find("gray-16") != std::string::npos)
-            type = image_gray16;
-        else if (name.find("gray") != std::string::npos)
-            type = image_gray8;
-        else if (name.find("16bit") != std::string::npos)
-            type = image_color48;
-        EXPECT_EQ(r.picture.type, type);
-        if (name == "video-001.tiff") {
-            ASSERT_FALSE(image_copy(r.picture, reference));
-        }
-        if (name == "video-001-strip-64.tiff" || name == "video-001-tile-64x64.tiff" ||
-            name == "video-001-uncompressed.tiff")
-            same_picture.push_back(path);
-    }
-    // The same picture stored in strips of 64 rows, in tiles and uncompressed reads alike.
-    ASSERT_FALSE(reference.empty());
-    EXPECT_EQ(same_picture.size(), 3u);
-    for (const std::string& path : same_picture) {
-        Outcome r = read_tiff(path);
-        r.picture.dpi = reference.dpi;  // their resolution units differ; pixels must not
-        EXPECT_TRUE(image_equal(r.picture, reference)) << path;
-    }
-}
-
 }  // namespace
 }  // namespace tessaly

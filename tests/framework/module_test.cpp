@@ -158,7 +158,7 @@ TEST(Module, RunEntrySequenceAndMixing) {
 
     EXPECT_EQ(sample.run(&input, &node, split("posterize 0 gain 9")), 1);
     EXPECT_EQ(node.error_text, "Illegal Posterize command line");
-    EXPECT_TRUE(node.image.rows != nullptr);  // the failed parse ran nothing
+    EXPECT_EQ(node.image.rows, nullptr);  // a failed node shows a cleared picture
     ASSERT_FALSE(image_alloc(input.image, image_color24, 2, 1, 72));
     EXPECT_EQ(sample.run(&input, &node, split("posterize 0")), 1);
     EXPECT_EQ(node.error_text, "Illegal input image type");
