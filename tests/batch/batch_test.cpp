@@ -4,24 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "batch/batch_display.h"
-#include "core/arguments.h"
-#include "fileio/file_open.h"
-#include "fileio/image_write.h"
-#include "framework/transformation.h"
-#include "support/module_helpers.h"
-#include "support/recording_interaction.h"
-#include "support/temp_dir.h"
-#include "tree/tree.h"
+#include "batch_fixture.h"
 
-namespace tessaly {
+namespace tessaly::testing {
 namespace {
 
 int pixel(const Node* n) {
@@ -51,75 +40,39 @@ struct Watch : TreeObserver {
     int starts = 0;
 };
 
-class BatchTest : public ::testing::Test {
+class BatchTest : public BatchFixture {
   protected:
-    void SetUp() override {
-        set_batch_mode(0);
-        set_batch_abort(false);
-    }
     void TearDown() override {
-        close_all_images();
         EXPECT_EQ(batch_mode(), 0);
         EXPECT_FALSE(batch_abort());
+        BatchFixture::TearDown();
     }
-
-    // A 3 x 2 gray PNG of one value.
-    std::string picture(const std::string& folder, int index, int value) {
-        std::string path = folder + "/f" + std::to_string(index) + ".png";
-        Image im;
-        EXPECT_FALSE(image_alloc(im, image_gray8, 3, 2, 72.0));
-        for (std::uint32_t r = 0; r < 2; ++r)
-            for (std::uint32_t x = 0; x < 3; ++x) im.rows[r][x] = static_cast<std::uint8_t>(value);
-        EXPECT_FALSE(write_png_file(path, im, nullptr, 0));
-        image_free(im);
-        return path;
-    }
-
-    // A File Open list of count pictures valued base + index; only the listed indexes selected.
+    // A File Open list of count 3 x 2 pictures valued base + index; the listed indexes selected.
     Node* list(const char* caption, const std::string& folder, int count, int base,
                const std::vector<int>& selected, bool multiple = false) {
-        std::filesystem::create_directories(folder);
-        FileOpenSettings s;
-        s.multiple = multiple;
+        fs::create_directories(folder);
+        Strings paths;
         for (int i = 0; i < count; ++i) {
-            FileOpenEntry e;
-            e.path = picture(folder, i, base + i);
-            e.time = file_time_text(e.path);
-            e.selected = std::find(selected.begin(), selected.end(), i) != selected.end();
-            s.files.push_back(e);
+            paths.push_back(folder + "/f" + std::to_string(i) + ".png");
+            EXPECT_FALSE(
+                write_png_file(paths.back(), picture(image_gray8, 3, 2, base + i), nullptr, 0));
         }
-        Node* n = create_top_level_image(false, false, 0, 0, bypass_none, caption, false);
-        n->command_line = file_open_module.format(s);
-        return n;
-    }
-
-    Node* step(Node* parent, const char* caption, const char* line, int inputs = 0) {
-        Node* n = add_transformation_after(parent, false, false, 0, inputs, bypass_none, caption);
-        n->command_line = line;
-        return n;
+        return file_open(paths, selected, multiple, caption);
     }
     Node* resize(Node* parent) {
         return step(parent, "Resize", "resize 0 pixel_w 2 pixel_h 2 set 2 method 0");
-    }
-    Node* rotate(Node* parent) {
-        return step(parent, "Rotate/Mirror", "rotref 0 orientation 1 display 1");
-    }
-
-    FileOpenSettings settings_of(const Node* n) {
-        FileOpenSettings s;
-        EXPECT_FALSE(file_open_module.parse(split(*n->command_line), s));
-        return s;
     }
     std::string last_message() const {
         const auto& m = scope.recorder.messages;
         return m.empty() ? "" : m.back().caption + ": " + m.back().text;
     }
-
-    testing::TempDir dir;
-    testing::RecordingScope scope;
 };
 
 const std::string press_ok = "File Open: Press OK to continue, Cancel to stop";
+
+bool has(const Strings& texts, const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
 
 TEST_F(BatchTest, SingleBatchRunsTheSelectedFilesInOrderAndSkipsBadOnes) {
     // A folder name long enough that the current file line must be shortened.
@@ -131,33 +84,30 @@ TEST_F(BatchTest, SingleBatchRunsTheSelectedFilesInOrderAndSkipsBadOnes) {
     EXPECT_EQ(seen.values, (std::vector<int>{12, 15, 18}));
     EXPECT_EQ(settings_of(open).current, 8);
     EXPECT_EQ(open->name, folder + "/f8.png");
-    EXPECT_TRUE(scope.recorder.errors().empty());
+    EXPECT_EQ(errors(), Strings{});
     EXPECT_EQ(last_message(), "Status: Batch Completed");
     const std::string first = folder + "/f2.png";
-    const std::string shown = "Current file: ..." + first.substr(first.size() - 77);
     const auto& statuses = scope.recorder.statuses;
-    auto at = std::find(statuses.begin(), statuses.end(), shown);
+    auto at = std::find(statuses.begin(), statuses.end(),
+                        "Current file: ..." + first.substr(first.size() - 77));
     ASSERT_NE(at, statuses.end());
     EXPECT_EQ(*(at + 1), "Reading file");
 
     // A completed batch starts again from the top; a missing and an unreadable file are
     // reported with their names and skipped.
-    std::filesystem::remove(folder + "/f5.png");
+    fs::remove(folder + "/f5.png");
     std::ofstream(folder + "/f2.png") << "not a picture";
     seen.values.clear();
     EXPECT_EQ(run_batch(open, batch_run), BatchOutcome::completed);
     EXPECT_EQ(seen.values, (std::vector<int>{18}));
-    auto errors = scope.recorder.errors();
-    EXPECT_NE(std::find(errors.begin(), errors.end(), "Error reading file: " + folder + "/f2.png"),
-              errors.end());
-    EXPECT_NE(std::find(errors.begin(), errors.end(), "File does not exist: " + folder + "/f5.png"),
-              errors.end());
+    EXPECT_TRUE(has(errors(), "Error reading file: " + folder + "/f2.png"));
+    EXPECT_TRUE(has(errors(), "File does not exist: " + folder + "/f5.png"));
     EXPECT_EQ(settings_of(open).current, 8);
 
     // A tree that fails on a file names the file.
     seen.node->command_line = "resize 0 method 9";
     EXPECT_EQ(run_batch(open, batch_run), BatchOutcome::completed);
-    EXPECT_EQ(scope.recorder.errors().back(), "Error processing image: " + folder + "/f8.png");
+    EXPECT_EQ(errors().back(), "Error processing image: " + folder + "/f8.png");
 
     // Nothing selected: nothing starts.
     FileOpenSettings none = settings_of(open);
@@ -165,7 +115,7 @@ TEST_F(BatchTest, SingleBatchRunsTheSelectedFilesInOrderAndSkipsBadOnes) {
     open->command_line = file_open_module.format(none);
     scope.recorder.messages.clear();
     EXPECT_EQ(run_batch(open, batch_run), BatchOutcome::not_run);
-    EXPECT_EQ(scope.recorder.errors(), (std::vector<std::string>{"No files selected"}));
+    EXPECT_EQ(errors(), Strings{"No files selected"});
     EXPECT_EQ(run_batch_over_loaded(batch_run), BatchOutcome::not_run);
 }
 
@@ -182,11 +132,9 @@ TEST_F(BatchTest, MultipleBatchStepsTheListsTogetherAfterAskingOnce) {
 
     scope.recorder.answers = {Answer::cancel};
     EXPECT_EQ(run_batch(a, batch_run), BatchOutcome::not_run);
-    EXPECT_EQ(scope.recorder.questions, (std::vector<std::string>{alert}));
     EXPECT_TRUE(seen.values.empty());
-
     EXPECT_EQ(run_batch(a, batch_run), BatchOutcome::completed);
-    EXPECT_EQ(scope.recorder.questions, (std::vector<std::string>{alert, alert}));
+    EXPECT_EQ(scope.recorder.questions, Strings(2, alert));
     EXPECT_EQ(seen.values, (std::vector<int>{100010, 102011, 103013}));
     EXPECT_EQ(settings_of(a).current, 3);
     EXPECT_EQ(settings_of(b).current, 3);
@@ -204,7 +152,7 @@ TEST_F(BatchTest, MultipleBatchStepsTheListsTogetherAfterAskingOnce) {
 TEST_F(BatchTest, TerminatingStopsAtTheNextCheckAndTheNextBatchResumes) {
     Node* open = list("list", dir.file("t"), 5, 40, {0, 2, 4});
     Node* small = resize(open);
-    Watch turned(rotate(small));
+    Watch turned(step(small, "Rotate/Mirror", "rotref 0 orientation 1 display 1"));
     turned.on_change = [] { batch_export_written(); };
     Watch resized(small);
     // Terminate while the second file's Resize runs: the rotation after it must not run.
@@ -215,7 +163,7 @@ TEST_F(BatchTest, TerminatingStopsAtTheNextCheckAndTheNextBatchResumes) {
     EXPECT_EQ(turned.values, (std::vector<int>{40}));
     EXPECT_EQ(settings_of(open).current, 0);
     EXPECT_EQ(last_message(), "Status: Batch Terminated");
-    EXPECT_TRUE(scope.recorder.errors().empty());
+    EXPECT_EQ(errors(), Strings{});
     EXPECT_EQ(batch_export_count(), 1);
 
     // The next batch resumes with the file that was not finished; the counter starts again.
@@ -229,12 +177,12 @@ TEST_F(BatchTest, TerminatingStopsAtTheNextCheckAndTheNextBatchResumes) {
     // Test mode asks after each file is read; Cancel ends the batch before its tree runs.
     turned.values.clear();
     EXPECT_EQ(run_batch(open, batch_test), BatchOutcome::completed);
-    EXPECT_EQ(scope.recorder.questions, std::vector<std::string>(3, press_ok));
+    EXPECT_EQ(scope.recorder.questions, Strings(3, press_ok));
     scope.recorder.questions.clear();
     scope.recorder.answers = {Answer::ok, Answer::cancel};
     turned.values.clear();
     EXPECT_EQ(run_batch(open, batch_test), BatchOutcome::terminated);
-    EXPECT_EQ(scope.recorder.questions, std::vector<std::string>(2, press_ok));
+    EXPECT_EQ(scope.recorder.questions, Strings(2, press_ok));
     EXPECT_EQ(turned.values, (std::vector<int>{40}));
     EXPECT_EQ(settings_of(open).current, 0);
 
@@ -251,7 +199,7 @@ TEST_F(BatchTest, TerminatingStopsAtTheNextCheckAndTheNextBatchResumes) {
 
 // A progress window that records what it was told and presses Terminate on a given pump.
 struct RecordingDisplay : BatchDisplay {
-    std::vector<std::string> log;
+    Strings log;
     int terminate_on_pump = -1;
     int pumps = 0;
     void open(int steps) override { log.push_back("open " + std::to_string(steps)); }
@@ -276,9 +224,9 @@ TEST_F(BatchTest, AnInstalledDisplayShowsTheBatchAndItsTerminateButtonWorks) {
     EXPECT_EQ(run_batch_over_loaded(batch_run), BatchOutcome::terminated);
     set_batch_display(previous);
     EXPECT_EQ(seen.values, (std::vector<int>{70}));
-    EXPECT_EQ(display.log, (std::vector<std::string>{"browser off", "open 3", "thumbnail 3x2",
-                                                     "thumbnail 3x2", "browser on", "close"}));
+    EXPECT_EQ(display.log, (Strings{"browser off", "open 3", "thumbnail 3x2", "thumbnail 3x2",
+                                    "browser on", "close"}));
 }
 
 }  // namespace
-}  // namespace tessaly
+}  // namespace tessaly::testing

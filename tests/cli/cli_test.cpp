@@ -7,12 +7,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
+#include "core/format.h"
 #include "core/text_file.h"
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
@@ -31,9 +29,29 @@ namespace fs = std::filesystem;
 
 struct Outcome {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
+
+// One node of a script: its lines up to end_image.
+std::string node_lines(int index, const std::string& caption, int parent,
+                       const std::string& command, int bypass = 0) {
+    return formatted(
+        "image index %d caption ″%s″ parent %d bypass %d same_size 0 size_specific 0 "
+        "n_inputs 0 n_masks 0 command ‴%s‴\r\nend_image\r\n",
+        index, caption, parent, bypass, command);
+}
+
+// A File Open command line listing the files, all selected.
+std::string file_list(const std::vector<std::string>& files) {
+    std::string line = formatted(
+        "file_open 0 n_files %d current 0 from_default 0 multiple 0 "
+        "prompt ″″",
+        static_cast<int>(files.size()));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        line += formatted(" file%d ″%s″ time%d ″″ selected%d 1", i + 1, files[i], i + 1, i + 1);
+    }
+    return line;
+}
 
 class Cli : public ::testing::Test {
   protected:
@@ -44,18 +62,17 @@ class Cli : public ::testing::Test {
         return run_program(std::string(TESSALY_BIN_DIR) + "/tessaly-cli", args);
     }
 
-    Outcome run_program(std::string program, const std::vector<std::string>& args) {
+    Outcome run_program(std::string program, std::vector<std::string> args) {
         std::vector<char*> argv{program.data()};
-        std::vector<std::string> copies = args;
-        for (auto& a : copies) argv.push_back(a.data());
+        for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
+        for (auto [fd, path] : {std::pair{1, &out}, std::pair{2, &err}}) {
+            posix_spawn_file_actions_addopen(&actions, fd, path->c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         pid_t pid = 0;
         Outcome r;
         if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
@@ -73,9 +90,15 @@ class Cli : public ::testing::Test {
         Image image;
         EXPECT_FALSE(image_alloc(image, image_color24, w, h, 72.0));
         fill_pattern(image, w * 3);
-        std::string path = dir.file(name);
-        EXPECT_FALSE(write_png_file(path, image, nullptr, 0));
-        return path;
+        EXPECT_FALSE(write_png_file(dir.file(name), image, nullptr, 0));
+        return dir.file(name);
+    }
+
+    // A script, workspace or snippet file of the given kind holding the nodes' lines.
+    std::string write_script(const std::string& name, const std::string& kind,
+                             const std::string& nodes) {
+        EXPECT_FALSE(write_file_atomic(dir.file(name), kind + " 1.0\r\n" + nodes + "end\r\n"));
+        return dir.file(name);
     }
 
     static Image read_image(const std::string& path) {
@@ -84,36 +107,40 @@ class Cli : public ::testing::Test {
         return picture;
     }
 
+    static std::string text_of(const std::string& path) {
+        std::string text;
+        EXPECT_FALSE(read_text_file(path, text)) << path;
+        return text;
+    }
+
     TempDir dir;
 };
 
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 TEST_F(Cli, OpensImagesAppliesASnippetAndSavesWithItsScript) {
     const std::string a = make_png("a.png", 40, 20), b = make_png("b c.png", 8, 8);
-    const std::string snippet = dir.file("half.snip");
-    ASSERT_FALSE(write_file_atomic(
-        snippet,
-        "\xEF\xBB\xBFsnippet 1.0\r\n\r\nimage index 5 caption ″Resize″ parent 0 bypass 0 "
-        "same_size 0 size_specific 0 n_inputs 0 n_masks 0 command ‴resize 0 percent 50 set 14 "
-        "method 2‴\r\nend_image\r\n\r\nend\r\n"));
+    const std::string snippet =
+        write_script("half.snip", "\xEF\xBB\xBFsnippet",
+                     node_lines(5, "Resize", 0, "resize 0 percent 50 set 14 method 2"));
     Outcome r = run({b, a, "--insert-snippet", snippet, "--save", dir.file("out.tif"),
                      "--save-workspace", dir.file("all.workspace")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, dir.file("out.tif") + "\n");
     Image saved = read_image(dir.file("out.tif"));
-    EXPECT_EQ(saved.width, 20u);
-    EXPECT_EQ(saved.height, 10u);
+    EXPECT_TRUE(saved.width == 20u && saved.height == 10u);
 
     // The workspace holds both images in order and the inserted Resize; loading it in a second
     // run rebuilds the same picture.
-    std::string text;
-    ASSERT_FALSE(read_text_file(dir.file("all.workspace"), text));
+    const std::string text = text_of(dir.file("all.workspace"));
     EXPECT_LT(text.find("b c.png"), text.find("a.png"));
-    EXPECT_NE(text.find("command ‴resize 0"), std::string::npos);
+    EXPECT_TRUE(contains(text, "command ‴resize 0"));
     r = run({dir.file("all.workspace"), "exit_when_done", "--save", dir.file("again.png")});
     EXPECT_EQ(r.status, 0) << r.err;
-    Image again = read_image(dir.file("again.png"));
-    EXPECT_EQ(again.width, 20u);
+    EXPECT_EQ(read_image(dir.file("again.png")).width, 20u);
 
     // The session's state is kept in the settings root; a normal end leaves no recovery file.
     EXPECT_TRUE(fs::exists(dir.file("settings/Workspace Scripts/Previous.workspace")));
@@ -124,52 +151,41 @@ TEST_F(Cli, OpensImagesAppliesASnippetAndSavesWithItsScript) {
 TEST_F(Cli, ErrorsSetTheExitStatus) {
     Outcome r = run({dir.file("nothing.tif")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Error: Cannot open file: " + dir.file("nothing.tif")), std::string::npos);
-
+    EXPECT_TRUE(contains(r.err, "Error: Cannot open file: " + dir.file("nothing.tif")));
     r = run({"--frobnicate"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("Error: Unknown option: --frobnicate\n", 0), 0u);
-    r = run({"--save"});
-    EXPECT_EQ(r.status, 2);
-
+    EXPECT_EQ(run({"--save"}).status, 2);
     r = run({"--save", dir.file("x.png")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error: No image to save\n");
 
     // A node that fails inside a script names itself.
-    const std::string a = make_png("a.png", 4, 4);
-    ASSERT_FALSE(write_file_atomic(
-        dir.file("bad.script"),
-        "script 1.0\r\nimage index 1 caption ″a″ parent -1 bypass 0 same_size 0 size_specific 0 "
-        "n_inputs 0 n_masks 0 command ‴file_open 0 n_files 1 current 0 file1 ″a.png″ time1 ″″‴\r\n"
-        "end_image\r\nimage index 2 caption ″Resize″ parent 1 bypass 0 same_size 0 size_specific 0 "
-        "n_inputs 0 n_masks 0 command ‴resize 0 method 9‴\r\nend_image\r\nend\r\n"));
-    r = run({dir.file("bad.script")});
+    make_png("a.png", 4, 4);
+    r = run({write_script("bad.script", "script",
+                          node_lines(1, "a", -1, file_list({"a.png"})) +
+                              node_lines(2, "Resize", 1, "resize 0 method 9"))});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error: Resize: Illegal Resize command line\n");
 }
 
 TEST_F(Cli, BatchRunsTheSelectedFilesOfTheLoadedLists) {
-    const std::string a = make_png("a.png", 4, 4), b = make_png("b.png", 6, 4);
+    make_png("a.png", 4, 4);
+    make_png("b.png", 6, 4);
     ASSERT_FALSE(write_file_atomic(dir.file("broken.png"), "\x89PNG\r\n\x1a\n but no more"));
-    ASSERT_FALSE(write_file_atomic(
-        dir.file("list.workspace"),
-        "workspace_script 1.0\r\nimage index 1 caption ″list″ parent -1 bypass 0 same_size 0 "
-        "size_specific 0 n_inputs 0 n_masks 0 command ‴file_open 0 n_files 3 current 0 "
-        "from_default 0 multiple 0 prompt ″″ file1 ″a.png″ time1 ″″ selected1 1 file2 ″broken.png″ "
-        "time2 ″″ selected2 1 file3 ″b.png″ time3 ″″ selected3 1‴\r\nend_image\r\n"
-        "current_image 1\r\nend\r\n"));
-    Outcome r = run({dir.file("list.workspace"), "--batch", "--save", dir.file("last.png")});
+    const std::string list =
+        write_script("list.workspace", "workspace_script",
+                     node_lines(1, "list", -1, file_list({"a.png", "broken.png", "b.png"})));
+    Outcome r = run({list, "--batch", "--save", dir.file("last.png")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Error: Error reading file: " + dir.file("broken.png")), std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("Status: Batch Completed"), std::string::npos) << r.err;
+    EXPECT_TRUE(contains(r.err, "Error: Error reading file: " + dir.file("broken.png"))) << r.err;
+    EXPECT_TRUE(contains(r.err, "Status: Batch Completed")) << r.err;
     EXPECT_EQ(read_image(dir.file("last.png")).width, 6u);  // the list's last file stays shown
 
     // Test mode asks after each file; answering Cancel terminates after the first.
-    r = run({"--answer", "cancel", dir.file("list.workspace"), "--test-mode", "--batch"});
-    EXPECT_NE(r.err.find("Press OK to continue, Cancel to stop"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("Status: Batch Terminated"), std::string::npos) << r.err;
+    r = run({"--answer", "cancel", list, "--test-mode", "--batch"});
+    EXPECT_TRUE(contains(r.err, "Press OK to continue, Cancel to stop")) << r.err;
+    EXPECT_TRUE(contains(r.err, "Status: Batch Terminated")) << r.err;
 }
 
 // Real photographs with their cameras' EXIF (Debian's plasma-workspace-wallpapers): two of them
@@ -181,9 +197,9 @@ std::string wallpaper(const std::string& name) {
 // Sum of |4p - four neighbours| over the green samples: larger when the picture is sharper.
 double edge_energy(const Image& im) {
     double sum = 0.0;
+    auto g = [&](std::uint32_t u, std::uint32_t v) { return int{im.rows[v][u * 3 + 1]}; };
     for (std::uint32_t y = 1; y + 1 < im.height; ++y) {
         for (std::uint32_t x = 1; x + 1 < im.width; ++x) {
-            auto g = [&](std::uint32_t u, std::uint32_t v) { return int{im.rows[v][u * 3 + 1]}; };
             sum += std::abs(4 * g(x, y) - g(x - 1, y) - g(x + 1, y) - g(x, y - 1) - g(x, y + 1));
         }
     }
@@ -191,37 +207,31 @@ double edge_energy(const Image& im) {
 }
 
 TEST_F(Cli, BatchExportsNamedSharpenedPhotographsWithTheirExif) {
+    std::vector<std::string> photos;
     for (const char* name : {"FallenLeaf", "ColdRipple", "DarkestHour"}) {
-        ASSERT_TRUE(fs::exists(wallpaper(name)))
-            << wallpaper(name) << " is missing: scripts/install-deps installs it";
+        photos.push_back(wallpaper(name));
+        ASSERT_TRUE(fs::exists(photos.back()))
+            << photos.back() << " is missing: scripts/install-deps installs it";
     }
-    auto workspace = [&](int unsharp_bypass) {
-        return "workspace_script 1.0\r\nimage index 1 caption \u2033Photos\u2033 parent -1 bypass "
-               "0 "
-               "same_size 0 size_specific 0 n_inputs 0 n_masks 0 command \u2034file_open 0 "
-               "n_files 3 current 0 from_default 0 multiple 0 prompt \u2033\u2033 file1 \u2033" +
-               wallpaper("FallenLeaf") + "\u2033 time1 \u2033\u2033 selected1 1 file2 \u2033" +
-               wallpaper("ColdRipple") + "\u2033 time2 \u2033\u2033 selected2 1 file3 \u2033" +
-               wallpaper("DarkestHour") +
-               "\u2033 time3 \u2033\u2033 selected3 1\u2034\r\nend_image\r\nimage index 2 caption "
-               "\u2033Unsharp Mask\u2033 parent 1 bypass " +
-               std::to_string(unsharp_bypass) +
-               " same_size 0 size_specific 0 n_inputs 0 n_masks 0 command \u2034unsharp_mask 0 "
-               "radius 2 thresholdb 0 thresholdw 0 strength 1.5 maxovershoot 1 maxundershoot "
-               "1\u2034\r\nend_image\r\nimage index 3 caption \u2033Export\u2033 parent 2 bypass 0 "
-               "same_size 0 size_specific 0 n_inputs 0 n_masks 0 command \u2034export 0 "
-               "file_type 2 file_name 3 first_file_name \u2033\u27EAtaken date\u27EB "
-               "\u27EAcamera model\u27EB\u2033 if_exists 2 dimension 3 length 1280 jpeg_ask 0 "
-               "jpeg_metadata 1 jpeg_quality 95 sharpen 0 which_folder 1 folder "
-               "\u2033/nonexistent\u2033\u2034\r\nend_image\r\ncurrent_image 1\r\nend\r\n";
+    auto workspace = [&](const char* name, int unsharp_bypass) {
+        return write_script(
+            name, "workspace_script",
+            node_lines(1, "Photos", -1, file_list(photos)) +
+                node_lines(2, "Unsharp Mask", 1,
+                           "unsharp_mask 0 radius 2 thresholdb 0 thresholdw 0 strength 1.5 "
+                           "maxovershoot 1 maxundershoot 1",
+                           unsharp_bypass) +
+                node_lines(3, "Export", 2,
+                           "export 0 file_type 2 file_name 3 first_file_name ″\u27EAtaken "
+                           "date\u27EB \u27EAcamera model\u27EB″ if_exists 2 dimension 3 length "
+                           "1280 jpeg_ask 0 jpeg_metadata 1 jpeg_quality 95 sharpen 0 "
+                           "which_folder 1 folder ″/nonexistent″"));
     };
-    ASSERT_FALSE(write_file_atomic(dir.file("web.workspace"), workspace(0)));
-    ASSERT_FALSE(write_file_atomic(dir.file("plain.workspace"), workspace(1)));
-
+    const std::string web = workspace("web.workspace", 0);
     // --export-folder sends the files elsewhere than the saved folder, creating it.
-    Outcome r = run({dir.file("web.workspace"), "--export-folder", dir.file("web"), "--batch"});
+    Outcome r = run({web, "--export-folder", dir.file("web"), "--batch"});
     EXPECT_EQ(r.status, 0) << r.err;
-    r = run({dir.file("plain.workspace"), "--export-folder", dir.file("plain"), "--batch"});
+    r = run({workspace("plain.workspace", 1), "--export-folder", dir.file("plain"), "--batch"});
     EXPECT_EQ(r.status, 0) << r.err;
 
     const std::string canon = "2015-10-29 Canon EOS 70D.jpg";
@@ -230,11 +240,13 @@ TEST_F(Cli, BatchExportsNamedSharpenedPhotographsWithTheirExif) {
         const std::string path = dir.file("web/" + name);
         ASSERT_TRUE(fs::exists(path)) << name << "\n" << r.err;
         Image sharpened = read_image(path), plain = read_image(dir.file("plain/" + name));
-        EXPECT_EQ(sharpened.width, 1280u);
-        EXPECT_EQ(sharpened.height, 800u);
+        EXPECT_TRUE(sharpened.width == 1280u && sharpened.height == 800u) << name;
         EXPECT_GT(edge_energy(sharpened), 1.2 * edge_energy(plain)) << name;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator()), 3);
+    auto count = [&] {
+        return std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator());
+    };
+    EXPECT_EQ(count(), 3);
 
     // The originals' metadata as ExifTool reads it back.
     Outcome tags = run_program(
@@ -243,17 +255,15 @@ TEST_F(Cli, BatchExportsNamedSharpenedPhotographsWithTheirExif) {
     tags = run_program("exiftool", {"-s3", "-DateTimeOriginal", dir.file("web/" + second)});
     EXPECT_EQ(tags.out, "2015:06:21 01:43:36\n");
 
-    // A folder that cannot be made stops the program before anything is written.
-    r = run({dir.file("web.workspace"), "--export-folder", dir.file("web/" + canon + "/sub"),
-             "--batch"});
+    // A folder that cannot be made stops the program before anything is written; test mode
+    // writes nothing either.
+    const std::string sub = dir.file("web/" + canon + "/sub");
+    r = run({web, "--export-folder", sub, "--batch"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Error: Cannot create folder: " + dir.file("web/" + canon + "/sub")),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator()), 3);
-    r = run({dir.file("web.workspace"), "--export-folder", dir.file("web"), "--test-mode",
-             "--answer", "yes", "--batch"});
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("web")), fs::directory_iterator()), 3);
+    EXPECT_TRUE(contains(r.err, "Error: Cannot create folder: " + sub)) << r.err;
+    EXPECT_EQ(count(), 3);
+    r = run({web, "--export-folder", dir.file("web"), "--test-mode", "--answer", "yes", "--batch"});
+    EXPECT_EQ(count(), 3);
 }
 
 TEST_F(Cli, ApplyRunsTransformationsInOrderAsTheEngineDoes) {
@@ -278,19 +288,18 @@ TEST_F(Cli, ApplyRunsTransformationsInOrderAsTheEngineDoes) {
         ASSERT_EQ(run_line(nodes[nodes.size() - 2].get(), nodes.back().get(), line), 0) << line;
     }
     const Image written = read_image(dir.file("chain.png"));
-    EXPECT_EQ(written.width, 320u);  // turned upright first, then made 320 wide
-    EXPECT_EQ(written.height, 512u);
+    // Turned upright first, then made 320 wide.
+    EXPECT_TRUE(written.width == 320u && written.height == 512u);
     EXPECT_TRUE(same_pixels(nodes.back()->image, written));
 
     // The script holds the chain as applied, and replays to the same picture.
-    std::string script;
-    ASSERT_FALSE(read_text_file(dir.file("chain.script"), script));
+    const std::string script = text_of(dir.file("chain.script"));
     std::size_t at = 0;
     for (const std::string& line : chain) {
         at = script.find("command \u2034" + line + "\u2034", at);
         EXPECT_NE(at, std::string::npos) << line << "\n" << script;
     }
-    EXPECT_NE(script.find("caption \u2033Rotate/Mirror\u2033"), std::string::npos);
+    EXPECT_TRUE(contains(script, "caption \u2033Rotate/Mirror\u2033"));
     r = run({dir.file("chain.script"), "--save", dir.file("replayed.png")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(same_pixels(written, read_image(dir.file("replayed.png"))));
@@ -301,54 +310,49 @@ TEST_F(Cli, ApplyRunsTransformationsInOrderAsTheEngineDoes) {
     r = run({photo, "--apply", chain[2], "--apply", chain[1], "--save", dir.file("other.png")});
     EXPECT_EQ(r.status, 0) << r.err;
     const Image other = read_image(dir.file("other.png"));
-    EXPECT_EQ(other.width, 200u);
-    EXPECT_EQ(other.height, 320u);
+    EXPECT_TRUE(other.width == 200u && other.height == 320u);
 }
 
 TEST_F(Cli, ApplyFailuresNameTheirCauseAndStopWhatFollows) {
     const std::string a = make_png("a.png", 6, 4), out = dir.file("out.png");
-    Outcome r = run({"--apply", "rotref 0 orientation 1"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error: No image to apply rotref to\n");
-    r = run({a, "--apply", " ", "--save", out});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "Error: Missing command line after --apply\n");
-    // Read once to decide and once to run, the line is reported once.
-    r = run({a, "--apply", "rotref 0 orientation \u20331"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error: Missing quote\n");
-
-    // A failed node stays in the chain: what is saved after it is refused, not quietly the
-    // picture before it.
-    r = run({a, "--apply", "frobnicate 0", "--apply", "rotref 0", "--save", out});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "Error: No such command: frobnicate\nError: No image to save: frobnicate failed\n");
-    r = run(
-        {a, "--apply", "rotref 0 orientation 12", "--apply", "resize 0 percent 50", "--save", out});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "Error: Rotate/Mirror: Illegal Rotate-Mirror command line\n"
-              "Error: No image to save: Rotate/Mirror failed\n");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } failures[] = {
+        {{"--apply", "rotref 0 orientation 1"}, 1, "Error: No image to apply rotref to\n"},
+        {{a, "--apply", " ", "--save", out}, 2, "Error: Missing command line after --apply\n"},
+        // Read once to decide and once to run, the line is reported once.
+        {{a, "--apply", "rotref 0 orientation \u20331"}, 1, "Error: Missing quote\n"},
+        // A failed node stays in the chain: what is saved after it is refused, not quietly the
+        // picture before it.
+        {{a, "--apply", "frobnicate 0", "--apply", "rotref 0", "--save", out},
+         1,
+         "Error: No such command: frobnicate\nError: No image to save: frobnicate failed\n"},
+        {{a, "--apply", "rotref 0 orientation 12", "--apply", "resize 0 percent 50", "--save", out},
+         1,
+         "Error: Rotate/Mirror: Illegal Rotate-Mirror command line\n"
+         "Error: No image to save: Rotate/Mirror failed\n"},
+    };
+    for (const auto& f : failures) {
+        Outcome r = run(f.args);
+        EXPECT_EQ(r.status, f.status) << f.err;
+        EXPECT_EQ(r.err, f.err);
+    }
     EXPECT_FALSE(fs::exists(out));
 
     const TransformationEntry* unbuilt = nullptr;
     for (const TransformationEntry& e : registry_rows()) {
-        if (e.keyword && !e.module) {
-            unbuilt = &e;
-            break;
-        }
+        if (e.keyword && !e.module && !unbuilt) unbuilt = &e;
     }
     if (!unbuilt) GTEST_SKIP() << "every transformation is built";
-    r = run({a, "--apply", std::string(unbuilt->keyword) + " 0", "--save-script",
-             dir.file("kept.script")});
+    Outcome r = run({a, "--apply", std::string(unbuilt->keyword) + " 0", "--save-script",
+                     dir.file("kept.script")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string("Error: ") + unbuilt->display_name +
                          ": Transformation not available: " + unbuilt->keyword + "\n");
-    std::string script;
-    ASSERT_FALSE(read_text_file(dir.file("kept.script"), script));
-    EXPECT_NE(script.find(std::string("command \u2034") + unbuilt->keyword + " 0\u2034"),
-              std::string::npos);
+    EXPECT_TRUE(contains(text_of(dir.file("kept.script")),
+                         std::string("command \u2034") + unbuilt->keyword + " 0\u2034"));
 }
 
 TEST_F(Cli, ListAndDescribeComeFromTheRegistryAndTheDeclarations) {
@@ -376,27 +380,27 @@ TEST_F(Cli, ListAndDescribeComeFromTheRegistryAndTheDeclarations) {
     r = run({"--describe", "gaussian_blur"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("Gaussian Blur (gaussian_blur)\n", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("  radius            integer, written %d, default 3\n"
-                         "                    range 0 .. 256; a value outside is moved to the "
-                         "nearer end\n"
-                         "                    label: \"Radius:\" (pixels)\n"),
-              std::string::npos)
+    EXPECT_TRUE(contains(r.out,
+                         "  radius            integer, written %d, default 3\n"
+                         "                    range 0 .. 256; a value outside is moved "
+                         "to the nearer end\n"
+                         "                    label: \"Radius:\" (pixels)\n"))
         << r.out;
-    EXPECT_NE(r.out.find("values: 0 All Channels, 1 Chrominance Only"), std::string::npos);
+    EXPECT_TRUE(contains(r.out, "values: 0 All Channels, 1 Chrominance Only"));
     const std::string tail = "Default command line:\n  " + default_line("gaussian_blur") + "\n";
     EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), tail.size())), tail);
     if (unbuilt) {
         r = run({"--describe", unbuilt->keyword});
         EXPECT_EQ(r.status, 0);
-        EXPECT_NE(r.out.find("Not built yet"), std::string::npos) << r.out;
+        EXPECT_TRUE(contains(r.out, "Not built yet")) << r.out;
     }
 
     r = run({"--describe", "Gaussian_Blur"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err,
-              "Error: No such transformation: Gaussian_Blur (tessaly-cli --list shows them "
-              "all)\n");
+              "Error: No such transformation: Gaussian_Blur (tessaly-cli --list shows "
+              "them all)\n");
     EXPECT_EQ(run({"--describe"}).status, 2);
     // Asking about the transformations leaves no settings behind.
     EXPECT_FALSE(fs::exists(dir.file("settings")));

@@ -1,23 +1,34 @@
-// The display path: the visible rectangle converted to the monitor, proofing with the gamut
-// alarm, the monitor curves and the messages, against direct Little CMS transforms.
+// The display path (the visible rectangle converted to the monitor, proofing with the gamut
+// alarm, the messages) against direct Little CMS transforms, and the monitor curves: tables from
+// points, the "MonitorCurves 1.0" file and the calibration in force.
 #include "color/display.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "color/color_settings.h"
+#include "color/monitor_curves.h"
+#include "core/curve.h"
 #include "core/tables.h"
+#include "core/text_file.h"
 #include "support/image_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/suite_helpers.h"
+#include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
+
+using testing::file_text;
+using testing::RecordingScope;
+using testing::TempDir;
 
 const std::string srgb_path = "/usr/share/color/icc/sRGB.icc";
 const std::string adobe_path = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
@@ -172,8 +183,155 @@ TEST(Display, MessagesOfFailedTransformsAndConversions) {
     Image floating;
     ASSERT_FALSE(image_alloc(floating, image_float_color, 4, 2, 72.0));
     EXPECT_TRUE(display_image(floating, 0, 0, 3, 1, settings, nullptr, shown));
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[3].text, "Internal error: missing input image");
+    EXPECT_TRUE(messages.size() == 4u && messages[3].text == "Internal error: missing input image");
+}
+
+MonitorCurves two_points(MonitorCurvePoint top) {
+    MonitorCurves c;
+    monitor_curves_reset(c, 2);
+    c.points[1] = top;
+    return c;
+}
+
+TEST(MonitorCurves, TablesFromPoints) {
+    // Evenly spaced points make no calibration.
+    MonitorCurves c;
+    MonitorTables t;
+    monitor_curves_reset(c, 7);
+    ASSERT_FALSE(monitor_curve_tables(c, t));
+    EXPECT_TRUE(monitor_tables_are_identity(t));
+
+    // Level 200 of the colour (255, 128, 0): red 200, green 128 * 200 / 255 = 100.4, blue 0; each
+    // table is the spline Curve through (input, scaled channel).
+    c = two_points({255, 200, 255, 128, 0});
+    ASSERT_FALSE(monitor_curve_tables(c, t));
+    EXPECT_EQ((std::vector{t.red[0], t.red[255], t.green[255], t.blue[255]}),
+              (std::vector<std::uint8_t>{0, 200, 100, 0}));
+    std::uint8_t expected[256];
+    curve_table8(testing::make_curve(curve_spline, {{0, 0}, {255, 100}}), expected);
+    EXPECT_TRUE(std::equal(expected, expected + 256, t.green));
+    // A black colour counts as neutral: all three channels take the level.
+    c = two_points({255, 180, 0, 0, 0});
+    ASSERT_FALSE(monitor_curve_tables(c, t));
+    EXPECT_EQ((std::vector{t.red[255], t.green[255], t.blue[255]}),
+              (std::vector<std::uint8_t>(3, 180)));
+
+    // Points that make no curve are refused and leave the tables as they were.
+    monitor_tables_identity(t);
+    c = MonitorCurves{};
+    c.points[2].input = c.points[1].input;  // not increasing
+    EXPECT_TRUE(monitor_curve_tables(c, t));
+    c = MonitorCurves{};
+    c.points[3].blue = 256;
+    EXPECT_TRUE(monitor_curve_tables(c, t));
+    c = MonitorCurves{};
+    c.npts = 4;
+    EXPECT_TRUE(monitor_curve_tables(c, t));
+    EXPECT_TRUE(monitor_tables_are_identity(t));
+}
+
+TEST(MonitorCurves, FilesAndTheirLimits) {
+    TempDir dir;
+    RecordingScope scope;
+    MonitorCurves c;
+    monitor_curves_reset(c, 3);
+    c.points[1] = {128, 120, 250, 240, 255};
+    const std::string path = dir.file("Screen.monitor curves");
+    ASSERT_FALSE(save_monitor_curves_file(path, c));
+    EXPECT_EQ(file_text(path),
+              "\xEF\xBB\xBF"
+              "MonitorCurves 1.0\r\nnpts 3\r\npoint 0 0 0 255 255 255\r\n"
+              "point 1 128 120 250 240 255\r\npoint 2 255 255 255 255 255\r\nend\r\n");
+    MonitorCurves read;
+    ASSERT_FALSE(load_monitor_curves_file(path, read));
+    EXPECT_TRUE(read.npts == 3 && read.points[1].blue == 255 && read.points[1].green == 240);
+    EXPECT_TRUE(scope.recorder.messages.empty());
+
+    // The points may come in any order; failures leave the curves unchanged.
+    const std::string bad = dir.file("t.monitor curves");
+    auto try_lines = [&](const std::vector<std::string>& lines) {
+        LineWriter w;
+        w.line("MonitorCurves 1.0");
+        for (const auto& l : lines) w.line(l);
+        w.line("end");
+        EXPECT_FALSE(w.save(bad));
+        MonitorCurves curves;
+        curves.points[0].level = 7;
+        const bool failed = load_monitor_curves_file(bad, curves);
+        EXPECT_EQ(curves.points[0].level == 7, failed);
+        return failed;
+    };
+    const std::string p0 = "point 0 0 0 255 255 255", p1 = "point 1 255 255 1 2 3";
+    EXPECT_FALSE(try_lines({"npts 2", p0, p1}));
+    EXPECT_FALSE(try_lines({"npts 2", p1, p0}));
+    for (const std::vector<std::string>& lines : {std::vector{std::string("npts 4"), p0, p1},
+                                                  {"npts 2", p0, "point 11 255 255 1 2 3"},
+                                                  {"npts 2", p0, "point 1 255 256 1 2 3"},
+                                                  {"npts 2", p0, "point 1 255 255 1 2 -1"},
+                                                  {"npts 3", p0, p1},
+                                                  {"npts 3", p0, "point 2 255 255 1 2 3"},
+                                                  {p0, p1},
+                                                  {"npts 2", p0, "point 1 255 255 1 2"}})
+        EXPECT_TRUE(try_lines(lines));
+    EXPECT_EQ(scope.recorder.errors(),
+              std::vector<std::string>(8, "Cannot read monitor curves file: " + bad));
+    scope.recorder.messages.clear();
+    EXPECT_TRUE(load_monitor_curves_file(dir.file("none.monitor curves"), c));
+    EXPECT_EQ(scope.recorder.errors(),
+              std::vector<std::string>{"Cannot open monitor curves file: " +
+                                       dir.file("none.monitor curves")});
+    EXPECT_TRUE(check_monitor_curves_extension("a.curve"));
+    EXPECT_FALSE(check_monitor_curves_extension("a.Monitor Curves"));
+}
+
+TEST(MonitorCurves, TablesApplyToBlueGreenRedPixels) {
+    MonitorTables t;
+    monitor_tables_identity(t);
+    for (int v = 0; v < 256; ++v) {
+        t.red[v] = static_cast<std::uint8_t>(255 - v);
+        t.green[v] = static_cast<std::uint8_t>(v / 2);
+        t.blue[v] = 9;
+    }
+    // Two rows of two pixels, eight bytes apart: the two padding bytes stay.
+    std::vector<std::uint8_t> buffer = {1, 2, 3, 4, 5, 6, 77, 77, 10, 20, 30, 40, 50, 60, 77, 77};
+    apply_monitor_curves(t, buffer.data(), 2, 2, 8);
+    EXPECT_EQ(buffer, (std::vector<std::uint8_t>{9, 1, 252, 9, 2, 249, 77, 77, 9, 10, 225, 9, 25,
+                                                 195, 77, 77}));
+}
+
+TEST(MonitorCurves, TheSettingsChooseTheCalibrationInForce) {
+    TempDir dir;
+    add_profile_folder(dir.path());
+    RecordingScope scope;
+    MonitorCurves c;
+    c.points[2].level = 140;
+    ASSERT_FALSE(save_monitor_curves_file(dir.file("Warm.monitor curves"), c));
+    ASSERT_FALSE(save_monitor_curves_file(dir.file("Flat.monitor curves"), MonitorCurves{}));
+
+    ColorManagementSettings s;
+    s.monitor_curves_file = "Warm.monitor curves";
+    apply_monitor_curves_setting(s);
+    EXPECT_EQ(active_monitor_curves(), nullptr);  // calibration off
+    EXPECT_EQ(active_monitor_curve_tables(), nullptr);
+
+    s.monitor_curves_enabled = 1;
+    apply_monitor_curves_setting(s);
+    ASSERT_NE(active_monitor_curves(), nullptr);
+    EXPECT_EQ(active_monitor_curves()->red[128], 140);
+    ASSERT_NE(active_monitor_curve_tables(), nullptr);
+    EXPECT_EQ(active_monitor_curve_tables()->green[128], 140);
+
+    s.monitor_curves_file = "Flat.monitor curves";  // identity: no calibration
+    apply_monitor_curves_setting(s);
+    EXPECT_EQ(active_monitor_curves(), nullptr);
+
+    s.monitor_curves_file = "Lost.monitor curves";
+    apply_monitor_curves_setting(s);
+    EXPECT_EQ(active_monitor_curves(), nullptr);
+    EXPECT_EQ(scope.recorder.errors(),
+              std::vector<std::string>{"Cannot locate monitor curves file: Lost.monitor curves"});
+    clear_monitor_curves();
+    reset_profile_folders();
 }
 
 }  // namespace

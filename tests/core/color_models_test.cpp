@@ -3,54 +3,40 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <utility>
+#include <vector>
 
 namespace tessaly {
 namespace {
 
 // The usual hexagonal hue in turns (0..1) of a non-gray color.
 double reference_hue(double r, double g, double b) {
-    double max = std::max({r, g, b}), min = std::min({r, g, b}), d = max - min;
-    double h;
-    if (max == r) {
-        h = (g - b) / d;
-        if (h < 0) h += 6;
-    } else if (max == g) {
-        h = 2 + (b - r) / d;
-    } else {
-        h = 4 + (r - g) / d;
-    }
-    return h / 6;
+    const double max = std::max({r, g, b}), d = max - std::min({r, g, b});
+    if (max == r) return std::fmod((g - b) / d + 6, 6) / 6;
+    return (max == g ? 2 + (b - r) / d : 4 + (r - g) / d) / 6;
 }
 
 int worst_channel_error(int r, int g, int b, int r2, int g2, int b2) {
     return std::max({std::abs(r - r2), std::abs(g - g2), std::abs(b - b2)});
 }
 
-TEST(ColorModels, TwelveBitTables) {
-    EXPECT_EQ(to12[0], 0);
-    EXPECT_EQ(to12[1], 16);
-    EXPECT_EQ(to12[255], 4096);
-    EXPECT_EQ(from12[4096], 255);
-    EXPECT_EQ(from12[8], 0);
-    EXPECT_EQ(from12[9], 1);
-    for (int v = 0; v < 256; ++v) ASSERT_EQ(from12[to12[v]], v);
-}
-
 TEST(ColorModels, HueSaturationValueAndLightness) {
-    struct Case {
-        int r, g, b, h;
-    };
     // The six primaries and secondaries, one per hue formula, and R max with G = B.
-    for (Case c : {Case{65535, 0, 0, 0}, Case{65535, 65535, 0, 10922}, Case{0, 65535, 0, 21845},
-                   Case{0, 65535, 65535, 32767}, Case{0, 0, 65535, 43690},
-                   Case{65535, 0, 65535, 54612}, Case{40000, 1000, 1000, 0}}) {
+    for (auto [r, g, b, hue] : {std::array{65535, 0, 0, 0},
+                                {65535, 65535, 0, 10922},
+                                {0, 65535, 0, 21845},
+                                {0, 65535, 65535, 32767},
+                                {0, 0, 65535, 43690},
+                                {65535, 0, 65535, 54612},
+                                {40000, 1000, 1000, 0}}) {
         int h, s, v;
-        rgb_to_hsv16(c.r, c.g, c.b, h, s, v);
-        EXPECT_EQ(h, c.h) << c.r << " " << c.g << " " << c.b;
-        EXPECT_EQ(v, std::max({c.r, c.g, c.b}));
+        rgb_to_hsv16(r, g, b, h, s, v);
+        EXPECT_EQ(h, hue) << r << " " << g << " " << b;
+        EXPECT_EQ(v, std::max({r, g, b}));
     }
     // Every sector against the continuous hue; H only loses the integer divisions.
     std::mt19937 random(11);
@@ -63,9 +49,7 @@ TEST(ColorModels, HueSaturationValueAndLightness) {
         ASSERT_EQ(h, hl);
         ASSERT_EQ(l, (max + min) / 2);
         if (max == min) {
-            ASSERT_EQ(h, 0);
-            ASSERT_EQ(s, 0);
-            ASSERT_EQ(sl, 0);
+            ASSERT_EQ(h + s + sl, 0);
             continue;
         }
         ASSERT_NEAR(h, reference_hue(r, g, b) * 65535, 2.0) << r << " " << g << " " << b;
@@ -76,44 +60,35 @@ TEST(ColorModels, HueSaturationValueAndLightness) {
     // The 8-bit forms work on the 12-bit scale.
     int h, s, v, l;
     rgb_to_hsv8(0, 255, 255, h, s, v);
-    EXPECT_EQ(h, 2048);
-    EXPECT_EQ(s, 4096);
-    EXPECT_EQ(v, 4096);
+    EXPECT_EQ(std::vector<int>({h, s, v}), std::vector<int>({2048, 4096, 4096}));
     rgb_to_hsl8(255, 0, 255, h, s, l);
-    EXPECT_EQ(h, 5 * 4096 / 6);
-    EXPECT_EQ(s, 4096);
-    EXPECT_EQ(l, 2048);
+    EXPECT_EQ(std::vector<int>({h, s, l}), std::vector<int>({5 * 4096 / 6, 4096, 2048}));
     rgb_to_hsl8(255, 255, 128, h, s, l);
     EXPECT_EQ(l, (4096 + to12[128]) / 2);
     EXPECT_EQ(s, (4096 - to12[128]) * 4096 / (8192 - 4096 - to12[128]));
 }
 
-TEST(ColorModels, EightBitRoundTripsAreExact) {
-    for (int r = 0; r < 256; ++r) {
-        for (int g = 0; g < 256; ++g) {
-            for (int b = 0; b < 256; ++b) {
-                int h, s, v, r2, g2, b2;
-                rgb_to_hsv8(r, g, b, h, s, v);
-                hsv12_to_rgb8(h, s, v, r2, g2, b2);
-                ASSERT_TRUE(r == r2 && g == g2 && b == b2) << "HSV " << r << " " << g << " " << b;
-                rgb_to_hsl8(r, g, b, h, s, v);
-                hsl12_to_rgb8(h, s, v, r2, g2, b2);
-                ASSERT_TRUE(r == r2 && g == g2 && b == b2) << "HSL " << r << " " << g << " " << b;
-            }
-        }
+TEST(ColorModels, RoundTrips) {
+    // 8 bits: exact.
+    for (int i = 0; i < (1 << 24); ++i) {
+        const int r = i >> 16, g = (i >> 8) & 255, b = i & 255;
+        int h, s, v, r2, g2, b2;
+        rgb_to_hsv8(r, g, b, h, s, v);
+        hsv12_to_rgb8(h, s, v, r2, g2, b2);
+        ASSERT_TRUE(r == r2 && g == g2 && b == b2) << "HSV " << r << " " << g << " " << b;
+        rgb_to_hsl8(r, g, b, h, s, v);
+        hsl12_to_rgb8(h, s, v, r2, g2, b2);
+        ASSERT_TRUE(r == r2 && g == g2 && b == b2) << "HSL " << r << " " << g << " " << b;
     }
-}
-
-TEST(ColorModels, SixteenBitRoundTripsWithinTheHueResolution) {
-    // A hue of 65536 steps per turn places the middle channel of a strongly colored pixel only
-    // to about 6 x delta / 65535 levels; the inverse takes the centre of that range. Value,
-    // maximum and minimum come back exactly (HSV) or within one level (HSL).
+    // 16 bits: a hue of 65536 steps per turn places the middle channel of a strongly colored
+    // pixel only to about 6 x delta / 65535 levels; the inverse takes the centre of that range.
+    // Value, maximum and minimum come back exactly (HSV) or within one level (HSL).
     std::mt19937 random(5);
     for (int i = 0; i < 2000000; ++i) {
         int r = random() % 65536, g = random() % 65536, b = random() % 65536;
         if (i % 4 == 0) g = std::clamp(r + static_cast<int>(random() % 2001) - 1000, 0, 65535);
-        const int delta = std::max({r, g, b}) - std::min({r, g, b});
-        const int allowed = 1 + static_cast<int>(3.5 * delta / 65535.0);
+        const int allowed =
+            1 + static_cast<int>(3.5 * (std::max({r, g, b}) - std::min({r, g, b})) / 65535.0);
         int h, s, v, r2, g2, b2;
         rgb_to_hsv16(r, g, b, h, s, v);
         hsv16_to_rgb(h, s, v, r2, g2, b2);
@@ -134,21 +109,15 @@ TEST(ColorModels, SixteenBitRoundTripsWithinTheHueResolution) {
 }
 
 TEST(ColorModels, ChromaPlane) {
-    int cx, cy;
+    int cx, cy, max;
     rgb_to_chroma8(200, 100, 50, cx, cy);
-    EXPECT_EQ(cx, 43);  // 50 x 0.866 = 43.3
-    EXPECT_EQ(cy, 125);
+    EXPECT_EQ(std::pair(cx, cy), std::pair(43, 125));  // 50 x 0.866 = 43.3
     rgb_to_chroma8(0, 10, 13, cx, cy);
-    EXPECT_EQ(cx, -3);  // -2.598 rounds away from zero
-    EXPECT_EQ(cy, -11);
+    EXPECT_EQ(std::pair(cx, cy), std::pair(-3, -11));  // -2.598 rounds away from zero
     rgb_to_chroma16(200, 100, 51, true, cx, cy);
-    EXPECT_EQ(cx, 85);   // 98 x 0.866 = 84.87
-    EXPECT_EQ(cy, 249);  // 400 - 151, the half step kept
-    int max;
+    EXPECT_EQ(std::pair(cx, cy), std::pair(85, 249));  // 98 x 0.866 = 84.87; 400 - 151
     rgb_to_chroma16_normalised(100, 50, 0, cx, cy, max);
-    EXPECT_EQ(max, 100);
-    EXPECT_EQ(cx, 28378);  // 32768 x 0.866 = 28377.9
-    EXPECT_EQ(cy, 65535 - 16384);
+    EXPECT_EQ(std::vector<int>({cx, cy, max}), std::vector<int>({28378, 65535 - 16384, 100}));
     rgb_to_chroma16_normalised(0, 0, 0, cx, cy, max);
     EXPECT_EQ(cx | cy | max, 0);
     float fx, fy;
@@ -157,67 +126,51 @@ TEST(ColorModels, ChromaPlane) {
     EXPECT_NEAR(fy, 0.75, 1e-6);
 
     // Back from the plane with the largest channel as the level: every 8-bit color within one.
-    int worst = 0;
-    for (int r = 0; r < 256; r += 1) {
-        for (int g = 0; g < 256; g += 1) {
-            for (int bl = 0; bl < 256; bl += 1) {
-                int r2, g2, b2;
-                rgb_to_chroma8(r, g, bl, cx, cy);
-                chroma_to_rgb(cx, cy, std::max({r, g, bl}), 255, r2, g2, b2);
-                worst = std::max(worst, worst_channel_error(r, g, bl, r2, g2, b2));
-            }
-        }
+    int worst = 0, r, g, b;
+    for (int i = 0; i < (1 << 24); ++i) {
+        const int r1 = i >> 16, g1 = (i >> 8) & 255, b1 = i & 255;
+        rgb_to_chroma8(r1, g1, b1, cx, cy);
+        chroma_to_rgb(cx, cy, std::max({r1, g1, b1}), 255, r, g, b);
+        worst = std::max(worst, worst_channel_error(r1, g1, b1, r, g, b));
     }
     EXPECT_LE(worst, 1);
     // A level too low for the chroma clips at 0; too high clips at the limit.
-    int r, g, b;
     chroma_to_rgb(0, 200, 100, 255, r, g, b);
-    EXPECT_EQ(r, 100);
-    EXPECT_EQ(g, 0);
-    EXPECT_EQ(b, 0);
+    EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({100, 0, 0}));
     chroma_to_rgb(0, -60000, 65535, 65535, r, g, b);
-    EXPECT_EQ(r, 5535);
-    EXPECT_EQ(g, 65535);
-    EXPECT_EQ(b, 65535);
+    EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({5535, 65535, 65535}));
 }
 
 TEST(ColorModels, SaturationMappingKeepsHueAndValueOrLightness) {
-    std::uint8_t identity[256], none[256], full[256];
-    for (int i = 0; i < 256; ++i) {
-        identity[i] = static_cast<std::uint8_t>(i);
-        none[i] = 0;
-        full[i] = 255;
-    }
-    for (int r = 0; r < 256; r += 5) {
-        for (int g = 0; g < 256; g += 3) {
-            for (int b = 0; b < 256; b += 7) {
-                const int max = std::max({r, g, b}), min = std::min({r, g, b});
-                int r2 = r, g2 = g, b2 = b;
-                saturation_map_hsv(r2, g2, b2, identity);
-                ASSERT_LE(worst_channel_error(r, g, b, r2, g2, b2), 1);
-                r2 = r, g2 = g, b2 = b;
-                saturation_map_hsl(r2, g2, b2, identity, 255);
-                ASSERT_LE(worst_channel_error(r, g, b, r2, g2, b2), 2);
-                // No saturation: gray at the same value (HSV) or lightness (HSL).
-                r2 = r, g2 = g, b2 = b;
-                saturation_map_hsv(r2, g2, b2, none);
-                ASSERT_TRUE(r2 == max && g2 == max && b2 == max);
-                r2 = r, g2 = g, b2 = b;
-                saturation_map_hsl(r2, g2, b2, none, 255);
-                if (max + min != 510 && max != min) {
-                    // An odd max + min cannot split evenly: the two halves differ by one.
-                    ASSERT_LE(std::max({r2, g2, b2}) - std::min({r2, g2, b2}), (max + min) % 2);
-                    ASSERT_EQ(std::max({r2, g2, b2}) + std::min({r2, g2, b2}), max + min);
-                }
-                // Full saturation keeps the hue.
-                r2 = r, g2 = g, b2 = b;
-                saturation_map_hsv(r2, g2, b2, full);
-                if (max > min) {
-                    ASSERT_EQ(std::min({r2, g2, b2}), 0);
-                    ASSERT_EQ(std::max({r2, g2, b2}), max);
-                    ASSERT_NEAR(reference_hue(r2, g2, b2), reference_hue(r, g, b), 1.0 / max);
-                }
-            }
+    std::uint8_t identity[256], none[256] = {}, full[256];
+    for (int i = 0; i < 256; ++i) identity[i] = static_cast<std::uint8_t>(i), full[i] = 255;
+    for (int i = 0; i < 52 * 86 * 37; ++i) {
+        const int r = i / (86 * 37) * 5, g = i / 37 % 86 * 3, b = i % 37 * 7;
+        const int max = std::max({r, g, b}), min = std::min({r, g, b});
+        int r2 = r, g2 = g, b2 = b;
+        saturation_map_hsv(r2, g2, b2, identity);
+        ASSERT_LE(worst_channel_error(r, g, b, r2, g2, b2), 1);
+        r2 = r, g2 = g, b2 = b;
+        saturation_map_hsl(r2, g2, b2, identity, 255);
+        ASSERT_LE(worst_channel_error(r, g, b, r2, g2, b2), 2);
+        // No saturation: gray at the same value (HSV) or lightness (HSL); an odd max + min
+        // cannot split evenly, the two halves differ by one.
+        r2 = r, g2 = g, b2 = b;
+        saturation_map_hsv(r2, g2, b2, none);
+        ASSERT_TRUE(r2 == max && g2 == max && b2 == max);
+        r2 = r, g2 = g, b2 = b;
+        saturation_map_hsl(r2, g2, b2, none, 255);
+        if (max + min != 510 && max != min) {
+            ASSERT_LE(std::max({r2, g2, b2}) - std::min({r2, g2, b2}), (max + min) % 2);
+            ASSERT_EQ(std::max({r2, g2, b2}) + std::min({r2, g2, b2}), max + min);
+        }
+        // Full saturation keeps the hue.
+        r2 = r, g2 = g, b2 = b;
+        saturation_map_hsv(r2, g2, b2, full);
+        if (max > min) {
+            ASSERT_EQ(std::min({r2, g2, b2}), 0);
+            ASSERT_EQ(std::max({r2, g2, b2}), max);
+            ASSERT_NEAR(reference_hue(r2, g2, b2), reference_hue(r, g, b), 1.0 / max);
         }
     }
     // Black, white and gray stay as they are even when the table would add saturation.

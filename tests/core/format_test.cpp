@@ -11,19 +11,14 @@ namespace {
 // Every test leaves the separator mode as the test program found it.
 class FormatTest : public ::testing::Test {
   protected:
-    void SetUp() override { was_plain_ = separators_are_plain(); }
     void TearDown() override {
         set_locale_characters(U'.', U',');
-        if (was_plain_) {
-            set_plain_separators();
-        } else {
-            set_locale_separators();
-        }
+        was_plain_ ? set_plain_separators() : set_locale_separators();
     }
-    bool was_plain_ = false;
+    const bool was_plain_ = separators_are_plain();
 };
 
-TEST_F(FormatTest, IntegersAndHexadecimal) {
+TEST_F(FormatTest, IntegersHexadecimalTextAndEscapes) {
     EXPECT_EQ(formatted("%z4d|%4d|%2d|%3d", 7, 7, 123, 123), "0007|   7|**|123");
     EXPECT_EQ(formatted("%4zd", 42), "0042");  // digits and z in any order
     EXPECT_EQ(formatted("%d", static_cast<std::int64_t>(-9223372036854775807LL - 1)),
@@ -31,6 +26,16 @@ TEST_F(FormatTest, IntegersAndHexadecimal) {
     // Hexadecimal uses the value's own width.
     EXPECT_EQ(formatted("%x %x %x %z8x", 255 + 128 * 256, 0, -1, 0xabcu),
               "80ff 0 ffffffff 00000abc");
+    EXPECT_EQ(formatted("a\\nb\\rc\\td\\\\e\\q"), "a\nb\rc\td\\eq");
+    EXPECT_EQ(formatted("100%%"), "100%");
+    EXPECT_EQ(formatted("%q%d", 5), "5");    // an unknown letter writes nothing, uses no value
+    EXPECT_EQ(formatted("%d %d", 1), "1 ");  // a missing value writes nothing
+    EXPECT_EQ(formatted("%s|%c|%c", "Add Border", U'\u2033', 'x'), "Add Border|\u2033|x");
+    std::string out = "old";
+    EXPECT_EQ(format_text(out, "folder \u2033%s\u2033", std::string("a b")), 12u);  // characters
+    EXPECT_EQ(out, "folder \u2033a b\u2033");
+    append_utf8(out, U'\U0001F600');
+    EXPECT_TRUE(out.ends_with("\u2033\xF0\x9F\x98\x80"));
 }
 
 TEST_F(FormatTest, ThousandsSeparatorsFollowTheMode) {
@@ -49,7 +54,7 @@ TEST_F(FormatTest, ThousandsSeparatorsFollowTheMode) {
     EXPECT_EQ(formatted("%2zf", 0.5), "0,5");
 }
 
-TEST_F(FormatTest, RealNumbers) {
+TEST_F(FormatTest, RealNumbersAndFormatNumber) {
     set_plain_separators();
     const std::pair<const char*, double> cases[] = {
         {"%4f", 2.5},       {"%f", 2.5},        {"%4zf", 2.5},      {"%2zf", 3.0},
@@ -66,34 +71,12 @@ TEST_F(FormatTest, RealNumbers) {
     }
     EXPECT_EQ(formatted("%20f", 1.0).size(), 17u);  // precision is clamped to 15
     EXPECT_EQ(formatted("%f", 7), "7.0000");        // an integer argument converts
-}
-
-TEST_F(FormatTest, FormatNumberSwitches) {
-    set_plain_separators();
     EXPECT_EQ(format_number(0.0, 3, false, false), "0.000");
     EXPECT_EQ(format_number(0.25, 1, true, false), "25.0");
     EXPECT_EQ(format_number(2.5, 4, false, true), "2.5");
     EXPECT_EQ(format_number(3.0, 2, false, true), "3.");  // strip leaves the separator
     EXPECT_EQ(format_number(100.0, 0, false, true), "100");
     EXPECT_EQ(format_number(-7.0, -3, false, false), "-7");
-}
-
-TEST_F(FormatTest, EscapesPercentAndUnknownDirectives) {
-    EXPECT_EQ(formatted("a\\nb\\rc\\td\\\\e\\q"), "a\nb\rc\td\\eq");
-    EXPECT_EQ(formatted("100%%"), "100%");
-    EXPECT_EQ(formatted("%q%d", 5), "5");    // an unknown letter writes nothing, uses no value
-    EXPECT_EQ(formatted("%d %d", 1), "1 ");  // a missing value writes nothing
-    EXPECT_EQ(formatted("%s|%c|%c", "Add Border", U'\u2033', 'x'), "Add Border|\u2033|x");
-    EXPECT_EQ(formatted("folder \u2033%s\u2033", std::string("a b")), "folder \u2033a b\u2033");
-}
-
-TEST_F(FormatTest, ReturnsCharactersNotBytes) {
-    std::string out = "old";
-    EXPECT_EQ(format_text(out, "%s", "a\u2033b"), 3u);
-    EXPECT_EQ(out, "a\u2033b");
-    std::string utf8;
-    append_utf8(utf8, U'\U0001F600');
-    EXPECT_EQ(utf8, "\xF0\x9F\x98\x80");
 }
 
 }  // namespace

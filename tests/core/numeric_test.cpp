@@ -16,49 +16,35 @@ TEST(Numeric, RoundToIntHalvesAwayFromZeroAndSaturates) {
     for (auto [value, expected] : cases) EXPECT_EQ(round_to_int(value), expected) << value;
 }
 
-// The generator is x <- 41358 x mod (2^31 - 1); a 64-bit product gives the same numbers for any
-// state in range.
+// x <- 41358 x mod (2^31 - 1), with a 64-bit product: the same numbers for any state in range.
 std::int32_t reference_step(std::int32_t x) {
     return static_cast<std::int32_t>((41358LL * x) % 2147483647LL);
 }
 
-TEST(Numeric, RandomSequenceIsTheLehmerGenerator) {
-    random_set_state(random_repeatable_seed);
-    std::int32_t x = random_repeatable_seed;
-    for (int i = 0; i < 1000; ++i) {
-        x = reference_step(x);
-        ASSERT_EQ(random_int(), x) << "step " << i;
-    }
-    EXPECT_EQ(random_step(2147483646), reference_step(2147483646));
-    random_set_state(random_repeatable_seed);
-    EXPECT_DOUBLE_EQ(random_real(), reference_step(random_repeatable_seed) / 2147483648.0);
-    // A negative state (after mixing) still gives a number in range.
-    std::int32_t n = random_step(-5);
-    EXPECT_GE(n, -2147483647);
-    random_set_state(random_repeatable_seed);
-}
-
-TEST(Numeric, RandomDrawsFromSeveralThreadsLoseNoStep) {
-    random_set_state(random_repeatable_seed);
+// The Lehmer generator, also when two threads draw from it at once: no step lost or repeated.
+TEST(Numeric, RandomSequenceIsTheLehmerGeneratorFromEveryThread) {
     std::vector<std::int32_t> expected;
     std::int32_t x = random_repeatable_seed;
     for (int i = 0; i < 40000; ++i) expected.push_back(x = reference_step(x));
+    random_set_state(random_repeatable_seed);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(random_int(), expected[i]) << "step " << i;
+    EXPECT_EQ(random_step(2147483646), reference_step(2147483646));
+    random_set_state(random_repeatable_seed);
+    EXPECT_DOUBLE_EQ(random_real(), expected[0] / 2147483648.0);
+    EXPECT_GE(random_step(-5), -2147483647);  // a negative state (after mixing) stays in range
 
     random_set_state(random_repeatable_seed);
     std::vector<std::int32_t> a(20000), b(20000);
-    std::thread t1([&] {
-        for (auto& v : a) v = random_int();
-    });
-    std::thread t2([&] {
-        for (auto& v : b) v = random_int();
-    });
+    auto draw = [](std::vector<std::int32_t>& v) {
+        for (auto& n : v) n = random_int();
+    };
+    std::thread t1(draw, std::ref(a)), t2(draw, std::ref(b));
     t1.join();
     t2.join();
-    std::vector<std::int32_t> all(a);
-    all.insert(all.end(), b.begin(), b.end());
-    std::sort(all.begin(), all.end());
+    a.insert(a.end(), b.begin(), b.end());
+    std::sort(a.begin(), a.end());
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(all, expected);
+    EXPECT_EQ(a, expected);
     random_set_state(random_repeatable_seed);
 }
 

@@ -10,15 +10,15 @@
 namespace tessaly {
 namespace {
 
-std::vector<std::pair<int, int>> pairs(const std::vector<RowRange>& ranges) {
-    std::vector<std::pair<int, int>> out;
+using P = std::vector<std::pair<int, int>>;
+
+P pairs(const std::vector<RowRange>& ranges) {
+    P out;
     for (const RowRange& r : ranges) out.emplace_back(r.first, r.last);
     return out;
 }
 
-using P = std::vector<std::pair<int, int>>;
-
-TEST(Runner, RowSplitting) {
+TEST(Runner, RowAndRangeSplitting) {
     EXPECT_EQ(pairs(split_rows(3, 8, 1)), (P{{0, 1}, {2, 2}}));
     EXPECT_EQ(pairs(split_rows(10, 3, 1)), (P{{0, 3}, {4, 6}, {7, 9}}));  // round(3), round(6)
     EXPECT_EQ(pairs(split_rows(8, 3, 1)), (P{{0, 2}, {3, 5}, {6, 7}}));  // round(2.33), round(4.67)
@@ -28,33 +28,9 @@ TEST(Runner, RowSplitting) {
     EXPECT_EQ(split_rows(5000, 4000, 1).size(), 1024u);
     EXPECT_EQ(split_rows(2, 0, 1).size(), 1u);  // fewer than one thread means one
 
-    for (int height : {2, 7, 100, 1081}) {
-        for (int threads : {1, 2, 3, 8}) {
-            auto ranges = split_rows(height, threads, 2);
-            for (std::size_t i = 0; i + 1 < ranges.size(); ++i) {
-                EXPECT_EQ(ranges[i].last % 2, 0) << height << " " << threads;
-                EXPECT_EQ(ranges[i + 1].first, ranges[i].last + 2);
-            }
-            EXPECT_EQ(ranges.back().last, height - 1);
-        }
-    }
-}
-
-TEST(Runner, RangeSplittingCoversEverythingOnce) {
     EXPECT_EQ(pairs(split_range(1001, 4)), (P{{0, 250}, {251, 500}, {501, 750}, {751, 1000}}));
     EXPECT_EQ(pairs(split_range(3, 8)), (P{{0, 1}, {2, 2}}));
-    for (int count : {1, 2, 5, 333, 4000}) {
-        for (int threads : {1, 2, 7, 64}) {
-            auto ranges = split_range(count, threads);
-            int next = 0;
-            for (const RowRange& r : ranges) {
-                EXPECT_EQ(r.first, next);
-                EXPECT_GE(r.last, r.first);
-                next = r.last + 1;
-            }
-            EXPECT_EQ(next, count);
-        }
-    }
+    EXPECT_TRUE(split_range(0, 4).empty());
 }
 
 TEST(Runner, RunRowsWritesEveryRowOnceAndReportsTheFirstFailure) {
@@ -69,9 +45,7 @@ TEST(Runner, RunRowsWritesEveryRowOnceAndReportsTheFirstFailure) {
                 written[static_cast<std::size_t>(r)]++;
                 progress_tick(progress);
             }
-            if (first == 251) return 7;
-            if (first == 751) return 9;
-            return 0;
+            return first == 251 ? 7 : first == 751 ? 9 : 0;
         },
         "", nullptr, &out);
     EXPECT_EQ(result, 7);
@@ -80,7 +54,7 @@ TEST(Runner, RunRowsWritesEveryRowOnceAndReportsTheFirstFailure) {
     set_processor_count(0);
 }
 
-TEST(Runner, ProgressWindowOnlyForLargeTitledRuns) {
+TEST(Runner, ProgressWindowOnlyForLargeTitledRunsAndItsCancel) {
     testing::RecordingScope scope;
     set_processor_count(2);
     auto work = [](int first, int last, Progress& progress) -> std::uint8_t {
@@ -92,48 +66,40 @@ TEST(Runner, ProgressWindowOnlyForLargeTitledRuns) {
     EXPECT_EQ(run_range(0, work, "Small", 100, 100, 100, false, true, true), 0);
     EXPECT_TRUE(scope.recorder.progress_titles.empty());
     EXPECT_EQ(run_range(0, work, "Large", 1000, 400, 400, false, true, true), 0);
+    EXPECT_EQ(run_range(0, work, "Hidden", 1000, 400, 400, false, false, true), 0);
     EXPECT_EQ(scope.recorder.progress_titles, std::vector<std::string>{"Large"});
     EXPECT_EQ(scope.recorder.progress_totals, std::vector<std::int64_t>{400});
     EXPECT_EQ(scope.recorder.progress_ends, 1);
-    EXPECT_EQ(run_range(0, work, "Hidden", 1000, 400, 400, false, false, true), 0);
-    EXPECT_EQ(scope.recorder.progress_titles.size(), 1u);
-    set_processor_count(0);
-}
 
-TEST(Runner, CancelFromTheProgressWindowStopsTheWorkers) {
-    testing::RecordingScope scope;
+    // The person's cancel reaches the workers at their next tick.
     scope.recorder.cancel_progress = true;
-    set_processor_count(2);
     std::atomic<int> done{0};
-    std::uint8_t result = run_range(
-        0,
-        [&](int first, int last, Progress& progress) -> std::uint8_t {
-            for (int c = first; c <= last; ++c) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                if (progress_tick(progress)) return 1;
-                ++done;
-            }
-            return 0;
-        },
-        "Cancel me", 2000, 1000, 2000, true, true, true);
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(run_range(
+                  0,
+                  [&](int first, int last, Progress& progress) -> std::uint8_t {
+                      for (int c = first; c <= last; ++c, ++done) {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                          if (progress_tick(progress)) return 1;
+                      }
+                      return 0;
+                  },
+                  "Cancel me", 2000, 1000, 2000, true, true, true),
+              1);
     EXPECT_LT(done.load(), 2000);
     set_processor_count(0);
 }
 
 TEST(Runner, BatchAbortCancelsOnlyCancellableRuns) {
     set_run_abort(true);
-    Progress cancellable;
-    EXPECT_TRUE(progress_tick(cancellable));
-    EXPECT_EQ(cancellable.processed.load(), 0);
-    Progress fixed;
+    Progress cancellable, fixed, normal;
     fixed.cancellable = false;
+    EXPECT_TRUE(progress_tick(cancellable));
     EXPECT_FALSE(progress_tick(fixed));
-    EXPECT_EQ(fixed.processed.load(), 1);
     set_run_abort(false);
-    Progress normal;
     EXPECT_FALSE(progress_tick(normal));
     EXPECT_FALSE(progress_tick(normal));
+    EXPECT_EQ(cancellable.processed.load(), 0);
+    EXPECT_EQ(fixed.processed.load(), 1);
     EXPECT_EQ(normal.processed.load(), 2);
 }
 

@@ -12,49 +12,39 @@
 namespace tessaly {
 namespace {
 
-using testing::TempDir;
-
-std::string bytes(std::initializer_list<int> list) {
-    std::string s;
-    for (int b : list) s.push_back(static_cast<char>(b));
-    return s;
-}
-
 TEST(TextFile, EncodingIsTakenFromTheStart) {
+    using E = TextEncoding;
     const std::pair<std::string, TextEncoding> cases[] = {
-        {bytes({0xEF, 0xBB, 0xBF, 'a'}), TextEncoding::utf8},
-        {bytes({0xFF, 0xFE, 'a', 0}), TextEncoding::utf16le},
-        {bytes({0xFE, 0xFF, 0, 'a'}), TextEncoding::utf16be},
-        {bytes({'a', 0, 'b', 0}), TextEncoding::utf16le},
-        {bytes({0, 'a', 0, 'b'}), TextEncoding::utf16be},
-        {"ab", TextEncoding::utf8},
-        {bytes({0xFF, 0xFE, 0, 0, 'a', 0, 0, 0}), TextEncoding::utf32},
-        {bytes({0, 0, 0xFE, 0xFF}), TextEncoding::utf32}};
+        {{'\xEF', '\xBB', '\xBF', 'a'}, E::utf8},
+        {{'\xFF', '\xFE', 'a', 0}, E::utf16le},
+        {{'\xFE', '\xFF', 0, 'a'}, E::utf16be},
+        {{'a', 0, 'b', 0}, E::utf16le},
+        {{0, 'a', 0, 'b'}, E::utf16be},
+        {"ab", E::utf8},
+        {{'\xFF', '\xFE', 0, 0, 'a', 0, 0, 0}, E::utf32},
+        {{0, 0, '\xFE', '\xFF'}, E::utf32}};
     for (const auto& [text, encoding] : cases) EXPECT_EQ(detect_text_encoding(text), encoding);
 
     std::string out = "unchanged";
-    EXPECT_TRUE(decode_text(bytes({0xFF, 0xFE, 0, 0, 'a', 0, 0, 0}), out));
+    EXPECT_TRUE(decode_text(cases[6].first, out));
     EXPECT_EQ(out, "unchanged");
     // U+2033 and U+1F600 (a surrogate pair) in UTF-16 big-endian with a mark.
-    EXPECT_FALSE(decode_text(bytes({0xFE, 0xFF, 0x20, 0x33, 0xD8, 0x3D, 0xDE, 0x00}), out));
+    EXPECT_FALSE(
+        decode_text(std::string{'\xFE', '\xFF', 0x20, 0x33, '\xD8', 0x3D, '\xDE', 0}, out));
     EXPECT_EQ(out, "\u2033\U0001F600");
-    EXPECT_FALSE(decode_text(bytes({'k', 0, ' ', 0, '1', 0}), out));
+    EXPECT_FALSE(decode_text(std::string{'k', 0, ' ', 0, '1', 0}, out));
     EXPECT_EQ(out, "k 1");
 }
 
-TEST(TextFile, WriterAndReaderRoundTrip) {
-    TempDir dir;
-    std::string path = dir.file("x.curve");
+TEST(TextFile, WriterReaderAndAtomicWrites) {
+    testing::TempDir dir;
+    const std::string path = dir.file("x.curve");
     LineWriter writer;
-    writer.line("Curve 1.0");
-    writer.line("name \u2033a b\u2033");
-    writer.line("end");
+    for (const char* line : {"Curve 1.0", "name \u2033a b\u2033", "end"}) writer.line(line);
     ASSERT_FALSE(writer.save(path));
     std::string raw;
     ASSERT_FALSE(read_file_bytes(path, raw));
-    EXPECT_EQ(raw,
-              "\xEF\xBB\xBF"
-              "Curve 1.0\r\nname \u2033a b\u2033\r\nend\r\n");
+    EXPECT_EQ(raw, "\xEF\xBB\xBF" + std::string("Curve 1.0\r\nname \u2033a b\u2033\r\nend\r\n"));
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
     LineReader reader;
@@ -69,6 +59,17 @@ TEST(TextFile, WriterAndReaderRoundTrip) {
     EXPECT_EQ(line[0], "end");
     EXPECT_FALSE(reader.next(line));
     EXPECT_TRUE(scope.recorder.messages.empty());
+
+    // Replacing works; a missing folder or a folder as the target fails and leaves no
+    // temporary file; a missing file cannot be read and leaves the bytes alone.
+    ASSERT_FALSE(write_file_atomic(path, "new contents"));
+    EXPECT_TRUE(write_file_atomic(dir.file("missing/x.txt"), "x"));
+    std::filesystem::create_directory(dir.file("folder"));
+    EXPECT_TRUE(write_file_atomic(dir.file("folder"), "x"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("folder.tmp")));
+    ASSERT_FALSE(read_file_bytes(path, raw));
+    EXPECT_TRUE(read_file_bytes(dir.file("nothing-here"), raw));
+    EXPECT_EQ(raw, "new contents");
 }
 
 TEST(TextFile, ReaderSkipsEmptyLinesAcceptsEveryLineEndAndChecksHeaders) {
@@ -90,24 +91,6 @@ TEST(TextFile, ReaderSkipsEmptyLinesAcceptsEveryLineEndAndChecksHeaders) {
         EXPECT_EQ(read_versioned_header(reader, "Curve", 1.0, "Curve", refuse), failed) << text;
     }
     EXPECT_EQ(scope.recorder.warnings().size(), 2u);
-}
-
-TEST(TextFile, AtomicWriteNeverLeavesAHalfFile) {
-    TempDir dir;
-    std::string target = dir.file("keep.txt");
-    ASSERT_FALSE(write_file_atomic(target, "old"));
-    ASSERT_FALSE(write_file_atomic(target, "new contents"));
-    std::string raw;
-    ASSERT_FALSE(read_file_bytes(target, raw));
-    EXPECT_EQ(raw, "new contents");
-    // A folder that does not exist: nothing is written anywhere.
-    EXPECT_TRUE(write_file_atomic(dir.file("missing/x.txt"), "x"));
-    // The target is a folder: the rename fails and the temporary file is removed.
-    std::filesystem::create_directory(dir.file("folder"));
-    EXPECT_TRUE(write_file_atomic(dir.file("folder"), "x"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("folder.tmp")));
-    EXPECT_TRUE(read_file_bytes(dir.file("nothing-here"), raw));
-    EXPECT_EQ(raw, "new contents");
 }
 
 }  // namespace

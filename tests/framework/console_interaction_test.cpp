@@ -9,31 +9,34 @@
 namespace tessaly {
 namespace {
 
-std::string contents(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string s;
-    char buffer[256];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, n);
-    return s;
-}
+// The console writes into a temporary file; written() gives what it wrote so far.
+class ConsoleTest : public ::testing::Test {
+  protected:
+    ~ConsoleTest() override { std::fclose(file_); }
+    std::string written() {
+        std::fflush(file_);
+        std::rewind(file_);
+        std::string s;
+        char buffer[256];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;)
+            s.append(buffer, n);
+        return s;
+    }
+    std::FILE* file_ = std::tmpfile();
+    ConsoleInteraction console_{file_};
+};
 
-TEST(ConsoleInteraction, MessagesArePrefixedWithTheirCaption) {
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ConsoleInteraction console(f);
-    console.message(MessageKind::error, "Error", "Cannot open file: a.tif");
-    console.message(MessageKind::warning, "Warning", "Careful");
-    console.set_quiet(true);
-    console.message(MessageKind::warning, "Warning", "dropped when quiet");
-    console.message(MessageKind::error, "Error", "errors always show");
-    EXPECT_EQ(contents(f),
+TEST_F(ConsoleTest, MessagesArePrefixedWithTheirCaptionAndQuietKeepsErrors) {
+    console_.message(MessageKind::error, "Error", "Cannot open file: a.tif");
+    console_.message(MessageKind::warning, "Warning", "Careful");
+    console_.set_quiet(true);
+    console_.message(MessageKind::warning, "Warning", "dropped when quiet");
+    console_.message(MessageKind::error, "Error", "errors always show");
+    EXPECT_EQ(written(),
               "Error: Cannot open file: a.tif\nWarning: Careful\nError: errors always show\n");
-    std::fclose(f);
 }
 
-TEST(ConsoleInteraction, QuestionsAreAnsweredByPolicy) {
+TEST_F(ConsoleTest, QuestionsAreAnsweredByPolicy) {
     using P = AnswerPolicy;
     using B = Buttons;
     using A = Answer;
@@ -54,32 +57,27 @@ TEST(ConsoleInteraction, QuestionsAreAnsweredByPolicy) {
     EXPECT_EQ(p, AnswerPolicy::cancel);
     EXPECT_TRUE(parse_answer_policy("maybe", p));
 
-    std::FILE* f = std::tmpfile();
-    ConsoleInteraction console(f);
-    console.set_policy(AnswerPolicy::yes);
-    EXPECT_EQ(console.ask("Alert", "Close all images before loading script?",
-                          Buttons::yes_no_cancel, Answer::cancel),
+    console_.set_policy(AnswerPolicy::yes);
+    EXPECT_EQ(console_.ask("Alert", "Close all images before loading script?",
+                           Buttons::yes_no_cancel, Answer::cancel),
               Answer::yes);
-    EXPECT_EQ(contents(f), "Alert: Close all images before loading script? -> Yes\n");
-    std::fclose(f);
+    EXPECT_EQ(written(), "Alert: Close all images before loading script? -> Yes\n");
 }
 
-TEST(ConsoleInteraction, ProgressBarOnlyWhenAsked) {
-    std::FILE* f = std::tmpfile();
-    ConsoleInteraction console(f);  // a file is no terminal: no bar
-    console.progress_begin("Resize", 10);
-    console.progress_update(5);
-    console.progress_end();
-    EXPECT_EQ(contents(f), "");
-    console.set_progress_bar(true);
-    console.progress_begin("Resize", 10);
-    console.progress_update(5);
-    console.progress_update(5);  // unchanged: not redrawn
-    console.progress_end();
-    std::string drawn = contents(f);
+TEST_F(ConsoleTest, ProgressBarOnlyWhenAsked) {
+    for (bool bar : {false, true}) {  // a file is no terminal: no bar unless asked
+        console_.set_progress_bar(bar);
+        console_.progress_begin("Resize", 10);
+        console_.progress_update(5);
+        console_.progress_update(5);  // unchanged: not redrawn
+        console_.progress_end();
+        if (!bar) {
+            EXPECT_EQ(written(), "");
+        }
+    }
+    const std::string drawn = written();
     EXPECT_NE(drawn.find("Resize [###############               ] 50%"), std::string::npos);
     EXPECT_EQ(drawn.back(), '\n');
-    std::fclose(f);
 }
 
 }  // namespace

@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/runner.h"
 #include "support/recording_interaction.h"
+#include "support/sample_rows.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
+
+using testing::image_of_rows;
+using Row = std::vector<int>;
 
 // Sample modules on rows that no module of this test program takes.
 struct Entry {
@@ -74,29 +77,16 @@ const Registered<Sample> two_sets{{
     .point = add_level,
 }};
 
-Image gray_row(std::initializer_list<int> values) {
-    Image im;
-    EXPECT_FALSE(image_alloc(im, image_gray8, static_cast<std::uint32_t>(values.size()), 1, 72));
-    int x = 0;
-    for (int v : values) im.rows[0][x++] = static_cast<std::uint8_t>(v);
-    return im;
-}
-
-std::vector<int> row_of(const Image& im) {
-    std::vector<int> out;
-    for (std::uint32_t x = 0; im.rows && x < im.width; ++x) out.push_back(im.rows[0][x]);
-    return out;
-}
-
 std::string normalised(const std::string& line) {
     std::string out;
     return sample.normalise(split(line), nullptr, nullptr, out) ? "refused" : out;
 }
 
 TEST(Module, DeclarationWritesInOrderAndReadsByKeyWithItsRules) {
-    EXPECT_EQ(sample.default_command_line(),
-              "posterize 0 level 4 gain 1 mode 0 caption \u2033Pic\u2033 curve 2 2 0 0 255 255 "
-              "n 0 amount 1 -1 0 1 \u2033Amount: \u2033 \u2033Mask\u2033 display 2 auto_preview 1");
+    const std::string defaults =
+        "posterize 0 level 4 gain 1 mode 0 caption \u2033Pic\u2033 curve 2 2 0 0 255 255 n 0 "
+        "amount 1 -1 0 1 \u2033Amount: \u2033 \u2033Mask\u2033 display 2 auto_preview 1";
+    EXPECT_EQ(sample.default_command_line(), defaults);
     testing::RecordingScope scope;
     // Out of range: clamped, or back to the default for a choice; a text is cut to its
     // capacity; unknown keys are ignored; a group's entries carry their numbers.
@@ -108,90 +98,86 @@ TEST(Module, DeclarationWritesInOrderAndReadsByKeyWithItsRules) {
               "\u2033a\u2033 on1 1 name2 \u2033b c\u2033 on2 0 display 2 auto_preview 1");
     EXPECT_TRUE(scope.recorder.messages.empty());
     // Rejected: a value the declaration refuses, more entries than allowed, a required member
-    // missing, another transformation's line.
-    EXPECT_EQ(normalised("posterize 0 gain 2.5"), "refused");
-    EXPECT_EQ(normalised("posterize 0 n 4"), "refused");
-    EXPECT_EQ(normalised("posterize 0 n 2 name1 \u2033a\u2033"), "refused");
-    EXPECT_EQ(normalised("tint 0"), "refused");
-    // An invalid curve or an unreadable value keeps the default.
-    EXPECT_EQ(normalised("posterize 0 level x curve 2 2 9 0 3 255"), sample.default_command_line());
-    EXPECT_EQ(normalised("posterize 1"), sample.default_command_line());
+    // missing, another transformation's line. An invalid curve or an unreadable value keeps
+    // the default.
+    for (const char* line : {"posterize 0 gain 2.5", "posterize 0 n 4",
+                             "posterize 0 n 2 name1 \u2033a\u2033", "tint 0"})
+        EXPECT_EQ(normalised(line), "refused") << line;
+    EXPECT_EQ(normalised("posterize 0 level x curve 2 2 9 0 3 255"), defaults);
+    EXPECT_EQ(normalised("posterize 1"), defaults);
     EXPECT_EQ(scope.recorder.warnings(),
               std::vector<std::string>{"Posterize file was created for a newer version of "
                                        "Tessaly -- some settings may be ignored"});
-}
 
-TEST(Module, CommandLinesIgnoreTheUsersLocale) {
+    // Command lines ignore the user's locale: a point, and the comma groups digits (1,5 is
+    // fifteen, out of range).
     const bool was_plain = separators_are_plain();
     set_locale_characters(U',', U'.');
     set_locale_separators();
-    // A point, and the comma groups digits: 1,5 is fifteen, out of range.
     EXPECT_EQ(normalised("posterize 0 gain 1,5"), "refused");
     EXPECT_NE(normalised("posterize 0 gain 1.5").find(" gain 1.5 "), std::string::npos);
     set_locale_characters(U'.', U',');
     if (was_plain) set_plain_separators();
 }
 
-TEST(Module, RunEntrySequenceAndMixing) {
+// Runs a sample module from a node holding the given 8-bit gray row.
+class ModuleRun : public ::testing::Test {
+  protected:
+    ModuleRun() {
+        input_.parent = &tree_root();
+        node_.parent = &input_;
+        input_.image = image_of_rows(image_gray8, {{10, 250, 100}});
+    }
+    // The result's row, or {} when the run fails with a cleared picture.
+    Row run(const Registered<Sample>& module, const std::string& line) {
+        if (module.run(&input_, &node_, split(line)) == 0) return testing::rows_of(node_.image)[0];
+        EXPECT_EQ(node_.image.rows, nullptr);
+        return {};
+    }
+    Node input_, node_;
+};
+
+TEST_F(ModuleRun, RunEntrySequenceAndMixing) {
     testing::TempDir dir;
     setenv("TESSALY_SETTINGS_ROOT", dir.path().c_str(), 1);
     reset_settings_folders();
     testing::RecordingScope scope;
-    Node input, node;
-    input.parent = &tree_root();
-    node.parent = &input;
-    input.image = gray_row({10, 250, 100});
-
-    EXPECT_EQ(sample.run(&input, &node, split("posterize 0 level 10")), 0);
-    EXPECT_EQ(row_of(node.image), (std::vector<int>{20, 255, 110}));
+    EXPECT_EQ(run(sample, "posterize 0 level 10"), (Row{20, 255, 110}));
     // The framework mixes through the amount: weight 127 of 255.
-    EXPECT_EQ(
-        sample.run(&input, &node,
-                   split("posterize 0 level 10 amount 0.5 -1 0 1 \u2033A\u2033 \u2033M\u2033")),
-        0);
-    EXPECT_EQ(row_of(node.image), (std::vector<int>{15, 252, 105}));
+    EXPECT_EQ(run(sample, "posterize 0 level 10 amount 0.5 -1 0 1 \u2033A\u2033 \u2033M\u2033"),
+              (Row{15, 252, 105}));
     // Only the keyword: the "Default" settings file applies.
     ASSERT_FALSE(
         save_settings("posterize 0 level 1", std::string("Default"), sample.settings_name()));
-    EXPECT_EQ(sample.run(&input, &node, split("posterize")), 0);
-    EXPECT_EQ(row_of(node.image), (std::vector<int>{11, 251, 101}));
+    EXPECT_EQ(run(sample, "posterize"), (Row{11, 251, 101}));
 
-    EXPECT_EQ(sample.run(&input, &node, split("posterize 0 gain 9")), 1);
-    EXPECT_EQ(node.error_text, "Illegal Posterize command line");
-    EXPECT_EQ(node.image.rows, nullptr);  // a failed node shows a cleared picture
-    ASSERT_FALSE(image_alloc(input.image, image_color24, 2, 1, 72));
-    EXPECT_EQ(sample.run(&input, &node, split("posterize 0")), 1);
-    EXPECT_EQ(node.error_text, "Illegal input image type");
-    EXPECT_EQ(node.image.rows, nullptr);
+    EXPECT_EQ(run(sample, "posterize 0 gain 9"), Row{});
+    EXPECT_EQ(node_.error_text, "Illegal Posterize command line");
+    ASSERT_FALSE(image_alloc(input_.image, image_color24, 2, 1, 72));
+    EXPECT_EQ(run(sample, "posterize 0"), Row{});
+    EXPECT_EQ(node_.error_text, "Illegal input image type");
     // A binary input arrives as 8-bit gray.
-    ASSERT_FALSE(image_alloc(input.image, image_binary, 3, 1, 72));
-    bit_set(input.image.rows[0], 1);
-    EXPECT_EQ(sample.run(&input, &node, split("posterize 0 level 0")), 0);
-    EXPECT_EQ(row_of(node.image), (std::vector<int>{0, 255, 0}));
+    ASSERT_FALSE(image_alloc(input_.image, image_binary, 3, 1, 72));
+    bit_set(input_.image.rows[0], 1);
+    EXPECT_EQ(run(sample, "posterize 0 level 0"), (Row{0, 255, 0}));
     EXPECT_TRUE(scope.recorder.messages.empty());  // silent runs show nothing
     unsetenv("TESSALY_SETTINGS_ROOT");
     reset_settings_folders();
 }
 
-TEST(Module, TwoSetsMixWhereTheMaskIsWhiteAndBlack) {
-    Node input, node;
-    input.parent = &tree_root();
-    node.parent = &input;
-    input.image = gray_row({100, 100, 100});
-    node.masks.push_back(std::make_unique<MaskSettings>());
-    node.masks[0]->image = gray_row({0, 255, 128});
+TEST_F(ModuleRun, TwoSetsMixWhereTheMaskIsWhiteAndBlack) {
+    input_.image = image_of_rows(image_gray8, {{100, 100, 100}});
+    node_.masks.push_back(std::make_unique<MaskSettings>());
+    node_.masks[0]->image = image_of_rows(image_gray8, {{0, 255, 128}});
     // Set 0 (+10) where the mask is white, set 1 (-10) where it is black.
-    EXPECT_EQ(two_sets.run(&input, &node,
-                           split("tint 0 level 10 amount 1 1 0 1 \u2033A\u2033 \u2033M\u2033")),
-              0);
-    EXPECT_EQ(row_of(node.image), (std::vector<int>{90, 110, 100}));
+    EXPECT_EQ(run(two_sets, "tint 0 level 10 amount 1 1 0 1 \u2033A\u2033 \u2033M\u2033"),
+              (Row{90, 110, 100}));
     // Without a mask in use only set 0 runs.
-    EXPECT_EQ(two_sets.run(&input, &node, split("tint 0 level 10")), 0);
-    EXPECT_EQ(row_of(node.image), (std::vector<int>{110, 110, 110}));
+    EXPECT_EQ(run(two_sets, "tint 0 level 10"), (Row{110, 110, 110}));
 }
 
 TEST(Module, AreaRowsSeeTheirNeighboursPaddedByTheEdgeRule) {
-    const Image in = gray_row({0, 30, 60, 90});
+    const Image in = image_of_rows(image_gray8, {{0, 30, 60, 90}});
     // The mean of each pixel's row neighbours (one row: the window is that row three times).
     AreaRows rows{
         1, Edge::clamp,
@@ -201,23 +187,10 @@ TEST(Module, AreaRowsSeeTheirNeighboursPaddedByTheEdgeRule) {
         }};
     Image out;
     ASSERT_FALSE(run_area_rows(rows, in, out, ""));
-    EXPECT_EQ(row_of(out), (std::vector<int>{10, 30, 60, 80}));
+    EXPECT_EQ(testing::rows_of(out)[0], (Row{10, 30, 60, 80}));
     rows.edge = Edge::mirror;
     ASSERT_FALSE(run_area_rows(rows, in, out, ""));
-    EXPECT_EQ(row_of(out), (std::vector<int>{20, 30, 60, 70}));
-}
-
-TEST(Module, BatchAbortStopsPixelLoopsOnlyDuringABatch) {
-    set_batch_abort(true);
-    Progress p;
-    EXPECT_FALSE(progress_tick(p));  // no batch running
-    set_batch_mode(1);
-    EXPECT_TRUE(progress_tick(p));
-    EXPECT_TRUE(progress_tick(p));  // a cancelled run stays cancelled
-    set_batch_abort(false);
-    Progress fresh;
-    EXPECT_FALSE(progress_tick(fresh));
-    set_batch_mode(0);
+    EXPECT_EQ(testing::rows_of(out)[0], (Row{20, 30, 60, 70}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "support/recording_interaction.h"
@@ -30,6 +31,7 @@ class RegistryTest : public ::testing::Test {
         store_current_node(nullptr, -1);
     }
     std::vector<std::string> original_;
+    testing::RecordingScope scope_;
 };
 
 TEST_F(RegistryTest, RowsAreUniqueAndLookupIsExactWithOneAlias) {
@@ -53,53 +55,50 @@ TEST_F(RegistryTest, RowsAreUniqueAndLookupIsExactWithOneAlias) {
         EXPECT_EQ(find_transformation(wrong), nullptr) << wrong;
     Node node;
     node.command_line = "bilateral_sharpen 0 radius 2";
-    NodeDescription d = describe_node(&node);
-    EXPECT_EQ(d.display_name, "Multipass Sharpen");
-    EXPECT_EQ(d.command_id, 1208);
+    EXPECT_EQ(describe_node(&node).display_name, "Multipass Sharpen");
+    EXPECT_EQ(describe_node(&node).command_id, 1208);
     node.command_line = "nonsense 0";
     EXPECT_EQ(describe_node(&node).command_id, -1);
     node.command_line.reset();
     EXPECT_EQ(describe_node(&node).display_name, "");
+    EXPECT_EQ(favorite_command("Bilateral Sharpen"), 1208);
+    EXPECT_EQ(favorite_command("Rotate/Mirror"), 1220);
+    EXPECT_EQ(favorite_command("rotate/mirror"), -1);
+    EXPECT_EQ(run_not_available(nullptr, &node, split("fan 0 angle 3")), 1);
+    EXPECT_TRUE(node.error);
+    EXPECT_EQ(node.error_text, "Transformation not available: fan");
 }
 
-TEST_F(RegistryTest, MaskAndInputCountsAreClamped) {
-    testing::RecordingScope scope;
-    std::int32_t inputs = 7, masks = 0;
-    EXPECT_FALSE(check_masks_and_inputs("clone 1 x 1", inputs, masks));
-    EXPECT_EQ(inputs, 7);  // not checked
-    EXPECT_EQ(masks, 1);   // set to the maximum in any case
-    EXPECT_TRUE(scope.recorder.messages.empty());
-
-    inputs = 17;
-    masks = 17;
-    EXPECT_FALSE(check_masks_and_inputs("stack_images 0", inputs, masks));
-    EXPECT_EQ(inputs, 16);
-    EXPECT_EQ(masks, 16);
-    EXPECT_EQ(scope.recorder.warnings(),
-              (std::vector<std::string>{"Internal Error: n_inputs mismatch",
-                                        "check_masks_and_inputs: n_masks mismatch"}));
-    inputs = 3;
-    masks = 0;
-    EXPECT_FALSE(check_masks_and_inputs("bilateral_sharpen 0", inputs, masks));
-    EXPECT_EQ(inputs, 0);
-    EXPECT_EQ(masks, 1);
+TEST_F(RegistryTest, MaskAndInputCountsAreClampedAndNodesOpenForEditing) {
+    // Line, inputs and masks given, and what they become: Clone's inputs are not checked, its
+    // masks are set to the maximum in any case.
+    for (auto [line, inputs, masks, inputs_after, masks_after] :
+         {std::tuple{"clone 1 x 1", 7, 0, 7, 1},
+          {"stack_images 0", 17, 17, 16, 16},
+          {"bilateral_sharpen 0", 3, 0, 0, 1}}) {
+        EXPECT_FALSE(check_masks_and_inputs(line, inputs, masks)) << line;
+        EXPECT_EQ(inputs, inputs_after) << line;
+        EXPECT_EQ(masks, masks_after) << line;
+    }
+    std::int32_t inputs = 0, masks = 0;
     EXPECT_TRUE(check_masks_and_inputs("", inputs, masks));
     EXPECT_TRUE(check_masks_and_inputs("no_such 0", inputs, masks));
-}
+    EXPECT_EQ(scope_.recorder.warnings(),
+              (std::vector<std::string>{"Internal Error: n_inputs mismatch",
+                                        "check_masks_and_inputs: n_masks mismatch",
+                                        "Internal Error: n_inputs mismatch"}));
 
-TEST_F(RegistryTest, EditingNodes) {
-    testing::RecordingScope scope;
     Node node;
     for (const char* line : {"bypass 0", "color_chart 0", "Q13 0", "sharpen_test 0"}) {
         node.command_line = line;
         EXPECT_FALSE(open_node_for_editing(&node)) << line;
     }
-    EXPECT_TRUE(scope.recorder.messages.empty());
+    EXPECT_TRUE(scope_.recorder.errors().empty());
     node.command_line = "frobnicate 0";
     EXPECT_TRUE(open_node_for_editing(&node));
     node.command_line = "resize 0";  // no dialog before the desktop program exists
     EXPECT_TRUE(open_node_for_editing(&node));
-    EXPECT_EQ(scope.recorder.errors(),
+    EXPECT_EQ(scope_.recorder.errors(),
               (std::vector<std::string>{"No such transformation: frobnicate",
                                         "Transformation cannot be edited: resize"}));
 }
@@ -108,14 +107,11 @@ TEST_F(RegistryTest, UseCountsSortAndPersist) {
     set_use_count("blur", 5);
     set_use_count("crop", 5);
     sort_by_use_count();
-    auto rows = registry_rows();
     // The exchange sort moves Blur to the first row and Add Border into Blur's old place, then
     // Crop to the second row and Add Texture into Crop's old place.
-    EXPECT_EQ(std::string(rows[0].keyword), "blur");
-    EXPECT_EQ(std::string(rows[1].keyword), "crop");
-    EXPECT_EQ(std::string(rows[2].keyword), "adjust");
-    EXPECT_EQ(std::string(rows[7].keyword), "add_border");
-    EXPECT_EQ(std::string(rows[35].keyword), "add_texture");
+    for (auto [row, keyword] :
+         {std::pair{0, "blur"}, {1, "crop"}, {2, "adjust"}, {7, "add_border"}, {35, "add_texture"}})
+        EXPECT_EQ(std::string(registry_rows()[row].keyword), keyword) << row;
 
     bump_use_count(1221);
     bump_use_count(1221);
@@ -133,30 +129,28 @@ TEST_F(RegistryTest, UseCountsSortAndPersist) {
 }
 
 TEST_F(RegistryTest, ApplicabilityFollowsTheCurrentNode) {
-    const std::uint32_t gaussian_blur = 1212, file_open = 1001, clone = 1350, color_spin = 1315,
+    const std::uint32_t blur = 1212, file_open = 1001, clone = 1350, color_spin = 1315,
                         paste = 1101;
-    EXPECT_TRUE(is_command_disabled(gaussian_blur));  // no current node: no image type
-    EXPECT_FALSE(is_command_disabled(file_open));
-    Node image;
+    Node image, splitter, branch, bypassed;
     image.parent = &tree_root();
-    ASSERT_FALSE(image_alloc(image.image, image_binary, 4, 4, 72));
-    store_current_node(&image, -1);
-    EXPECT_FALSE(is_command_disabled(gaussian_blur));
-    EXPECT_TRUE(is_command_disabled(clone));  // every type but Binary
-    ASSERT_FALSE(image_alloc(image.image, image_gray16, 4, 4, 72));
-    EXPECT_FALSE(is_command_disabled(clone));
-
-    Node splitter, branch, bypassed;
     splitter.kind = node_splitter;
     branch.kind = node_side_branch;
-    store_current_node(&splitter, -1);
-    EXPECT_TRUE(is_command_disabled(gaussian_blur));
-    EXPECT_FALSE(is_command_disabled(file_open));
-    store_current_node(&branch, -1);
-    EXPECT_FALSE(is_command_disabled(gaussian_blur));
-    // A bypassed node is judged by the image it shows: its parent's.
-    bypassed.parent = &image;
+    bypassed.parent = &image;  // judged by the image it shows: its parent's
     bypassed.bypass = bypass_user;
+    ASSERT_FALSE(image_alloc(image.image, image_binary, 4, 4, 72));
+    // Current node, and whether Gaussian Blur, File Open and Clone (every type but Binary) are
+    // disabled; no current node means no image type.
+    for (auto [current, blur_off, open_off, clone_off] :
+         {std::tuple{(Node*)nullptr, true, false, true},
+          {&image, false, false, true},
+          {&splitter, true, false, true},
+          {&branch, false, false, false}}) {
+        store_current_node(current, -1);
+        EXPECT_EQ(is_command_disabled(blur), blur_off);
+        EXPECT_EQ(is_command_disabled(file_open), open_off);
+        EXPECT_EQ(is_command_disabled(clone), clone_off);
+    }
+    ASSERT_FALSE(image_alloc(image.image, image_gray16, 4, 4, 72));
     store_current_node(&bypassed, -1);
     EXPECT_FALSE(is_command_disabled(clone));
     EXPECT_FALSE(is_command_disabled(color_spin));  // no row: never disabled
@@ -168,45 +162,33 @@ TEST_F(RegistryTest, ApplicabilityFollowsTheCurrentNode) {
 }
 
 TEST_F(RegistryTest, QuickPick) {
-    // Matches: empty, a first letter, a word start, later letters anywhere, a word after a blank.
-    for (auto [typed, name] : {std::pair{"", "Resize"},
-                               {"g", "Gaussian Blur"},
-                               {"B", "Gaussian Blur"},
-                               {"bl", "Gaussian Blur"},
-                               {"gb", "Gaussian Blur"},
-                               {"b", "Ab b"}})
-        EXPECT_TRUE(quick_pick_match(typed, name)) << typed << " " << name;
-    // No word starts with x; not shorter than the name; a trailing blank starts no word.
-    for (auto [typed, name] :
-         {std::pair{"x", "Box"}, {"ab", "Ab"}, {"b", "Ab "}, {"gx", "Gaussian Blur"}})
-        EXPECT_FALSE(quick_pick_match(typed, name)) << typed << " " << name;
+    // Matches: empty, a first letter, a word start, later letters anywhere, a word after a blank;
+    // no word starts with x; not shorter than the name; a trailing blank starts no word.
+    for (auto [typed, name, match] : {std::tuple{"", "Resize", true},
+                                      {"g", "Gaussian Blur", true},
+                                      {"B", "Gaussian Blur", true},
+                                      {"bl", "Gaussian Blur", true},
+                                      {"gb", "Gaussian Blur", true},
+                                      {"b", "Ab b", true},
+                                      {"x", "Box", false},
+                                      {"ab", "Ab", false},
+                                      {"b", "Ab ", false},
+                                      {"gx", "Gaussian Blur", false}})
+        EXPECT_EQ(quick_pick_match(typed, name), match) << typed << " " << name;
 
     Node image;
     image.parent = &tree_root();
     ASSERT_FALSE(image_alloc(image.image, image_color24, 4, 4, 72));
     store_current_node(&image, -1);
-    EXPECT_EQ(quick_pick("resize").command, 1221);  // the whole name, any case
-    QuickPickResult q = quick_pick("q");            // only Q-13 has a word starting with q
-    EXPECT_EQ(q.command, 1280);
-    EXPECT_FALSE(q.open_dialog);
-    q = quick_pick("b");
-    EXPECT_EQ(q.command, -1);
-    EXPECT_TRUE(q.open_dialog);
-    q = quick_pick("zq");
-    EXPECT_EQ(q.command, -1);
-    EXPECT_FALSE(q.open_dialog);
-}
-
-TEST_F(RegistryTest, FavoritesAndUnwrittenModules) {
-    EXPECT_EQ(favorite_command("Bilateral Sharpen"), 1208);
-    EXPECT_EQ(favorite_command("Rotate/Mirror"), 1220);
-    EXPECT_EQ(favorite_command("rotate/mirror"), -1);
-
-    Node node;
-    std::uint8_t error = run_not_available(nullptr, &node, split("fan 0 angle 3"));
-    EXPECT_EQ(error, 1);
-    EXPECT_TRUE(node.error);
-    EXPECT_EQ(node.error_text, "Transformation not available: fan");
+    // The whole name in any case; only Q-13 has a word starting with q; several or none.
+    for (auto [typed, command, dialog] : {std::tuple{"resize", 1221, false},
+                                          {"q", 1280, false},
+                                          {"b", -1, true},
+                                          {"zq", -1, false}}) {
+        const QuickPickResult q = quick_pick(typed);
+        EXPECT_EQ(q.command, command) << typed;
+        EXPECT_EQ(q.open_dialog, dialog) << typed;
+    }
 }
 
 }  // namespace

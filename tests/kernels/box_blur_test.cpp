@@ -1,12 +1,11 @@
-// The box blur: the tent by hand, constant pictures, the running-sum and plain forms against each
-// other, the rows handed to a sink, and the chrominance-only form.
+// The box blur: the tent by hand, the running-sum and plain forms against each other, the rows
+// handed to a sink, and the chrominance-only form.
 #include "kernels/box_blur.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "core/runner.h"
@@ -20,6 +19,9 @@ using Rows = testing::SampleRows;
 using testing::image_of_rows;
 using testing::rows_of;
 
+constexpr std::uint32_t all_types[] = {image_gray8,   image_color24,    image_gray16,
+                                       image_color48, image_float_gray, image_float_color};
+
 Rows blurred(const Image& in, int radius, bool chrominance_only = false) {
     Image out;
     EXPECT_FALSE(box_blur_image(in, out, radius, chrominance_only));
@@ -30,31 +32,31 @@ Rows blurred(const Image& in, int radius, bool chrominance_only = false) {
 Image random_image(std::uint32_t type, std::uint32_t w, std::uint32_t h, std::uint32_t seed) {
     Image im;
     EXPECT_FALSE(image_alloc(im, type, w, h, 0.0));
-    const std::uint32_t bytes = image_row_bytes(type, w);
-    testing::fill_pattern(im, bytes, seed);
-    if (type == image_float_gray || type == image_float_color) {
-        const std::uint32_t n = w * (type == image_float_color ? 3 : 1);
-        for (std::uint32_t y = 0; y < h; ++y) {
-            auto* f = reinterpret_cast<float*>(im.rows[y]);
-            for (std::uint32_t i = 0; i < n; ++i)
-                f[i] = static_cast<float>(i * 7919 % 1000) / 999.0f;
-        }
+    testing::fill_pattern(im, image_row_bytes(type, w), seed);
+    const std::uint32_t floats = type == image_float_gray    ? w
+                                 : type == image_float_color ? 3 * w
+                                                             : 0;
+    for (std::uint32_t y = 0; y < h; ++y) {
+        for (std::uint32_t i = 0; i < floats; ++i)
+            reinterpret_cast<float*>(im.rows[y])[i] = static_cast<float>(i * 7919 % 1000) / 999;
     }
     return im;
 }
 
-class ProcessorCount {
-  public:
-    explicit ProcessorCount(int n) : saved_(processor_count()) { set_processor_count(n); }
-    ~ProcessorCount() { set_processor_count(saved_); }
-
-  private:
-    int saved_;
-};
+// The plain column-by-column form on one thread.
+Image plain_blur(const Image& in, int radius) {
+    Image out;
+    const int saved = processor_count();
+    set_processor_count(1);
+    box_blur_allow_fast_path(false);
+    EXPECT_FALSE(box_blur_image(in, out, radius, false));
+    box_blur_allow_fast_path(true);
+    set_processor_count(saved);
+    return out;
+}
 
 // Radius 1 is the tent 1,2,3,2,1 reached by two truncating divisions by 3.
 TEST(BoxBlur, RadiusOneByHand) {
-    ProcessorCount one(1);
     // One row: the column pass leaves it alone. 90 -> 30 30 30 -> 10 20 30 20 10.
     EXPECT_EQ(blurred(image_of_rows(image_gray8, {{0, 0, 90, 0, 0}}), 1),
               (Rows{{10, 20, 30, 20, 10}}));
@@ -72,126 +74,82 @@ TEST(BoxBlur, RadiusOneByHand) {
     // 0, first filter 60 60 30 30, second 50 40.
     EXPECT_EQ(blurred(image_of_rows(image_gray8, {{0}, {90}}), 1), (Rows{{50}, {40}}));
     // Radius 0 copies exactly.
-    Image random = random_image(image_color48, 9, 4, 3);
-    Image copy;
+    Image random = random_image(image_color48, 9, 4, 3), copy;
     ASSERT_FALSE(box_blur_image(random, copy, 0, false));
     EXPECT_TRUE(image_equal(copy, random));
 }
 
-TEST(BoxBlur, ConstantImagesStayConstant) {
-    for (std::uint32_t type : {image_gray8, image_color24, image_gray16, image_color48}) {
-        const bool wide = type == image_gray16 || type == image_color48;
-        for (auto [w, h] : {std::pair{7u, 5u}, std::pair{61u, 43u}}) {
-            Image in;
-            ASSERT_FALSE(image_alloc(in, type, w, h, 0.0));
-            for (std::uint32_t y = 0; y < h; ++y) {
-                const std::uint32_t channels =
-                    type == image_color24 || type == image_color48 ? 3 : 1;
-                const std::uint32_t samples = w * channels;
-                for (std::uint32_t i = 0; i < samples; ++i) {
-                    if (wide) {
-                        set_sample16(in.rows[y], i,
-                                     static_cast<std::uint16_t>(65535 - 1000 * (i % channels)));
-                    } else {
-                        in.rows[y][i] = static_cast<std::uint8_t>(255 - 100 * (i % channels));
-                    }
-                }
-            }
-            for (int radius : {1, 5, 50}) {
-                Image out;
-                ASSERT_FALSE(box_blur_image(in, out, radius, false));
-                EXPECT_TRUE(image_equal(in, out)) << type << " " << w << " r " << radius;
-            }
-        }
-    }
-}
-
-// The running sums over many columns at once and the plain column-by-column form give the same
-// pixels for every type, radius and band split.
+// The running sums over many columns at once, on several threads, give the plain form's pixels
+// for every type, radius and band split; constant pictures stay constant.
 TEST(BoxBlur, FastAndPlainFormsAgree) {
-    for (std::uint32_t type : {image_gray8, image_color24, image_gray16, image_color48,
-                               image_float_gray, image_float_color}) {
+    for (std::uint32_t type : all_types) {
         for (int radius : {1, 2, 7, 256}) {
-            Image in = random_image(type, 37, 29, static_cast<std::uint32_t>(radius + type));
-            Image plain;
-            box_blur_allow_fast_path(false);
-            {
-                ProcessorCount one(1);
-                ASSERT_FALSE(box_blur_image(in, plain, radius, false));
-            }
-            box_blur_allow_fast_path(true);
+            const Image in = random_image(type, 37, 29, static_cast<std::uint32_t>(radius + type));
+            const Image plain = plain_blur(in, radius);
             for (int threads : {1, 3}) {
-                ProcessorCount count(threads);
+                set_processor_count(threads);
                 Image fast;
                 ASSERT_FALSE(box_blur_image(in, fast, radius, false));
                 EXPECT_TRUE(image_equal(fast, plain))
                     << type << " r " << radius << " t " << threads;
             }
+            set_processor_count(0);
         }
     }
     // Rows long enough to be summed in several blocks, bands of several 16-row groups with a
     // partial one, and the radii on either side of the largest 8-bit sums that fit in 16 bits.
     for (std::uint32_t type : {image_gray8, image_color24, image_color48}) {
         for (int radius : {3, 128, 129}) {
-            Image in = random_image(type, 1501, 37, 11);
-            Image plain, fast;
-            box_blur_allow_fast_path(false);
-            ASSERT_FALSE(box_blur_image(in, plain, radius, false));
-            box_blur_allow_fast_path(true);
+            const Image in = random_image(type, 1501, 37, 11);
+            Image fast;
             ASSERT_FALSE(box_blur_image(in, fast, radius, false));
-            EXPECT_TRUE(image_equal(fast, plain)) << type << " r " << radius;
+            EXPECT_TRUE(image_equal(fast, plain_blur(in, radius))) << type << " r " << radius;
         }
     }
     // The largest sums: white pictures at the largest radius and, for 8 bits, at the largest
     // radius whose sums fit in 16 bits.
-    Image white = image_of_rows(image_gray16, Rows(3, std::vector<int>(600, 65535)));
+    const Image white = image_of_rows(image_gray16, Rows(3, std::vector<int>(600, 65535)));
     EXPECT_EQ(blurred(white, 256), rows_of(white));
-    Image white8 = image_of_rows(image_gray8, Rows(20, std::vector<int>(300, 255)));
-    EXPECT_EQ(blurred(white8, 128), rows_of(white8));
-    EXPECT_EQ(blurred(white8, 256), rows_of(white8));
+    const Image white8 = image_of_rows(image_gray8, Rows(20, std::vector<int>(300, 255)));
+    for (int radius : {128, 256}) EXPECT_EQ(blurred(white8, radius), rows_of(white8));
 }
 
 // The rows handed to a sink are the blurred image's, each once, in runs of at most the sink's
 // length, for every type, both forms and several bands; a sink's failure stops the run.
 TEST(BoxBlur, RowsHandedToASink) {
-    for (std::uint32_t type : {image_gray8, image_color24, image_gray16, image_color48,
-                               image_float_gray, image_float_color}) {
+    for (std::uint32_t type : all_types) {
         for (int radius : {1, 3, 129}) {
             const Image in = random_image(type, 41, 53, static_cast<std::uint32_t>(radius + type));
             Image whole;
             ASSERT_FALSE(box_blur_image(in, whole, radius, false));
-            for (bool fast : {true, false}) {
-                box_blur_allow_fast_path(fast);
-                for (int threads : {1, 3}) {
-                    ProcessorCount count(threads);
-                    Image rows;
-                    ASSERT_FALSE(image_alloc(rows, type, in.width, in.height, 0.0));
-                    std::vector<int> seen(in.height, 0);
-                    // The rows come without the padding.
-                    const std::size_t pixels = std::size_t{in.width} * image_pixel_bytes(type);
-                    const bool failed = box_blur_rows(
-                        in, radius,
-                        [&](int first, int n, const std::uint8_t* const* blurred) -> std::uint8_t {
-                            EXPECT_GE(n, 1);
-                            EXPECT_LE(n, box_blur_sink_rows);
-                            for (int i = 0; i < n; ++i) {
-                                ++seen[static_cast<std::size_t>(first + i)];
-                                std::memcpy(rows.rows[first + i], blurred[i], pixels);
-                            }
-                            return 0;
-                        },
-                        "");
-                    ASSERT_FALSE(failed);
-                    EXPECT_EQ(seen, std::vector<int>(in.height, 1));
-                    EXPECT_TRUE(image_equal(rows, whole))
-                        << type << " r " << radius << " fast " << fast << " t " << threads;
-                }
+            for (int run = 0; run < 4; ++run) {  // fast or plain, one thread or three
+                box_blur_allow_fast_path(run < 2);
+                set_processor_count(run % 2 ? 3 : 1);
+                Image rows;
+                ASSERT_FALSE(image_alloc(rows, type, in.width, in.height, 0.0));
+                std::vector<int> seen(in.height, 0);
+                // The rows come without the padding.
+                const std::size_t pixels = std::size_t{in.width} * image_pixel_bytes(type);
+                ASSERT_FALSE(box_blur_rows(
+                    in, radius,
+                    [&](int first, int n, const std::uint8_t* const* blurred) -> std::uint8_t {
+                        EXPECT_GE(n, 1);
+                        EXPECT_LE(n, box_blur_sink_rows);
+                        for (int i = 0; i < n; ++i) {
+                            ++seen[static_cast<std::size_t>(first + i)];
+                            std::memcpy(rows.rows[first + i], blurred[i], pixels);
+                        }
+                        return 0;
+                    },
+                    ""));
+                EXPECT_EQ(seen, std::vector<int>(in.height, 1));
+                EXPECT_TRUE(image_equal(rows, whole)) << type << " r " << radius << " run " << run;
             }
             box_blur_allow_fast_path(true);
+            set_processor_count(1);
         }
     }
     const Image in = random_image(image_color24, 30, 70, 5);
-    ProcessorCount one(1);
     int calls = 0;
     EXPECT_TRUE(box_blur_rows(
         in, 2, [&](int, int, const std::uint8_t* const*) -> std::uint8_t { return ++calls == 2; },
@@ -199,37 +157,36 @@ TEST(BoxBlur, RowsHandedToASink) {
     EXPECT_EQ(calls, 2);
     EXPECT_TRUE(box_blur_rows(
         in, 0, [](int, int, const std::uint8_t* const*) -> std::uint8_t { return 0; }, ""));
+    set_processor_count(0);
 }
 
+// Each pixel keeps its largest channel; a gray picture ignores the option.
 TEST(BoxBlur, ChrominanceOnly) {
     for (std::uint32_t type : {image_color24, image_color48, image_float_color}) {
-        Image in = random_image(type, 23, 17, type);
+        const Image in = random_image(type, 23, 17, type);
         Image out;
         ASSERT_FALSE(box_blur_image(in, out, 3, true));
         int changed = 0;
         for (std::uint32_t y = 0; y < in.height; ++y) {
             for (std::uint32_t x = 0; x < in.width; ++x) {
                 double a[3], b[3];
-                for (int c = 0; c < 3; ++c) {
-                    const std::size_t i = 3 * x + c;
-                    if (type == image_color24) {
-                        a[c] = in.rows[y][i], b[c] = out.rows[y][i];
-                    } else if (type == image_color48) {
-                        a[c] = sample16(in.rows[y], i), b[c] = sample16(out.rows[y], i);
-                    } else {
+                for (std::size_t c = 0, i = 3 * x; c < 3; ++c, ++i) {
+                    if (type == image_float_color) {
                         a[c] = reinterpret_cast<const float*>(in.rows[y])[i];
                         b[c] = reinterpret_cast<const float*>(out.rows[y])[i];
+                    } else {
+                        a[c] = testing::sample_at(in, x, y, static_cast<int>(c));
+                        b[c] = testing::sample_at(out, x, y, static_cast<int>(c));
                     }
                 }
                 ASSERT_EQ(*std::max_element(a, a + 3), *std::max_element(b, b + 3))
                     << type << " " << x << "," << y;
-                changed += a[0] != b[0] || a[1] != b[1] || a[2] != b[2];
+                changed += !std::equal(a, a + 3, b);
             }
         }
         EXPECT_GT(changed, 100) << type;
     }
-    // A gray picture ignores the option.
-    Image g = random_image(image_gray16, 19, 11, 5);
+    const Image g = random_image(image_gray16, 19, 11, 5);
     EXPECT_EQ(blurred(g, 4, true), blurred(g, 4, false));
 }
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <utility>
 #include <vector>
 
 #include "core/numeric.h"
@@ -15,46 +14,33 @@
 #include "kernels/sharpen_step.h"
 #include "kernels/unsharp.h"
 #include "support/image_helpers.h"
-#include "support/sample_rows.h"
+#include "support/resample_reference.h"
 
 namespace tessaly {
 namespace {
 
 using Rows = testing::SampleRows;
 using testing::image_of_rows;
+using testing::random_pixels;
 using testing::rows_of;
 using testing::sample_at;
 using testing::samples_per_pixel;
 using testing::set_sample_at;
-using testing::wide_samples;
 
-// 3 x 3 gray with the centre c and every other pixel n.
-Image centre(std::uint32_t type, int c, int n) {
-    return image_of_rows(type, {{n, n, n}, {n, c, n}, {n, n, n}});
-}
-
-Rows sharpened(const Image& in, int kernel, double over, double under, double tb, double tw,
-               double strength) {
+// The centre pixel of a 3 x 3 gray picture with the centre c and every other pixel n.
+int sharpened_centre(std::uint32_t type, int c, int n, double over, double under, double tb,
+                     double tw, double strength) {
     Image out;
-    EXPECT_FALSE(sharpen_image(in, out, kernel, over, under, tb, tw, strength, false));
-    return rows_of(out);
-}
-
-Image random_image(std::uint32_t type, std::uint32_t w, std::uint32_t h, std::uint32_t seed) {
-    Image im;
-    EXPECT_FALSE(image_alloc(im, type, w, h, 0.0));
-    // Pixel bytes only: the row padding stays zero, as in every output.
-    const std::uint32_t c = type == image_color24 || type == image_color48 ? 3 : 1;
-    const std::uint32_t bytes = type == image_gray16 || type == image_color48 ? 2 : 1;
-    testing::fill_pattern(im, w * c * bytes, seed);
-    return im;
+    EXPECT_FALSE(sharpen_image(image_of_rows(type, {{n, n, n}, {n, c, n}, {n, n, n}}), out, 0, over,
+                               under, tb, tw, strength, false));
+    return sample_at(out, 1, 1);
 }
 
 // The step written plainly, one pixel at a time, on the library's own blends: m holds the
 // reference samples (blurred, or the neighbourhood mean).
 Image reference(const Image& in, const Image& m, double tb, double tw, double strength, double over,
                 double under) {
-    const int full = wide_samples(in) ? 65535 : 255;
+    const int full = testing::wide_samples(in) ? 65535 : 255;
     const int low = round_to_int(tb * full), high = round_to_int(tw * full);
     const int up = round_to_int(over * full), down = round_to_int(under * full);
     Image out;
@@ -64,22 +50,17 @@ Image reference(const Image& in, const Image& m, double tb, double tw, double st
             int d = 0;
             for (int c = 0; c < samples_per_pixel(in); ++c)
                 d = std::max(d, std::abs(sample_at(in, x, y, c) - sample_at(m, x, y, c)));
+            const int t = d < low ? 0 : d >= high ? 255 : (d - low) * 255 / (high - low);
             for (int c = 0; c < samples_per_pixel(in); ++c) {
                 const int s = sample_at(in, x, y, c);
                 const int cand =
                     std::clamp(s + round_to_int((s - sample_at(m, x, y, c)) * strength), 0, full);
-                int o = cand;
-                if (d < low) {
-                    o = s;
-                } else if (d < high) {
-                    const int t = (d - low) * 255 / (high - low);
-                    o = full == 255
-                            ? blend8(static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(cand),
-                                     static_cast<std::uint8_t>(t))
-                            : blend16(static_cast<std::uint16_t>(s),
-                                      static_cast<std::uint16_t>(cand),
-                                      static_cast<std::uint32_t>(t));
-                }
+                const int o =
+                    full == 255
+                        ? blend8(static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(cand),
+                                 static_cast<std::uint8_t>(t))
+                        : blend16(static_cast<std::uint16_t>(s), static_cast<std::uint16_t>(cand),
+                                  static_cast<std::uint32_t>(t));
                 set_sample_at(out, x, y, c, std::clamp(o, s - down, s + up));
             }
         }
@@ -92,166 +73,95 @@ Image neighbour_mean(const Image& in, int kernel) {
     Image m;
     EXPECT_FALSE(image_copy(in, m));
     const int w = static_cast<int>(in.width), h = static_cast<int>(in.height);
-    auto at = [&](int x, int y, int c) {
-        return sample_at(in, static_cast<std::uint32_t>(std::clamp(x, 0, w - 1)),
-                         static_cast<std::uint32_t>(std::clamp(y, 0, h - 1)), c);
-    };
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             for (int c = 0; c < samples_per_pixel(in); ++c) {
-                int sum = at(x, y - 1, c) + at(x - 1, y, c) + at(x + 1, y, c) + at(x, y + 1, c);
-                if (kernel == 1) {
-                    sum += at(x - 1, y - 1, c) + at(x + 1, y - 1, c) + at(x - 1, y + 1, c) +
-                           at(x + 1, y + 1, c);
+                int sum = 0;
+                for (int dy = -1; dy <= 1; ++dy) {
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const bool diagonal = dx != 0 && dy != 0;
+                        if ((dx == 0 && dy == 0) || (diagonal && kernel == 0)) continue;
+                        sum += sample_at(in, std::clamp(x + dx, 0, w - 1),
+                                         std::clamp(y + dy, 0, h - 1), c);
+                    }
                 }
-                set_sample_at(m, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), c,
-                              kernel == 1 ? sum >> 3 : sum >> 2);
+                set_sample_at(m, x, y, c, kernel == 1 ? sum >> 3 : sum >> 2);
             }
         }
     }
     return m;
 }
 
-constexpr std::uint32_t all_types[] = {image_gray8, image_color24, image_gray16, image_color48};
-
 TEST(SharpenStep, ThresholdsRampAndLimitsByHand) {
     // 100 among 50: mean 50, d = 50, candidate 150, overshoot rnd(25.5) = 26 caps it at 126. The
     // edge pixel 50 beside it sees itself in the border: mean (50 + 100 + 50 + 50) >> 2 = 62,
     // candidate 38; with all eight, (7 x 50 + 100) >> 3 = 56, candidate 44.
-    const Image hundred = centre(image_gray8, 100, 50);
-    EXPECT_EQ(sharpened(hundred, 0, 0.1, 0.1, 0, 0, 1),
-              (Rows{{50, 38, 50}, {38, 126, 38}, {50, 38, 50}}));
-    EXPECT_EQ(sharpened(hundred, 1, 0.1, 0.1, 0, 0, 1)[1], (std::vector<int>{44, 126, 44}));
-    // Equal thresholds, rnd(0.04 x 255) = 10: 9 stays, 10 is sharpened fully.
-    EXPECT_EQ(sharpened(centre(image_gray8, 109, 100), 0, 0.1, 0.1, 0.04, 0.04, 1)[1][1], 109);
-    EXPECT_EQ(sharpened(centre(image_gray8, 110, 100), 0, 0.1, 0.1, 0.04, 0.04, 1)[1][1], 120);
-    // Ramp from 5 to rnd(25.5) = 26: D = 20 gives t = 15 x 255 / 21 = 182; strength 1.3 moves by
-    // 26, blend8 by (26 x 182 + 127) / 255 = 19 either way.
-    EXPECT_EQ(sharpened(centre(image_gray8, 120, 100), 0, 1, 1, 0.02, 0.1, 1.3)[1][1], 139);
-    EXPECT_EQ(sharpened(centre(image_gray8, 80, 100), 0, 1, 1, 0.02, 0.1, 1.3)[1][1], 61);
-    // 16 bits, ramp from 655 to 3277: D = 2000 gives t = 1345 x 255 / 2622 = 130, blend16 moves
-    // by 2000 x 130 / 255 = 1019 (truncated toward zero both ways).
-    EXPECT_EQ(sharpened(centre(image_gray16, 12000, 10000), 0, 0.1, 0.1, 0.01, 0.05, 1)[1][1],
-              13019);
-    EXPECT_EQ(sharpened(centre(image_gray16, 8000, 10000), 0, 0.1, 0.1, 0.01, 0.05, 1)[1][1], 6981);
+    const Image hundred = image_of_rows(image_gray8, {{50, 50, 50}, {50, 100, 50}, {50, 50, 50}});
+    Image out;
+    ASSERT_FALSE(sharpen_image(hundred, out, 0, 0.1, 0.1, 0, 0, 1, false));
+    EXPECT_EQ(rows_of(out), (Rows{{50, 38, 50}, {38, 126, 38}, {50, 38, 50}}));
+    ASSERT_FALSE(sharpen_image(hundred, out, 1, 0.1, 0.1, 0, 0, 1, false));
+    EXPECT_EQ(rows_of(out)[1], (std::vector<int>{44, 126, 44}));
+    // Equal thresholds, rnd(0.04 x 255) = 10: 9 stays, 10 is sharpened fully. Ramp from 5 to
+    // rnd(25.5) = 26: D = 20 gives t = 15 x 255 / 21 = 182; strength 1.3 moves by 26, blend8 by
+    // (26 x 182 + 127) / 255 = 19 either way. 16 bits, ramp from 655 to 3277: D = 2000 gives
+    // t = 1345 x 255 / 2622 = 130, blend16 moves by 2000 x 130 / 255 = 1019 (truncated toward
+    // zero both ways).
+    EXPECT_EQ(sharpened_centre(image_gray8, 109, 100, 0.1, 0.1, 0.04, 0.04, 1), 109);
+    EXPECT_EQ(sharpened_centre(image_gray8, 110, 100, 0.1, 0.1, 0.04, 0.04, 1), 120);
+    EXPECT_EQ(sharpened_centre(image_gray8, 120, 100, 1, 1, 0.02, 0.1, 1.3), 139);
+    EXPECT_EQ(sharpened_centre(image_gray8, 80, 100, 1, 1, 0.02, 0.1, 1.3), 61);
+    EXPECT_EQ(sharpened_centre(image_gray16, 12000, 10000, 0.1, 0.1, 0.01, 0.05, 1), 13019);
+    EXPECT_EQ(sharpened_centre(image_gray16, 8000, 10000, 0.1, 0.1, 0.01, 0.05, 1), 6981);
     // RGB: the largest difference (30 in red) reaches the threshold, so green's 5 is sharpened
     // too; red stops at the overshoot 130 + 26, blue has nothing to add.
-    const Image colour =
-        image_of_rows(image_color24, {std::vector<int>(9, 100),
-                                      {100, 100, 100, 100, 105, 130, 100, 100, 100},
-                                      std::vector<int>(9, 100)});
-    EXPECT_EQ(sharpened(colour, 0, 0.1, 0.1, 0.04, 0.04, 1)[1],
-              (std::vector<int>{100, 100, 100, 100, 110, 156, 100, 100, 100}));
+    const std::vector<int> flat(9, 100);
+    ASSERT_FALSE(sharpen_image(
+        image_of_rows(image_color24, {flat, {100, 100, 100, 100, 105, 130, 100, 100, 100}, flat}),
+        out, 0, 0.1, 0.1, 0.04, 0.04, 1, false));
+    EXPECT_EQ(rows_of(out)[1], (std::vector<int>{100, 100, 100, 100, 110, 156, 100, 100, 100}));
 }
 
-// Both modules against the plain form, on pictures wide enough for several blocks, with and
-// without a ramp; flat pictures and zero halo limits give the input back.
-TEST(SharpenStep, ModulesMatchThePlainForm) {
-    for (std::uint32_t type : all_types) {
-        const Image in = random_image(type, 1100, 7, type);
-        for (auto [tb, tw] : {std::pair{0.02, 0.3}, std::pair{0.1, 0.05}}) {
-            Image blurred, out;
-            ASSERT_FALSE(box_blur_image(in, blurred, 2, false));
-            ASSERT_FALSE(unsharp_mask_image(in, out, 2, tb, tw, 2.7, 0.2, 0.35));
-            EXPECT_TRUE(image_equal(out, reference(in, blurred, tb, tw, 2.7, 0.2, 0.35))) << type;
-            for (int kernel : {0, 1}) {
-                ASSERT_FALSE(sharpen_image(in, out, kernel, 0.3, 0.15, tb, tw, 1.6, false));
-                EXPECT_TRUE(image_equal(
-                    out, reference(in, neighbour_mean(in, kernel), tb, tw, 1.6, 0.3, 0.15)))
-                    << type << " kernel " << kernel;
-            }
-        }
-        Image out;
-        ASSERT_FALSE(unsharp_mask_image(in, out, 3, 0, 0, 5, 0, 0));
-        EXPECT_TRUE(image_equal(out, in));
-        ASSERT_FALSE(sharpen_image(in, out, 1, 0, 0, 0, 0, 2, false));
-        EXPECT_TRUE(image_equal(out, in));
-        Image flat = random_image(type, 9, 5, 1);
-        for (std::uint32_t y = 0; y < flat.height; ++y) {
-            for (std::uint32_t x = 0; x < flat.width; ++x) {
-                for (int c = 0; c < samples_per_pixel(flat); ++c)
-                    set_sample_at(flat, x, y, c, 77 + 40 * c);
-            }
-        }
-        ASSERT_FALSE(unsharp_mask_image(flat, out, 5, 0, 0, 5, 1, 1, unsharp_luminance));
-        EXPECT_TRUE(image_equal(out, flat));
-        ASSERT_FALSE(sharpen_image(flat, out, 0, 1, 1, 0, 0, 2, false));
-        EXPECT_TRUE(image_equal(out, flat));
-    }
-}
-
-// The 8-bit integer form: set up for almost every strength (the rest run the double form) and
-// for every pair of thresholds, and then equal to rounding and to the ramp written plainly.
-TEST(SharpenStep, EightBitIntegerForm) {
-    int tried = 0, exact = 0, fixed = 0, wrong = 0;
-    for (int i = 0; i <= 50000; i += 3) {
-        const double strength = i / 10000.0;
-        ++tried;
-        const SharpenStep8 e = sharpen_step(255, 0.04, 0.04, 0.1, 0.1, strength).eight;
-        if (!e.exact) continue;
-        ++exact;
-        fixed += e.fixed;
-        for (int a = 0; a <= 255; ++a) wrong += step8_delta(e, a) != round_to_int(a * strength);
-    }
-    EXPECT_GE(exact * 1000, tried * 999);
-    EXPECT_GT(fixed, 0);
-    EXPECT_EQ(wrong, 0);
-    int inexact = 0;
-    for (int low = 0; low <= 255; ++low) {
-        for (int high = 0; high <= 255; ++high) {
-            const SharpenStep8 e = sharpen_step(255, low / 255.0, high / 255.0, 0.1, 0.1, 1).eight;
-            inexact += !e.exact;
-            for (int d = 0; d <= 255; ++d) {
-                const int t = high <= low ? (d < low ? 0 : 255)
-                              : d < low   ? 0
-                              : d >= high ? 255
-                                          : (d - low) * 255 / (high - low);
-                wrong += step8_weight(e, d) != t;
-            }
-        }
-    }
-    EXPECT_EQ(inexact, 0);
-    EXPECT_EQ(wrong, 0);
-    // The lanes divide the blend by 255 as a product.
-    for (std::uint32_t x = 0; x < 65536; ++x) wrong += (x * 0x8081u) >> 23 != x / 255;
-    EXPECT_EQ(wrong, 0);
-    // Settings outside the lanes' ranges keep the double form.
-    EXPECT_FALSE(sharpen_step(255, 0.04, 0.04, 0.1, 0.1, -1).eight.exact);
-    EXPECT_FALSE(sharpen_step(255, 0.04, 0.04, -0.1, 0.1, 1).eight.exact);
-    EXPECT_FALSE(sharpen_step(65535, 0.04, 0.04, 0.1, 0.1, 1).eight.exact);
-}
-
-// The vector rows against the plain form on 8-bit pictures, in every variant: threshold or
-// ramp (one, three and 255 samples wide), strengths with and without corrections or taking the
-// double form, halo limits at both ends; rows with whole groups of 16 pixels and a tail.
-TEST(SharpenStep, EightBitRowsMatchThePlainForm) {
+// Both kernels against the plain form in every variant of the 8-bit vector rows (threshold or
+// ramp one, three and 255 samples wide; strengths with and without corrections or taking the
+// double form; halo limits at both ends) and at 16 bits, on rows with whole groups of 16 pixels
+// and a tail; zero halo limits give the input back.
+TEST(SharpenStep, KernelsMatchThePlainForm) {
     struct Case {
         double tb, tw, strength, over, under;
     };
-    const Case cases[] = {{0.04, 0.04, 1, 0.1, 0.1},     {0.02, 0.03, 0.175, 1, 1},
-                          {0.1, 0.106, 2.7, 0.2, 0},     {0, 1, 4.9999, 1, 1},
-                          {0.5, 0.2, 5, 0, 0.3},         {1, 1, 1.3, 0.05, 1},
-                          {0.01, 0.2, 0.35, 0.15, 0.25}, {0, 0, 0.5, 1, 1}};
-    // Which variant each case takes.
+    const Case cases[] = {{0.04, 0.04, 1, 0.1, 0.1},
+                          {0.02, 0.03, 0.175, 1, 1},
+                          {0.1, 0.106, 2.7, 0.2, 0},
+                          {0, 1, 4.9999, 1, 1},
+                          {0.5, 0.2, 5, 0, 0.3},
+                          {1, 1, 1.3, 0.05, 1},
+                          {0.01, 0.2, 0.35, 0.15, 0.25},
+                          {0, 0, 0.5, 1, 1},
+                          {0.02, 0.3, 2.7, 0.2, 0.35},
+                          {0.1, 0.05, 1.6, 0.3, 0.15},
+                          {0, 0, 5, 0, 0}};
+    // Which variant the cases take.
     EXPECT_TRUE(sharpen_step(255, 0.02, 0.03, 1, 1, 0.175).eight.fixed);
     EXPECT_FALSE(sharpen_step(255, 0.01, 0.2, 0.15, 0.25, 0.35).eight.exact);
-    for (std::uint32_t type : {image_gray8, image_color24}) {
+    for (std::uint32_t type : {image_gray8, image_color24, image_gray16, image_color48}) {
         for (std::uint32_t width : {1100u, 47u}) {
-            const Image in = random_image(type, width, 5, width + type);
+            const Image in = random_pixels(type, width, 5, width + type);
             Image blurred, out;
-            ASSERT_FALSE(box_blur_image(in, blurred, 1, false));
-            const Image mean = neighbour_mean(in, 1);
+            ASSERT_FALSE(box_blur_image(in, blurred, 2, false));
+            const Image mean = neighbour_mean(in, 1), mean4 = neighbour_mean(in, 0);
             for (const Case& c : cases) {
+                SCOPED_TRACE(::testing::Message() << type << " " << width << " " << c.strength);
                 ASSERT_FALSE(
-                    unsharp_mask_image(in, out, 1, c.tb, c.tw, c.strength, c.over, c.under));
+                    unsharp_mask_image(in, out, 2, c.tb, c.tw, c.strength, c.over, c.under));
                 EXPECT_TRUE(image_equal(
-                    out, reference(in, blurred, c.tb, c.tw, c.strength, c.over, c.under)))
-                    << type << " " << width << " " << c.strength;
-                ASSERT_FALSE(
-                    sharpen_image(in, out, 1, c.over, c.under, c.tb, c.tw, c.strength, false));
-                EXPECT_TRUE(
-                    image_equal(out, reference(in, mean, c.tb, c.tw, c.strength, c.over, c.under)))
-                    << type << " " << width << " " << c.strength;
+                    out, reference(in, blurred, c.tb, c.tw, c.strength, c.over, c.under)));
+                for (int kernel : {0, 1}) {
+                    ASSERT_FALSE(sharpen_image(in, out, kernel, c.over, c.under, c.tb, c.tw,
+                                               c.strength, false));
+                    EXPECT_TRUE(image_equal(out, reference(in, kernel ? mean : mean4, c.tb, c.tw,
+                                                           c.strength, c.over, c.under)));
+                }
             }
         }
     }
@@ -264,7 +174,6 @@ TEST(UnsharpMask, BlurredCopyAndLuminanceOnly) {
     ASSERT_FALSE(unsharp_mask_image(image_of_rows(image_gray8, {{0, 0, 90, 0, 0}}), out, 1, 0, 0, 1,
                                     0.1, 0.1));
     EXPECT_EQ(rows_of(out), (Rows{{0, 0, 116, 0, 0}}));
-
     // Luminance only: V = 20 20 200 20 20 (red largest). The pixel beside the peak is pushed
     // to V' = 0 and turns black; the peak keeps its channel ratios.
     const Image in =
@@ -278,33 +187,28 @@ TEST(UnsharpMask, BlurredCopyAndLuminanceOnly) {
     // Every pixel: channel x V' / V, V' being the sharpened maximum; rows wide enough for the
     // vector loops.
     for (std::uint32_t type : {image_color24, image_color48}) {
-        const Image colours = random_image(type, 140, 6, 9);
+        const Image colours = random_pixels(type, 140, 6, 9);
         Image value, value_sharpened;
         ASSERT_FALSE(
             image_alloc(value, type == image_color24 ? image_gray8 : image_gray16, 140, 6, 0.0));
-        for (std::uint32_t y = 0; y < 6; ++y) {
-            for (std::uint32_t x = 0; x < 140; ++x) {
-                set_sample_at(value, x, y, 0,
-                              std::max({sample_at(colours, x, y, 0), sample_at(colours, x, y, 1),
-                                        sample_at(colours, x, y, 2)}));
-            }
+        for (std::uint32_t i = 0; i < 140 * 6; ++i) {
+            set_sample_at(value, i % 140, i / 140, 0,
+                          std::max({sample_at(colours, i % 140, i / 140, 0),
+                                    sample_at(colours, i % 140, i / 140, 1),
+                                    sample_at(colours, i % 140, i / 140, 2)}));
         }
         ASSERT_FALSE(unsharp_mask_image(value, value_sharpened, 2, 0.01, 0.1, 3, 0.3, 0.3));
         ASSERT_FALSE(
             unsharp_mask_image(colours, out, 2, 0.01, 0.1, 3, 0.3, 0.3, unsharp_luminance));
-        for (std::uint32_t y = 0; y < 6; ++y) {
-            for (std::uint32_t x = 0; x < 140; ++x) {
-                const std::int64_t v = sample_at(value, x, y),
-                                   vs = sample_at(value_sharpened, x, y);
-                for (int c = 0; c < 3; ++c) {
-                    const std::int64_t s = sample_at(colours, x, y, c);
-                    EXPECT_EQ(sample_at(out, x, y, c), v == vs ? s : (v && vs ? s * vs / v : vs));
-                }
-            }
+        for (std::uint32_t i = 0; i < 140 * 6 * 3; ++i) {
+            const std::uint32_t x = i / 3 % 140, y = i / 3 / 140;
+            const std::int64_t v = sample_at(value, x, y), vs = sample_at(value_sharpened, x, y),
+                               s = sample_at(colours, x, y, i % 3);
+            ASSERT_EQ(sample_at(out, x, y, i % 3), v == vs ? s : (v && vs ? s * vs / v : vs));
         }
     }
-    const Image colours = random_image(image_color48, 40, 6, 9);
-    // Radius 0 or strength 0 copy; other types fail.
+    // Radius 0 copies; other types fail.
+    const Image colours = random_pixels(image_color48, 40, 6, 9);
     ASSERT_FALSE(unsharp_mask_image(colours, out, 0, 0, 0, 5, 1, 1));
     EXPECT_TRUE(image_equal(out, colours));
     Image binary;

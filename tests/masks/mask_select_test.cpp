@@ -1,3 +1,5 @@
+// The operations that select pixels of the base image: colour range, flood fill, curve,
+// separate, texture and the two hue-saturation selections.
 #include "masks/mask_select.h"
 
 #include <gtest/gtest.h>
@@ -8,59 +10,56 @@
 #include <utility>
 #include <vector>
 
-#include "masks/mask_command_line.h"
+#include "core/runner.h"
+#include "masks/mask_pixels.h"
 #include "support/image_helpers.h"
 #include "support/mask_helpers.h"
 #include "support/recording_interaction.h"
+#include "support/sample_rows.h"
 
 namespace tessaly {
 namespace {
 
 using Limits = std::array<std::int32_t, 12>;
 
-// 24-bit colour from rows of red, green, blue (top row first; stored blue, green, red).
-Image colour24(const std::vector<std::vector<std::array<int, 3>>>& rows) {
-    Image im;
-    const auto h = static_cast<std::uint32_t>(rows.size());
-    EXPECT_FALSE(image_alloc(im, image_color24, static_cast<std::uint32_t>(rows[0].size()), h, 0));
-    for (std::uint32_t y = 0; y < h; ++y) {
-        for (std::size_t i = 0; i < 3 * rows[y].size(); ++i) {
-            im.rows[h - 1 - y][i] = static_cast<std::uint8_t>(rows[y][i / 3][2 - i % 3]);
-        }
+using Pixel = std::array<int, 3>;  // red, green, blue
+
+// A colour picture from rows of pixels, top row first.
+Image colour_image(std::uint32_t type, const std::vector<std::vector<Pixel>>& rows) {
+    testing::SampleRows samples;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        samples.emplace_back();
+        for (const Pixel& p : *row) samples.back().insert(samples.back().end(), {p[2], p[1], p[0]});
     }
-    return im;
+    return testing::image_of_rows(type, samples);
+}
+Image colour24(const std::vector<std::vector<Pixel>>& rows) {
+    return colour_image(image_color24, rows);
 }
 
 class MaskSelect : public ::testing::Test {
   protected:
-    // The mask after one operation on a uniform base mask of level.
-    Rows run(const Image& base, const MaskOperation& op, std::int32_t level = 0,
-             std::int32_t mask16 = 0, bool failed = false) {
+    // The mask after one operation on a uniform base mask of level; failed tells whether the
+    // operation reports failure.
+    Rows run(const Image& base, const MaskOperation& op, std::int32_t mask16 = 0,
+             std::int32_t level = 0, bool failed = false) {
         return mask_after(base, op, level, mask16, failed);
     }
-
     testing::RecordingScope scope;
 };
 
+MaskOperation op(std::int32_t code, std::int32_t mode = mask_add) {
+    return {code, mode};
+}
 MaskOperation range_op(Limits limits, std::int32_t colorspace = 0, std::int32_t mode = mask_add) {
-    MaskOperation o;
-    o.code = mask_op_color_range;
-    o.mode = mode;
-    o.parameters.color_range.colorspace = colorspace;
-    o.parameters.color_range.limits = limits;
-    return o;
+    return {mask_op_color_range, mode, 0, {.color_range = {colorspace, 0xff, limits}}};
 }
-
 MaskOperation fill_op(double x, double y, double threshold, std::int32_t mode = mask_add) {
-    MaskOperation o;
-    o.code = mask_op_flood_fill;
-    o.mode = mode;
-    o.parameters.floodfill_x = x;
-    o.parameters.floodfill_y = y;
-    o.parameters.floodfill_threshold = threshold;
-    return o;
+    return {mask_op_flood_fill,
+            mode,
+            0,
+            {.floodfill_x = x, .floodfill_y = y, .floodfill_threshold = threshold}};
 }
-
 Rows uniform(std::uint32_t w, std::uint32_t h, std::uint32_t v) {
     return Rows(h, std::vector<std::uint32_t>(w, v));
 }
@@ -84,14 +83,6 @@ TEST(ColorRangeTable, RampsWrappedRangesAndNarrowBands) {
     EXPECT_EQ((std::vector<std::uint32_t>{m.channel(2, 2039), m.channel(2, 2040),
                                           m.channel(2, 2056), m.channel(2, 2057)}),
               (std::vector<std::uint32_t>{0, 255, 255, 0}));
-    s.colorspace = 2;  // centre 512 x 255 / 1024 = 127
-    ASSERT_FALSE(m.build(s, image_color24, 255));
-    EXPECT_EQ((std::vector<std::uint32_t>{m.channel(0, 125), m.channel(0, 126), m.channel(0, 128),
-                                          m.channel(0, 129)}),
-              (std::vector<std::uint32_t>{0, 255, 255, 0}));
-    s.limits[7] = 1024;  // one channel unlike the others: ordinary ranges again
-    ASSERT_FALSE(m.build(s, image_color24, 255));
-    EXPECT_EQ(m.channel(0, 200), 255u);
     EXPECT_TRUE(m.build(s, image_float_color, 255));
 }
 
@@ -105,13 +96,13 @@ TEST_F(MaskSelect, ColorRangeOnGrayRampsAndColourPixels) {
     for (std::uint32_t v = 0; v < 256; ++v) EXPECT_EQ(r8[0][v], v < 24 || v > 49 ? 255u : 0u);
     // 16-bit gray on a 16-bit mask: 100 and 200 become 6399 and 12799.
     const Image ramp16 = mask_of(image_gray16, {{0, 6398, 6399, 12799, 12800, 65535}});
-    EXPECT_EQ(run(ramp16, range_op(wrapped), 0, 1), Rows({{65535, 65535, 0, 0, 65535, 65535}}));
+    EXPECT_EQ(run(ramp16, range_op(wrapped), 1), Rows({{65535, 65535, 0, 0, 65535, 65535}}));
 
     // RGB: red at least 127 and green at most 63; Subtract from a full mask.
     const Image rgb = colour24({{{255, 0, 0}, {0, 255, 0}, {255, 255, 0}, {200, 50, 10}}});
     EXPECT_EQ(
         run(rgb,
-            range_op({512, 1024, 0, 256, 0, 1024, 512, 1024, 0, 256, 0, 1024}, 2, mask_subtract),
+            range_op({512, 1024, 0, 256, 0, 1024, 512, 1024, 0, 256, 0, 1024}, 2, mask_subtract), 0,
             255),
         Rows({{0, 255, 255, 0}}));
     // 12-bit HSV hue 0..200 takes red and (200, 50, 10) (hue 143), not green or yellow (682).
@@ -120,15 +111,15 @@ TEST_F(MaskSelect, ColorRangeOnGrayRampsAndColourPixels) {
 
     Image floating;
     ASSERT_FALSE(image_alloc(floating, image_float_gray, 2, 1, 0));
-    EXPECT_EQ(run(floating, range_op(wrapped), 9, 0, true), Rows({{9, 9}}));
+    EXPECT_EQ(run(floating, range_op(wrapped), 0, 9, true), Rows({{9, 9}}));
     EXPECT_EQ(scope.recorder.errors(), std::vector<std::string>{"Error creating color range mask"});
 }
 
 TEST_F(MaskSelect, FloodFillThresholdsSeedsAndBox) {
     const Image flat = mask_of(image_gray8, uniform(4, 3, 77));
     EXPECT_EQ(run(flat, fill_op(1.4, 1.6, 0)), uniform(4, 3, 255));
-    EXPECT_EQ(run(flat, fill_op(-0.5, 1, 50), 9), uniform(4, 3, 9));  // rounds off the picture
-    EXPECT_EQ(run(flat, fill_op(1, 2.5, 50), 9), uniform(4, 3, 9));
+    EXPECT_EQ(run(flat, fill_op(-0.5, 1, 50), 0, 9), uniform(4, 3, 9));  // rounds off the picture
+    EXPECT_EQ(run(flat, fill_op(1, 2.5, 50), 0, 9), uniform(4, 3, 9));
 
     // 8-bit gray counts a difference three times (1 needs sqrt(3)), 16-bit gray once.
     const Image steps = mask_of(image_gray8, {{10, 11, 10, 13}});
@@ -137,7 +128,7 @@ TEST_F(MaskSelect, FloodFillThresholdsSeedsAndBox) {
     EXPECT_EQ(run(steps, fill_op(0, 0, 2)), Rows({{255, 255, 255, 0}}));
     const Image steps16 = mask_of(image_gray16, {{2570, 2827, 2570, 3341}});  // 10, 11, 10, 13
     EXPECT_EQ(run(steps16, fill_op(0, 0, 0.9)), Rows({{255, 0, 0, 0}}));
-    EXPECT_EQ(run(steps16, fill_op(0, 0, 1), 0, 1), Rows({{65535, 65535, 65535, 0}}));
+    EXPECT_EQ(run(steps16, fill_op(0, 0, 1), 1), Rows({{65535, 65535, 65535, 0}}));
     // Colour: squared distance 1 + 4.
     const Image rgb = colour24({{{10, 10, 10}, {11, 12, 10}, {10, 10, 10}}});
     EXPECT_EQ(run(rgb, fill_op(2, 0, 2.2)), Rows({{0, 0, 255}}));
@@ -149,8 +140,8 @@ TEST_F(MaskSelect, FloodFillThresholdsSeedsAndBox) {
                 {{200, 200, 200, 200}, {200, 0, 0, 200}, {200, 0, 200, 200}, {200, 200, 200, 200}});
     Rows expected = uniform(4, 4, 100);
     expected[2][2] = 0;
-    EXPECT_EQ(run(el, fill_op(1, 1, 0, mask_overlap), 100), expected);
-    EXPECT_EQ(run(el, fill_op(1, 1, 0, mask_invert_mode), 15),
+    EXPECT_EQ(run(el, fill_op(1, 1, 0, mask_overlap), 0, 100), expected);
+    EXPECT_EQ(run(el, fill_op(1, 1, 0, mask_invert_mode), 0, 15),
               Rows({{15, 15, 15, 15}, {15, 240, 240, 15}, {15, 240, 15, 15}, {15, 15, 15, 15}}));
 
     // A fill map that cannot be made leaves the mask as it was.
@@ -167,53 +158,114 @@ TEST_F(MaskSelect, FloodFillThresholdsSeedsAndBox) {
               std::vector<std::string>{"Cannot create flood fill temporary image"});
 }
 
-TEST_F(MaskSelect, FloodFillThroughALargeSerpentine) {
-    // 3000 x 3000 corridors one pixel high, joined alternately at the right and left ends: every
-    // column holds 1500 separate runs and the path is 4.5 million pixels long.
-    const std::uint32_t n = 3000;
-    Image maze;
-    ASSERT_FALSE(image_alloc(maze, image_gray8, n, n, 0));
-    for (std::uint32_t y = 0; y < n; ++y) {
-        for (std::uint32_t x = 0; x < n; ++x) {
-            const bool wall = y % 2 == 1 && x != (y % 4 == 1 ? n - 1 : 0);
-            maze.rows[n - 1 - y][x] = wall ? 255 : 0;
-        }
+TEST_F(MaskSelect, CurveChannelsOnColourAndGrayPictures) {
+    const Image base =
+        colour_image(image_color24, {{{200, 100, 50}, {0, 255, 0}, {240, 200, 160}}});
+    // Luminance, R, G, B, HSV V, HSL L, HSV S, HSL S (the third pixel is in the light half),
+    // HSV H, HSL H (20, 120 and 30 degrees).
+    const Rows expected[10] = {
+        {{124, 149, 207}}, {{200, 0, 240}},  {{100, 255, 200}}, {{50, 0, 160}}, {{200, 255, 240}},
+        {{125, 127, 200}}, {{191, 255, 85}}, {{153, 255, 185}}, {{14, 85, 21}}, {{14, 85, 21}}};
+    MaskOperation curve = op(mask_op_curve);
+    MaskOperation inverted = op(mask_op_curve, mask_overlap);
+    inverted.parameters.curve.style = curve_linear;
+    inverted.parameters.curve.y[0] = 255;
+    inverted.parameters.curve.y[1] = 0;
+    for (std::int32_t channel = 0; channel < 10; ++channel) {
+        curve.parameters.channel = inverted.parameters.channel = channel;
+        EXPECT_EQ(run(base, curve), expected[channel]) << "channel " << channel;
+        // Overlap with a base mask of 100 keeps the smaller value.
+        Rows low = expected[channel];
+        for (auto& v : low[0]) v = std::min(255u - v, 100u);
+        EXPECT_EQ(run(base, inverted, 0, 100), low) << "channel " << channel;
     }
+    // 16-bit samples through the 16-bit table, onto 16- and 8-bit masks.
+    const Image deep = colour_image(image_color48, {{{51400, 25700, 12850}}});
+    const std::pair<std::int32_t, std::uint32_t> deep_expected[] = {
+        {0, 31911}, {4, 51400}, {6, 49151}, {7, 39321}};
+    for (const auto& [channel, value] : deep_expected) {
+        curve.parameters.channel = channel;
+        EXPECT_EQ(run(deep, curve, 1), Rows{{value}}) << "channel " << channel;
+    }
+    curve.parameters.channel = 0;
+    EXPECT_EQ(run(deep, curve, 0), Rows{{124}});
+    // A gray picture gives its value to every channel, saturation and hue included.
+    curve.parameters.channel = 6;
+    EXPECT_EQ(run(mask_of(image_gray8, {{77}}), curve), Rows{{77}});
+    EXPECT_EQ(run(mask_of(image_gray8, {{77}}), curve, 1), Rows{{77 * 257}});
+
+    // Binary pictures are read as gray. A cancel fails without a word; a failed allocation
+    // says so (the caller then keeps the mask before the operation).
+    Image binary;
+    ASSERT_FALSE(image_alloc(binary, image_binary, 2, 1, 0));
+    bit_set(binary.rows[0], 1);
+    EXPECT_EQ(run(binary, curve), (Rows{{0, 255}}));
     MaskState state;
-    mask_state_set_base(state, &maze);
-    ASSERT_FALSE(mask_list_reset(state));
-    ASSERT_FALSE(mask_record(state, fill_op(0, 0, 10)));
-    std::uint64_t wrong = 0;
-    for (std::uint32_t r = 0; r < n; ++r) {
-        for (std::uint32_t x = 0; x < n; ++x) {
-            wrong += (state.current_mask.rows[r][x] == 255) != (maze.rows[r][x] == 0) ? 1 : 0;
-        }
-    }
-    EXPECT_EQ(wrong, 0u);
+    mask_state_set_base(state, &binary);
+    Image after = mask_of(image_gray8, {{9, 9}});
+    set_run_abort(true);
+    EXPECT_TRUE(render_curve_select(state, curve, after));
+    set_run_abort(false);
+    EXPECT_TRUE(scope.recorder.errors().empty());
+    testing::AllocationFailureScope failing;
+    image_fail_allocations_after(0);
+    EXPECT_TRUE(render_curve_select(state, curve, after));
+    EXPECT_EQ(scope.recorder.errors(), std::vector<std::string>{"Error creating curve mask"});
 }
 
-TEST_F(MaskSelect, CommandLinesReplayOnAnotherSize) {
-    // Fill the light right half, then invert by the range "blue at least 31" (the dark left).
-    const std::string text =
-        "mask 0 nx 20 ny 10 mask_mode 0 mask16 0 initial_level 0 n_op 2"
-        " command1 operation 10 mask_mode 0 mask_operation 10 floodfill_x 0.9 floodfill_y 0.5 "
-        "floodfill_threshold 10 "
-        " command2 operation 7 mask_mode 3 mask_operation 7 colorspace 2 sample ff minb1 0 "
-        "maxb1 1024 minb2 0 maxb2 1024 minb3 128 maxb3 1024 minw1 0 maxw1 1024 minw2 0 "
-        "maxw2 1024 minw3 128 maxw3 1024 ";
-    for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{20, 10}, {41, 7}}) {
-        std::vector<std::array<int, 3>> row(w, {20, 30, 40});
-        std::fill(row.begin() + w / 2, row.end(), std::array<int, 3>{220, 200, 10});
-        const Image base = colour24(std::vector(h, row));
-        Rows right = uniform(w, h, 0);
-        for (auto& r : right) std::fill(r.begin() + w / 2, r.end(), 255u);
-        MaskState state;
-        mask_state_set_base(state, &base);
-        EXPECT_FALSE(read_mask_command_line(text, state));
-        EXPECT_EQ(seen(state.records[1].after), right) << w;
-        EXPECT_EQ(seen(state.current_mask), uniform(w, h, 255)) << w;
+TEST_F(MaskSelect, SeparateGrayRampRgbProjectionAndFailures) {
+    MaskOperation sep = op(mask_op_separate);
+    sep.parameters.separate = default_separate_entries();
+    SeparateEntries& e = sep.parameters.separate;
+    // Defaults (black to 0, white to full): light stays light.
+    EXPECT_EQ(run(mask_of(image_gray8, {{0, 200, 255}}), sep), (Rows{{0, 200, 255}}));
+
+    // Gray: 50 and 240 map to 0, 200 to full; each pixel uses the nearer of 50 and 240.
+    e[0].colour = 0x323232;
+    e[1] = {true, 0xf0f0f0, -1, -1};
+    e[8].colour = 0xc8c8c8;
+    EXPECT_EQ(run(mask_of(image_gray8, {{0, 50, 120, 200, 220, 255}}), sep),
+              (Rows{{0, 0, 119, 255, 127, 0}}));
+
+    // Equal colours give half.
+    e[1].in_use = false;
+    e[0].colour = e[8].colour = 0x808080;
+    EXPECT_EQ(run(mask_of(image_gray8, {{0, 255}}), sep), (Rows{{128, 128}}));
+    EXPECT_EQ(run(mask_of(image_gray16, {{0}}), sep, 1), (Rows{{32768}}));
+
+    // RGB from black to (200, 100, 0): projection inside the box, nearest colour outside it.
+    e[0].colour = 0;
+    e[8].colour = 200 + 256 * 100;
+    const Image rgb = colour_image(
+        image_color24, {{{100, 50, 0}, {50, 100, 0}, {10, 10, 50}, {250, 120, 10}, {200, 100, 0}}});
+    EXPECT_EQ(run(rgb, sep), (Rows{{128, 102, 0, 255, 255}}));
+
+    // Neither gray nor colour of 8 or 16 bits: the message, and the mask as it was.
+    for (std::uint32_t type : {image_binary, image_float_color}) {
+        Image other;
+        ASSERT_FALSE(image_alloc(other, type, 2, 1, 0));
+        EXPECT_EQ(run(other, sep, 0, 7, true), (Rows{{7, 7}}));
     }
-    EXPECT_TRUE(scope.recorder.messages.empty());
+    EXPECT_EQ(scope.recorder.errors(), std::vector<std::string>(2, "Error creating separate mask"));
+}
+
+TEST_F(MaskSelect, TextureMeasuresWithClampedEdges) {
+    const Rows a = {{40, 40, 40}, {40, 40, 0}, {40, 40, 80}};
+    const Rows expected[3] = {{{0, 40, 40}, {0, 40, 80}, {0, 40, 80}},
+                              {{0, 5, 10}, {0, 10, 45}, {0, 15, 35}},
+                              {{0, 5, 10}, {0, 0, 45}, {0, 5, 35}}};
+    MaskOperation texture = op(mask_op_texture);
+    for (std::int32_t method = 0; method < 3; ++method) {
+        texture.parameters.texture.method = method;
+        EXPECT_EQ(run(mask_of(image_gray8, a), texture), expected[method]) << method;
+    }
+    // 16-bit: thresholds in 8-bit units, a ramp from 10 to 50 on a 16-bit mask.
+    Rows a16 = a;
+    for (auto& row : a16)
+        std::transform(row.begin(), row.end(), row.begin(), [](auto v) { return v * 257; });
+    texture.parameters.texture = {1, 0, 10, 50};
+    EXPECT_EQ(run(mask_of(image_gray16, a16), texture, 1),
+              (Rows{{0, 0, 0}, {0, 0, 57343}, {0, 8191, 40959}}));
 }
 
 }  // namespace

@@ -5,11 +5,15 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <string>
 
+#include "core/text_file.h"
+#include "framework/settings_files.h"
 #include "masks/gradient_render.h"
-#include "masks/mask_command_line.h"
+#include "masks/shape_files.h"
 #include "support/mask_helpers.h"
 #include "support/recording_interaction.h"
+#include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
@@ -19,6 +23,7 @@ using testing::RecordingScope;
 class MaskShapes : public ::testing::Test {
   protected:
     RecordingScope scope_;
+    testing::TempDir dir;
 };
 
 Image uniform(std::uint32_t type, std::uint32_t w, std::uint32_t h, std::uint32_t v) {
@@ -27,15 +32,7 @@ Image uniform(std::uint32_t type, std::uint32_t w, std::uint32_t h, std::uint32_
 
 MaskOperation box_op(std::int32_t code, std::int32_t mode, double x0, double y0, double x1,
                      double y1, double angle = 0) {
-    MaskOperation o;
-    o.code = code;
-    o.mode = mode;
-    o.parameters.x0 = x0;
-    o.parameters.y0 = y0;
-    o.parameters.x1 = x1;
-    o.parameters.y1 = y1;
-    o.parameters.angle = angle;
-    return o;
+    return {code, mode, 0, {.x0 = x0, .y0 = y0, .x1 = x1, .y1 = y1, .angle = angle}};
 }
 
 // Coverage of the square (10,10)-(19,19) along one axis: sub-samples 50..94 of the 1/5 grid are
@@ -50,8 +47,6 @@ std::uint32_t square_coverage(std::uint32_t x, std::uint32_t y) {
 
 TEST_F(MaskShapes, RectangleCoverageInEveryMode) {
     MaskState state;
-    EXPECT_EQ(square_coverage(10, 10), 91u);  // 9 of 25
-    EXPECT_EQ(square_coverage(19, 12), 102u);
     for (std::int32_t mode = 0; mode < 4; ++mode) {
         Image after = uniform(image_gray8, 30, 25, 200);
         ASSERT_FALSE(render_rectangle(state, box_op(1, mode, 10, 10, 19, 19), after));
@@ -77,58 +72,35 @@ TEST_F(MaskShapes, RectangleCoverageInEveryMode) {
     // Sixteen bits: the same coverage, widened.
     Image deep = uniform(image_gray16, 30, 25, 0);
     ASSERT_FALSE(render_rectangle(state, box_op(1, mask_add, 10, 10, 19, 19), deep));
-    EXPECT_EQ(seen(deep)[10][10], 91u * 257);
-    EXPECT_EQ(seen(deep)[19][19], 40u * 257);
-    EXPECT_EQ(seen(deep)[15][15], 65535u);
+    const Rows d = seen(deep);
+    EXPECT_EQ((std::vector{d[10][10], d[19][19], d[15][15]}),
+              (std::vector<std::uint32_t>{91 * 257, 40 * 257, 65535}));  // 9 and 4 of 25
 
     // A box entirely outside the image does nothing, even in Overlap.
     ASSERT_FALSE(render_rectangle(state, box_op(1, mask_overlap, 40, 40, 50, 50), white));
     EXPECT_EQ(seen(white), seen(black));
 }
 
-TEST_F(MaskShapes, RotatedRectangleAndOval) {
+TEST_F(MaskShapes, OvalAndPolygon) {
     MaskState state;
-    Image turned = uniform(image_gray8, 40, 40, 0);
-    Image upright = uniform(image_gray8, 40, 40, 0);
-    // Half a turn of a quarter: the 20 x 6 box about (20, 23) becomes 6 x 20.
-    ASSERT_FALSE(
-        render_rectangle(state, box_op(1, mask_add, 10, 20, 30, 26, std::numbers::pi / 2), turned));
-    ASSERT_FALSE(render_rectangle(state, box_op(1, mask_add, 17, 13, 23, 33), upright));
-    EXPECT_EQ(seen(turned), seen(upright));
-
-    // The outline count: round(2 |r|) on the grid, kept within 8..2000, the last point closing.
+    // An oval outline has round(2 |r|) grid points, kept within 8..2000.
     EXPECT_EQ(oval_outline(0, 0, 1, 1, 0).size(), 8u);
-    EXPECT_EQ(oval_outline(0, 0, 20, 10, 0).size(), 112u);  // 2 sqrt(50^2 + 25^2) = 111.8
-    EXPECT_EQ(oval_outline(0, 0, 4000, 4000, 0).size(), 2000u);
-    const std::vector<GridPoint> o = oval_outline(0, 0, 20, 10, 0.5);
-    EXPECT_EQ(o.front(), o.back());
-    EXPECT_EQ(o.front(), (GridPoint{50 + std::llround(50 * std::cos(0.5)),
-                                    25 - std::llround(50 * std::sin(0.5))}));
-
     Image oval = uniform(image_gray8, 21, 21, 0);
     ASSERT_FALSE(render_oval(state, box_op(2, mask_add, 0, 0, 20, 20), oval));
     const Rows got = seen(oval);
-    EXPECT_EQ(got[10][10], 255u);
-    EXPECT_EQ(got[0][0], 0u);
-    EXPECT_EQ(got[2][2], 0u);  // outside the circle, inside its box
-    EXPECT_GT(got[10][0], 0u);
-    EXPECT_LT(got[10][0], 255u);
-}
+    // (2, 2) lies outside the circle, inside its box; the edge is part covered.
+    EXPECT_TRUE(got[10][10] == 255 && got[0][0] == 0 && got[2][2] == 0);
+    EXPECT_TRUE(got[10][0] > 0 && got[10][0] < 255);
 
-TEST_F(MaskShapes, PolygonsFillEvenOdd) {
-    MaskState state;
     // An outer square and an inner one of the same turning sense joined by a there-and-back
     // bridge: the inner square is a hole under the even-odd rule.
-    MaskOperation o;
-    o.code = mask_op_polygon;
-    const double points[][2] = {{0, 0}, {20, 0}, {20, 20}, {0, 20}, {0, 0},
-                                {5, 5}, {15, 5}, {15, 15}, {5, 15}, {5, 5}};
-    for (const auto& p : points) o.parameters.vertices.push_back({p[0], p[1], -1});
+    MaskOperation o{mask_op_polygon};
+    const int xy[] = {0, 0, 20, 0, 20, 20, 0, 20, 0, 0, 5, 5, 15, 5, 15, 15, 5, 15, 5, 5};
+    for (int i = 0; i < 20; i += 2) o.parameters.vertices.push_back({1.0 * xy[i], 1.0 * xy[i + 1]});
     Image after = uniform(image_gray8, 22, 22, 0);
     ASSERT_FALSE(render_polygon(state, o, after));
-    EXPECT_EQ(seen(after)[10][10], 0u);
-    EXPECT_EQ(seen(after)[10][2], 255u);
-    EXPECT_EQ(seen(after)[2][10], 255u);
+    const Rows filled = seen(after);
+    EXPECT_TRUE(filled[10][10] == 0 && filled[10][2] == 255 && filled[2][10] == 255);
     Image freehand = uniform(image_gray8, 22, 22, 0);
     ASSERT_FALSE(render_freehand(state, o, freehand));
     EXPECT_EQ(seen(freehand), seen(after));
@@ -139,38 +111,14 @@ TEST_F(MaskShapes, SplineIsAClosedCurveThroughItsPoints) {
     const std::vector<MaskVertex> samples = spline_samples(controls);
     // Chords 30, 29.2 and 29.2 pixels: 15 samples each, both ends included.
     ASSERT_EQ(samples.size(), 45u);
-    for (std::size_t k = 0; k < 3; ++k) {
-        const MaskVertex& start = samples[15 * k];
-        const MaskVertex& end = samples[15 * k + 14];
-        const MaskVertex& next = controls[(k + 1) % 3];
-        EXPECT_NEAR(start.x, controls[k].x, 1e-9);
-        EXPECT_NEAR(start.y, controls[k].y, 1e-9);
-        EXPECT_NEAR(end.x, next.x, 1e-9);
-        EXPECT_NEAR(end.y, next.y, 1e-9);
+    for (std::size_t k = 0; k < 6; ++k) {  // each segment's start and end
+        const MaskVertex& sample = samples[15 * (k / 2) + 14 * (k % 2)];
+        const MaskVertex& control = controls[(k / 2 + k % 2) % 3];
+        EXPECT_TRUE(std::abs(sample.x - control.x) < 1e-9 && std::abs(sample.y - control.y) < 1e-9)
+            << k;
     }
     // Each segment leaves along the previous chord, so the first one swings above y = 10.
-    EXPECT_LT(samples[7].y, 10.0);
-    EXPECT_NEAR(samples[7].x, 25.0, 1e-9);
-
-    // A chord of 1 to 3 pixels keeps only its start point; one under a pixel adds nothing.
-    const std::vector<MaskVertex> short_chords =
-        spline_samples({{0, 0, -1}, {2, 0, -1}, {2.2, 0, -1}, {20, 0, -1}, {20, 20, -1}});
-    ASSERT_GE(short_chords.size(), 2u);
-    EXPECT_EQ(short_chords[0].x, 0.0);
-    EXPECT_EQ(short_chords[1].x, 2.2);  // the start of the 2.2 -> 20 segment
-
-    MaskState state;
-    MaskOperation o;
-    o.code = mask_op_spline;
-    o.parameters.vertices = {{10, 10, -1}, {40, 10, -1}, {40, 40, -1}, {10, 40, -1}};
-    Image after = uniform(image_gray8, 50, 50, 0);
-    ASSERT_FALSE(render_spline(state, o, after));
-    const Rows got = seen(after);
-    EXPECT_EQ(got[25][25], 255u);
-    EXPECT_EQ(got[10][25], 255u);  // the round loop passes outside the square's sides
-    EXPECT_EQ(got[46][46], 0u);
-    EXPECT_EQ(got[7][25], 255u);  // the top of the bulge is near y = 4.7
-    EXPECT_EQ(got[3][25], 0u);
+    EXPECT_TRUE(samples[7].y < 10.0 && std::abs(samples[7].x - 25.0) < 1e-9);
 }
 
 TEST_F(MaskShapes, GradientsMergeOverTheWholeMask) {
@@ -184,50 +132,20 @@ TEST_F(MaskShapes, GradientsMergeOverTheWholeMask) {
     // White to black from x = 0 to x = 8 merged by Add: 255 down to 60, every row alike.
     Image ramp8 = uniform(image_gray8, 9, 3, 60);
     ASSERT_FALSE(render_linear_gradient_op(state, box_op(13, mask_add, 0, 1, 8, 1), ramp8));
-    const Rows got = seen(ramp8);
+    Rows expected(3);
     for (std::uint32_t x = 0; x < 9; ++x) {
-        const auto gray = static_cast<std::uint32_t>(std::lround(255.0 * (8 - x) / 8));
-        EXPECT_EQ(got[0][x], std::max<std::uint32_t>(60, gray)) << x;
-        EXPECT_EQ(got[2][x], got[0][x]);
+        for (auto& row : expected)
+            row.push_back(
+                std::max(60u, static_cast<std::uint32_t>(std::lround(255.0 * (8 - x) / 8))));
     }
-
-    // Three stops on 16 bits: black, white at the middle, red (gray 76) at the end.
-    ColorLine line;
-    line.stops = {{0, 0, 0, 0}, {1, 0, 0, 0x0000ff}, {0.5, 7, 9, 0xffffff}};
-    Image deep = uniform(image_gray16, 21, 1, 0);
-    ASSERT_FALSE(render_linear_gradient(deep, 0, 0, 1, 0, line));
-    const Rows ramp = seen(deep);
-    EXPECT_EQ(ramp[0][0], 0u);
-    EXPECT_EQ(ramp[0][10], 65535u);
-    EXPECT_EQ(ramp[0][20], 76u * 257);
-    for (std::uint32_t x = 1; x <= 10; ++x) EXPECT_GT(ramp[0][x], ramp[0][x - 1]);
-    for (std::uint32_t x = 11; x <= 20; ++x) EXPECT_LT(ramp[0][x], ramp[0][x - 1]);
+    EXPECT_EQ(seen(ramp8), expected);
 
     // Oval: centre (10, 10), point 1 at the corner (20, 15) of the quarter box.
     Image oval = uniform(image_gray8, 21, 21, 0);
     ASSERT_FALSE(render_oval_gradient(oval, 0.5, 0.5, 1, 0.75, 0, ColorLine()));
     const Rows o = seen(oval);
-    EXPECT_EQ(o[10][10], 255u);
-    EXPECT_EQ(o[10][15], 128u);
-    EXPECT_EQ(o[10][20], 0u);
-    EXPECT_EQ(o[15][10], 0u);
-    EXPECT_EQ(o[12][10], 153u);  // 2/5 of the way out
-    // Turned, point 1 stays the corner of the quarter box: half way to it is sqrt(1/2) out.
-    Image turned = uniform(image_gray8, 21, 21, 0);
-    ASSERT_FALSE(render_oval_gradient(turned, 0.5, 0.5, 0.9, 0.7, 0.3, ColorLine()));
-    const Rows t = seen(turned);
-    EXPECT_EQ(t[14][18], 0u);
-    EXPECT_EQ(t[12][14], 75u);
-    EXPECT_EQ(t[10][10], 255u);
-    EXPECT_NE(t, o);
-    // A quarter turn about the same corner is the same ellipse.
-    Image quarter = uniform(image_gray8, 21, 21, 0);
-    ASSERT_FALSE(
-        render_oval_gradient(quarter, 0.5, 0.5, 1, 0.75, std::numbers::pi / 2, ColorLine()));
-    const Rows q = seen(quarter);
-    for (std::uint32_t y = 0; y < 21; ++y) {
-        for (std::uint32_t x = 0; x < 21; ++x) EXPECT_NEAR(q[y][x], o[y][x], 1.0);
-    }
+    EXPECT_EQ((std::vector{o[10][10], o[10][15], o[10][20], o[15][10], o[12][10]}),
+              (std::vector<std::uint32_t>{255, 128, 0, 0, 153}));  // (10, 12) is 2/5 of the way
 }
 
 TEST_F(MaskShapes, FailedAllocationsKeepTheMask) {
@@ -242,33 +160,129 @@ TEST_F(MaskShapes, FailedAllocationsKeepTheMask) {
                                         "Error creating linear gradient"}));
 }
 
-TEST_F(MaskShapes, RecipeReplaysOnAnotherSize) {
-    Image small;
-    ASSERT_FALSE(image_alloc(small, image_gray8, 101, 51, 0));
-    MaskState first;
-    mask_state_set_base(first, &small);
-    ASSERT_FALSE(mask_list_reset(first));
-    MaskOperation o;
-    o.code = mask_op_polygon;
-    o.parameters.vertices = {{10, 10, -1}, {50, 10, -1}, {30, 40, -1}};
-    ASSERT_FALSE(mask_record(first, o));
-    ASSERT_FALSE(mask_record(first, box_op(1, mask_invert_mode, 20, 5, 80, 15)));
-    const std::string text = mask_command_line(first);
+MaskState sized(std::int32_t nx, std::int32_t ny) {
+    MaskState state;
+    state.nx = nx, state.ny = ny;
+    return state;
+}
+std::string read_back(const std::string& path) {
+    std::string text;
+    EXPECT_FALSE(read_text_file(path, text));
+    return text;
+}
 
-    Image large;
-    ASSERT_FALSE(image_alloc(large, image_gray8, 201, 101, 0));
-    MaskState second;
-    mask_state_set_base(second, &large);
-    ASSERT_FALSE(read_mask_command_line(text, second));
-    Image want = uniform(image_gray8, 201, 101, 0);
-    ASSERT_FALSE(fill_polygon(want, {{100, 100}, {500, 100}, {300, 400}}, mask_add, "unexpected"));
+TEST_F(MaskShapes, OutlinesAreFractionsOfTheLargerSide) {
+    const std::string path = dir.file("shape.polygon");
     ASSERT_FALSE(
-        fill_polygon(want, rectangle_outline(40, 10, 160, 30, 0), mask_invert_mode, "unexpected"));
-    EXPECT_EQ(seen(second.current_mask), seen(want));
-    EXPECT_EQ(seen(want)[50][60], 255u);   // in the triangle only
-    EXPECT_EQ(seen(want)[12][100], 255u);  // in the box only
-    EXPECT_EQ(seen(want)[25][60], 0u);     // in both
+        save_polygon_file(path, {{1000, 500, -1}, {0, 0, -1}, {250, 125.5, -1}}, 1001, 501));
+    EXPECT_EQ(read_back(path),
+              "Polygon 1.0\r\nvertex 1.0000 0.5000\r\nvertex 0.0000 0.0000\r\n"
+              "vertex 0.2500 0.1255\r\nend\r\n");
+
+    MaskState state = sized(2001, 1001);
+    state.mode = mask_subtract;
+    ASSERT_FALSE(load_polygon_file(path, state));
+    ASSERT_EQ(state.pending_vertices.size(), 3u);
+    EXPECT_EQ((std::vector{state.pending_vertices[0].x, state.pending_vertices[0].y,
+                           state.pending_vertices[2].y}),
+              (std::vector<double>{2000, 1000, 251}));
+    // Pending only, not recorded.
+    ASSERT_TRUE(state.pending.has_value());
+    EXPECT_TRUE(state.pending->code == mask_op_polygon && state.pending->mode == mask_subtract);
+    EXPECT_EQ(state.pending->parameters.vertices.size(), 3u);
+    EXPECT_TRUE(state.tool == mask_op_polygon && state.records.empty());
+
+    // A spline on a tall picture is scaled by its height.
+    const std::string spline = dir.file("loop.spline");
+    ASSERT_FALSE(save_spline_file(spline, {{50, 200, -1}}, 101, 201));
+    MaskState other = sized(11, 21);
+    ASSERT_FALSE(load_spline_file(spline, other));
+    EXPECT_TRUE(other.pending_vertices[0].x == 5 && other.pending_vertices[0].y == 20);
+    EXPECT_EQ(other.pending->code, mask_op_spline);
+    EXPECT_TRUE(scope_.recorder.messages.empty());
+}
+
+TEST_F(MaskShapes, BadFilesLeaveTheStateAsItWas) {
+    auto write = [&](const std::string& name, const std::string& text) {
+        EXPECT_FALSE(write_file_atomic(dir.file(name), text));
+        return dir.file(name);
+    };
+    MaskState state = sized(11, 11);
+    state.pending_vertices = {{1, 2, -1}};
+    EXPECT_TRUE(load_polygon_file(write("a.polygon", "Polygon 1.0\nvertex 0.5 0.5\n"), state));
+    EXPECT_TRUE(load_polygon_file(write("b.polygon", "Spline 1.0\nvertex 0.5 0.5\nend\n"), state));
+    EXPECT_TRUE(load_spline_file(dir.file("missing.spline"), state));
+    EXPECT_TRUE(
+        load_oval_gradient_file(write("c.oval gradient", "Mask_Oval_Gradient 1.0\n"), state));
+    EXPECT_TRUE(save_spline_file(dir.file("no/such/folder.spline"), {}, 11, 11));
+    EXPECT_EQ(
+        scope_.recorder.errors(),
+        (std::vector<std::string>{"Error loading polygon file", "Error loading polygon file",
+                                  "Error loading spline file", "Error loading oval gradient file",
+                                  "Error saving spline file"}));
+    EXPECT_EQ(state.pending_vertices.size(), 1u);
+    EXPECT_FALSE(state.pending.has_value());
+
+    // Unknown lines and unreadable vertices are passed over; a newer version warns and reads.
+    scope_.recorder.messages.clear();
+    EXPECT_FALSE(load_polygon_file(
+        write("d.polygon",
+              "Polygon 2.0\nname triangle\nvertex x 1\nvertex 0.3 0.4\nend\nvertex 1 1\n"),
+        state));
+    ASSERT_EQ(state.pending_vertices.size(), 1u);
+    EXPECT_TRUE(state.pending_vertices[0].x == 3 && state.pending_vertices[0].y == 4);
+    EXPECT_EQ(scope_.recorder.warnings().size(), 1u);
     EXPECT_TRUE(scope_.recorder.errors().empty());
+}
+
+TEST_F(MaskShapes, GradientsTravelWithTheirColorLine) {
+    MaskOperationParameters g{.x0 = 10, .y0 = 5, .x1 = 100, .y1 = 50, .angle = 0.75};
+    g.color_line.stops = {{0, 3, 4, 0x102030}, {0.25, 0, 1, 0xffffff}};
+    const std::string linear = dir.file("a.linear gradient");
+    const std::string oval = dir.file("b.oval gradient");
+    ASSERT_FALSE(save_linear_gradient_file(linear, g, 101, 51));
+    ASSERT_FALSE(save_oval_gradient_file(oval, g, 101, 51));
+    EXPECT_EQ(read_back(oval),
+              "Mask_Oval_Gradient 1.0\r\nendpoints 0.1000 0.1000 1.0000 1.0000\r\nangle "
+              "0.7500\r\ncolor_line 2 0.000000 3 4 102030 0.250000 0 1 ffffff\r\nend\r\n");
+
+    MaskState state = sized(201, 101);
+    ASSERT_FALSE(load_linear_gradient_file(linear, state));
+    ASSERT_TRUE(state.pending.has_value());
+    const MaskOperationParameters& read = state.pending->parameters;
+    EXPECT_EQ(state.pending->code, mask_op_linear_gradient);
+    EXPECT_TRUE(read.x0 == 20 && read.y1 == 100);
+    EXPECT_EQ(color_line_text(read.color_line), color_line_text(g.color_line));
+    EXPECT_EQ(state.settings.gradient_line.stops[1].position, 0.25);
+    EXPECT_EQ(state.settings.gradient_angle, 0.0);  // only the oval file carries an angle
+
+    ASSERT_FALSE(load_oval_gradient_file(oval, state));
+    EXPECT_EQ(state.pending->code, mask_op_oval_gradient);
+    EXPECT_TRUE(state.pending->parameters.angle == 0.75 && state.settings.gradient_angle == 0.75);
+    EXPECT_EQ(color_line_text(state.pending->parameters.color_line), color_line_text(g.color_line));
+}
+
+TEST_F(MaskShapes, SaveNamesMustCarryTheExtension) {
+    set_settings_root(dir.path());
+    EXPECT_FALSE(check_shape_extension(ShapeFileKind::polygon, "/x/a.POLYGON"));
+    const auto fix = check_shape_extension(ShapeFileKind::polygon, "/x/shape.txt");
+    ASSERT_TRUE(fix);
+    EXPECT_EQ(fix->message, "Polygon files must have the extension .polygon");
+    EXPECT_EQ(fix->corrected, "/x/shape.polygon");
+    EXPECT_EQ(check_shape_extension(ShapeFileKind::oval_gradient, "ring")->corrected,
+              "ring.oval gradient");
+    EXPECT_EQ(check_shape_extension(ShapeFileKind::linear_gradient, "r.oval gradient")->message,
+              "Linear Gradient files must have the extension .linear gradient");
+
+    // The save dialog comes back with the corrected name until the name is right.
+    scope_.recorder.files = {std::string("/x/loop.txt"), std::string("/x/loop.spline")};
+    EXPECT_EQ(choose_shape_file(ShapeFileKind::spline, true), "/x/loop.spline");
+    EXPECT_EQ(scope_.recorder.file_dialogs,
+              (std::vector<std::string>{"Save Spline File", "Save Spline File"}));
+    EXPECT_EQ(scope_.recorder.errors(),
+              std::vector<std::string>{"Spline files must have the extension .spline"});
+    EXPECT_EQ(shape_file_choice(ShapeFileKind::oval_gradient, false).folder,
+              dir.file("Mask Gradients"));
 }
 
 }  // namespace

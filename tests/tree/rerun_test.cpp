@@ -1,143 +1,108 @@
 #include <gtest/gtest.h>
 
-#include <string>
-
-#include "tree/run_node.h"
-#include "tree/tree.h"
 #include "tree_fixture.h"
 
-namespace tessaly {
+namespace tessaly::testing {
 namespace {
 
-using testing::pixel;
-using testing::run_count;
-using testing::run_log;
-using testing::run_position;
-using testing::TreeTest;
 using Rerun = TreeTest;
 
 // b: B(20) -> b1 (input a2) -> b2 (mask on a3)     (created first, so walked first)
 // a: A(10) -> a1 -> a2 -> a3
 // c: C(30) -> c1 (input b2) -> c2
 // d: D(40) -> d1 (input A, which is upstream of a1)
-struct Forest {
+class RerunForest : public TreeTest {
+  protected:
+    void SetUp() override {
+        TreeTest::SetUp();
+        B = top("B", 20);
+        b1 = step(B, "b1");
+        b2 = step(b1, "b2");
+        A = top("A", 10);
+        a1 = step(A, "a1");
+        a2 = step(a1, "a2");
+        a3 = step(a2, "a3");
+        C = top("C", 30);
+        c1 = step(C, "c1");
+        c2 = step(c1, "c2");
+        D = top("D", 40);
+        d1 = step(D, "d1");
+        b1->inputs[0] = a2;
+        b2->masks[0]->source = a3;
+        c1->inputs[0] = b2;
+        d1->inputs[0] = A;
+        forget_messages();
+    }
     Node *A, *a1, *a2, *a3, *B, *b1, *b2, *C, *c1, *c2, *D, *d1;
 };
 
-class RerunForest : public TreeTest {
-  protected:
-    Forest build() {
-        Forest f{};
-        f.B = top("B", 20);
-        f.b1 = step(f.B, "b1");
-        f.b2 = step(f.b1, "b2");
-        f.A = top("A", 10);
-        f.a1 = step(f.A, "a1");
-        f.a2 = step(f.a1, "a2");
-        f.a3 = step(f.a2, "a3");
-        f.C = top("C", 30);
-        f.c1 = step(f.C, "c1");
-        f.c2 = step(f.c1, "c2");
-        f.D = top("D", 40);
-        f.d1 = step(f.D, "d1");
-        f.b1->inputs[0] = f.a2;
-        f.b2->masks[0]->source = f.a3;
-        f.c1->inputs[0] = f.b2;
-        f.d1->inputs[0] = f.A;
-        forget_messages();
-        return f;
+// Each x ran before its y.
+void expect_order(const std::vector<std::pair<Node*, Node*>>& pairs) {
+    for (auto [x, y] : pairs) {
+        EXPECT_LT(run_position(x), run_position(y)) << x->caption << " before " << y->caption;
     }
-    // As if a dialog had just given a1 a new result.
-    void edit_a1(Forest& f, std::uint8_t value) {
-        for (std::uint32_t r = 0; r < 2; ++r) f.a1->image.rows[r][0] = value;
-    }
-};
+}
 
 TEST_F(RerunForest, DependantsRunOnceEachAfterAllTheirSources) {
-    Forest f = build();
-    edit_a1(f, 50);
-    ASSERT_FALSE(rerun_downstream(f.a1, true));
-    EXPECT_TRUE(f.a1->modified);
-    EXPECT_FALSE(rerun_in_progress());
-
-    for (Node* n : {f.a2, f.a3, f.b1, f.b2, f.c1, f.c2}) EXPECT_EQ(run_count(n), 1) << n->caption;
+    fill(a1->image, 50);  // as if a dialog had just given a1 a new result
+    ASSERT_FALSE(rerun_downstream(a1, true));
+    EXPECT_TRUE(a1->modified && !rerun_in_progress());
+    for (Node* n : {a2, a3, b1, b2, c1, c2}) EXPECT_EQ(run_count(n), 1) << n->caption;
     EXPECT_EQ(run_log().size(), 6u);
-    auto before = [](Node* x, Node* y) {
-        EXPECT_LT(run_position(x), run_position(y)) << x->caption << " before " << y->caption;
-    };
-    before(f.a2, f.a3);
-    before(f.a2, f.b1);
-    before(f.b1, f.b2);
-    before(f.a3, f.b2);
-    before(f.b2, f.c1);
-    before(f.c1, f.c2);
-
+    expect_order({{a2, a3}, {a2, b1}, {b1, b2}, {a3, b2}, {b2, c1}, {c1, c2}});
     // Every result was computed from current sources: main + 1 + extra inputs + mask sources.
-    EXPECT_EQ(pixel(f.a2), 51);
-    EXPECT_EQ(pixel(f.a3), 52);
-    EXPECT_EQ(pixel(f.b1), 20 + 1 + 51);
-    EXPECT_EQ(pixel(f.b2), 72 + 1 + 52);
-    EXPECT_EQ(pixel(f.c1), 30 + 1 + 125);
-    EXPECT_EQ(pixel(f.c2), 157);
+    EXPECT_EQ(values({a2, a3, b1, b2, c1, c2}),
+              std::vector<int>({51, 52, 20 + 1 + 51, 72 + 1 + 52, 30 + 1 + 125, 157}));
     EXPECT_TRUE(errors().empty());
 
-    // The same through relation marks.
+    // Relation marks follow inputs and mask sources both ways: a3 is upstream of b2 through its
+    // mask, c1 downstream of it through its input.
+    select_node(b2);
+    EXPECT_EQ(relations({A, a1, a2, a3, B, b1, c1, c2, D, d1}), "uuuuuuddnn");
+    select_node(a3);
+    EXPECT_EQ(relations({a2, a3, b1, b2, c1}), "unndd");
+    // The same re-run through relation marks.
     run_log().clear();
-    select_node(f.a1);
+    select_node(a1);
     EXPECT_FALSE(rerun_marked());
     EXPECT_EQ(run_log().size(), 6u);
-    before(f.a3, f.b2);
-    before(f.b2, f.c1);
-    for (Node* n : all_nodes()) EXPECT_EQ(n->relation, relation_none) << n->caption;
+    expect_order({{a3, b2}, {b2, c1}});
+    EXPECT_EQ(relations(all_nodes()), std::string(all_nodes().size(), 'n'));
 }
 
 TEST_F(RerunForest, AFailureReachesTheChainAsBadInputImage) {
-    Forest f = build();
-    f.a1->command_line = "posterize fail";
-    ASSERT_FALSE(rerun_downstream(f.A, false));
-    EXPECT_TRUE(f.a1->error);
-    EXPECT_EQ(f.a1->error_text, "Test failure");
-    EXPECT_EQ(f.a1->image.width, 2u);  // shown cleared
-    EXPECT_EQ(pixel(f.a1), 0);
-    for (Node* n : {f.a2, f.a3}) {
-        EXPECT_TRUE(n->error);
-        EXPECT_EQ(n->error_text, "Bad input image");
+    a1->command_line = "posterize fail";
+    ASSERT_FALSE(rerun_downstream(A, false));
+    EXPECT_TRUE(a1->error && a1->error_text == "Test failure");
+    EXPECT_EQ(a1->image.width, 2u);  // shown cleared
+    for (Node* n : {a2, a3}) {
+        EXPECT_TRUE(n->error && n->error_text == "Bad input image") << n->caption;
         EXPECT_EQ(run_count(n), 0) << n->caption;
-        EXPECT_EQ(pixel(n), 0);
     }
+    EXPECT_EQ(values({a1, a2, a3}), std::vector<int>({0, 0, 0}));
     // An extra input that failed is the transformation's business: b1 still runs.
-    EXPECT_EQ(run_count(f.b1), 1);
-    EXPECT_FALSE(f.b1->error);
-    EXPECT_EQ(run_count(f.d1), 1);  // d1 takes A itself
+    EXPECT_TRUE(run_count(b1) == 1 && !b1->error);
+    EXPECT_EQ(run_count(d1), 1);  // d1 takes A itself
     EXPECT_TRUE(errors().empty());
 
     // Fixed again: the errors clear.
-    f.a1->command_line = "posterize";
-    ASSERT_FALSE(rerun_downstream(f.A, false));
-    for (Node* n : {f.a1, f.a2, f.a3}) {
-        EXPECT_FALSE(n->error);
-        EXPECT_TRUE(n->error_text.empty());
-    }
-    EXPECT_EQ(pixel(f.a3), 13);
-}
+    a1->command_line = "posterize";
+    ASSERT_FALSE(rerun_downstream(A, false));
+    for (Node* n : {a1, a2, a3}) EXPECT_TRUE(!n->error && n->error_text.empty()) << n->caption;
+    EXPECT_EQ(pixel(a3), 13);
 
-TEST_F(RerunForest, BypassedNodesPassTheirInputOn) {
-    Forest f = build();
-    edit_a1(f, 50);
-    f.a2->bypass = bypass_user;
-    ASSERT_FALSE(rerun_downstream(f.a1, false));
-    EXPECT_EQ(run_count(f.a2), 0);
-    EXPECT_EQ(pixel(f.a2), 50);
-    EXPECT_EQ(pixel(f.a3), 51);
-    // b1 takes a2 as an input and sees a1's image through it.
-    EXPECT_EQ(pixel(f.b1), 20 + 1 + 50);
-
-    // A bypassed node after a failed one does not fail itself; its child does.
-    f.a1->command_line = "posterize fail";
-    ASSERT_FALSE(rerun_downstream(f.A, false));
-    EXPECT_FALSE(f.a2->error);
-    EXPECT_TRUE(f.a3->error);
-    EXPECT_EQ(f.a3->error_text, "Bad input image");
+    // A bypassed node passes its input on and does not fail after a failed one; its child does.
+    fill(a1->image, 50);
+    a2->bypass = bypass_user;
+    run_log().clear();
+    ASSERT_FALSE(rerun_downstream(a1, false));
+    EXPECT_EQ(run_count(a2), 0);
+    // b1 sees a1's image through a2.
+    EXPECT_EQ(values({a2, a3, b1}), std::vector<int>({50, 51, 20 + 1 + 50}));
+    a1->command_line = "posterize fail";
+    ASSERT_FALSE(rerun_downstream(A, false));
+    EXPECT_FALSE(a2->error);
+    EXPECT_EQ(a3->error_text, "Bad input image");
 }
 
 TEST_F(Rerun, RunNodeReportsWhatCannotRun) {
@@ -146,10 +111,8 @@ TEST_F(Rerun, RunNodeReportsWhatCannotRun) {
     EXPECT_TRUE(run_node(t, a));
     a->command_line = "nonesuch 1 2";
     EXPECT_TRUE(run_node(t, a));
-    EXPECT_TRUE(a->error);
-    EXPECT_FALSE(a->running);
-    EXPECT_EQ(errors(), (std::vector<std::string>{"Internal error: no command line",
-                                                  "No such command: nonesuch"}));
+    EXPECT_TRUE(a->error && !a->running);
+    EXPECT_EQ(errors(), (Strings{"Internal error: no command line", "No such command: nonesuch"}));
 
     a->command_line = "posterize";
     EXPECT_FALSE(run_node(t, a));
@@ -163,8 +126,7 @@ TEST_F(Rerun, RunNodeReportsWhatCannotRun) {
     EXPECT_EQ(pixel(n), 100);
     Node* s = add_splitter(a, 2);
     run_log().clear();
-    EXPECT_FALSE(run_node(a, s));
-    EXPECT_FALSE(run_node(s, s->children[0]));
+    EXPECT_FALSE(run_node(a, s) || run_node(s, s->children[0]));
     EXPECT_TRUE(run_log().empty());
 }
 
@@ -186,10 +148,7 @@ struct BreakpointDialog : DialogHandle {
         ++cancels;
         node->dialog = nullptr;
     }
-    void input_changed(Node* in) override {
-        ++inputs;
-        input = in;
-    }
+    void input_changed(Node* in) override { ++inputs, input = in; }
 };
 
 BreakpointDialog* breakpoint_dialog = nullptr;
@@ -208,7 +167,6 @@ TEST_F(Rerun, BatchAbortAndBreakpoints) {
     // The abort flag counts only during a batch.
     set_batch_abort(true);
     EXPECT_FALSE(run_node(t, a));
-    EXPECT_EQ(run_count(a), 1);
     set_batch_mode(1);
     EXPECT_TRUE(run_node(t, a));
     EXPECT_EQ(run_count(a), 1);
@@ -219,33 +177,26 @@ TEST_F(Rerun, BatchAbortAndBreakpoints) {
     a->breakpoint = true;
     a->caption = "Step A";
     EXPECT_FALSE(run_node(t, a));
-    EXPECT_EQ(run_count(a), 2);
-    ASSERT_EQ(scope.recorder.questions.size(), 1u);
-    EXPECT_EQ(scope.recorder.questions[0],
-              "Breakpoint: Breakpoint: Step A\n\nPress OK to continue, Cancel to stop");
     scope.recorder.answers = {Answer::cancel};
-    EXPECT_TRUE(run_node(t, a));
-    EXPECT_TRUE(batch_abort());
+    EXPECT_TRUE(run_node(t, a) && batch_abort());
     EXPECT_EQ(run_count(a), 2);
+    EXPECT_EQ(questions(),
+              Strings(2, "Breakpoint: Breakpoint: Step A\n\nPress OK to continue, Cancel to stop"));
     set_batch_abort(false);
     EXPECT_TRUE(errors().empty());
 
     // With a dialog the batch waits until it closes, then runs the node.
     BreakpointDialog dialog;
     breakpoint_dialog = &dialog;
-    install_transformation("blur", testing::recording_run, open_breakpoint_dialog);
+    install_transformation("blur", recording_run, open_breakpoint_dialog);
     a->command_line = "blur";
     EXPECT_FALSE(run_node(t, a));
-    EXPECT_EQ(dialog.waits, 1);
-    EXPECT_EQ(run_count(a), 3);
-    EXPECT_EQ(a->dialog, nullptr);
+    EXPECT_TRUE(dialog.waits == 1 && run_count(a) == 3 && !a->dialog);
 
     // Aborted while waiting: the dialog is cancelled and the node is not run.
     dialog.abort_batch = true;
     EXPECT_TRUE(run_node(t, a));
-    EXPECT_EQ(dialog.cancels, 1);
-    EXPECT_EQ(run_count(a), 3);
-    EXPECT_FALSE(a->running);
+    EXPECT_TRUE(dialog.cancels == 1 && run_count(a) == 3 && !a->running);
     set_batch_abort(false);
 
     // No stop when bypassed, or in the batch mode that asks after each file.
@@ -254,21 +205,17 @@ TEST_F(Rerun, BatchAbortAndBreakpoints) {
     a->bypass = bypass_none;
     set_batch_mode(2);
     EXPECT_FALSE(run_node(t, a));
-    EXPECT_EQ(dialog.waits, 2);
-    EXPECT_EQ(run_count(a), 4);
+    EXPECT_TRUE(dialog.waits == 2 && run_count(a) == 4);
 
     // A node whose dialog is open is handed the new input and re-runs itself.
     set_batch_mode(0);
     dialog.node = a;
     a->dialog = &dialog;
     EXPECT_FALSE(run_node(t, a));
-    EXPECT_EQ(dialog.inputs, 1);
-    EXPECT_EQ(dialog.input, t);
-    EXPECT_EQ(run_count(a), 4);
-    EXPECT_TRUE(a->needs_run);
-    EXPECT_FALSE(a->running);
+    EXPECT_TRUE(dialog.inputs == 1 && dialog.input == t && run_count(a) == 4);
+    EXPECT_TRUE(a->needs_run && !a->running);
     a->dialog = nullptr;
 }
 
 }  // namespace
-}  // namespace tessaly
+}  // namespace tessaly::testing

@@ -21,13 +21,22 @@
 
 namespace tessaly::testing {
 
-inline std::vector<Node*>& run_log() {
-    static std::vector<Node*> log;
+using Nodes = std::vector<Node*>;
+using Strings = std::vector<std::string>;
+
+inline Nodes& run_log() {
+    static Nodes log;
     return log;
 }
 
 inline std::uint8_t pixel(const Node* node) {
     return node && node->image.has_pixels() ? node->image.rows[0][0] : 0;
+}
+
+inline void fill(Image& image, int value) {
+    for (std::uint32_t r = 0; r < 2; ++r) {
+        image.rows[r][0] = image.rows[r][1] = static_cast<std::uint8_t>(value);
+    }
 }
 
 inline std::uint8_t recording_run(Node* input, Node* node, const ArgumentList& args) {
@@ -44,30 +53,39 @@ inline std::uint8_t recording_run(Node* input, Node* node, const ArgumentList& a
     for (const Node* in : node->inputs) value += pixel(effective_image_node(in));
     for (const auto& m : node->masks) value += pixel(effective_image_node(m->source));
     if (image_alloc(node->image, image_gray8, 2, 2, 72.0)) return fail_node(node, "no memory");
-    for (std::uint32_t r = 0; r < 2; ++r) {
-        node->image.rows[r][0] = node->image.rows[r][1] = static_cast<std::uint8_t>(value);
-    }
+    fill(node->image, value);
     return 0;
 }
 
 inline int run_position(const Node* node) {
-    auto& log = run_log();
-    auto it = std::find(log.begin(), log.end(), node);
-    return it == log.end() ? -1 : static_cast<int>(it - log.begin());
+    auto it = std::find(run_log().begin(), run_log().end(), node);
+    return it == run_log().end() ? -1 : static_cast<int>(it - run_log().begin());
 }
 
 inline int run_count(const Node* node) {
     return static_cast<int>(std::count(run_log().begin(), run_log().end(), node));
 }
 
-// The children of a node, for comparing the shape of a tree in one expectation.
-inline std::vector<Node*> kids(const Node* n) {
-    return n->children;
+inline std::vector<int> values(const Nodes& nodes) {
+    std::vector<int> out;
+    for (const Node* n : nodes) out.push_back(pixel(n));
+    return out;
+}
+
+// The nodes' relation marks: u upstream, d downstream, n none.
+inline std::string relations(const Nodes& nodes) {
+    std::string out;
+    for (const Node* n : nodes) {
+        out += n->relation == relation_upstream     ? 'u'
+               : n->relation == relation_downstream ? 'd'
+                                                    : 'n';
+    }
+    return out;
 }
 
 // A node and its current children down to the end of the chain.
-inline std::vector<Node*> path(Node* n) {
-    std::vector<Node*> out;
+inline Nodes path(Node* n) {
+    Nodes out;
     for (; n; n = n->children.empty() ? nullptr : n->children[n->current_child]) out.push_back(n);
     return out;
 }
@@ -114,39 +132,36 @@ class TreeTest : public ::testing::Test {
     // A top level image holding a 2 x 2 gray picture of one value.
     Node* top(const char* caption, std::uint8_t value = 10) {
         Node* n = create_top_level_image(false, false, 0, 0, bypass_none, caption, false);
-        EXPECT_NE(n, nullptr);
         n->name = caption;
         n->command_line = "file_open";
         EXPECT_FALSE(image_alloc(n->image, image_gray8, 2, 2, 72.0));
-        for (std::uint32_t r = 0; r < 2; ++r) n->image.rows[r][0] = n->image.rows[r][1] = value;
+        fill(n->image, value);
         return n;
     }
 
     // A transformation after a node, with one extra input slot and one mask slot, already run.
     Node* step(Node* after, const char* caption, const char* command = "posterize") {
         Node* n = add_transformation_after(after, true, false, 1, 1, bypass_none, caption);
-        EXPECT_NE(n, nullptr);
         n->command_line = command;
         (void)run_node(n->parent, n);
         return n;
     }
 
-    // A chain of transformations after a node.
-    std::vector<Node*> chain(Node* after, const std::vector<const char*>& captions) {
-        std::vector<Node*> out;
-        for (const char* c : captions) {
-            after = step(after, c);
-            out.push_back(after);
-        }
+    Nodes chain(Node* after, const std::vector<const char*>& captions) {
+        Nodes out;
+        for (const char* c : captions) out.push_back(after = step(after, c));
         return out;
     }
 
-    std::vector<std::string> questions() const { return scope.recorder.questions; }
-    std::vector<std::string> errors() const { return scope.recorder.errors(); }
-    std::vector<std::string> warnings() const { return scope.recorder.warnings(); }
-    void answer(std::initializer_list<Answer> answers) {
-        for (Answer a : answers) scope.recorder.answers.push_back(a);
+    // Selects the nodes (and nothing else), so that a close, copy or snip acts on them.
+    static void select_only(const Nodes& nodes) {
+        clear_selection();
+        for (Node* n : nodes) n->selected = true;
     }
+
+    Strings questions() const { return scope.recorder.questions; }
+    Strings errors() const { return scope.recorder.errors(); }
+    Strings warnings() const { return scope.recorder.warnings(); }
     void forget_messages() {
         scope.recorder.messages.clear();
         scope.recorder.questions.clear();

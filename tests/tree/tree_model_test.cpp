@@ -1,26 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "core/format.h"
-#include "tree/tree.h"
 #include "tree_fixture.h"
 
-namespace tessaly {
+namespace tessaly::testing {
 namespace {
 
-using testing::kids;
-using testing::TreeTest;
 using Model = TreeTest;
 
 // Takes a node, or a whole subtree, out of the forest and frees it.
-void drop(Node* n) {
-    ASSERT_FALSE(remove_node(n));
-    destroy_node(n);
-}
-void drop_subtree(Node* n) {
-    ASSERT_FALSE(remove_subtree(n));
-    destroy_subtree(n);
+void drop(Node* n, bool subtree = false) {
+    ASSERT_FALSE(subtree ? remove_subtree(n) : remove_node(n));
+    subtree ? destroy_subtree(n) : destroy_node(n);
 }
 
 TEST_F(Model, CreateInsertAndRemoveInAChain) {
@@ -28,28 +19,22 @@ TEST_F(Model, CreateInsertAndRemoveInAChain) {
     std::string long_caption;
     for (int i = 0; i < 300; ++i) long_caption += "\u00e9";  // two bytes each
     Node* n = create_node(true, true, 2, 3, bypass_user, long_caption);
-    EXPECT_EQ(n->serial, first);
-    EXPECT_EQ(next_serial(), first + 1);
-    ASSERT_EQ(n->mask_count(), 2);
-    EXPECT_NE(n->masks[1], nullptr);
+    EXPECT_TRUE(n->serial == first && next_serial() == first + 1 && n->mask_count() == 2 &&
+                n->masks[1] && n->input_count() == 3);
     EXPECT_EQ(character_count(n->caption), 255u);
     destroy_node(n);
 
-    // A new transformation goes between a node and its child.
+    // A new transformation goes between a node and its child; a node removed leaves its child
+    // to its parent.
     Node* t = top("t");
     Node* c = add_transformation_after(t, true, false, 0, 0, bypass_none, "C");
     Node* a = add_transformation_after(t, true, false, 0, 0, bypass_none, "A");
     Node* b = add_transformation_after(a, true, false, 0, 0, bypass_none, "B");
-    EXPECT_EQ(testing::path(t), (std::vector<Node*>{t, a, b, c}));
-    EXPECT_EQ(c->parent, b);
-
-    // Removing the middle node links the last to the first; removing the last empties it.
+    EXPECT_EQ(path(t), (Nodes{t, a, b, c}));
     drop(b);
-    EXPECT_EQ(kids(a), std::vector<Node*>{c});
-    EXPECT_EQ(c->parent, a);
+    EXPECT_EQ(path(t), (Nodes{t, a, c}));
     drop(c);
     EXPECT_EQ(a->current_child, -1);
-    EXPECT_TRUE(errors().empty());
 
     // Broken trees are reported and left alone.
     std::int32_t serial = next_serial();
@@ -63,11 +48,11 @@ TEST_F(Model, CreateInsertAndRemoveInAChain) {
     EXPECT_TRUE(remove_node(orphan));
     orphan->parent = &tree_root();
     EXPECT_TRUE(remove_node(orphan));
-    EXPECT_EQ(errors(), (std::vector<std::string>{"internal error - illegal current branch",
-                                                  "internal error - illegal current branch",
-                                                  "Missing branch back link",
-                                                  "Cannot locate top level image to remove"}));
-    EXPECT_EQ(kids(t), std::vector<Node*>{a});
+    EXPECT_EQ(errors(),
+              (Strings{"internal error - illegal current branch",
+                       "internal error - illegal current branch", "Missing branch back link",
+                       "Cannot locate top level image to remove"}));
+    EXPECT_EQ(t->children, Nodes{a});
     orphan->parent = nullptr;
     destroy_node(orphan);
 }
@@ -81,15 +66,14 @@ TEST_F(Model, TopLevelImagesAndTheRootsCurrentIndex) {
     EXPECT_EQ(root.current_child, 2);  // incremented once per added image
     Node* d = create_node(false, false, 0, 0, bypass_none, "d");
     ASSERT_FALSE(add_top_level_image(d, true));
-    EXPECT_EQ(root.current_child, 0);
-    EXPECT_TRUE(is_top_level(d));
+    EXPECT_TRUE(root.current_child == 0 && is_top_level(d));
 
     // Removing: the index becomes the removed position, clamped to the last image.
     root.current_child = 3;
     drop(d);
     EXPECT_EQ(root.current_child, 2);
     drop(a);
-    EXPECT_EQ(kids(&root), (std::vector<Node*>{b, c}));
+    EXPECT_EQ(root.children, (Nodes{b, c}));
     EXPECT_EQ(root.current_child, 0);
     drop(c);
     drop(b);
@@ -99,7 +83,7 @@ TEST_F(Model, TopLevelImagesAndTheRootsCurrentIndex) {
         ASSERT_NE(create_top_level_image(false, false, 0, 0, 0, "x", false), nullptr);
     }
     EXPECT_EQ(create_top_level_image(false, false, 0, 0, 0, "x", false), nullptr);
-    EXPECT_EQ(errors(), std::vector<std::string>{"Too many top level images"});
+    EXPECT_EQ(errors(), Strings{"Too many top level images"});
     EXPECT_EQ(root.children.size(), 500u);
 }
 
@@ -107,16 +91,11 @@ TEST_F(Model, SplittersBranchesAndRenumbering) {
     Node* t = top("t");
     Node* a = step(t, "A");
     Node* s = add_splitter(t, 3);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->bypass, bypass_structural);
     ASSERT_EQ(s->children.size(), 3u);
-    Node* b1 = s->children[0];
-    Node* b2 = s->children[1];
-    Node* b3 = s->children[2];
-    EXPECT_EQ(b3->caption, "Branch 3");
-    EXPECT_TRUE(is_side_branch(b1));
+    Node *b1 = s->children[0], *b2 = s->children[1], *b3 = s->children[2];
+    EXPECT_TRUE(s->bypass == bypass_structural && is_side_branch(b1) && b3->caption == "Branch 3");
     // The former chain continues in the first branch; its effective input is unchanged.
-    EXPECT_EQ(kids(b1), std::vector<Node*>{a});
+    EXPECT_EQ(b1->children, Nodes{a});
     EXPECT_EQ(effective_image_node(a->parent), t);
 
     Node* b4 = add_branch(s);
@@ -124,35 +103,34 @@ TEST_F(Model, SplittersBranchesAndRenumbering) {
     Node* b5 = add_branch(s);
     b5->caption = "Branch 05";
     drop(b2);
-    EXPECT_EQ(b3->caption, "Branch 2");
-    EXPECT_EQ(b4->caption, "Sky");
-    EXPECT_EQ(b5->caption, "Branch 05");
-    EXPECT_EQ(b1->caption, "Branch 1");
+    EXPECT_EQ(b1->caption + b3->caption + b4->caption + b5->caption,
+              "Branch 1Branch 2SkyBranch 05");
 
-    // A splitter left with one branch dissolves into that branch's chain.
-    for (Node* b : {b3, b4, b5}) drop_subtree(b);
-    dissolve_splitters();
-    EXPECT_EQ(kids(t), std::vector<Node*>{a});
-    EXPECT_EQ(a->parent, t);
-
-    // With no branch left the splitter simply goes.
-    Node* s2 = add_splitter(a, 2);
-    for (Node* b : std::vector<Node*>(s2->children)) drop_subtree(b);
-    dissolve_splitters();
+    // Closed, branches leave a splitter with one branch, which dissolves into that branch's
+    // chain, or with none, which simply goes.
+    select_only({b3, b4, b5});
+    ASSERT_FALSE(close_selected());
+    EXPECT_EQ(t->children, Nodes{a});
+    select_only(add_splitter(a, 2)->children);
+    ASSERT_FALSE(close_selected());
     EXPECT_TRUE(a->children.empty());
-    EXPECT_EQ(a->current_child, -1);
+    select_only({add_splitter(a, 2)});
+    scope.recorder.answers = {Answer::ok};
+    ASSERT_FALSE(close_selected());
+    EXPECT_TRUE(a->children.empty());
+    EXPECT_EQ(questions(),
+              (Strings{"Confirm: Close 3 selected transformations?",
+                       "Confirm: Close 2 selected transformations?",
+                       "Warning: Closing a splitter closes all the transformations below it."}));
 }
 
 TEST_F(Model, EffectiveImagesAndInputs) {
     Node* t = top("t");
     auto c = chain(t, {"A", "B", "C", "D"});
-    c[1]->bypass = bypass_user;
+    c[1]->bypass = c[2]->bypass = t->bypass = bypass_user;
     EXPECT_EQ(effective_image_node(c[1]), c[0]);
-    c[2]->bypass = bypass_user;
     EXPECT_EQ(effective_image_node(c[2]), c[0]);
-    t->bypass = bypass_user;
     EXPECT_EQ(effective_image_node(t), t);
-    EXPECT_EQ(effective_image_node(c[2]), c[0]);
     c[0]->bypass = bypass_user;
     EXPECT_EQ(effective_image_node(c[2]), t);
 
@@ -161,8 +139,7 @@ TEST_F(Model, EffectiveImagesAndInputs) {
     EXPECT_TRUE(errors().empty());
     Node* plain = add_transformation_after(c[3], true, false, 0, 0, bypass_none, "Plain");
     EXPECT_EQ(effective_input(plain, 0), nullptr);
-    EXPECT_EQ(errors(),
-              std::vector<std::string>{"Internal error: illegal input for \"Plain\": index: 0"});
+    EXPECT_EQ(errors(), Strings{"Internal error: illegal input for \"Plain\": index: 0"});
 }
 
 TEST_F(Model, WalkFindAndSubtreeQueries) {
@@ -173,14 +150,9 @@ TEST_F(Model, WalkFindAndSubtreeQueries) {
     Node* b = top("beta.jpg");
     Node* b1 = step(b, "B1");
 
-    std::vector<Node*> order = all_nodes();
-    EXPECT_EQ(order,
-              (std::vector<Node*>{a, ca[0], ca[1], s, s->children[0], s->children[1], x, b, b1}));
+    EXPECT_EQ(all_nodes(), (Nodes{a, ca[0], ca[1], s, s->children[0], s->children[1], x, b, b1}));
     int visited = 0;
-    EXPECT_TRUE(walk([&](Node* n) {
-        ++visited;
-        return n == s;
-    }));
+    EXPECT_TRUE(walk([&](Node* n) { return ++visited, n == s; }));
     EXPECT_EQ(visited, 4);
     EXPECT_FALSE(walk([](Node*) { return false; }));
 
@@ -188,81 +160,17 @@ TEST_F(Model, WalkFindAndSubtreeQueries) {
     EXPECT_EQ(find_top_level_image("BETA.JPG"), b);
     EXPECT_EQ(find_top_level_image("beta"), nullptr);
 
-    EXPECT_TRUE(is_in_subtree(x, ca[0]));
-    EXPECT_TRUE(is_in_subtree(x, x));
-    EXPECT_FALSE(is_in_subtree(ca[0], x));
-    EXPECT_FALSE(is_in_subtree(a, a));  // never for a top level image
-    EXPECT_FALSE(is_in_subtree(b1, a));
+    EXPECT_TRUE(is_in_subtree(x, ca[0]) && is_in_subtree(x, x));
+    // Never for a top level image itself.
+    EXPECT_FALSE(is_in_subtree(ca[0], x) || is_in_subtree(a, a) || is_in_subtree(b1, a));
     EXPECT_EQ(child_position(s->children[1]), 1);
 }
 
-TEST_F(Model, RelationMarksFollowInputsAndMasksAcrossTrees) {
-    // a: A -> a1 -> a2 -> a3;  b: B -> b1 (input a2);  c: C -> c1 (mask on b1) -> c2
-    // a1 takes B as its mask source, so B is upstream of a2 while b1 is downstream.
-    Node* a = top("a");
-    auto ca = chain(a, {"a1", "a2", "a3"});
-    Node* b = top("b");
-    Node* b1 = step(b, "b1");
-    Node* c = top("c");
-    auto cc = chain(c, {"c1", "c2"});
-    Node* d = top("d");
-    b1->inputs[0] = ca[1];
-    cc[0]->masks[0]->source = b1;
-    ca[0]->masks[0]->source = b;
-
-    select_node(ca[1]);
-    EXPECT_EQ(ca[1]->relation, relation_none);
-    for (Node* n : {a, ca[0], b}) EXPECT_EQ(n->relation, relation_upstream) << n->caption;
-    for (Node* n : {ca[2], b1, cc[0], cc[1]}) {
-        EXPECT_EQ(n->relation, relation_downstream) << n->caption;
-    }
-    for (Node* n : {c, d}) EXPECT_EQ(n->relation, relation_none) << n->caption;
-
-    // A side branch: its chain is downstream, the splitter upstream.
-    Node* s = add_splitter(cc[1], 2);
-    Node* x = step(s->children[1], "x");
-    select_node(s->children[1]);
-    EXPECT_EQ(x->relation, relation_downstream);
-    EXPECT_EQ(s->relation, relation_upstream);
-    EXPECT_EQ(s->children[0]->relation, relation_none);
-    clear_relation_marks();
-    EXPECT_EQ(x->relation, relation_none);
-}
-
-TEST_F(Model, CycleThroughAMaskStopsEveryRerun) {
-    Node* a = top("a");
-    auto ca = chain(a, {"a1", "a2"});
-    Node* b = top("b");
-    Node* b1 = step(b, "b1");
-    Node* e = top("e");
-    Node* e1 = step(e, "e1");
-    EXPECT_FALSE(check_cycles());
-    // a1's mask is drawn on b1, and b1 takes a2 (below a1) as its input.
-    b1->inputs[0] = ca[1];
-    ca[0]->masks[0]->source = b1;
-    testing::run_log().clear();
-    EXPECT_TRUE(check_cycles());
-    for (Node* n : {ca[0], ca[1], b1}) EXPECT_TRUE(n->in_cycle) << n->caption;
-    for (Node* n : {a, b, e, e1}) EXPECT_FALSE(n->in_cycle) << n->caption;
-    EXPECT_TRUE(rerun_downstream(a, false));
-    EXPECT_TRUE(rerun_downstream(e, false));  // anywhere in the forest
-    EXPECT_TRUE(testing::run_log().empty());
-    EXPECT_FALSE(rerun_in_progress());
-    ca[0]->masks[0]->source = nullptr;
-    EXPECT_FALSE(check_cycles());
-    EXPECT_FALSE(ca[0]->in_cycle);
-}
-
-struct Watcher : TreeObserver {
-    std::vector<Node*> changed, destroyed;
-    int refreshes = 0;
+struct Watcher : TreeObserver, DialogHandle {
+    Nodes changed, destroyed;
+    int closed = 0;
     void node_changed(Node* n, bool) override { changed.push_back(n); }
     void node_destroyed(Node* n) override { destroyed.push_back(n); }
-    void refresh() override { ++refreshes; }
-};
-
-struct FakeDialog : DialogHandle {
-    int closed = 0;
     void raise() override {}
     void close_without_running() override { ++closed; }
 };
@@ -270,34 +178,30 @@ struct FakeDialog : DialogHandle {
 TEST_F(Model, FreeingNodesLeavesNoDanglingLinks) {
     Watcher watcher;
     add_tree_observer(&watcher);
-    FakeDialog dialog;
     Node* a = top("a");
     Node* a1 = step(a, "a1");
     Node* b = top("b");
     Node* b1 = step(b, "b1");
     b1->inputs[0] = a1;
     b1->masks[0]->source = a;
-    a1->dialog = &dialog;
+    a1->dialog = &watcher;
     set_current_node(a1, 0);
     EXPECT_EQ(current_input_slot(), 0);
 
-    drop_subtree(a);
-    EXPECT_EQ(b1->inputs[0], nullptr);
-    EXPECT_EQ(b1->masks[0]->source, nullptr);
-    EXPECT_EQ(current_node(), nullptr);
-    EXPECT_EQ(current_input_slot(), -1);
-    EXPECT_EQ(dialog.closed, 1);
-    EXPECT_EQ(watcher.destroyed, (std::vector<Node*>{a, a1}));
+    drop(a, true);
+    EXPECT_TRUE(b1->inputs[0] == nullptr && b1->masks[0]->source == nullptr);
+    EXPECT_TRUE(current_node() == nullptr && current_input_slot() == -1);
+    EXPECT_EQ(watcher.closed, 1);
+    EXPECT_EQ(watcher.destroyed, (Nodes{a, a1}));
 
     // A failed node shows a cleared picture.
     watcher.changed.clear();
     b1->error = true;
     node_changed(b1, true);
-    EXPECT_EQ(b1->image.width, 2u);
-    EXPECT_EQ(testing::pixel(b1), 0);
-    EXPECT_EQ(watcher.changed, std::vector<Node*>{b1});
+    EXPECT_TRUE(b1->image.width == 2u && pixel(b1) == 0);
+    EXPECT_EQ(watcher.changed, Nodes{b1});
     remove_tree_observer(&watcher);
 }
 
 }  // namespace
-}  // namespace tessaly
+}  // namespace tessaly::testing

@@ -15,20 +15,19 @@
 namespace tessaly::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 using ScriptFiles = WorkspaceTest;
 
-std::string crlf(const std::vector<std::string>& lines) {
-    std::string out = "\xEF\xBB\xBF";
-    for (const auto& l : lines) out += l + "\r\n";
-    return out;
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
-const std::string default_cm =
-    "color_management enabled 0 on_mismatch 0 on_batch_mismatch 0 acs_profile ″″ "
-    "gray_acs_profile ″″ ar_profile ″″ gray_ar_profile ″″ wcs_profile ″″ gray_wcs_profile ″″ "
-    "monitor_curves_file ″″ monitor_curves_enabled 0";
+// A top level File Open line as a person might write it.
+std::string image_line(int index, const std::string& path) {
+    return formatted(
+        "image index %d caption ″x″ parent -1 bypass 0 same_size 0 size_specific 0 n_inputs 0 "
+        "n_masks 0 command ‴file_open 0 n_files 1 current 0 file1 ″%s″ time1 ″″‴",
+        index, path);
+}
 
 TEST_F(ScriptFiles, WorkspaceIsWrittenLineForLine) {
     std::string path = make_png("a b.png", 4, 3);
@@ -41,34 +40,32 @@ TEST_F(ScriptFiles, WorkspaceIsWrittenLineForLine) {
     ASSERT_FALSE(save_workspace(target, ImageNames::with_names, false, true));
 
     const int a = top->serial, r = resize->serial;
-    const std::string file_open =
-        formatted("file_open 0 n_files 1 current 0 from_default 0 multiple 0 file1 ″%s″ time1 ″%s″",
-                  path, file_time_text(path));
+    const std::string node =
+        "image index %d caption ″%s″ comment ″%s″ saved_as_pathname ″″ "
+        "saved_on_date ″″ parent %d bypass 0 same_size 0 size_specific 0 "
+        "breakpoint 0 n_inputs 0 n_masks 0 command ‴%s‴";
     EXPECT_EQ(read(target),
               crlf({"workspace_script 1.0", "", "TSY_Version ″" + version_string() + "″", "",
                     "original_script_pathname ″" + target + "″", "associated_image_pathname ″″",
                     "associated_original_pathname ″″ -1", formatted("top_level_index %d", a), "",
-                    default_cm,
-                    formatted("image index %d caption ″a b.png″ comment ″″ saved_as_pathname ″″ "
-                              "saved_on_date ″″ parent -1 bypass 0 same_size 0 size_specific 0 "
-                              "breakpoint 0 n_inputs 0 n_masks 0 command ‴",
-                              a) +
-                        file_open + "‴",
+                    "color_management enabled 0 on_mismatch 0 on_batch_mismatch 0 acs_profile ″″ "
+                    "gray_acs_profile ″″ ar_profile ″″ gray_ar_profile ″″ wcs_profile ″″ "
+                    "gray_wcs_profile ″″ monitor_curves_file ″″ monitor_curves_enabled 0",
+                    formatted(node, a, "a b.png", "", -1,
+                              formatted("file_open 0 n_files 1 current 0 from_default 0 multiple 0 "
+                                        "file1 ″%s″ time1 ″%s″",
+                                        path, file_time_text(path))),
                     "end_image",
-                    formatted("image index %d caption ″Resize″ comment ″half″ saved_as_pathname "
-                              "″″ saved_on_date ″″ parent %d bypass 0 same_size 0 size_specific 0 "
-                              "breakpoint 0 n_inputs 0 n_masks 0 command ‴resize 0 pixel_w 2 "
-                              "pixel_h 2 set 2 method 0‴",
-                              r, a),
+                    formatted(node, r, "Resize", "half", a,
+                              "resize 0 pixel_w 2 pixel_h 2 set 2 method 0"),
                     "end_image", formatted("current_image %d", r), "end"}));
     EXPECT_EQ(frame_title(), version_string() + "  --  w.workspace");
 
     // The same tree without image names keeps the from_default flag and nothing else.
     ASSERT_FALSE(save_workspace(dir.file("n.workspace"), ImageNames::without_names, false, false));
-    EXPECT_NE(read(dir.file("n.workspace"))
-                  .find("command ‴file_open 0 n_files 1 current 0 from_default 0 multiple 0 "
-                        "file1 ″″ time1 ″″‴"),
-              std::string::npos);
+    EXPECT_TRUE(contains(read(dir.file("n.workspace")),
+                         "command ‴file_open 0 n_files 1 current 0 from_default 0 multiple 0 "
+                         "file1 ″″ time1 ″″‴"));
 }
 
 TEST_F(ScriptFiles, TwoTreesLinkedByAnInputLoadBackWithTheSameLinksAndPixels) {
@@ -81,35 +78,30 @@ TEST_F(ScriptFiles, TwoTreesLinkedByAnInputLoadBackWithTheSameLinksAndPixels) {
     copy->input_captions = {"Source Image"};
     // Written by a node that comes first in walk order, so the input must be pulled ahead.
     Node* split = add_splitter(copy, 2);
-    ASSERT_TRUE(split);
-    Node* branch2 = split->children[1];
-    Node* late = add(branch2, "Rotate/Mirror", "rotref 0 orientation 2 display 1");
+    Node* late = add(split->children[1], "Rotate/Mirror", "rotref 0 orientation 2 display 1");
     rotate->bypass = bypass_user;  // bypassed by the person: its result must still exist
     for (Node* n : {resize, rotate, copy, late}) ASSERT_FALSE(run_node(n->parent, n));
     set_current_node(copy, -1);
-    const auto pixels_of_late = [](const Node* n) {
+    const auto pixels = [](const Node* n) {
         return std::string(reinterpret_cast<const char*>(n->image.rows[0]), n->image.width);
     };
-    const std::string late_pixels = pixels_of_late(late);
+    const std::string late_pixels = pixels(late);
     ASSERT_FALSE(save_workspace(dir.file("w.workspace"), ImageNames::with_names, false, false));
 
     const std::string text = read(dir.file("w.workspace"));
     EXPECT_LT(text.find(formatted("image index %d ", rotate->serial)),
               text.find(formatted("image index %d ", copy->serial)));
-    EXPECT_NE(text.find(formatted("  input base_image %d input_number 0 index %d caption "
-                                  "″Source Image″",
-                                  copy->serial, rotate->serial)),
-              std::string::npos);
-    EXPECT_NE(text.find(formatted("end 2 %d %d", first->serial, second->serial)),
-              std::string::npos);
+    EXPECT_TRUE(contains(text, formatted("  input base_image %d input_number 0 index %d caption "
+                                         "″Source Image″",
+                                         copy->serial, rotate->serial)));
+    EXPECT_TRUE(contains(text, formatted("end 2 %d %d", first->serial, second->serial)));
 
     close_all_images();
     ASSERT_FALSE(load_workspace(dir.file("w.workspace")));
-    EXPECT_TRUE(scope.recorder.errors().empty()) << scope.recorder.errors().front();
+    EXPECT_EQ(errors(), Strings{});
     auto& tops = tree_root().children;
     ASSERT_EQ(tops.size(), 2u);
-    Node* r1 = tops[0]->children.at(0);
-    Node* r2 = r1->children.at(0);
+    Node* r2 = tops[0]->children.at(0)->children.at(0);
     Node* c = tops[1]->children.at(0);
     EXPECT_EQ(r2->caption, "Rotate/Mirror");
     EXPECT_EQ(r2->bypass, bypass_user);
@@ -117,73 +109,55 @@ TEST_F(ScriptFiles, TwoTreesLinkedByAnInputLoadBackWithTheSameLinksAndPixels) {
     EXPECT_EQ(c->inputs[0], r2);
     EXPECT_EQ(c->input_captions[0], "Source Image");
     EXPECT_EQ(current_node(), c);
-    ASSERT_TRUE(is_splitter(c->children.at(0)));
-    Node* loaded_split = c->children[0];
+    Node* loaded_split = c->children.at(0);
+    ASSERT_TRUE(is_splitter(loaded_split));
     ASSERT_EQ(loaded_split->children.size(), 2u);
     EXPECT_EQ(loaded_split->children[1]->caption, "Branch 2");
-    Node* loaded_late = loaded_split->children[1]->children.at(0);
-    EXPECT_EQ(pixels_of_late(loaded_late), late_pixels);
+    EXPECT_EQ(pixels(loaded_split->children[1]->children.at(0)), late_pixels);
 }
 
 TEST_F(ScriptFiles, HandWrittenFilesReorderIgnoreUnknownLinesAndNeedAnEnd) {
     std::string a = make_png("a.png", 2, 2), b = make_png("b.png", 3, 2),
                 c = make_png("c.png", 4, 2);
-    auto image_line = [](int index, const std::string& path) {
-        return formatted(
-            "image index %d caption ″x″ parent -1 bypass 0 same_size 0 "
-            "size_specific 0 n_inputs 0 n_masks 0 command ‴file_open 0 n_files 1 "
-            "current 0 file1 ″%s″ time1 ″″‴",
-            index, path);
-    };
-    std::vector<std::string> lines = {"workspace_script 1.0", image_line(7, a), "end_image",
-                                      "frobnicate 1 2 3",     image_line(8, b), "end_image",
-                                      image_line(9, c),       "end_image",      "end 3 9 7 8"};
-    ASSERT_FALSE(write_file_atomic(dir.file("h.workspace"), crlf(lines)));
-    ASSERT_FALSE(load_workspace(dir.file("h.workspace")));
-    auto widths = [] {
-        std::vector<std::uint32_t> w;
-        for (Node* n : tree_root().children) w.push_back(n->image.width);
-        return w;
-    };
-    EXPECT_EQ(widths(), (std::vector<std::uint32_t>{4, 2, 3}));
-    EXPECT_TRUE(scope.recorder.errors().empty());
+    Strings lines = {"workspace_script 1.0", image_line(7, a), "end_image",
+                     "frobnicate 1 2 3",     image_line(8, b), "end_image",
+                     image_line(9, c),       "end_image",      "end 3 9 7 8"};
+    ASSERT_FALSE(load_workspace(put("h.workspace", lines)));
+    std::vector<std::uint32_t> widths;
+    for (Node* n : tree_root().children) widths.push_back(n->image.width);
+    EXPECT_EQ(widths, (std::vector<std::uint32_t>{4, 2, 3}));
+    EXPECT_EQ(errors(), Strings{});
 
-    // Without its end line the file fails after building what it read.
-    close_all_images();
+    // A broken file fails with its own message and the file's name, keeping what it built.
     lines.pop_back();
-    ASSERT_FALSE(write_file_atomic(dir.file("noend.script"), crlf(lines)));
-    EXPECT_TRUE(load_script(dir.file("noend.script")));
-    EXPECT_EQ(tree_root().children.size(), 3u);
-    EXPECT_EQ(scope.recorder.errors(),
-              (std::vector<std::string>{"Missing end statement", "Error processing script file: " +
-                                                                     dir.file("noend.script")}));
-
-    // A broken body line stops loading with the line's kind named.
-    close_all_images();
-    scope.recorder.messages.clear();
-    ASSERT_FALSE(write_file_atomic(dir.file("bad.script"),
-                                   crlf({"script 1.0", "image index 1 caption ″x″", "end"})));
-    EXPECT_TRUE(load_script(dir.file("bad.script")));
-    EXPECT_EQ(
-        scope.recorder.errors(),
-        (std::vector<std::string>{"Missing parent index", "Error processing command: image",
-                                  "Error processing script file: " + dir.file("bad.script")}));
-    // Images follow a splitter's branches, never the splitter itself.
-    close_all_images();
-    scope.recorder.messages.clear();
-    ASSERT_FALSE(write_file_atomic(
-        dir.file("split.script"),
-        crlf({"script 1.0", image_line(1, a), "end_image",
-              "splitter index 2 parent 1 n_branches 2 caption ″S″",
-              "image index 3 caption ″x″ parent 2 bypass 0 same_size 0 size_specific 0 n_inputs 0 "
-              "n_masks 0 command ‴rotref 0‴",
-              "end"})));
-    EXPECT_TRUE(load_script(dir.file("split.script")));
-    EXPECT_EQ(scope.recorder.errors().front(), "Missing parent image index: 2");
-    scope.recorder.messages.clear();
-    ASSERT_FALSE(write_file_atomic(dir.file("hdr.script"), crlf({"scrip 1.0", "end"})));
-    EXPECT_TRUE(load_script(dir.file("hdr.script")));
-    EXPECT_EQ(scope.recorder.errors().front(), "Illegal script file header");
+    const struct {
+        Strings lines;
+        Strings errors;
+        std::size_t built;
+    } broken[] = {
+        {lines, {"Missing end statement"}, 3},
+        {{"script 1.0", "image index 1 caption ″x″", "end"},
+         {"Missing parent index", "Error processing command: image"}},
+        // Images follow a splitter's branches, never the splitter itself.
+        {{"script 1.0", image_line(1, a), "end_image",
+          "splitter index 2 parent 1 n_branches 2 caption ″S″",
+          "image index 3 caption ″x″ parent 2 bypass 0 same_size 0 size_specific 0 n_inputs 0 "
+          "n_masks 0 command ‴rotref 0‴",
+          "end"},
+         {"Missing parent image index: 2", "Error processing command: image"},
+         1},
+        {{"scrip 1.0", "end"}, {"Illegal script file header"}},
+    };
+    for (const auto& file : broken) {
+        close_all_images();
+        scope.recorder.messages.clear();
+        const std::string path = put("broken.script", file.lines);
+        EXPECT_TRUE(load_script(path));
+        Strings expected = file.errors;
+        expected.push_back("Error processing script file: " + path);
+        EXPECT_EQ(errors(), expected);
+        EXPECT_EQ(tree_root().children.size(), file.built);
+    }
 }
 
 TEST_F(ScriptFiles, QuotedLineEndsAndBlanksSurvive) {
@@ -213,11 +187,10 @@ TEST_F(ScriptFiles, SnippetIsInsertedAfterAnotherImageWithoutItsExtraInputs) {
     scope.recorder.files.push_back(dir.file("chain.snip"));
     EXPECT_FALSE(snip_selected());
     EXPECT_EQ(scope.recorder.warnings(),
-              (std::vector<std::string>{
-                  "Copy transformation has one or more auxiliary inputs that will ignored"}));
+              Strings{"Copy transformation has one or more auxiliary inputs that will ignored"});
     const std::string text = read(dir.file("chain.snip"));
     EXPECT_EQ(text.substr(0, 3 + 13), "\xEF\xBB\xBFsnippet 1.0\r\n");
-    EXPECT_NE(text.find("\r\n\r\nend\r\n"), std::string::npos);
+    EXPECT_TRUE(contains(text, "\r\n\r\nend\r\n"));
 
     Node* target = open(make_png("b.png", 6, 6, 2));
     Node* after_target = add(target, "Rotate/Mirror", "rotref 0 orientation 2 display 1");
@@ -244,15 +217,13 @@ TEST_F(ScriptFiles, MissingFilesAreReplacedOrStopLoading) {
     close_all_images();
     fs::rename(a, dir.file("moved.png"));
 
-    scope.recorder.answers.push_back(Answer::cancel);
+    scope.recorder.answers = {Answer::cancel, Answer::ok};
     EXPECT_TRUE(load_workspace(dir.file("m.workspace")));
     EXPECT_TRUE(tree_root().children.empty());
-    ASSERT_EQ(scope.recorder.questions.size(), 1u);
-    EXPECT_EQ(scope.recorder.questions[0],
-              "Alert: At least one missing file in workspace script:\n\n" + a +
-                  "\n\nClick OK to request replacement pathname or Cancel to abort");
+    EXPECT_EQ(scope.recorder.questions,
+              Strings{"Alert: At least one missing file in workspace script:\n\n" + a +
+                      "\n\nClick OK to request replacement pathname or Cancel to abort"});
 
-    scope.recorder.answers.push_back(Answer::ok);
     scope.recorder.files.push_back(dir.file("moved.png"));
     ASSERT_FALSE(load_workspace(dir.file("m.workspace")));
     ASSERT_EQ(tree_root().children.size(), 1u);
@@ -262,17 +233,9 @@ TEST_F(ScriptFiles, MissingFilesAreReplacedOrStopLoading) {
 
 TEST_F(ScriptFiles, RelativeNamesAndImageCopiesAreFoundBesideTheFile) {
     fs::create_directories(dir.file("set/pics"));
-    Image image;
-    ASSERT_FALSE(image_alloc(image, image_gray8, 7, 2, 72.0));
-    ASSERT_FALSE(write_png_file(dir.file("set/pics/r.png"), image, nullptr, 0));
-    ASSERT_FALSE(write_file_atomic(
-        dir.file("set/rel.script"),
-        crlf({"script 1.0",
-              "image index 1 caption ″r″ parent -1 bypass 0 same_size 0 size_specific 0 "
-              "n_inputs 0 n_masks 0 command ‴file_open 0 n_files 1 current 0 file1 ″pics/r.png″ "
-              "time1 ″″‴",
-              "end_image", "end"})));
-    ASSERT_FALSE(load_script(dir.file("set/rel.script")));
+    fs::rename(make_png("r.png", 7, 2), dir.file("set/pics/r.png"));
+    ASSERT_FALSE(load_script(
+        put("set/rel.script", {"script 1.0", image_line(1, "pics/r.png"), "end_image", "end"})));
     ASSERT_EQ(tree_root().children.size(), 1u);
     EXPECT_EQ(tree_root().children[0]->image.width, 7u);
     EXPECT_EQ(tree_root().children[0]->name, dir.file("set/pics/r.png"));
@@ -281,8 +244,7 @@ TEST_F(ScriptFiles, RelativeNamesAndImageCopiesAreFoundBesideTheFile) {
     ASSERT_FALSE(
         save_workspace(dir.file("set/c.workspace"), ImageNames::with_copies, false, false));
     EXPECT_TRUE(fs::exists(dir.file("set/c.workspace.images/r.png")));
-    EXPECT_NE(read(dir.file("set/c.workspace")).find("file1 ″c.workspace.images/r.png″"),
-              std::string::npos);
+    EXPECT_TRUE(contains(read(dir.file("set/c.workspace")), "file1 ″c.workspace.images/r.png″"));
     fs::rename(dir.file("set"), dir.file("moved"));
     close_all_images();
     ASSERT_FALSE(load_workspace(dir.file("moved/c.workspace")));
@@ -303,9 +265,8 @@ TEST_F(ScriptFiles, ColorManagementDifferencesAreReportedAndMayBeRestored) {
     close_all_images();
     scope.recorder.answers = {Answer::yes, Answer::no};  // restore, do not keep for later
     ASSERT_FALSE(load_workspace(dir.file("cm.workspace")));
-    EXPECT_EQ(scope.recorder.warnings(),
-              (std::vector<std::string>{"Color management setting was changed since script was "
-                                        "created: on profile mismatch"}));
+    EXPECT_EQ(scope.recorder.warnings(), Strings{"Color management setting was changed since "
+                                                 "script was created: on profile mismatch"});
     EXPECT_EQ(color_settings().on_mismatch, mismatch_ask);
 
     // A profile the file names that cannot be found.
@@ -315,7 +276,7 @@ TEST_F(ScriptFiles, ColorManagementDifferencesAreReportedAndMayBeRestored) {
     close_all_images();
     scope.recorder.answers = {Answer::cancel};
     EXPECT_TRUE(load_workspace(dir.file("cm2.workspace")));
-    EXPECT_EQ(scope.recorder.errors().front(), "Cannot find assumed color profile: nowhere.icc");
+    EXPECT_EQ(errors().front(), "Cannot find assumed color profile: nowhere.icc");
     EXPECT_TRUE(tree_root().children.empty());
     color_settings() = saved;
 }
@@ -333,37 +294,31 @@ TEST_F(ScriptFiles, ScriptHoldsOneImageAndWhatItDependsOn) {
         std::time_t t = std::time(nullptr);
         char text[64];
         std::strftime(text, sizeof text, "%e-%b-%Y %H:%M:%S", std::localtime(&t));
-        return std::string(text[0] == ' ' ? text + 1 : text);
+        return "TSY_Version ″" + version_string() + "″ saved ″" +
+               std::string(text[0] == ' ' ? text + 1 : text) + "″\r\n";
     };
     const std::string before = stamp();
     ASSERT_FALSE(save_script(copy, std::nullopt, ImageNames::with_names));
     const std::string after = stamp();
-    EXPECT_EQ(scope.recorder.errors(),
-              (std::vector<std::string>{"Script files must have the extension .script"}));
+    EXPECT_EQ(errors(), Strings{"Script files must have the extension .script"});
     const std::string text = read(dir.file("s.script"));
-    const std::string version = "TSY_Version ″" + version_string() + "″ saved ″";
-    EXPECT_TRUE(text.find(version + before + "″\r\n") != std::string::npos ||
-                text.find(version + after + "″\r\n") != std::string::npos)
-        << text.substr(0, 120);
-    EXPECT_NE(text.find("script_directory ″" + dir.path() + "″"), std::string::npos);
-    EXPECT_EQ(text.find("unrelated.png"), std::string::npos);
-    EXPECT_NE(text.find(formatted("\r\n\r\nend 2 %d %d\r\n", a->serial, b->serial)),
-              std::string::npos);
-    EXPECT_NE(text.find("on_multiple_mismatch 1"), std::string::npos);
+    EXPECT_TRUE(contains(text, before) || contains(text, after)) << text.substr(0, 120);
+    EXPECT_TRUE(contains(text, "script_directory ″" + dir.path() + "″"));
+    EXPECT_FALSE(contains(text, "unrelated.png"));
+    EXPECT_TRUE(contains(text, formatted("\r\n\r\nend 2 %d %d\r\n", a->serial, b->serial)));
+    EXPECT_TRUE(contains(text, "on_multiple_mismatch 1"));
 
     // Saving a JPEG with its script beside it writes the script under the picture's name.
     save_options().jpeg.script = 1;
     EXPECT_FALSE(save_image_file(dir.file("out.jpg"), copy, save_jpeg, false));
     save_options().jpeg.script = 0;
-    EXPECT_NE(
-        read(dir.file("out.script")).find("associated_image_pathname ″" + dir.file("out.jpg")),
-        std::string::npos);
+    EXPECT_TRUE(contains(read(dir.file("out.script")),
+                         "associated_image_pathname ″" + dir.file("out.jpg")));
 }
 
 TEST_F(ScriptFiles, MasksTravelThroughWorkspacesAndRebuildTheSamePixels) {
     Node* first = open(make_png("m.png", 8, 6, 3));
     Node* blur = add_transformation_after(first, false, false, 1, 0, bypass_none, "Gaussian Blur");
-    ASSERT_TRUE(blur);
     blur->command_line = "gaussian_blur 0 radius 2 amount 0 1 0 1 ″Amount: ″ ″Sky″";
     // The left half, then inverted: the blur shows on the right half only.
     MaskState state;
@@ -377,20 +332,18 @@ TEST_F(ScriptFiles, MasksTravelThroughWorkspacesAndRebuildTheSamePixels) {
     store_mask_command_line(state, *blur->masks[0]);
     blur->masks[0]->caption = "Sky";
     ASSERT_FALSE(run_node(first, blur));
-    ASSERT_FALSE(blur->masks[0]->image.empty());
     Image pixels, mask;
-    ASSERT_FALSE(image_copy(blur->image, pixels));
-    ASSERT_FALSE(image_copy(blur->masks[0]->image, mask));
+    ASSERT_FALSE(image_copy(blur->image, pixels) || image_copy(blur->masks[0]->image, mask));
     EXPECT_FALSE(image_equal(pixels, first->image));
     for (std::uint32_t y = 0; y < pixels.height; ++y) {
         EXPECT_EQ(0, std::memcmp(pixels.rows[y], first->image.rows[y], 4)) << y;
     }
     ASSERT_FALSE(save_workspace(dir.file("k.workspace"), ImageNames::with_names, false, false));
-    EXPECT_NE(read(dir.file("k.workspace")).find("  mask base_image "), std::string::npos);
+    EXPECT_TRUE(contains(read(dir.file("k.workspace")), "  mask base_image "));
 
     close_all_images();
     ASSERT_FALSE(load_workspace(dir.file("k.workspace")));
-    EXPECT_TRUE(scope.recorder.errors().empty()) << scope.recorder.errors().front();
+    EXPECT_EQ(errors(), Strings{});
     Node* loaded = tree_root().children.at(0)->children.at(0);
     EXPECT_EQ(loaded->masks.at(0)->caption, "Sky");
     EXPECT_TRUE(image_equal(loaded->masks[0]->image, mask));

@@ -9,23 +9,21 @@
 namespace tessaly::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 using Startup = WorkspaceTest;
 
 TEST_F(Startup, CommandLineOpensImagesInOrderAndRunsScripts) {
     make_png("one.png", 3, 2);
     make_png("two words.png", 5, 2);
-    const std::string text = "\"" + dir.file("one.png") + "\" \"" + dir.file("two words.png") +
-                             "\" \"" + dir.file("missing.png") + "\"";
-    EXPECT_TRUE(process_command_line(text));
+    EXPECT_TRUE(process_command_line("\"" + dir.file("one.png") + "\" \"" +
+                                     dir.file("two words.png") + "\" \"" + dir.file("missing.png") +
+                                     "\""));
     auto& tops = tree_root().children;
     ASSERT_EQ(tops.size(), 3u);
     EXPECT_EQ(tops[0]->image.width, 3u);
     EXPECT_EQ(tops[1]->image.width, 5u);
     EXPECT_EQ(tops[1]->caption, "two words.png");
     EXPECT_TRUE(tops[2]->error);  // reported, and still opened as the loader goes on with it
-    EXPECT_EQ(scope.recorder.errors().front(), "Cannot open file: " + dir.file("missing.png"));
+    EXPECT_EQ(errors().front(), "Cannot open file: " + dir.file("missing.png"));
     EXPECT_EQ(last_file_open_folder(), dir.path());
     EXPECT_TRUE(fs::exists(workspace_scripts_folder() + "/Autosave.workspace"));
     EXPECT_FALSE(exit_when_done());
@@ -57,7 +55,7 @@ TEST_F(Startup, HandedOverCommandLinesAndRecoveryChoicesLoadWhatTheyName) {
     ASSERT_FALSE(save_workspace(dir.file("w.workspace"), ImageNames::with_names, false, false));
     close_all_images();
     EXPECT_TRUE(load_recovery_choice(dir.file("w.txt")));
-    EXPECT_EQ(scope.recorder.errors().back(), "Illegal script pathname: " + dir.file("w.txt"));
+    EXPECT_EQ(errors().back(), "Illegal script pathname: " + dir.file("w.txt"));
     EXPECT_FALSE(load_recovery_choice(dir.file("w.workspace")));
     EXPECT_EQ(tree_root().children.size(), 1u);
     EXPECT_TRUE(fs::exists(workspace_scripts_folder() + "/Autosave.workspace"));
@@ -70,20 +68,17 @@ TEST_F(Startup, TenEditsLeaveFiveAutosavesAndRecoveryUntilANormalEnd) {
         top->comment = formatted("edit %d", edit);
         autosave_workspace();
     }
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(workspace_scripts_folder())) {
+    const std::string folder = workspace_scripts_folder() + "/";
+    Strings names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"Autosave.workspace", "Autosave1.workspace",
-                                               "Autosave2.workspace", "Autosave3.workspace",
-                                               "Autosave4.workspace"}));
-    EXPECT_NE(read(workspace_scripts_folder() + "/Autosave.workspace").find("″edit 10″"),
-              std::string::npos);
-    EXPECT_NE(read(workspace_scripts_folder() + "/Autosave4.workspace").find("″edit 6″"),
-              std::string::npos);
-    EXPECT_EQ(read(crash_recovery_file()),
-              read(workspace_scripts_folder() + "/Autosave.workspace"));
+    EXPECT_EQ(names, (Strings{"Autosave.workspace", "Autosave1.workspace", "Autosave2.workspace",
+                              "Autosave3.workspace", "Autosave4.workspace"}));
+    EXPECT_NE(read(folder + "Autosave.workspace").find("″edit 10″"), std::string::npos);
+    EXPECT_NE(read(folder + "Autosave4.workspace").find("″edit 6″"), std::string::npos);
+    EXPECT_EQ(read(crash_recovery_file()), read(folder + "Autosave.workspace"));
 
     // The next start finds the recovery file and restores the autosave when asked to.
     close_all_images();
@@ -97,10 +92,10 @@ TEST_F(Startup, TenEditsLeaveFiveAutosavesAndRecoveryUntilANormalEnd) {
     // A normal end keeps the workspace as Previous, records the open file and drops recovery.
     finish_session();
     EXPECT_FALSE(fs::exists(crash_recovery_file()));
-    EXPECT_TRUE(fs::exists(workspace_scripts_folder() + "/Previous.workspace"));
+    EXPECT_TRUE(fs::exists(folder + "Previous.workspace"));
     SessionState session;
     ASSERT_EQ(read_session_state(session_state_path(), session), KeyedFileRead::read);
-    EXPECT_EQ(session.open_files, (std::vector<std::string>{png}));
+    EXPECT_EQ(session.open_files, Strings{png});
     EXPECT_FALSE(offer_crash_recovery());
 }
 
@@ -112,9 +107,7 @@ TEST_F(Startup, SavedStateSetsTheLoaderQuestionsAndReportsDamagedFiles) {
     fs::create_directories(settings_root() + "/Themes");
     ASSERT_FALSE(write_file_atomic(settings_root() + "/Themes/Default.theme", "Nonsense\r\n"));
     load_saved_state();
-    EXPECT_EQ(
-        scope.recorder.errors(),
-        (std::vector<std::string>{"Error loading theme.\nTheme settings reset to defaults."}));
+    EXPECT_EQ(errors(), Strings{"Error loading theme.\nTheme settings reset to defaults."});
     EXPECT_TRUE(script_load_policy().ask_on_script_load);
     EXPECT_FALSE(script_load_policy().ask_on_workspace_load);
 

@@ -21,6 +21,9 @@
 
 namespace tessaly::testing {
 
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
 class WorkspaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -52,7 +55,7 @@ class WorkspaceTest : public ::testing::Test {
         return node;
     }
 
-    // A transformation after parent, run.
+    // A transformation after parent, not run yet.
     Node* add(Node* parent, const char* caption, const std::string& command, int inputs = 0) {
         Node* n = add_transformation_after(parent, false, false, 0, inputs, bypass_none, caption);
         n->command_line = command;
@@ -64,6 +67,21 @@ class WorkspaceTest : public ::testing::Test {
         EXPECT_FALSE(read_file_bytes(path, bytes)) << path;
         return bytes;
     }
+
+    // Lines as the program writes them: a BOM, then CR LF after each.
+    static std::string crlf(const Strings& lines) {
+        std::string out = "\xEF\xBB\xBF";
+        for (const auto& l : lines) out += l + "\r\n";
+        return out;
+    }
+
+    // Writes the lines as a file in the folder; its path.
+    std::string put(const std::string& name, const Strings& lines) {
+        EXPECT_FALSE(write_file_atomic(dir.file(name), crlf(lines)));
+        return dir.file(name);
+    }
+
+    Strings errors() const { return scope.recorder.errors(); }
 
     TempDir dir;
     RecordingScope scope;

@@ -1,3 +1,6 @@
+// Auxiliary inputs and masks: Bypass moving the inputs that used an image, Copy of the effective
+// image of its slot, the Masks transformation, the amount control's masks, and what settings
+// files keep.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -5,13 +8,107 @@
 #include "framework/module.h"
 #include "masks/amount_control.h"
 #include "masks/mask_command_line.h"
+#include "support/image_helpers.h"
 #include "support/mask_helpers.h"
 #include "support/recording_interaction.h"
+#include "transformations/bypass.h"
+#include "transformations/copy.h"
+#include "tree/tree.h"
 
 namespace tessaly {
 namespace {
 
 using testing::RecordingScope;
+
+// Through the registry, as a re-run of the node would; a Copy node is a top level image.
+std::uint8_t run_copy(Node& node, const std::string& line = "copy 0 display 1 sync_scroll 1") {
+    return find_transformation("copy")->run(nullptr, &node, split(line));
+}
+
+Node* copy_of(Node* source) {
+    Node* c = create_top_level_image(false, false, 0, 1, bypass_none, "Copy", false);
+    c->command_line = "copy 0 display 1 sync_scroll 1";
+    c->inputs[0] = source;
+    return c;
+}
+
+// Two Copy trees use the image as their input, and a Rotate/Mirror node follows it.
+TEST(Bypass, InsertingABypassOffersToMoveTheInputsThatUsedTheImage) {
+    testing::RecordingScope scope;
+    Node* top = create_top_level_image(false, false, 0, 0, bypass_none, "a.tif", false);
+    ASSERT_FALSE(image_alloc(top->image, image_gray8, 2, 1, 72.0));
+    top->image.rows[0][1] = 77;
+    Node* turned = add_transformation_after(top, false, false, 0, 0, bypass_none, "Rotate/Mirror");
+    turned->command_line = "rotref 0 orientation 1 display 1";
+    Node* copies[2] = {copy_of(top), copy_of(top)};
+    scope.recorder.answers = {Answer::yes};
+
+    Node* bypass = insert_bypass(top);
+    ASSERT_NE(bypass, nullptr);
+    EXPECT_EQ(scope.recorder.questions,
+              std::vector<std::string>{
+                  "Confirm: Update all 2 auxiliary inputs that refer to bypassed image"});
+    EXPECT_TRUE(*bypass->command_line == "bypass" && bypass->caption == "Bypass");
+    EXPECT_TRUE(bypass->bypass == bypass_structural && bypass->same_size);
+    EXPECT_EQ(bypass->input_count() + bypass->mask_count(), 0);
+    EXPECT_EQ(current_node(), bypass);
+    ASSERT_EQ(top->children, std::vector<Node*>{bypass});
+    ASSERT_EQ(bypass->children, std::vector<Node*>{turned});
+    EXPECT_TRUE(image_equal(bypass->image, top->image));
+    EXPECT_EQ(effective_image_node(bypass), top);
+    // The users were re-run from their new input.
+    for (Node* c : copies) {
+        EXPECT_EQ(c->inputs[0], bypass);
+        EXPECT_TRUE(image_equal(c->image, top->image));
+    }
+    EXPECT_EQ(turned->image.height, 2u);
+
+    // One user, answered No: nothing moves.
+    close_all_images();
+    top = create_top_level_image(false, false, 0, 0, bypass_none, "b.tif", false);
+    ASSERT_FALSE(image_alloc(top->image, image_color24, 1, 1, 72.0));
+    copies[0] = copy_of(top);
+    scope.recorder.questions.clear();
+    scope.recorder.answers = {Answer::no};
+    ASSERT_NE(insert_bypass(top), nullptr);
+    EXPECT_EQ(scope.recorder.questions,
+              std::vector<std::string>{
+                  "Confirm: Update auxiliary input in [Copy] that refers to bypassed image"});
+    EXPECT_EQ(copies[0]->inputs[0], top);
+    close_all_images();
+}
+
+TEST(Copy, CopiesTheEffectiveImageOfTheSlot) {
+    const std::uint8_t profile[] = {9, 8, 7};
+    Node source, bypassed, node;
+    source.parent = &tree_root();
+    ASSERT_FALSE(image_alloc(source.image, image_color48, 3, 2, 300.0));
+    testing::fill_pattern(source.image, 18);
+    ASSERT_FALSE(image_set_profile(source.image, profile, sizeof profile));
+    ASSERT_FALSE(image_add_tag(source.image, 274, 3, 1, "\x06\x00"));
+    // A bypassed node shows its parent's image, and so does its copy.
+    bypassed.parent = &source;
+    bypassed.bypass = bypass_user;
+    ASSERT_FALSE(image_alloc(bypassed.image, image_gray8, 1, 1, 72.0));
+    node.parent = &tree_root();
+    node.inputs = {&bypassed};
+    node.input_captions = {copy_input_caption};
+    ASSERT_EQ(run_copy(node), 0);
+    EXPECT_TRUE(image_equal(node.image, source.image));
+    ASSERT_NE(node.image.tags, nullptr);
+    EXPECT_EQ(node.image.tags->tag, 274u);
+    EXPECT_NE(node.image.rows, source.image.rows);
+
+    // Binary stays binary; a slot naming the node itself keeps its image.
+    ASSERT_FALSE(image_alloc(source.image, image_binary, 11, 1, 72.0));
+    bit_set(source.image.rows[0], 10);
+    ASSERT_EQ(run_copy(node, "copy 0"), 0);
+    EXPECT_EQ(node.image.type, image_binary);
+    EXPECT_EQ(bit_get(node.image.rows[0], 10), 255);
+    node.inputs = {&node};
+    ASSERT_EQ(run_copy(node, "copy 0"), 0);
+    EXPECT_EQ(bit_get(node.image.rows[0], 10), 255);
+}
 
 // The recipe of a uniform mask of level (no operations), or of a left half over it.
 std::string recipe(const Image& base, int level, bool sixteen = false, bool left_half = false) {
@@ -28,7 +125,9 @@ std::string recipe(const Image& base, int level, bool sixteen = false, bool left
     return mask_command_line(state);
 }
 
-const std::string two_amounts = "1 1 0 1 \u2033M\u2033 \u2033M\u2033";
+Rows uniform(std::uint32_t level) {
+    return Rows(2, std::vector<std::uint32_t>(4, level));
+}
 
 class MasksRun : public ::testing::Test {
   protected:
@@ -43,21 +142,15 @@ class MasksRun : public ::testing::Test {
     std::uint8_t run(const std::string& line) {
         return find_module("masks")->run(&input, &node, split(line));
     }
-    std::string line(int output, const std::string& a1 = "1 -1 0 1 ″M″ ″M″",
-                     const std::string& a2 = "1 -1 0 1 ″M″ ″M″") {
-        return "masks 0 amount1 " + a1 + " amount2 " + a2 +
-               " amount3 1 -1 0 1 ″M″ ″M″ amount4 1 -1 0 1 ″M″ ″M″ output " +
-               std::to_string(output) + " display 1 sync_scroll 1";
+    // Masks 1 .. in_use in use (two amounts each); the others keep their single default amount.
+    static std::string line(int output, int in_use = 0) {
+        std::string out = "masks 0";
+        for (int k = 1; k <= in_use; ++k) out += " amount" + std::to_string(k) + " 1 1 0 1 ″M″ ″M″";
+        return out + " output " + std::to_string(output);
     }
     Node input, node;
     RecordingScope scope;
 };
-
-TEST_F(MasksRun, CommandLineOfAnotherTransformationFails) {
-    EXPECT_EQ(run("masks x"), 0);  // a version that does not read only warns
-    EXPECT_EQ(run("gaussian_blur 0"), 1);
-    EXPECT_EQ(node.error_text, "Illegal Masks command line");
-}
 
 TEST_F(MasksRun, OutputsMasksAndTheirCombinations) {
     // Output 0 copies the input; a mask that is not in use is missing.
@@ -69,28 +162,28 @@ TEST_F(MasksRun, OutputsMasksAndTheirCombinations) {
     // Recipes carried in the command line are rebuilt on the input before the run.
     const std::string with_masks = " mask_settings1 " + quoted_text(recipe(input.image, 200)) +
                                    " mask_settings2 " + quoted_text(recipe(input.image, 50));
-    ASSERT_EQ(run(line(6, two_amounts, two_amounts) + with_masks), 0);
-    EXPECT_EQ(seen(node.image), Rows(2, std::vector<std::uint32_t>(4, 150)));
-    ASSERT_EQ(run(line(5, two_amounts, two_amounts)), 0);
-    EXPECT_EQ(seen(node.image), Rows(2, std::vector<std::uint32_t>(4, 200)));
-    ASSERT_EQ(run(line(7, two_amounts, two_amounts)), 0);
-    EXPECT_EQ(seen(node.image), Rows(2, std::vector<std::uint32_t>(4, 50)));
-    ASSERT_EQ(run(line(1, two_amounts, two_amounts)), 0);
+    ASSERT_EQ(run(line(6, 2) + with_masks), 0);
+    EXPECT_EQ(seen(node.image), uniform(150));
+    ASSERT_EQ(run(line(5, 2)), 0);
+    EXPECT_EQ(seen(node.image), uniform(200));
+    ASSERT_EQ(run(line(7, 2)), 0);
+    EXPECT_EQ(seen(node.image), uniform(50));
+    ASSERT_EQ(run(line(1, 2)), 0);
     EXPECT_TRUE(image_equal(node.image, node.masks[0]->image));
 
     // 50 - 200 is clipped to 0; the left half mask sets its halves to white and black.
     node.masks[0]->command_line = recipe(input.image, 50);
     node.masks[1]->command_line = recipe(input.image, 200);
-    ASSERT_EQ(run(line(6, two_amounts, two_amounts)), 0);
-    EXPECT_EQ(seen(node.image), Rows(2, std::vector<std::uint32_t>(4, 0)));
+    ASSERT_EQ(run(line(6, 2)), 0);
+    EXPECT_EQ(seen(node.image), uniform(0));
     node.masks[1]->command_line = recipe(input.image, 200, false, true);
-    ASSERT_EQ(run(line(5, two_amounts, two_amounts)), 0);
+    ASSERT_EQ(run(line(5, 2)), 0);
     EXPECT_EQ(seen(node.image), (Rows{{255, 255, 50, 50}, {255, 255, 50, 50}}));
     node.masks[1]->command_line = recipe(input.image, 50, true);
-    EXPECT_EQ(run(line(7, two_amounts, two_amounts)), 1);
+    EXPECT_EQ(run(line(7, 2)), 1);
     EXPECT_EQ(node.error_text, "Masks 1 and 2 have different bit depths");
     // One amount only: the mask is built but not in use.
-    EXPECT_EQ(run(line(5, two_amounts)), 1);
+    EXPECT_EQ(run(line(5, 1)), 1);
     EXPECT_EQ(node.error_text, "Missing Mask 2");
 
     input.image = Image();
