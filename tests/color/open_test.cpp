@@ -104,14 +104,15 @@ class ColorOpenTest : public ::testing::Test {
     }
 
     // Colour management on with the working profiles of the files above and one policy.
-    void enable(std::int32_t policy, const char* assumed_rgb = "") {
-        ColorManagementSettings c;
-        c.enabled = 1;
-        c.wcs_profile = "Work RGB.icc";
-        c.gray_wcs_profile = "Work Gray.icc";
-        c.acs_profile = assumed_rgb;
-        c.on_mismatch = c.on_batch_mismatch = c.on_multiple_mismatch = policy;
-        apply_color_settings(c);
+    void enable(std::int32_t policy, const char* assumed_rgb = "", std::int32_t batch = -1,
+                std::int32_t several = -1) {
+        apply_color_settings({.enabled = 1,
+                              .wcs_profile = "Work RGB.icc",
+                              .gray_wcs_profile = "Work Gray.icc",
+                              .acs_profile = assumed_rgb,
+                              .on_mismatch = policy,
+                              .on_batch_mismatch = batch < 0 ? policy : batch,
+                              .on_multiple_mismatch = several < 0 ? policy : several});
     }
     void make_image(std::uint32_t type, const Bytes& profile) {
         ASSERT_FALSE(
@@ -138,10 +139,7 @@ class ColorOpenTest : public ::testing::Test {
 };
 
 TEST_F(ColorOpenTest, DisabledKeepsEveryProfileAndUnfitProfilesAreRemoved) {
-    ColorManagementSettings off;
-    off.wcs_profile = "Work RGB.icc";
-    off.on_mismatch = mismatch_convert;
-    apply_color_settings(off);
+    apply_color_settings({.wcs_profile = "Work RGB.icc", .on_mismatch = mismatch_convert});
     for (auto [type, profile] :
          {std::pair{image_gray8, wide}, {image_color24, wide}, {image_color24, Bytes()}}) {
         make_image(type, profile);  // a gray image with an RGB profile too
@@ -164,23 +162,21 @@ TEST_F(ColorOpenTest, DisabledKeepsEveryProfileAndUnfitProfilesAreRemoved) {
     // Binary images are left alone, whatever their profile.
     ASSERT_FALSE(
         image_alloc_with(node.image, image_binary, 9, 3, 72.0, wide.data(), size(wide), nullptr));
-    EXPECT_EQ(color_manage_on_open(&node, false), color_open_done);
-    EXPECT_EQ(profile_of(node.image), wide);
+    expect_open(color_open_done, wide, pixels_of(node.image));
 }
 
 TEST_F(ColorOpenTest, PolicyAskShowsTheQuestion) {
     enable(mismatch_ask);
     make_image(image_color24, wide);
     const Bytes before = pixels_of(node.image);
+    const std::string question =
+        "Convert to Working Color Space: Pathname: /photos/a.tif\nWorking color space: Work "
+        "RGB\nConvert from embedded profile: ";
     // Cancel (the button, or closing the question) returns 1 and changes nothing.
     scope.recorder.choice_answers = {convert_choice_cancel};
     expect_open(color_open_cancelled, wide, before);
     expect_open(color_open_cancelled, wide, before);  // -1
-    EXPECT_EQ(scope.recorder.choices,
-              std::vector<std::string>(2,
-                                       "Convert to Working Color Space: Pathname: "
-                                       "/photos/a.tif\nWorking color space: Work RGB\nConvert "
-                                       "from embedded profile: Wide"));
+    EXPECT_EQ(scope.recorder.choices, std::vector<std::string>(2, question + "Wide"));
     scope.recorder.choice_answers = {convert_choice_keep, convert_choice_convert};
     expect_open(color_open_done, wide, before);
     expect_open(color_open_done, work, transformed(node.image, wide, work));
@@ -197,20 +193,15 @@ TEST_F(ColorOpenTest, PolicyAskShowsTheQuestion) {
     expect_open(color_open_done, work, transformed(node.image, camera, work));
     EXPECT_EQ(scope.recorder.errors(),
               std::vector<std::string>{"Custom profile is not an RGB profile"});
-    ASSERT_EQ(scope.recorder.choices.size(), 3u);
-    EXPECT_EQ(scope.recorder.choices[0],
-              "Convert to Working Color Space: Pathname: /photos/a.tif\nWorking color space: "
-              "Work RGB\nConvert from embedded profile: None");
+    EXPECT_EQ(scope.recorder.choices, std::vector<std::string>(3, question + "None"));
 }
 
 TEST_F(ColorOpenTest, AssumedProfiles) {
     // By file kind; no assumed gray file profile leaves a gray image without one.
-    ColorManagementSettings c;
-    c.enabled = 1;
-    c.acs_profile = "Assumed.icc";
-    c.ar_profile = "Camera.icc";
-    c.gray_ar_profile = "Camera Gray.icc";
-    apply_color_settings(c);
+    apply_color_settings({.enabled = 1,
+                          .acs_profile = "Assumed.icc",
+                          .ar_profile = "Camera.icc",
+                          .gray_ar_profile = "Camera Gray.icc"});
     for (auto [type, raw, profile] : {std::tuple{image_color24, false, assumed},
                                       {image_color48, true, camera},
                                       {image_gray16, true, camera_gray},
@@ -230,11 +221,7 @@ TEST_F(ColorOpenTest, AssumedProfiles) {
 }
 
 TEST_F(ColorOpenTest, ThePolicyFollowsBatchAndSeveralFiles) {
-    enable(mismatch_keep);
-    ColorManagementSettings c = color_settings();
-    c.on_multiple_mismatch = mismatch_convert;
-    c.on_batch_mismatch = mismatch_ask;
-    apply_color_settings(c);
+    enable(mismatch_keep, "", mismatch_ask, mismatch_convert);
     make_image(image_color24, wide);
     const Bytes before = pixels_of(node.image), converted = transformed(node.image, wide, work);
     expect_open(color_open_done, wide, before);           // one file: keep

@@ -1,15 +1,20 @@
+// The mask's command line (its keys, older forms, settings files), the whole-mask operations,
+// undo and redo, and the replay of a recipe on another image.
 #include "masks/mask_command_line.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/text_file.h"
 #include "framework/settings_files.h"
 #include "masks/mask_files.h"
+#include "masks/mask_operations.h"
 #include "masks/mask_pixels.h"
+#include "support/image_helpers.h"
 #include "support/mask_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/suite_helpers.h"
@@ -19,32 +24,7 @@ namespace tessaly {
 namespace {
 
 using testing::RecordingScope;
-
-const std::string default_groups =
-    " brush_settings 0 0 10 0 100 25 30 1 0"
-    " feather_settings 0 0 0 0"
-    " floodfill_settings 0 32"
-    " texture_settings 0 0 0 0 255"
-    " gradient_settings 0 2 0.000000 0 0 ffffff 1.000000 0 0 0 0"
-    " pinhole_settings 0 1 32 2"
-    " median_settings 0 1 1"
-    " blur_settings 0 50"
-    " curve_settings 0 2 2 0 0 255 255 0"
-    " shape_settings 0 2 2 0 0 255 255"
-    " separate_settings 1 0 0 -1 -1 1 0 -1 -1 1 0 -1 -1 1 0 -1 -1 1 0 -1 -1 1 0 -1 -1 1 0 -1 -1"
-    " 1 0 -1 -1 0 ffffff -1 -1 1 ffffff -1 -1 1 ffffff -1 -1 1 ffffff -1 -1 1 ffffff -1 -1"
-    " 1 ffffff -1 -1 1 ffffff -1 -1 1 ffffff -1 -1"
-    " color_range_settings 0 0 ff 0 1024 0 1024 0 1024 0 1024 0 1024 0 1024";
-
-TEST(MaskCommandLine, DefaultsAreWrittenAsTheyAre) {
-    MaskState state;
-    state.nx = 3000;
-    state.ny = 2000;
-    EXPECT_EQ(mask_command_line(state),
-              "mask 0 nx 3000 ny 2000 mask_color 0 mask_transparency 0 mask_mode 0 mask16 0 "
-              "mask_operation 0 initial_level 0 n_op 0" +
-                  default_groups);
-}
+using Values = std::vector<std::uint32_t>;
 
 TEST(MaskCommandLine, KeysAreReadAndWrittenBackByteForByte) {
     RecordingScope scope;
@@ -112,8 +92,8 @@ TEST(MaskCommandLine, OlderKeysAndMalformedTextReadWithoutFailing) {
     ASSERT_EQ(state.records.size(), 3u);
     EXPECT_TRUE(par(1).x0 == 5 && par(1).y1 == 20);
     const SeparateEntries& e = par(2).separate;
-    EXPECT_TRUE(e[0].in_use && e[8].in_use && !e[9].in_use);
-    EXPECT_TRUE(e[0].colour == 0xffu && e[8].colour == 0xff00u);
+    EXPECT_TRUE(e[0].in_use && e[8].in_use && !e[9].in_use && e[0].colour == 0xffu &&
+                e[8].colour == 0xff00u);
     EXPECT_TRUE(scope.recorder.messages.empty());
 
     // A key a command lacks is not taken from the command after it.
@@ -141,27 +121,6 @@ TEST(MaskCommandLine, OlderKeysAndMalformedTextReadWithoutFailing) {
     EXPECT_EQ(state.settings.curve_channel, 6);
 }
 
-TEST(MaskCommandLine, CoordinatesAreFractionsOfTheImageSize) {
-    // A rectangle to (1499.5, 999.5) on 3000 x 2000 is written as halves and replayed on
-    // 1500 x 1000 to (749.5, 499.5).
-    MaskState state;
-    state.nx = 3000;
-    state.ny = 2000;
-    state.records.resize(2);
-    state.records[1].operation = {mask_op_rectangle, mask_add, 0, {.x1 = 1499.5, .y1 = 999.5}};
-    state.current = 1;
-    const std::string text = mask_command_line(state);
-    EXPECT_EQ(text.substr(text.find(" command1")),
-              " command1 operation 1 mask_mode 0 mask_operation 0 coords1 0 0 0.5 0.5 0 ");
-    Image base;
-    ASSERT_FALSE(image_alloc(base, image_gray8, 1500, 1000, 0));
-    MaskState small;
-    mask_state_set_base(small, &base);
-    EXPECT_FALSE(read_mask_command_line(text, small));
-    const MaskOperationParameters& p = small.records[1].operation.parameters;
-    EXPECT_TRUE(p.x1 == 749.5 && p.y1 == 499.5);
-}
-
 TEST(MaskCommandLine, PickedColoursArePickedAgainFromTheNewImage) {
     // 3 x 3 and 5 x 5 black pictures with a coloured centre; the entry picked at (0.4, 0.4),
     // nearest the centre, takes each picture's own colour, the typed entry keeps its colour.
@@ -178,29 +137,11 @@ TEST(MaskCommandLine, PickedColoursArePickedAgainFromTheNewImage) {
             "-1 -1",
             state, {.replay = false}));
         const SeparateEntries& e = state.records[1].operation.parameters.separate;
-        EXPECT_EQ(e[0].colour, 200u + 65536u * side);
-        EXPECT_EQ(e[8].colour, 0xff00u);
+        EXPECT_TRUE(e[0].colour == 200u + 65536u * side && e[8].colour == 0xff00u);
     }
 }
 
-// A colour picture with something for every selection to find: red rises to the right, green
-// downwards, and a dark square sits in the middle.
-Image test_picture(std::uint32_t w, std::uint32_t h) {
-    Image im;
-    EXPECT_FALSE(image_alloc(im, image_color24, w, h, 0));
-    for (std::uint32_t y = 0; y < h; ++y) {
-        std::uint8_t* row = im.rows[h - 1 - y];
-        for (std::uint32_t x = 0; x < w; ++x) {
-            const bool square = x > w / 3 && x < 2 * w / 3 && y > h / 3 && y < 2 * h / 3;
-            row[3 * x] = 128;
-            row[3 * x + 1] = static_cast<std::uint8_t>(square ? 10 : 255 * y / h);
-            row[3 * x + 2] = static_cast<std::uint8_t>(square ? 10 : 255 * x / w);
-        }
-    }
-    return im;
-}
-
-TEST(MaskCommandLine, EveryOperationReplaysFromItsTextOnAnotherSize) {
+TEST(MaskCommandLine, EveryOperationReplaysFromItsText) {
     testing::RecordingScope scope;
     using P = MaskOperationParameters;
     const auto box = [](double x0, double y0, double x1, double y1, double angle) {
@@ -238,7 +179,9 @@ TEST(MaskCommandLine, EveryOperationReplaysFromItsTextOnAnotherSize) {
         {mask_op_brightness_curve, mask_add, 0, brightness},
         {mask_op_hue_saturation, mask_add, 0, {.huesat = {.colours = {{0xff, 30, 50}}}}},
         {mask_op_hs_histogram, mask_add, 0, histogram}};
-    const Image picture = test_picture(40, 30);
+    Image picture;
+    ASSERT_FALSE(image_alloc(picture, image_color24, 40, 30, 0));
+    testing::fill_pattern(picture, 3 * 40);
     MaskState state;
     mask_state_set_base(state, &picture);
     ASSERT_FALSE(mask_list_reset(state));
@@ -259,30 +202,11 @@ TEST(MaskCommandLine, EveryOperationReplaysFromItsTextOnAnotherSize) {
     EXPECT_TRUE(scope.recorder.errors().empty()) << scope.recorder.errors().front();
 }
 
-TEST(MaskCommandLine, TravelsInsideATransformationCommandLine) {
-    std::vector<std::unique_ptr<MaskSettings>> masks, read;
-    for (int i = 0; i < 3; ++i) masks.push_back(std::make_unique<MaskSettings>());
-    for (int i = 0; i < 3; ++i) read.push_back(std::make_unique<MaskSettings>());
-    masks[0]->command_line = "mask 0 nx 2 ny 2 n_op 0";
-    masks[2]->command_line = "mask 0 nx 4";
-    masks[2]->base_input_index = 0;
-    const std::string first = " mask_settings1 \u2033mask 0 nx 2 ny 2 n_op 0\u2033";
-    EXPECT_EQ(mask_settings_keys(masks, false), first + " mask_settings3 \u2033mask 0 nx 4\u2033");
-    // A mask built on another input stays out of settings files.
-    EXPECT_EQ(mask_settings_keys(masks, true), first);
-
-    read[1]->command_line = "kept";
-    read_mask_settings_keys(split("blur 0 radius 2" + mask_settings_keys(masks, false)), read);
-    EXPECT_EQ((std::vector{read[0]->command_line, read[1]->command_line, read[2]->command_line}),
-              (std::vector<std::string>{"mask 0 nx 2 ny 2 n_op 0", "kept", "mask 0 nx 4"}));
-}
-
 TEST(MaskCommandLine, SettingsFiles) {
     RecordingScope scope;
     testing::TempDir dir;
     set_settings_root(dir.path());
-    MaskState state;
-    state.nx = state.ny = 4;
+    MaskState state{.nx = 4, .ny = 4};
     state.records.resize(2);
     state.records[1].operation.code = mask_op_invert;
     state.current = 1;
@@ -306,9 +230,8 @@ TEST(MaskCommandLine, SettingsFiles) {
                                    "command1 operation 27\r\n"));
     MaskState loaded;
     EXPECT_FALSE(load_mask_settings(loaded, "Crlf"));
-    EXPECT_TRUE(loaded.settings.blur_radius == 8 && loaded.records.size() == 2u);
     EXPECT_TRUE(load_mask_settings(loaded, "Absent"));
-    EXPECT_EQ(loaded.records.size(), 2u);
+    EXPECT_TRUE(loaded.settings.blur_radius == 8 && loaded.records.size() == 2u);
 
     // A mask from another image is not saved.
     Image initial;
@@ -320,6 +243,150 @@ TEST(MaskCommandLine, SettingsFiles) {
                   "Mask settings for the current mask cannot be saved since it was built from "
                   "another image.\nYou can save the current image as a script file instead."});
     reset_settings_folders();
+}
+
+TEST(MaskOperations, WholeMaskOperationsAndTheSavedMask) {
+    RecordingScope scope;
+    // 5 x 3: halves are columns 0-1 and the top row (integer halves of 5 and 3).
+    Image base;
+    ASSERT_FALSE(image_alloc(base, image_gray8, 5, 3, 0));
+    const auto rows = [](Values top, Values rest) { return Rows{top, rest, rest}; };
+    const Values zeros(5, 0), whites(5, 255), left = {255, 255, 0, 0, 0},
+                                              right = {0, 0, 255, 255, 255};
+    MaskOperation curve{mask_op_brightness_curve};  // (0,0) to (255,128), broken line
+    curve.parameters.curve.style = curve_linear;
+    curve.parameters.curve.y[1] = 128;
+    const std::pair<MaskOperation, Rows> steps[] = {
+        {{mask_op_left_half}, rows(left, left)},
+        {{mask_op_top_half}, rows(whites, zeros)},
+        {{mask_op_bottom_half}, rows(zeros, whites)},
+        {{mask_op_right_half}, rows(right, right)},
+        {{mask_op_gray}, rows(Values(5, 128), Values(5, 128))},
+        {{mask_op_all}, rows(whites, whites)},
+        // Save the left half, invert it, then combine the saved mask back.
+        {{mask_op_left_half}, rows(left, left)},
+        {{mask_op_save}, rows(left, left)},
+        {{mask_op_invert}, rows(right, right)},
+        {{mask_op_combine_saved, mask_overlap}, rows(zeros, zeros)},
+        {{mask_op_combine_saved, mask_add}, rows(left, left)},
+        {curve, rows({128, 128, 0, 0, 0}, {128, 128, 0, 0, 0})}};
+    MaskState state{.initial_level = 10};
+    mask_state_set_base(state, &base);
+    ASSERT_FALSE(mask_list_reset(state));
+    EXPECT_EQ(seen(state.current_mask), rows(Values(5, 10), Values(5, 10)));
+    for (const auto& [o, expected] : steps) {
+        EXPECT_FALSE(mask_record(state, o));
+        EXPECT_EQ(seen(state.current_mask), expected) << o.code;
+    }
+    EXPECT_TRUE(scope.recorder.messages.empty());
+
+    // With a saved mask of another size, the mask stays as it is.
+    state.saved_mask = mask_of(image_gray8, {{1, 2}});
+    EXPECT_FALSE(mask_record(state, {mask_op_combine_saved}));
+    EXPECT_EQ(seen(state.current_mask), rows({128, 128, 0, 0, 0}, {128, 128, 0, 0, 0}));
+    EXPECT_EQ(scope.recorder.errors(),
+              std::vector<std::string>{"Saved mask not the save size as current mask"});
+}
+
+TEST(MaskOperations, UndoRedoAndThePendingOperation) {
+    RecordingScope scope;
+    Image base;
+    ASSERT_FALSE(image_alloc(base, image_gray16, 2, 1, 0));
+    MaskState state{.mask16 = 1, .initial_level = 128};
+    mask_state_set_base(state, &base);
+    ASSERT_FALSE(mask_list_reset(state));
+    const auto mask = [&](const Image& m = Image()) {
+        return seen(m.empty() ? state.current_mask : m)[0];
+    };
+    EXPECT_TRUE(mask() == (Values{32896, 32896}) && !mask_can_undo(state));
+    EXPECT_FALSE(mask_record(state, {mask_op_all}) || mask_record(state, {mask_op_invert}));
+    EXPECT_EQ(mask(), (Values{0, 0}));
+    EXPECT_EQ(mask(state.records[2].before), (Values{65535, 65535}));
+    EXPECT_TRUE(mask_undo(state) && mask_can_redo(state));
+    EXPECT_EQ(mask(), (Values{65535, 65535}));
+    // The text keeps what is shown: one command after one undo.
+    const std::string text = mask_command_line(state);
+    EXPECT_TRUE(text.find("n_op 1 ") != text.npos && text.find("command2") == text.npos &&
+                text.find(" command1 operation 17 ") != text.npos);
+    EXPECT_TRUE(mask_redo(state) && !mask_redo(state));
+    EXPECT_EQ(mask(), (Values{0, 0}));
+
+    // A pending operation shows in the pending mask only, until it is applied; undo drops it;
+    // recording after an undo discards the records after the position.
+    EXPECT_FALSE(mask_set_pending(state, {mask_op_gray}));
+    EXPECT_EQ(mask(state.pending_mask), (Values{32768, 32768}));
+    EXPECT_TRUE(mask() == (Values{0, 0}) && state.records.size() == 3u);
+    mask_cancel_pending(state);
+    EXPECT_EQ(mask(state.pending_mask), (Values{0, 0}));
+    EXPECT_TRUE(mask_apply_pending(state));  // nothing pending
+    EXPECT_FALSE(mask_set_pending(state, {mask_op_left_half}));
+    EXPECT_TRUE(mask_undo(state) && !state.pending);
+    EXPECT_FALSE(mask_record(state, {mask_op_left_half}));
+    EXPECT_TRUE(state.records.size() == 3u && state.records[2].operation.code == mask_op_left_half);
+    EXPECT_TRUE(mask() == (Values{65535, 0}) && !mask_can_redo(state));
+
+    // Reset asks first; refused, nothing changes; accepted, the head is left alone.
+    scope.recorder.answers.push_back(Answer::no);
+    EXPECT_TRUE(mask_reset_asked(state) && state.records.size() == 3u);
+    ASSERT_FALSE(mask_reset_asked(state));
+    EXPECT_EQ(
+        scope.recorder.questions,
+        (std::vector<std::string>(2, "Confirm: Reset Mask?\nAll mask operations will be lost.")));
+    EXPECT_TRUE(state.records.size() == 1u && mask_recorded_count(state) == 0u);
+    EXPECT_EQ(mask(), (Values{32896, 32896}));
+    EXPECT_TRUE(scope.recorder.messages.empty());
+}
+
+TEST(MaskOperations, ReplayOnImagesOfOtherSizes) {
+    RecordingScope scope;
+    // n_op 3 with no command 2: two operations are replayed, the left half (2 columns of 4 or 5)
+    // and its inversion.
+    MaskSettings mask;
+    for (std::uint32_t width : {4u, 5u}) {
+        Image base;
+        ASSERT_FALSE(image_alloc(base, image_color24, width, 2, 0));
+        mask.command_line =
+            "mask 0 nx 4 ny 2 mask_mode 0 mask16 0 initial_level 0 n_op 3 "
+            "command1 operation 20 mask_mode 0 command3 operation 19 mask_mode 0";
+        EXPECT_FALSE(rebuild_mask(mask, base));
+        Values row(width, 255);
+        row[0] = row[1] = 0;
+        EXPECT_EQ(seen(mask.image), (Rows{row, row}));
+    }
+
+    // Combining with a saved mask before one was saved: the replay says so, keeps the mask
+    // before it and goes on.
+    Image base;
+    ASSERT_FALSE(image_alloc(base, image_gray8, 3, 3, 0));
+    mask.command_line =
+        "mask 0 nx 3 ny 3 initial_level 5 n_op 2 command1 operation 25 command2 operation 19";
+    EXPECT_FALSE(rebuild_mask(mask, base));
+    EXPECT_EQ(seen(mask.image), Rows(3, Values(3, 250)));
+    EXPECT_EQ(scope.recorder.errors(), std::vector<std::string>{"No saved mask image"});
+
+    // The mask is built on the node's input, or on the auxiliary input it names.
+    Node input, other, node;
+    ASSERT_FALSE(image_alloc(input.image, image_gray8, 1, 1, 0));
+    ASSERT_FALSE(image_alloc(other.image, image_gray8, 2, 2, 0));
+    node.inputs = {&other};
+    EXPECT_EQ(mask_base_image(&input, node, mask), &input.image);
+    mask.base_input_index = 0;
+    EXPECT_EQ(mask_base_image(&input, node, mask), &other.image);
+    mask.base_input_index = 1;
+    EXPECT_EQ(mask_base_image(&input, node, mask), nullptr);
+    mask.base_input_index = -1;
+
+    // An initial mask image of another size resets the mask; no recipe builds nothing.
+    mask.initial_image = mask_of(image_gray8, {{1, 2}});
+    EXPECT_FALSE(rebuild_mask(mask, base));
+    EXPECT_TRUE(mask.command_line.empty() && mask.image.empty() && mask.initial_image.empty());
+    EXPECT_TRUE(mask_settings_empty(mask));
+
+    // An initial image of the other depth is converted: 8-bit 255 and 0 become 65535 and 0.
+    mask.initial_image = mask_of(image_gray8, {{255, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+    mask.command_line = "mask 0 mask16 1 n_op 0";
+    EXPECT_FALSE(rebuild_mask(mask, base));
+    EXPECT_EQ(seen(mask.image)[0], (Values{65535, 0, 0}));
 }
 
 }  // namespace
