@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -28,6 +29,12 @@
 #include "support/temp_dir.h"
 
 namespace tessaly {
+
+// Test names and failures name the module, not its address.
+void PrintTo(const TransformationModule* m, std::ostream* os) {
+    *os << m->keyword();
+}
+
 namespace {
 
 using testing::AllocationFailureScope;
