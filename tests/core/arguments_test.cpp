@@ -31,39 +31,36 @@ TEST(Split, BlanksTabsTheThreeQuotesAndAMissingQuote) {
     EXPECT_EQ(scope.recorder.errors(), V(2, "Missing quote"));
 }
 
+// What a reader returns (true = failed) and leaves in a destination that held value.
+template <class T>
+std::pair<bool, T> read(bool (*reader)(const ArgumentList&, std::string_view, T&),
+                        const ArgumentList& args, std::string_view key, T value) {
+    const bool failed = reader(args, key, value);
+    return {failed, value};
+}
+
 TEST(KeyReaders, AbsentKeysKeepTheDestination) {
     ArgumentList args =
         split("add_border 0 left 20 scale 1.5000 color 80ff name \u2033a b\u2033 last");
-    std::int32_t i = -1;
-    EXPECT_FALSE(read_integer(args, "left", i));
-    EXPECT_EQ(i, 20);
-    i = 77;
-    EXPECT_TRUE(read_integer(args, "top", i));    // absent
-    EXPECT_TRUE(read_integer(args, "last", i));   // the key stands last: no value
-    EXPECT_TRUE(read_integer(args, "scale", i));  // 1.5 is not an integer
-    EXPECT_EQ(i, 77);
-    double d = 0;
-    EXPECT_FALSE(read_real(args, "scale", d));
-    EXPECT_EQ(d, 1.5);
+    using I = std::pair<bool, std::int32_t>;
+    EXPECT_EQ(read(read_integer, args, "left", -1), I(false, 20));
+    EXPECT_EQ(read(read_integer, args, "top", 77), I(true, 77));    // absent
+    EXPECT_EQ(read(read_integer, args, "last", 77), I(true, 77));   // the key stands last
+    EXPECT_EQ(read(read_integer, args, "scale", 77), I(true, 77));  // 1.5 is not an integer
+    EXPECT_EQ(read(read_real, args, "scale", 0.0), std::pair(false, 1.5));
+    EXPECT_EQ(read(find_key, args, "scale", 0), std::pair(false, 5));
+    EXPECT_EQ(read(value_length, args, "name", std::size_t{0}), std::pair(false, std::size_t{4}));
     std::uint8_t c1 = 0, c2 = 0, c3 = 9;
     EXPECT_FALSE(read_colour(args, "color", c1, c2, c3));
     EXPECT_EQ(std::vector<int>({c1, c2, c3}), std::vector<int>({255, 128, 0}));
-    std::string s;
-    EXPECT_FALSE(read_string(args, "name", s));
-    EXPECT_EQ(s, "a b");
-    int index = 0;
-    EXPECT_FALSE(find_key(args, "scale", index));
-    EXPECT_EQ(index, 5);
-    std::size_t length = 0;
-    EXPECT_FALSE(value_length(args, "name", length));
-    EXPECT_EQ(length, 4u);
     // Keys are case-sensitive and the first occurrence wins.
-    EXPECT_FALSE(read_integer(split("k 0 a 1 a 2 A 3"), "a", i));
-    EXPECT_EQ(i, 1);
+    EXPECT_EQ(read(read_integer, split("k 0 a 1 a 2 A 3"), "a", 0), I(false, 1));
 
     // Strings are cut at a character boundary after their capacity (255 unless given).
-    std::string long_value;
+    std::string long_value, s;
     for (int k = 0; k < 300; ++k) long_value += "\xc3\xa9";  // é, two bytes each
+    EXPECT_FALSE(read_string(args, "name", s));
+    EXPECT_EQ(s, "a b");
     args = split("k 0 caption \u2033" + long_value + "\u2033");
     EXPECT_FALSE(read_string(args, "caption", s));
     EXPECT_EQ(s, long_value.substr(0, 510));
@@ -116,21 +113,6 @@ TEST(KeyReaders, RealNumberSyntax) {
         EXPECT_TRUE(parse_real(bad, v)) << bad;
         EXPECT_EQ(v, -99) << bad;
     }
-}
-
-TEST(VersionCheck, WarnsAndGoesOn) {
-    testing::RecordingScope scope;
-    EXPECT_EQ(version_check("1.0", 1.0, "Curve"), VersionCheck::same);
-    EXPECT_TRUE(scope.recorder.messages.empty());
-    EXPECT_EQ(version_check("2.0", 1.0, "Curve"), VersionCheck::newer);
-    EXPECT_EQ(version_check("0.5", 1.0, "Preferences"), VersionCheck::older);
-    EXPECT_EQ(version_check("one", 1.0, "Script"), VersionCheck::invalid);
-    EXPECT_EQ(scope.recorder.warnings(),
-              (V{"Curve file was created for a newer version of Tessaly -- some settings may be "
-                 "ignored",
-                 "Preferences file was created for an older version of Tessaly -- some settings "
-                 "may assigned default values",
-                 "Script file has invalid version number"}));
 }
 
 }  // namespace

@@ -45,8 +45,11 @@ void expect_refused(bool (*load)(const std::string&, T&), const T& value, const 
     EXPECT_EQ(scope.recorder.errors(), Strings{message}) << content;
 }
 
-void tables_of(const ColorCurves& c, std::uint8_t (&t)[3][256]) {
-    for (int i = 0; i < 3; ++i) curve_table8(c.curve[i], t[i]);
+// The three 8-bit tables one after the other.
+std::vector<std::uint8_t> tables_of(const ColorCurves& c) {
+    std::vector<std::uint8_t> t(768);
+    for (int i = 0; i < 3; ++i) curve_table8(c.curve[i], t.data() + 256 * i);
+    return t;
 }
 
 class CurveFiles : public ::testing::Test {
@@ -207,10 +210,7 @@ TEST_F(CurveFiles, PhotoshopAndAmpImports) {
     for (int i = 0; i < 768; ++i) tables[i] = static_cast<char>((i * 7 + i / 256 * 50) & 255);
     put_file(amp, tables);
     ASSERT_FALSE(load_color_curves_any(amp, c));
-    std::uint8_t t[3][256];
-    tables_of(c, t);
-    for (int i = 0; i < 768; ++i)
-        ASSERT_EQ(t[i / 256][i % 256], static_cast<std::uint8_t>(tables[i]));
+    EXPECT_EQ(tables_of(c), std::vector<std::uint8_t>(tables.begin(), tables.end()));
     expect_refused(load_amp_file, c, amp, tables.substr(1),
                    "Cannot read color curves file: " + amp);
 }
@@ -232,22 +232,20 @@ TEST_F(CurveFiles, CubeExportAndImport) {
     back.colorspace = colorspace_hsv;
     ASSERT_FALSE(load_color_curves_any(path, back));
     EXPECT_EQ(back.colorspace, colorspace_rgb);
-    std::uint8_t t[3][256], u[3][256];
-    tables_of(curves, t);
-    tables_of(back, u);
-    EXPECT_TRUE(std::equal(&t[0][0], &t[0][0] + 768, &u[0][0]));
+    EXPECT_EQ(tables_of(back), tables_of(curves));
 
     // A small table with comments, a title, a mark and a domain.
     put_file(path,
              "\xEF\xBB\xBF# made by hand\nTITLE \"two\"\nDOMAIN_MIN 0 0 0\nDOMAIN_MAX 1 1 0.5\n"
              "LUT_1D_SIZE 2\n\n0 0.2 0\n1 0.6 1\n");
     ASSERT_FALSE(load_cube_file(path, back));
-    tables_of(back, u);
+    std::vector<std::uint8_t> expected(768);
     for (int v = 0; v < 256; ++v) {
-        ASSERT_EQ(u[0][v], v);
-        ASSERT_EQ(u[1][v], std::lround(51 + 0.4 * v)) << v;
-        ASSERT_EQ(u[2][v], std::min(255, 2 * v)) << v;
+        expected[v] = static_cast<std::uint8_t>(v);
+        expected[256 + v] = static_cast<std::uint8_t>(std::lround(51 + 0.4 * v));
+        expected[512 + v] = static_cast<std::uint8_t>(std::min(255, 2 * v));
     }
+    EXPECT_EQ(tables_of(back), expected);
     EXPECT_TRUE(scope_.recorder.errors().empty());
 
     const std::pair<std::string, std::string> bad[] = {

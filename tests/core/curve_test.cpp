@@ -114,7 +114,6 @@ TEST(Curve, ThreePointSplinesAndGamma) {
     }
     // Middle point above both ends: the Hermite spline, flat at its top.
     auto peak = table8(make_curve(curve_spline, {{0, 0}, {128, 200}, {255, 100}}));
-    EXPECT_EQ(*std::max_element(peak.begin(), peak.end()), 200);
     EXPECT_EQ(peak[128], 200);
     EXPECT_TRUE(std::is_sorted(peak.begin(), peak.begin() + 129));
     EXPECT_TRUE(std::is_sorted(peak.begin() + 128, peak.end(), std::greater<>()));

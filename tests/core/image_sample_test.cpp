@@ -31,7 +31,7 @@ Image ramp(std::uint32_t type) {
     return testing::image_of_rows(type, rows);
 }
 
-TEST(ImageSample, InsideThePicture) {
+TEST(ImageSample, InsideTheEdgeBandOutsideAndOnePixelWideOrHigh) {
     const Image gray = ramp(image_gray8), gray16 = ramp(image_gray16);
     const Image color = ramp(image_color24), color48 = ramp(image_color48);
     const std::uint8_t bg8[3] = {1, 2, 3};
@@ -64,10 +64,7 @@ TEST(ImageSample, InsideThePicture) {
     bit_set(binary.rows[0], 0);
     EXPECT_EQ(image_sample_binary(binary, 0.0, 0.0, 9), 255);
     EXPECT_EQ(image_sample_binary(binary, 0.5, 0.0, 9), 127);  // a gray level
-}
 
-TEST(ImageSample, EdgeBandOutsideAndOnePixelWideOrHigh) {
-    const Image gray = ramp(image_gray8);
     // Half a pixel beyond the last column: weight 128 toward the background; before the first:
     // from the background toward column 0.
     EXPECT_EQ(image_sample_gray8(gray, 3.5, 1.0, 0), 75);     // 150 - 75
@@ -105,11 +102,9 @@ TEST(ImageSample, NearestBinaryAndRgb8) {
     bit_set(binary.rows[0], 1);
     bit_set(binary.rows[1], 0);
     // Halves away from 0; beyond half a pixel outside, the background.
-    for (auto [x, y, expected] : {std::tuple{0.5, 0.0, 255},
-                                  {0.49, 0.0, 0},
-                                  {-0.49, 0.5, 255},
-                                  {-0.5, 0.0, 9},
-                                  {2.5, 0.0, 9}})
+    const std::tuple<double, double, int> nearest[] = {
+        {0.5, 0.0, 255}, {0.49, 0.0, 0}, {-0.49, 0.5, 255}, {-0.5, 0.0, 9}, {2.5, 0.0, 9}};
+    for (auto [x, y, expected] : nearest)
         EXPECT_EQ(image_sample_binary_nearest(binary, x, y, 9), expected) << x << " " << y;
 
     // RGB, from every type: nearest for binary, the background's luminance for gray, the

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <tuple>
 #include <vector>
 
@@ -25,9 +27,8 @@ std::vector<std::uint32_t> tag_numbers(const Image& image) {
 
 bool rows_zero(const Image& image) {
     for (std::uint32_t r = 0; r < image.height; ++r) {
-        for (std::uint32_t i = 0; i < image.row_bytes; ++i) {
-            if (image.rows[r][i] != 0) return false;
-        }
+        if (std::count(image.rows[r], image.rows[r] + image.row_bytes, 0) != image.row_bytes)
+            return false;
     }
     return true;
 }
@@ -50,6 +51,10 @@ TEST(Image, RowBytesChunksAndLimits) {
     for (std::uint32_t r = 0; r < image.height; ++r)
         ASSERT_EQ(image.rows[r], image.chunks[r / 699] + (r % 699) * 12000u) << r;
     EXPECT_TRUE(rows_zero(image));
+    // One block may exceed the chunk size; the top row comes first when asked.
+    ASSERT_FALSE(image_alloc_single_block(image, image_color24, 2000, 1500, 96.0, true));
+    EXPECT_EQ(std::tuple(image.chunk_count, image.rows[0], image.rows[1499]),
+              std::tuple(1, image.chunks[0] + 1499u * 6000u, image.chunks[0]));
     // No rows for a width or height of 0 or an unknown type; the fields stay.
     const std::uint32_t shapes[3][3] = {{image_gray8, 0, 10}, {image_color24, 10, 0}, {9, 5, 5}};
     for (const auto& s : shapes) {
@@ -77,35 +82,6 @@ TEST(Image, RowBytesChunksAndLimits) {
     image_set_memory_limit(saved);
 }
 
-TEST(Image, SingleBlockAndReallocationInPlace) {
-    Image image;
-    ASSERT_FALSE(image_alloc_single_block(image, image_color24, 2000, 1500, 96.0, false));
-    EXPECT_EQ(image.chunk_count, 1);  // one block may exceed the chunk size
-    EXPECT_EQ(image.rows_per_chunk, 1500);
-    EXPECT_EQ(image.rows[1499], image.chunks[0] + 1499u * 6000u);
-    // Re-allocation keeps nothing of the old contents, also when the layout is the same and the
-    // storage can stay.
-    const std::uint8_t profile[4] = {1, 2, 3, 4};
-    ASSERT_FALSE(image_alloc_with(image, image_gray8, 10, 4, 72.0, profile, 4, nullptr));
-    ASSERT_FALSE(image_add_tag(image, 274, 3, 1, "\x01\x00"));
-    for (int top_first = -1; top_first <= 1; ++top_first) {
-        for (std::uint32_t r = 0; r < 4; ++r) std::memset(image.rows[r], 0xab, image.row_bytes);
-        if (top_first < 0) {
-            ASSERT_FALSE(image_alloc(image, image_gray8, 10, 4, 150.0));
-            EXPECT_DOUBLE_EQ(image.dpi, 150.0);
-            EXPECT_EQ(image.profile, nullptr);
-            EXPECT_EQ(image.tags, nullptr);
-        } else {
-            ASSERT_FALSE(image_alloc_single_block(image, image_gray8, 10, 4, 1.0, top_first));
-            for (std::uint32_t r = 0; r < 4; ++r)
-                EXPECT_EQ(image.rows[r], image.chunks[0] + (top_first ? 3 - r : r) * 12);
-        }
-        EXPECT_TRUE(rows_zero(image)) << top_first;
-    }
-    ASSERT_FALSE(image_alloc(image, image_float_gray, 3, 4, 1.0));  // same row size
-    EXPECT_EQ(image.type, image_float_gray);
-}
-
 TEST(Image, TagsProfilesAndTheAllocAsRule) {
     Image image;
     const std::uint32_t rational[2] = {72, 1};
@@ -128,6 +104,10 @@ TEST(Image, TagsProfilesAndTheAllocAsRule) {
     EXPECT_EQ(tag_numbers(image).size(), 6u);
     ASSERT_FALSE(image_set_profile(image, image.profile + 1, 3));
     EXPECT_EQ(image.profile[0], 8);
+    // Re-allocating in the same layout keeps nothing of the old contents.
+    for (std::uint32_t r = 0; r < 4; ++r) std::memset(image.rows[r], 0xab, image.row_bytes);
+    ASSERT_FALSE(image_alloc(image, image_gray16, 4, 4, 2.0));
+    EXPECT_TRUE(image.profile == nullptr && image.tags == nullptr && rows_zero(image));
     // image_alloc_as: the source's profile within gray or within colour, the working profile
     // across (none while it is unset); resolution and tags carried over.
     const std::uint8_t own = 1, rgb = 2, gray = 3;
@@ -143,16 +123,13 @@ TEST(Image, TagsProfilesAndTheAllocAsRule) {
     EXPECT_EQ(tag_numbers(target), (std::vector<std::uint32_t>{274}));
     set_rgb_working_profile(&rgb, 1);
     set_gray_working_profile(&gray, 1);
-    for (auto [source, type, expected] : {std::tuple{&gray8, image_color24, 2},
-                                          {&gray8, image_gray16, 1},
-                                          {&gray8, image_float_gray, 1},
-                                          {&color48, image_color24, 1},
-                                          {&color48, image_gray8, 3},
-                                          {&binary, image_gray8, 3},
-                                          {&binary, image_color24, 2}}) {
+    const std::tuple<Image*, std::uint32_t, int> rules[] = {
+        {&gray8, image_color24, 2},   {&gray8, image_gray16, 1},  {&gray8, image_float_gray, 1},
+        {&color48, image_color24, 1}, {&color48, image_gray8, 3}, {&binary, image_gray8, 3},
+        {&binary, image_color24, 2}};
+    for (auto [source, type, expected] : rules) {
         ASSERT_FALSE(image_alloc_as(*source, 3, 2, target, type));
         EXPECT_EQ(profile_of(target), expected) << source->type << " -> " << type;
-        EXPECT_EQ(target.width, 3u);
     }
     ASSERT_FALSE(image_alloc_as(gray8, gray8, image_color48));  // the source as its own target
     EXPECT_EQ(profile_of(gray8), 2);
@@ -172,12 +149,8 @@ TEST(Image, CopyAndEqual) {
     ASSERT_FALSE(image_alloc(copy, image_gray8, 3, 3, 1.0));
     ASSERT_FALSE(image_copy(source, copy));
     set_processor_count(0);
-    EXPECT_EQ(copy.type, image_color24);
-    EXPECT_DOUBLE_EQ(copy.dpi, 300.0);
     EXPECT_EQ(tag_numbers(copy), (std::vector<std::uint32_t>{305}));
-    for (std::uint32_t r = 0; r < 1001; ++r)
-        ASSERT_EQ(std::memcmp(copy.rows[r], source.rows[r], 16), 0) << r;
-    EXPECT_TRUE(image_equal(source, copy));
+    EXPECT_TRUE(image_equal(source, copy));  // its own failures are checked below
     ASSERT_FALSE(image_add_tag(copy, 1, 1, 1, "z"));
     EXPECT_TRUE(image_equal(source, copy));  // tags are not compared
     // Any other difference counts; undoing it makes the two equal again.
@@ -246,50 +219,47 @@ TEST(Image, GrayViewAndDisplayCopy) {
     EXPECT_TRUE(is_empty_record(alpha_target));
 }
 
-// For every n the operation fails after n allocations or succeeds; each failure must leave the
-// target empty, and AddressSanitizer checks that nothing leaks. Returns the allocations needed.
-template <typename Op>
-int fail_at_every_step(Image& target, Op op) {
-    testing::AllocationFailureScope restore;
-    for (int n = 0; n < 100; ++n) {
-        image_fail_allocations_after(n);
-        const bool failed = op();
-        image_fail_allocations_after(-1);
-        if (!failed) return n;
-        EXPECT_TRUE(is_empty_record(target)) << "after " << n << " allocations";
-    }
-    return -1;
-}
-
+// For every n each operation fails after n allocations or succeeds; each failure must leave
+// the targets empty, and AddressSanitizer checks that nothing leaks. Out of memory for a tag or
+// profile empties the Image like every other.
 TEST(Image, AllocationFailuresLeaveEmptyImages) {
+    testing::AllocationFailureScope restore;
     const std::uint8_t profile[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     Image tagged, image, copy, as, display, alpha, alpha_target, scratch, binary;
-    ASSERT_FALSE(image_add_tag(tagged, 1, 2, 2, "a"));
-    ASSERT_FALSE(image_add_tag(tagged, 2, 2, 2, "b"));
-    // Profile, 2 tags of 2 blocks, rows, chunk array, 3 chunks.
-    EXPECT_EQ(fail_at_every_step(image,
-                                 [&] {
-                                     return image_alloc_with(image, image_color24, 4000, 1500, 1.0,
-                                                             profile, 8, tagged.tags);
-                                 }),
-              10);
-    EXPECT_EQ(fail_at_every_step(copy, [&] { return image_copy(image, copy); }), 10);
-    EXPECT_EQ(fail_at_every_step(as, [&] { return image_alloc_as(image, 9, 9, as, 5); }), 8);
-    ASSERT_FALSE(image_alloc(alpha, image_gray8, 4000, 1500, 1.0));
-    EXPECT_EQ(fail_at_every_step(display,
-                                 [&] {
-                                     const bool failed = image_display_copy(
-                                         image, 0, 0, 3999, 1499, display, &alpha, &alpha_target);
-                                     EXPECT_TRUE(!failed || is_empty_record(alpha_target));
-                                     return failed;
-                                 }),
-              13);
-    ASSERT_FALSE(image_alloc(binary, image_binary, 8, 8, 1.0));
-    EXPECT_EQ(fail_at_every_step(scratch, [&] { return gray_view(binary, scratch) == nullptr; }),
-              4);  // the built-in gray profile, rows, chunk array, chunk
-    // Out of memory for a tag or profile empties the Image like every other.
-    EXPECT_EQ(fail_at_every_step(as, [&] { return image_add_tag(as, 3, 4, 2, "12345678"); }), 2);
-    EXPECT_EQ(fail_at_every_step(as, [&] { return image_set_profile(as, profile, 8); }), 1);
+    ASSERT_FALSE(image_add_tag(tagged, 1, 2, 2, "a") || image_add_tag(tagged, 2, 2, 2, "b"));
+    ASSERT_FALSE(image_alloc(alpha, image_gray8, 4000, 1500, 1.0) ||
+                 image_alloc(binary, image_binary, 8, 8, 1.0));
+    // The allocations needed: a profile, 2 tags of 2 blocks, rows, chunk array and 3 chunks for
+    // the first; gray_view's are the built-in gray profile, rows, chunk array and chunk.
+    const std::tuple<Image*, std::function<bool()>, int> cases[] = {
+        {&image,
+         [&] {
+             return image_alloc_with(image, image_color24, 4000, 1500, 1.0, profile, 8,
+                                     tagged.tags);
+         },
+         10},
+        {&copy, [&] { return image_copy(image, copy); }, 10},
+        {&as, [&] { return image_alloc_as(image, 9, 9, as, 5); }, 8},
+        {&scratch, [&] { return gray_view(binary, scratch) == nullptr; }, 4},
+        {&as, [&] { return image_add_tag(as, 3, 4, 2, "12345678"); }, 2},
+        {&as, [&] { return image_set_profile(as, profile, 8); }, 1},
+        {&display,  // last: its alpha target must stay empty with the picture
+         [&] {
+             return image_display_copy(image, 0, 0, 3999, 1499, display, &alpha, &alpha_target);
+         },
+         13}};
+    for (const auto& [target, op, needed] : cases) {
+        int n = 0;
+        for (; n < 100; ++n) {
+            image_fail_allocations_after(n);
+            const bool failed = op();
+            image_fail_allocations_after(-1);
+            if (!failed) break;
+            EXPECT_TRUE(is_empty_record(*target)) << needed << " after " << n;
+            EXPECT_TRUE(is_empty_record(alpha_target)) << needed << " after " << n;
+        }
+        EXPECT_EQ(n, needed);
+    }
 }
 
 }  // namespace

@@ -41,15 +41,15 @@ TEST_F(ConsoleTest, QuestionsAreAnsweredByPolicy) {
     using B = Buttons;
     using A = Answer;
     // Policy, buttons, the question's default, and the answer given.
-    for (auto [policy, buttons, default_answer, expected] :
-         {std::tuple{P::defaults, B::yes_no_cancel, A::no, A::no},
-          {P::yes, B::yes_no, A::no, A::yes},
-          {P::yes, B::ok_cancel, A::cancel, A::ok},
-          {P::no, B::yes_no_cancel, A::yes, A::no},
-          {P::no, B::ok_cancel, A::ok, A::cancel},
-          {P::cancel, B::yes_no_cancel, A::yes, A::cancel},
-          {P::cancel, B::yes_no, A::yes, A::no},
-          {P::cancel, B::ok, A::ok, A::ok}}) {
+    const std::tuple<P, B, A, A> cases[] = {{P::defaults, B::yes_no_cancel, A::no, A::no},
+                                            {P::yes, B::yes_no, A::no, A::yes},
+                                            {P::yes, B::ok_cancel, A::cancel, A::ok},
+                                            {P::no, B::yes_no_cancel, A::yes, A::no},
+                                            {P::no, B::ok_cancel, A::ok, A::cancel},
+                                            {P::cancel, B::yes_no_cancel, A::yes, A::cancel},
+                                            {P::cancel, B::yes_no, A::yes, A::no},
+                                            {P::cancel, B::ok, A::ok, A::ok}};
+    for (auto [policy, buttons, default_answer, expected] : cases) {
         EXPECT_EQ(ConsoleInteraction::policy_answer(policy, buttons, default_answer), expected);
     }
     AnswerPolicy p;

@@ -25,14 +25,18 @@ template <class F>
 void each(F f) {
     for (int i = 0; i < w * h; ++i) f(i % w, i / w, i);
 }
-// The mean over the square window of radius r around (x, y), edges repeated.
+// Hands f each value of the square window of radius r around (x, y), edges repeated.
+template <class At, class F>
+void each_in_window(At at, int x, int y, int r, F f) {
+    for (int dy = -r; dy <= r; ++dy) {
+        for (int dx = -r; dx <= r; ++dx)
+            f(at(std::clamp(x + dx, 0, w - 1), std::clamp(y + dy, 0, h - 1)));
+    }
+}
 template <class At>
 double window_mean(At at, int x, int y, int r) {
     double s = 0;
-    for (int dy = -r; dy <= r; ++dy) {
-        for (int dx = -r; dx <= r; ++dx)
-            s += at(std::clamp(x + dx, 0, w - 1), std::clamp(y + dy, 0, h - 1));
-    }
+    each_in_window(at, x, y, r, [&](double v) { s += v; });
     return s / ((2 * r + 1) * (2 * r + 1));
 }
 
@@ -53,13 +57,9 @@ TEST(EdgePreserving, SigmaFilterByHandAndByItsDefinition) {
                     return wide ? to8[v] : v;
                 };
                 int n = 0, s = 0;
-                for (int dy = -r; dy <= r; ++dy) {
-                    for (int dx = -r; dx <= r; ++dx) {
-                        const int v =
-                            at(std::clamp(x + dx, 0, w - 1), std::clamp(y + dy, 0, h - 1));
-                        if (std::abs(v - at(x, y)) <= t) ++n, s += v;
-                    }
-                }
+                each_in_window(at, x, y, r, [&](int v) {
+                    if (std::abs(v - at(x, y)) <= t) ++n, s += v;
+                });
                 ASSERT_EQ(sample_at(out, x, y, k), wide ? std::lround(s * 257.0 / n) : s / n);
             }
         });

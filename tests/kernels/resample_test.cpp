@@ -22,22 +22,12 @@ using testing::plain_resample;
 using testing::random_pixels;
 using testing::same_pixels;
 using testing::sample_at;
-using testing::samples_per_pixel;
-using testing::set_sample_at;
 
 Image row_image(std::uint32_t type, const std::vector<int>& values, std::uint32_t height = 1) {
-    Image im;
-    EXPECT_FALSE(image_alloc(im, type, static_cast<std::uint32_t>(values.size()), height, 72.0));
-    for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < im.width; ++x) set_sample_at(im, x, y, 0, values[x]);
-    }
-    return im;
+    return testing::image_of_rows(type, testing::SampleRows(height, values));
 }
-
 std::vector<int> first_row(const Image& im) {
-    std::vector<int> v;
-    for (std::uint32_t x = 0; x < im.width; ++x) v.push_back(sample_at(im, x, 0));
-    return v;
+    return testing::rows_of(im)[0];
 }
 
 TEST(ResampleKernel, HandComputedWeightsGiveTheseSamples) {
@@ -163,17 +153,16 @@ TEST(Resample, NearestNeighbourAndBinary) {
 }
 
 TEST(Resample, ProgressCancelAndRefusals) {
-    testing::RecordingInteraction recorder;
-    ScopedInteraction scope(recorder);
+    testing::RecordingScope scope;
+    auto& recorder = scope.recorder;
     Image src = random_pixels(image_gray8, 300, 200, 1);
     Image out;
     // Two threads and 1000 x 1000 pixels: enough for a progress report.
-    const int saved = processor_count();
     set_processor_count(2);
     ASSERT_FALSE(resample(src, out, 1000, 1000, 72.0, resample_bilinear, 0, false));
     EXPECT_TRUE(recorder.progress_titles.empty());
     ASSERT_FALSE(resample(src, out, 1000, 1000, 72.0, resample_bilinear, 0, true));
-    set_processor_count(saved);
+    set_processor_count(0);
     EXPECT_EQ(recorder.progress_titles, std::vector<std::string>{"Resample"});
 
     EXPECT_TRUE(resample(src, out, 0, 5, 72.0, resample_bicubic, -0.75, false));

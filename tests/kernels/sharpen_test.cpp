@@ -55,12 +55,7 @@ Image reference(const Image& in, const Image& m, double tb, double tw, double st
                 const int s = sample_at(in, x, y, c);
                 const int cand =
                     std::clamp(s + round_to_int((s - sample_at(m, x, y, c)) * strength), 0, full);
-                const int o =
-                    full == 255
-                        ? blend8(static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(cand),
-                                 static_cast<std::uint8_t>(t))
-                        : blend16(static_cast<std::uint16_t>(s), static_cast<std::uint16_t>(cand),
-                                  static_cast<std::uint32_t>(t));
+                const int o = full == 255 ? blend8(s, cand, t) : blend16(s, cand, t);
                 set_sample_at(out, x, y, c, std::clamp(o, s - down, s + up));
             }
         }
@@ -77,13 +72,11 @@ Image neighbour_mean(const Image& in, int kernel) {
         for (int x = 0; x < w; ++x) {
             for (int c = 0; c < samples_per_pixel(in); ++c) {
                 int sum = 0;
-                for (int dy = -1; dy <= 1; ++dy) {
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        const bool diagonal = dx != 0 && dy != 0;
-                        if ((dx == 0 && dy == 0) || (diagonal && kernel == 0)) continue;
-                        sum += sample_at(in, std::clamp(x + dx, 0, w - 1),
-                                         std::clamp(y + dy, 0, h - 1), c);
-                    }
+                for (int k = 0; k < 9; ++k) {
+                    const int dx = k % 3 - 1, dy = k / 3 - 1;
+                    if (k == 4 || (dx && dy && kernel == 0)) continue;  // the centre; diagonals
+                    sum += sample_at(in, std::clamp(x + dx, 0, w - 1), std::clamp(y + dy, 0, h - 1),
+                                     c);
                 }
                 set_sample_at(m, x, y, c, kernel == 1 ? sum >> 3 : sum >> 2);
             }
