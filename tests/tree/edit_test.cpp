@@ -11,7 +11,9 @@ int autosaves = 0;
 
 class Edit : public TreeTest {
   protected:
-    void count_autosaves() {
+    // Messages and runs so far forgotten, autosaves counted from here.
+    void start() {
+        forget_messages();
         autosaves = 0;
         set_workspace_hooks([] { ++autosaves; }, nullptr);
     }
@@ -24,9 +26,7 @@ const std::string check_note =
 TEST_F(Edit, MovesUpAndDownTheChainAndThroughSplitters) {
     Node* t = top("t", 10);
     auto c = chain(t, {"A", "B", "C"});
-    forget_messages();
-    count_autosaves();
-
+    start();
     ASSERT_FALSE(move_down(c[0]));
     EXPECT_EQ(path(t), (Nodes{t, c[1], c[0], c[2]}));
     EXPECT_EQ(run_log(), (Nodes{c[1], c[0], c[2]}));
@@ -34,16 +34,13 @@ TEST_F(Edit, MovesUpAndDownTheChainAndThroughSplitters) {
     ASSERT_FALSE(move_up(c[2]));
     EXPECT_EQ(path(t), (Nodes{t, c[2], c[1], c[0]}));
     EXPECT_EQ(autosaves, 3);
-
     // The first node of a branch moves above the whole splitter; moving it down again asks
     // which branch to enter, and Cancel changes nothing.
     Node* s = add_splitter(c[0], 2);
-    Node* x = step(s->children[0], "X");
-    Node* y = step(s->children[1], "Y");
+    Node *x = step(s->children[0], "X"), *y = step(s->children[1], "Y");
     ASSERT_FALSE(move_up(y));
     EXPECT_EQ(path(c[0]), (Nodes{c[0], y, s, s->children[0], x}));
-    EXPECT_TRUE(s->children[1]->children.empty());
-    EXPECT_EQ(pixel(x), 15);  // t, C, B, A, Y, X
+    EXPECT_TRUE(s->children[1]->children.empty() && pixel(x) == 15);  // t, C, B, A, Y, X
     forget_messages();
     EXPECT_TRUE(move_down(y));
     EXPECT_EQ(scope.recorder.choices, Strings{"Move to:: Move to:"});
@@ -54,8 +51,7 @@ TEST_F(Edit, MovesUpAndDownTheChainAndThroughSplitters) {
     ASSERT_FALSE(move_up(y));
     ASSERT_FALSE(move_down(y));  // into the empty branch, which becomes current
     EXPECT_EQ(path(s), (Nodes{s, s->children[1], y}));
-    EXPECT_EQ(pixel(x), 14);
-    EXPECT_TRUE(errors().empty());
+    EXPECT_TRUE(pixel(x) == 14 && errors().empty());
 }
 
 TEST_F(Edit, MoveRefusalsAndUndo) {
@@ -69,7 +65,6 @@ TEST_F(Edit, MoveRefusalsAndUndo) {
     c[1]->masks[0]->source = o1;
     forget_messages();
     Nodes before = all_nodes();
-
     for (Node* n : {t, s, s->children[0], x, c[0]}) EXPECT_TRUE(move_down(n));
     for (Node* n : {s, t, c[0], c[1]}) EXPECT_TRUE(move_up(n));
     EXPECT_EQ(
@@ -82,7 +77,6 @@ TEST_F(Edit, MoveRefusalsAndUndo) {
                  "Cannot move an image up to top level",
                  "Moving image up would generate a circular reference"}));
     EXPECT_EQ(all_nodes(), before);
-
     // A cycle elsewhere (o1's mask drawn on o2, below it) stops every re-run: the move is put
     // back.
     c[1]->masks[0]->source = nullptr;
@@ -93,9 +87,8 @@ TEST_F(Edit, MoveRefusalsAndUndo) {
     before = all_nodes();
     EXPECT_TRUE(move_down(c[0]) && move_up(c[1]));
     EXPECT_EQ(errors(), Strings(2, "Circular reference would be created by move"));
-    EXPECT_EQ(all_nodes(), before);
+    EXPECT_TRUE(all_nodes() == before && run_log().empty());
     EXPECT_EQ(path(t), (Nodes{t, c[0], c[1], s, s->children[0], x}));
-    EXPECT_TRUE(run_log().empty());
     o1->masks[0]->source = nullptr;
     EXPECT_FALSE(check_cycles());
 }
@@ -103,10 +96,8 @@ TEST_F(Edit, MoveRefusalsAndUndo) {
 TEST_F(Edit, SizeDependentMovesWarn) {
     auto c = chain(top("t"), {"A", "Retouch", "Resize"});
     Node* retouch = c[1];
-    retouch->size_specific = true;
-    c[2]->same_size = false;
+    retouch->size_specific = true, c[2]->same_size = false;
     forget_messages();
-
     ASSERT_FALSE(move_down(retouch));  // now below Resize
     ASSERT_FALSE(move_up(retouch));    // Retouch itself keeps the size: no warning
     ASSERT_FALSE(move_up(c[2]));       // Resize now changes what Retouch was made for
@@ -124,21 +115,16 @@ TEST_F(Edit, SizeDependentMovesWarn) {
 }
 
 TEST_F(Edit, MoveLeftAndRight) {
-    Node* a = top("a");
-    Node* b = top("b");
-    Node* c = top("c");
-    Node* a1 = step(a, "a1");
+    Node *a = top("a"), *b = top("b"), *c = top("c"), *a1 = step(a, "a1");
     Node* s = add_splitter(a1, 3);
     Node* b3 = s->children[2];
     forget_messages();
-
     tree_root().current_child = 0;
     ASSERT_FALSE(move_right(a) || move_left(c));
     EXPECT_EQ(tree_root().children, (Nodes{b, c, a}));
     EXPECT_EQ(tree_root().current_child, 2);  // still a
     ASSERT_FALSE(move_left(b3));
     EXPECT_EQ(s->children[1], b3);
-
     for (Node* n : {b, s->children[0], a1}) EXPECT_TRUE(move_left(n));
     EXPECT_TRUE(move_right(a) && move_right(a1) && move_left(nullptr));
     EXPECT_EQ(errors(),
@@ -155,9 +141,7 @@ TEST_F(Edit, ClosingOneNode) {
     auto oc = chain(o, {"o1", "o2"});
     oc[0]->masks[0]->source = c[0];
     oc[1]->inputs[0] = c[1];
-    forget_messages();
-    count_autosaves();
-
+    start();
     // A is a mask source elsewhere: Cancel on the warning keeps everything.
     const std::string invalidate =
         "Warning: Closing this transformation will invalidate one or more inputs or masks in "
@@ -171,25 +155,21 @@ TEST_F(Edit, ClosingOneNode) {
     EXPECT_EQ(questions(),
               (Strings{invalidate, invalidate, "Confirm: Close selected transformation?"}));
     EXPECT_EQ(path(t), (Nodes{t, c[1], c[2], c[3]}));
-    EXPECT_EQ(current_node(), t);
-    EXPECT_EQ(oc[0]->masks[0]->source, nullptr);
-    EXPECT_EQ(autosaves, 1);
+    EXPECT_TRUE(current_node() == t && oc[0]->masks[0]->source == nullptr && autosaves == 1);
     // B and C re-ran on t; o2 after B, with B as its input.
     EXPECT_EQ(pixel(c[2]), 12);
     EXPECT_EQ(pixel(oc[1]), pixel(oc[0]) + 1 + 11);
     EXPECT_LT(run_position(c[1]), run_position(oc[1]));
     for (Node* n : all_nodes()) EXPECT_FALSE(n->selected || n->relation != relation_none);
-
     // C is used by nobody but its child; bypassed, closing it re-runs nothing.
     forget_messages();
     c[2]->bypass = bypass_user;
     select_only({c[2]});
     ASSERT_FALSE(close_selected());
     EXPECT_EQ(path(t), (Nodes{t, c[1], c[3]}));
-    EXPECT_TRUE(run_log().empty());
     EXPECT_FALSE(close_selected());  // nothing selected, nothing asked
     EXPECT_EQ(questions(), Strings{"Confirm: Close selected transformation?"});
-
+    EXPECT_TRUE(run_log().empty());
     // Closing the top level image only changes o2's input (B lies below it).
     forget_messages();
     select_only({t});
@@ -213,7 +193,6 @@ TEST_F(Edit, ClosingSeveral) {
     Node* o1 = step(o, "o1");
     o1->inputs[0] = c[3];
     forget_messages();
-
     const std::string confirm = "Confirm: Close 2 selected transformations?",
                       warning =
                           "Warning: Closing the selected transformations will invalidate or "
@@ -226,17 +205,15 @@ TEST_F(Edit, ClosingSeveral) {
     ASSERT_FALSE(close_selected());
     EXPECT_EQ(questions(), (Strings{confirm, warning, confirm, warning}));
     EXPECT_EQ(path(t), (Nodes{t, c[1], c[3]}));
-    EXPECT_EQ(pixel(o1), pixel(o) + 1 + 12);
-    EXPECT_LT(run_position(c[3]), run_position(o1));
-
+    EXPECT_EQ(pixel(o1), pixel(o) + 1 + 12);  // after D re-ran
     // Only top level images: everything closes after the question about saving; saving is not
     // possible yet, so Yes keeps the images.
     forget_messages();
     select_only({t, o});
     scope.recorder.answers = {Answer::cancel, Answer::yes, Answer::no};
     EXPECT_TRUE(close_selected() && close_selected());
-    EXPECT_EQ(errors(), Strings{"Workspace files are not built yet"});
-    EXPECT_EQ(tree_root().children.size(), 2u);
+    EXPECT_TRUE(errors() == Strings{"Workspace files are not built yet"} &&
+                tree_root().children.size() == 2u);
     ASSERT_FALSE(close_selected());
     EXPECT_EQ(questions(),
               Strings(3, "Confirm: Save current workspace before closing all images?"));
@@ -246,20 +223,14 @@ TEST_F(Edit, ClosingSeveral) {
 TEST_F(Edit, CopyNode) {
     Node* t = top("t", 10);
     auto c = chain(t, {"A", "B"});
-    Node* o = top("o", 40);
-    Node* p = top("p", 5);
-    Node* src = step(o, "Src");
+    Node *o = top("o", 40), *p = top("p", 5), *src = step(o, "Src");
     src->inputs[0] = p;
     src->input_captions[0] = "Border";
     MaskSettings& mask = *src->masks[0];
-    mask.source = o;
-    mask.command_line = "mask 1";
-    mask.initial_level = 7;
+    mask.source = o, mask.command_line = "mask 1", mask.initial_level = 7;
     ASSERT_FALSE(image_alloc(mask.image, image_gray8, 3, 3, 72.0));
-    src->bypass = bypass_user;  // the value given at creation is the one copied
-    src->size_specific = true;
+    src->bypass = bypass_user, src->size_specific = true;  // bypass: creation's value is copied
     forget_messages();
-
     Node* copy = nullptr;
     ASSERT_FALSE(copy_node(src, c[0], true, &copy));
     EXPECT_EQ(path(t), (Nodes{t, c[0], copy, c[1]}));
@@ -269,18 +240,13 @@ TEST_F(Edit, CopyNode) {
     EXPECT_TRUE(copy->inputs == Nodes{p} && copy->input_captions == Strings{"Border"});
     const MaskSettings& copied = *copy->masks[0];
     EXPECT_TRUE(copied.source == o && copied.command_line == "mask 1" && copied.initial_level == 7);
-    EXPECT_TRUE(image_equal(copied.image, mask.image));
-    EXPECT_NE(copied.image.rows, mask.image.rows);
+    EXPECT_TRUE(image_equal(copied.image, mask.image) && copied.image.rows != mask.image.rows);
     EXPECT_EQ(run_log(), (Nodes{copy, c[1]}));
-    EXPECT_EQ(pixel(copy), 11 + 1 + 5 + 40);
-    EXPECT_EQ(pixel(c[1]), 58);
-
+    EXPECT_TRUE(pixel(copy) == 11 + 1 + 5 + 40 && pixel(c[1]) == 58);
     // A copy that would take an image below itself as input is removed again.
     src->inputs[0] = c[1];
     EXPECT_TRUE(copy_node(src, c[0], true, &copy));
-    EXPECT_EQ(copy, nullptr);
-    EXPECT_EQ(path(t).size(), 4u);
-    EXPECT_FALSE(check_cycles());
+    EXPECT_TRUE(copy == nullptr && path(t).size() == 4u && !check_cycles());
     Node* s = add_splitter(c[1], 2);
     EXPECT_TRUE(copy_node(s, t, false) && copy_node(s->children[0], t, false));
     EXPECT_TRUE(copy_node(c[0], nullptr, false));
@@ -293,9 +259,7 @@ TEST_F(Edit, CopySelected) {
     auto c = chain(t, {"A", "B", "C"});
     Node* o = top("o", 100);
     Node* o1 = step(o, "o1");
-    forget_messages();
-    count_autosaves();
-
+    start();
     select_only(c);
     set_current_node(o, -1);
     scope.recorder.answers = {Answer::cancel};
@@ -306,14 +270,11 @@ TEST_F(Edit, CopySelected) {
     ASSERT_EQ(copies.size(), 5u);
     EXPECT_EQ(copies[1]->caption + copies[3]->caption, "AC");
     EXPECT_EQ(run_log(), (Nodes{copies[1], copies[2], copies[3], o1}));
-    EXPECT_EQ(pixel(o1), 104);
-    EXPECT_EQ(autosaves, 1);
-
+    EXPECT_TRUE(pixel(o1) == 104 && autosaves == 1);
     select_only({c[1]});
     set_current_node(o1, -1);
     ASSERT_FALSE(copy_selected(true));
     EXPECT_EQ(path(o1)[1]->caption, "B");
-
     // A chain from a top level image becomes a new top level tree.
     select_only({t, c[0]});
     ASSERT_FALSE(copy_selected(true));
@@ -331,10 +292,8 @@ TEST_F(Edit, CopySelected) {
 TEST_F(Edit, CopySelectedRefusals) {
     auto c = chain(top("t"), {"A", "B", "C"});
     Node* s = add_splitter(c[2], 2);
-    Node* x = step(s->children[0], "X");
-    Node* y = step(s->children[1], "Y");
+    Node *x = step(s->children[0], "X"), *y = step(s->children[1], "Y");
     forget_messages();
-
     EXPECT_TRUE(copy_selected(true));
     select_only({x, y});
     EXPECT_TRUE(copy_selected(true));
@@ -366,12 +325,10 @@ TEST_F(Edit, SnipChecksTheSelection) {
     Node* t = top("t");
     auto c = chain(t, {"A", "B"});
     Node* s = add_splitter(c[1], 2);
-    Node* x = step(s->children[0], "X");
-    Node* y = step(s->children[1], "Y");
+    Node *x = step(s->children[0], "X"), *y = step(s->children[1], "Y");
     Node* plain = add_transformation_after(x, true, false, 0, 0, bypass_none, "Plain");
     plain->command_line = "posterize";
     forget_messages();
-
     EXPECT_TRUE(snip_selected());
     for (Nodes chosen : {Nodes{t}, Nodes{x, y}, Nodes{c[1], s}, Nodes{x, plain}}) {
         select_only(chosen);

@@ -34,9 +34,7 @@ inline std::uint8_t pixel(const Node* node) {
 }
 
 inline void fill(Image& image, int value) {
-    for (std::uint32_t r = 0; r < 2; ++r) {
-        image.rows[r][0] = image.rows[r][1] = static_cast<std::uint8_t>(value);
-    }
+    for (int r : {0, 1}) image.rows[r][0] = image.rows[r][1] = static_cast<std::uint8_t>(value);
 }
 
 inline std::uint8_t recording_run(Node* input, Node* node, const ArgumentList& args) {
@@ -44,12 +42,8 @@ inline std::uint8_t recording_run(Node* input, Node* node, const ArgumentList& a
     for (int i = 0; i < args.count(); ++i) {
         if (args[i] == "fail") return fail_node(node, "Test failure");
     }
-    int value = 99;
-    if (input) {
-        if (!input->image.has_pixels()) return fail_node(node, "Test: input has no image");
-        value = pixel(input);
-    }
-    value += 1;
+    if (input && !input->image.has_pixels()) return fail_node(node, "Test: input has no image");
+    int value = (input ? pixel(input) : 99) + 1;
     for (const Node* in : node->inputs) value += pixel(effective_image_node(in));
     for (const auto& m : node->masks) value += pixel(effective_image_node(m->source));
     if (image_alloc(node->image, image_gray8, 2, 2, 72.0)) return fail_node(node, "no memory");
@@ -75,11 +69,10 @@ inline std::vector<int> values(const Nodes& nodes) {
 // The nodes' relation marks: u upstream, d downstream, n none.
 inline std::string relations(const Nodes& nodes) {
     std::string out;
-    for (const Node* n : nodes) {
-        out += n->relation == relation_upstream     ? 'u'
-               : n->relation == relation_downstream ? 'd'
-                                                    : 'n';
-    }
+    for (const Node* n : nodes)
+        out += "und"[n->relation == relation_upstream     ? 0
+                     : n->relation == relation_downstream ? 2
+                                                          : 1];
     return out;
 }
 
@@ -116,17 +109,14 @@ class TreeTest : public ::testing::Test {
         set_workspace_hooks(nullptr, nullptr);
         set_snippet_writer(nullptr);
         run_log().clear();
-        set_batch_mode(0);
-        set_batch_abort(false);
+        set_batch_mode(0), set_batch_abort(false);
     }
     void TearDown() override {
         EXPECT_TRUE(links_consistent());
         close_all_images();
-        set_batch_mode(0);
-        set_batch_abort(false);
+        set_batch_mode(0), set_batch_abort(false);
         install_engine();
-        EXPECT_TRUE(tree_root().children.empty());
-        EXPECT_EQ(current_node(), nullptr);
+        EXPECT_TRUE(tree_root().children.empty() && current_node() == nullptr);
     }
 
     // A top level image holding a 2 x 2 gray picture of one value.
@@ -163,10 +153,8 @@ class TreeTest : public ::testing::Test {
     Strings errors() const { return scope.recorder.errors(); }
     Strings warnings() const { return scope.recorder.warnings(); }
     void forget_messages() {
-        scope.recorder.messages.clear();
-        scope.recorder.questions.clear();
-        scope.recorder.choices.clear();
-        run_log().clear();
+        scope.recorder.messages.clear(), scope.recorder.questions.clear();
+        scope.recorder.choices.clear(), run_log().clear();
     }
 
     RecordingScope scope;

@@ -23,7 +23,6 @@ TEST_F(Model, CreateInsertAndRemoveInAChain) {
                 n->masks[1] && n->input_count() == 3);
     EXPECT_EQ(character_count(n->caption), 255u);
     destroy_node(n);
-
     // A new transformation goes between a node and its child; a node removed leaves its child
     // to its parent.
     Node* t = top("t");
@@ -35,13 +34,11 @@ TEST_F(Model, CreateInsertAndRemoveInAChain) {
     EXPECT_EQ(path(t), (Nodes{t, a, c}));
     drop(c);
     EXPECT_EQ(a->current_child, -1);
-
     // Broken trees are reported and left alone.
     std::int32_t serial = next_serial();
     t->current_child = -1;
     EXPECT_EQ(add_transformation_after(t, true, false, 0, 0, bypass_none, "X"), nullptr);
-    EXPECT_EQ(current_child(t), nullptr);
-    EXPECT_EQ(next_serial(), serial);
+    EXPECT_TRUE(current_child(t) == nullptr && next_serial() == serial);
     t->current_child = 0;
     Node* orphan = create_node(false, false, 0, 0, bypass_none, "orphan");
     orphan->parent = a;
@@ -61,30 +58,25 @@ TEST_F(Model, TopLevelImagesAndTheRootsCurrentIndex) {
     Node& root = tree_root();
     Node* a = top("a");
     EXPECT_EQ(root.current_child, 0);
-    Node* b = top("b");
-    Node* c = top("c");
+    Node *b = top("b"), *c = top("c");
     EXPECT_EQ(root.current_child, 2);  // incremented once per added image
     Node* d = create_node(false, false, 0, 0, bypass_none, "d");
     ASSERT_FALSE(add_top_level_image(d, true));
     EXPECT_TRUE(root.current_child == 0 && is_top_level(d));
-
     // Removing: the index becomes the removed position, clamped to the last image.
     root.current_child = 3;
     drop(d);
     EXPECT_EQ(root.current_child, 2);
     drop(a);
-    EXPECT_EQ(root.children, (Nodes{b, c}));
-    EXPECT_EQ(root.current_child, 0);
-    drop(c);
-    drop(b);
+    EXPECT_TRUE(root.children == (Nodes{b, c}) && root.current_child == 0);
+    drop(c), drop(b);
     EXPECT_EQ(root.current_child, -1);
-
     for (int i = 0; i < max_children; ++i) {
         ASSERT_NE(create_top_level_image(false, false, 0, 0, 0, "x", false), nullptr);
     }
-    EXPECT_EQ(create_top_level_image(false, false, 0, 0, 0, "x", false), nullptr);
+    EXPECT_TRUE(create_top_level_image(false, false, 0, 0, 0, "x", false) == nullptr &&
+                root.children.size() == 500u);
     EXPECT_EQ(errors(), Strings{"Too many top level images"});
-    EXPECT_EQ(root.children.size(), 500u);
 }
 
 TEST_F(Model, SplittersBranchesAndRenumbering) {
@@ -95,29 +87,22 @@ TEST_F(Model, SplittersBranchesAndRenumbering) {
     Node *b1 = s->children[0], *b2 = s->children[1], *b3 = s->children[2];
     EXPECT_TRUE(s->bypass == bypass_structural && is_side_branch(b1) && b3->caption == "Branch 3");
     // The former chain continues in the first branch; its effective input is unchanged.
-    EXPECT_EQ(b1->children, Nodes{a});
-    EXPECT_EQ(effective_image_node(a->parent), t);
-
-    Node* b4 = add_branch(s);
-    b4->caption = "Sky";
-    Node* b5 = add_branch(s);
-    b5->caption = "Branch 05";
+    EXPECT_TRUE(b1->children == Nodes{a} && effective_image_node(a->parent) == t);
+    Node *b4 = add_branch(s), *b5 = add_branch(s);
+    b4->caption = "Sky", b5->caption = "Branch 05";
     drop(b2);
     EXPECT_EQ(b1->caption + b3->caption + b4->caption + b5->caption,
               "Branch 1Branch 2SkyBranch 05");
-
     // Closed, branches leave a splitter with one branch, which dissolves into that branch's
     // chain, or with none, which simply goes.
     select_only({b3, b4, b5});
     ASSERT_FALSE(close_selected());
     EXPECT_EQ(t->children, Nodes{a});
     select_only(add_splitter(a, 2)->children);
-    ASSERT_FALSE(close_selected());
-    EXPECT_TRUE(a->children.empty());
+    ASSERT_FALSE(close_selected() || !a->children.empty());
     select_only({add_splitter(a, 2)});
     scope.recorder.answers = {Answer::ok};
-    ASSERT_FALSE(close_selected());
-    EXPECT_TRUE(a->children.empty());
+    ASSERT_FALSE(close_selected() || !a->children.empty());
     EXPECT_EQ(questions(),
               (Strings{"Confirm: Close 3 selected transformations?",
                        "Confirm: Close 2 selected transformations?",
@@ -128,15 +113,12 @@ TEST_F(Model, EffectiveImagesAndInputs) {
     Node* t = top("t");
     auto c = chain(t, {"A", "B", "C", "D"});
     c[1]->bypass = c[2]->bypass = t->bypass = bypass_user;
-    EXPECT_EQ(effective_image_node(c[1]), c[0]);
-    EXPECT_EQ(effective_image_node(c[2]), c[0]);
-    EXPECT_EQ(effective_image_node(t), t);
+    EXPECT_TRUE(effective_image_node(c[1]) == c[0] && effective_image_node(c[2]) == c[0] &&
+                effective_image_node(t) == t);
     c[0]->bypass = bypass_user;
     EXPECT_EQ(effective_image_node(c[2]), t);
-
     c[3]->inputs[0] = c[2];
     EXPECT_EQ(effective_input(c[3], 0), t);
-    EXPECT_TRUE(errors().empty());
     Node* plain = add_transformation_after(c[3], true, false, 0, 0, bypass_none, "Plain");
     EXPECT_EQ(effective_input(plain, 0), nullptr);
     EXPECT_EQ(errors(), Strings{"Internal error: illegal input for \"Plain\": index: 0"});
@@ -149,17 +131,13 @@ TEST_F(Model, WalkFindAndSubtreeQueries) {
     Node* x = step(s->children[1], "X");
     Node* b = top("beta.jpg");
     Node* b1 = step(b, "B1");
-
     EXPECT_EQ(all_nodes(), (Nodes{a, ca[0], ca[1], s, s->children[0], s->children[1], x, b, b1}));
     int visited = 0;
     EXPECT_TRUE(walk([&](Node* n) { return ++visited, n == s; }));
     EXPECT_EQ(visited, 4);
     EXPECT_FALSE(walk([](Node*) { return false; }));
-
-    EXPECT_EQ(find_top_level_image("alpha.tif"), a);
-    EXPECT_EQ(find_top_level_image("BETA.JPG"), b);
-    EXPECT_EQ(find_top_level_image("beta"), nullptr);
-
+    EXPECT_TRUE(find_top_level_image("alpha.tif") == a && find_top_level_image("BETA.JPG") == b &&
+                !find_top_level_image("beta"));
     EXPECT_TRUE(is_in_subtree(x, ca[0]) && is_in_subtree(x, x));
     // Never for a top level image itself.
     EXPECT_FALSE(is_in_subtree(ca[0], x) || is_in_subtree(a, a) || is_in_subtree(b1, a));
@@ -178,22 +156,16 @@ struct Watcher : TreeObserver, DialogHandle {
 TEST_F(Model, FreeingNodesLeavesNoDanglingLinks) {
     Watcher watcher;
     add_tree_observer(&watcher);
-    Node* a = top("a");
-    Node* a1 = step(a, "a1");
-    Node* b = top("b");
-    Node* b1 = step(b, "b1");
+    Node *a = top("a"), *a1 = step(a, "a1"), *b1 = step(top("b"), "b1");
     b1->inputs[0] = a1;
     b1->masks[0]->source = a;
     a1->dialog = &watcher;
     set_current_node(a1, 0);
     EXPECT_EQ(current_input_slot(), 0);
-
     drop(a, true);
     EXPECT_TRUE(b1->inputs[0] == nullptr && b1->masks[0]->source == nullptr);
-    EXPECT_TRUE(current_node() == nullptr && current_input_slot() == -1);
-    EXPECT_EQ(watcher.closed, 1);
+    EXPECT_TRUE(current_node() == nullptr && current_input_slot() == -1 && watcher.closed == 1);
     EXPECT_EQ(watcher.destroyed, (Nodes{a, a1}));
-
     // A failed node shows a cleared picture.
     watcher.changed.clear();
     b1->error = true;

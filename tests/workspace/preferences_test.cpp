@@ -95,7 +95,6 @@ TEST_F(Settings, PreferencesSurviveAWriteAndReadUnderAnyLocale) {
     SaveOptions o;
     o.jpeg = {1, 87.5, 2, 1, 0, 1}, o.tiff = {1, 1, 0, 2}, o.png = {1, 1, 1}, o.bmp = {1, 1, 1};
     o.gif = {1, 1};
-
     bool was_plain = separators_are_plain();
     set_locale_characters(U',', U'.');
     set_locale_separators();
@@ -106,10 +105,9 @@ TEST_F(Settings, PreferencesSurviveAWriteAndReadUnderAnyLocale) {
     EXPECT_EQ(read_preferences(path, q, r), KeyedFileRead::read);
     set_locale_characters(U'.', U',');
     if (was_plain) set_plain_separators();
-
-    std::string text = read(path);
-    EXPECT_NE(text.find("\r\nborder_color 3 0.0392 0.0784 0.1176\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\njpeg_save_options 1 87.5 2 1 0 1\r\n"), std::string::npos);
+    const std::string text = read(path);
+    EXPECT_TRUE(text.find("\r\nborder_color 3 0.0392 0.0784 0.1176\r\n") != text.npos &&
+                text.find("\r\njpeg_save_options 1 87.5 2 1 0 1\r\n") != text.npos);
     EXPECT_EQ(q, p);
     EXPECT_EQ(save_options_lines(r), save_options_lines(o));
 }
@@ -142,20 +140,16 @@ TEST_F(Settings, OlderPreferenceKeysAreReadAndUnknownOrLateLinesIgnored) {
 TEST_F(Settings, HeadersDecideWhetherThePreferencesAreRead) {
     // No file: defaults, not an error.
     preferences().silent = 1;
-    EXPECT_FALSE(load_preferences());
-    EXPECT_EQ(preferences().silent, 0);
-
+    EXPECT_FALSE(load_preferences() || preferences().silent != 0);
     for (const char* header : {"Preferences 1.0 extra", "Settings 1.0", "Preferences", ""}) {
         put_text(preferences_path(), std::string(header) + "\nsilent 1\nend\n");
         EXPECT_TRUE(load_preferences()) << header;
         EXPECT_EQ(preferences().silent, 0) << header;
     }
     EXPECT_TRUE(scope.recorder.messages.empty());
-
     // Another version only warns.
     put_text(preferences_path(), "Preferences 2.0\nsilent 1\nend\n");
-    EXPECT_FALSE(load_preferences());
-    EXPECT_EQ(preferences().silent, 1);
+    EXPECT_FALSE(load_preferences() || preferences().silent != 1);
     EXPECT_EQ(scope.recorder.warnings(), Strings{"Preferences file was created for a newer "
                                                  "version of Tessaly -- some settings may be "
                                                  "ignored"});
@@ -168,15 +162,11 @@ TEST_F(Settings, TheTemporaryPreferencesAreReadOverTheSavedOnesAndDeleted) {
     ASSERT_FALSE(load_preferences());
     const Preferences& p = preferences();
     EXPECT_TRUE(p.text_delay == 100 && p.silent == 0 && p.smooth_zoom == 1);
-    EXPECT_FALSE(fs::exists(preferences_temp_path()));
-    EXPECT_TRUE(fs::exists(preferences_path()));
-
+    EXPECT_TRUE(!fs::exists(preferences_temp_path()) && fs::exists(preferences_path()));
     // A damaged temporary file is deleted without spoiling the saved preferences.
     put_text(preferences_temp_path(), "garbage\n");
-    EXPECT_FALSE(load_preferences());
+    EXPECT_FALSE(load_preferences() || fs::exists(preferences_temp_path()));
     EXPECT_EQ(preferences().text_delay, 100);
-    EXPECT_FALSE(fs::exists(preferences_temp_path()));
-
     // Saving makes the folder, or fails quietly where none can be made.
     fs::remove_all(dir.file("Preferences"));
     ASSERT_FALSE(save_preferences());
@@ -209,7 +199,6 @@ TEST_F(Settings, SessionFileListsOpenImagesFirstAndKeepsEveryValue) {
     s.nik_folder = "/nik", s.topaz_folder = "/topaz", s.dxo_folder = "";
     set_use_count("resize", 7);
     ASSERT_FALSE(save_session_state());
-
     Strings lines = lines_of(session_state_path());
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(Strings(lines.begin(), lines.begin() + 5),
@@ -225,14 +214,13 @@ TEST_F(Settings, SessionFileListsOpenImagesFirstAndKeepsEveryValue) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "histogram 1 2 2.5 3 4"), lines.end());
     // The browser window did not exist.
     for (const std::string& l : lines) EXPECT_EQ(l.find("browser_window_placement"), l.npos);
-
     // A file's counts replace the registry's.
     set_use_count("blur", 9);
     SessionState back;
     EXPECT_EQ(read_session_state(session_state_path(), back), KeyedFileRead::read);
     EXPECT_EQ(back, s);
-    EXPECT_EQ(find_transformation("blur")->use_count, 0);
-    EXPECT_EQ(find_transformation("resize")->use_count, 7);
+    EXPECT_TRUE(find_transformation("blur")->use_count == 0 &&
+                find_transformation("resize")->use_count == 7);
 }
 
 TEST_F(Settings, DamagedSessionFileResetsToDefaultsAndKeepsUseCounts) {
@@ -241,56 +229,28 @@ TEST_F(Settings, DamagedSessionFileResetsToDefaultsAndKeepsUseCounts) {
              "Preferences 1.0\nfont_scale 2\nuse_count \u2033crop\u2033 9\nend\n");
     session_state().font_scale = 3;
     EXPECT_TRUE(load_session_state());
-    EXPECT_EQ(session_state().font_scale, 1.0);
-    EXPECT_EQ(find_transformation("crop")->use_count, 2);
+    EXPECT_TRUE(session_state().font_scale == 1.0 && find_transformation("crop")->use_count == 2);
     fs::remove(session_state_path());
     EXPECT_FALSE(load_session_state());
 }
 
-TEST_F(Settings, ThemeNameWithoutExtensionIsCompletedAfterTheMessage) {
-    std::string name = themes_folder() + "/Dark";
+TEST_F(Settings, ThemeFilesNeedTheirExtensionKeepTheirOrderAndClamp) {
+    std::string name = themes_folder() + "/Dark", upper = "/x/Light.THEME";
     EXPECT_TRUE(complete_theme_file_name(name));
-    EXPECT_EQ(name, themes_folder() + "/Dark.theme");
-    EXPECT_EQ(errors(), Strings{"Theme files must have an extension of .theme"});
-    Theme dark;
-    dark.workspace_background = {20, 20, 20};
-    ASSERT_FALSE(write_theme(name, dark));
-    EXPECT_TRUE(fs::is_regular_file(dir.file("Themes/Dark.theme")));
-
-    std::string upper = "/x/Light.THEME";
     EXPECT_FALSE(complete_theme_file_name(upper));
-    EXPECT_EQ(upper, "/x/Light.THEME");
+    EXPECT_TRUE(name == themes_folder() + "/Dark.theme" && upper == "/x/Light.THEME");
+    EXPECT_EQ(errors(), Strings{"Theme files must have an extension of .theme"});
     EXPECT_EQ(scope.recorder.messages.size(), 1u);
-}
-
-TEST_F(Settings, ThemeEntriesInOrderRoundTripAndClamp) {
     Theme t;
-    t.thumbnail_border_same_as_image = 0;
-    t.menu_text = {1, 2, 3};
-    t.depressed_button = {255, 0, 7};
-    std::string path = dir.file("t.theme");
-    ASSERT_FALSE(write_theme(path, t));
-    Strings keys;
-    for (const std::string& line : lines_of(path)) keys.emplace_back(split(line)[0]);
-    EXPECT_EQ(
-        keys,
-        split_lines("Theme|workspace_background|image_browser_background|"
-                    "thumbnail_border_same_as_image|thumbnail_border|thumbnail_caption_background|"
-                    "thumbnail_caption_text|thumbnail_current_caption_background|"
-                    "thumbnail_current_caption_text|thumbnail_upstream_caption_background|"
-                    "thumbnail_upstream_caption_text|thumbnail_downstream_caption_background|"
-                    "thumbnail_downstream_caption_text|thumbnail_outline|thumbnail_connector|"
-                    "menu_background|menu_text|highlighted_menu_background|highlighted_menu_text|"
-                    "quick_pick_background|quick_pick_button_background|quick_pick_button_text|"
-                    "quick_pick_grayed_button_background|quick_pick_grayed_button_text|"
-                    "quick_pick_unused_button_background|quick_pick_unused_button_text|"
-                    "depressed_button|end"));
-    EXPECT_EQ(lines_of(path)[3], "thumbnail_border_same_as_image 0");
-    EXPECT_EQ(lines_of(path)[16], "menu_text 1 2 3");
+    t.thumbnail_border_same_as_image = 0, t.menu_text = {1, 2, 3}, t.depressed_button = {255, 0, 7};
+    ASSERT_FALSE(write_theme(name, t));  // the Themes folder is made
+    const Strings lines = lines_of(dir.file("Themes/Dark.theme"));
+    ASSERT_EQ(lines.size(), 28u);
+    EXPECT_TRUE(lines.front() == "Theme 1.0" && lines.back() == "end");
+    EXPECT_TRUE(lines[3] == "thumbnail_border_same_as_image 0" && lines[16] == "menu_text 1 2 3");
     Theme back;
-    EXPECT_EQ(read_theme(path, back), KeyedFileRead::read);
+    EXPECT_EQ(read_theme(name, back), KeyedFileRead::read);
     EXPECT_EQ(back, t);
-
     put_text(default_theme_path(), "Theme 1.0\nmenu_text 300 -4 9\nend\n");
     ASSERT_FALSE(load_default_theme());
     EXPECT_EQ(current_theme().menu_text, (ShellColor{255, 0, 9}));

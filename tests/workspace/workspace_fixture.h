@@ -83,6 +83,13 @@ class WorkspaceTest : public ::testing::Test {
 
     Strings errors() const { return scope.recorder.errors(); }
 
+    // The only top level image as "width name"; "none" unless there is exactly one.
+    static std::string single_top() {
+        const auto& tops = tree_root().children;
+        if (tops.size() != 1) return "none";
+        return std::to_string(tops[0]->image.width) + " " + tops[0]->name;
+    }
+
     TempDir dir;
     RecordingScope scope;
 };
