@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fileio/image_file.h"
+#include "fileio/image_write.h"
 #include "support/fileio_builders.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -163,8 +164,7 @@ TEST(BmpRead, PaletteDecidesBinaryGrayOrColor) {
         {{{255, 255, 255}, {0, 0, 0}}, image_binary},  // reversed: index 0 is white
         {{{40, 40, 40}, {200, 200, 200}}, image_gray8},
         {{{0, 0, 0}, {255, 0, 0}}, image_color24},
-        {grays, image_gray8},
-    };
+        {grays, image_gray8}};
     for (const auto& [palette, type] : cases) {
         SCOPED_TRACE(palette.size());
         BmpLayout s{.bits = std::uint16_t(palette.size() == 2 ? 1 : 8), .width = 10};
@@ -247,16 +247,14 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
         std::uint32_t value;
         int width;
         std::string message;
-    } changes[] = {
-        {14, 56, 4, unsupported},     // header size
-        {28, 16, 2, unsupported},     // 16 bits
-        {30, 4, 4, unsupported},      // embedded JPEG
-        {30, 1, 4, unsupported},      // RLE8 on 24 bits
-        {18, 0, 4, broken},           // no width
-        {18, 400000, 4, broken},      // rows past the end
-        {10, 0xFFFFFFF0, 4, broken},  // data offset
-        {22, 0x7FFFFFFF, 4, "Image is too large: 5 x 2147483647"},
-    };
+    } changes[] = {{14, 56, 4, unsupported},     // header size
+                   {28, 16, 2, unsupported},     // 16 bits
+                   {30, 4, 4, unsupported},      // embedded JPEG
+                   {30, 1, 4, unsupported},      // RLE8 on 24 bits
+                   {18, 0, 4, broken},           // no width
+                   {18, 400000, 4, broken},      // rows past the end
+                   {10, 0xFFFFFFF0, 4, broken},  // data offset
+                   {22, 0x7FFFFFFF, 4, "Image is too large: 5 x 2147483647"}};
     for (const auto& c : changes) {
         Bytes b = good;
         put(b, c.at, c.value, c.width);
@@ -273,6 +271,63 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
     Bytes b = build_bmp(BmpLayout{.palette = color_palette(256)});
     b.resize(200);
     EXPECT_TRUE(failed_with(read_bytes(dir, b), broken));
+}
+
+TEST(BmpWriter, HeaderBytesAndRoundTrips) {
+    TempDir dir;
+    const std::string path = dir.file("c.bmp");
+    std::string b;
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b.at(at + i));
+        return v;
+    };
+    Image color = patterned(image_color24, 3, 2, 72.0), back;
+    ASSERT_FALSE(write_bmp_file(path, color, 0));  // no profile: the 40-byte header
+    const Bytes bytes = file_bytes(path);
+    b.assign(bytes.begin(), bytes.end());
+    EXPECT_EQ(b.substr(0, 2), "BM");
+    EXPECT_TRUE(u32(2) == b.size() && u32(10) == 54u && u32(14) == 40u);
+    EXPECT_EQ(u32(38), 2835u);  // rnd(72 x 1000 / 25.4)
+    EXPECT_EQ(b.size(), 54u + 2 * 12);
+    ASSERT_FALSE(read_bmp_file(path, back));
+    EXPECT_TRUE(same_pixels(color, back));
+    EXPECT_NEAR(back.dpi, 72.0, 0.02);
+
+    // With a profile and version 0: a V5 header and the profile after the pixels; version 1
+    // leaves it out.
+    const std::string profile = "profile!";
+    ASSERT_FALSE(image_set_profile(color, reinterpret_cast<const std::uint8_t*>(profile.data()),
+                                   profile.size()));
+    ASSERT_FALSE(write_bmp_file(path, color, 0));
+    const Bytes v5 = file_bytes(path);
+    b.assign(v5.begin(), v5.end());
+    EXPECT_TRUE(u32(14) == 124u && u32(14 + 56) == 0x4D424544u);
+    EXPECT_EQ(b.substr(14 + u32(14 + 112), u32(14 + 116)), profile);
+    ASSERT_FALSE(read_bmp_file(path, back));
+    EXPECT_EQ(std::string(back.profile, back.profile + back.profile_size), profile);
+    ASSERT_FALSE(write_bmp_file(path, color, 1));
+    ASSERT_FALSE(read_bmp_file(path, back));
+    EXPECT_EQ(back.profile_size, 0u);
+
+    // Binary and 8-bit gray keep their types; 16-bit gray is reduced to 8 bits; floats fail.
+    for (std::uint32_t type : {image_binary, image_gray8}) {
+        const Image im = patterned(type, 11, 3, 300.0);
+        ASSERT_FALSE(write_bmp_file(path, im, 0));
+        ASSERT_FALSE(read_bmp_file(path, back));
+        EXPECT_TRUE(same_pixels(im, back));
+        EXPECT_NEAR(back.dpi, 300.0, 0.02);
+    }
+    Image gray16, floats;
+    ASSERT_FALSE(image_alloc(gray16, image_gray16, 2, 1, 72.0));
+    set_sample16(gray16.rows[0], 0, 32896);
+    set_sample16(gray16.rows[0], 1, 65535);
+    ASSERT_FALSE(write_bmp_file(path, gray16, 0));
+    ASSERT_FALSE(read_bmp_file(path, back));
+    EXPECT_EQ(back.type, image_gray8);
+    EXPECT_TRUE(back.rows[0][0] == 128 && back.rows[0][1] == 255);
+    ASSERT_FALSE(image_alloc(floats, image_float_gray, 2, 2, 72.0));
+    EXPECT_TRUE(write_bmp_file(dir.file("f.bmp"), floats, 0));
 }
 
 }  // namespace

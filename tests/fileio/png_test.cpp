@@ -13,7 +13,9 @@
 #include "core/builtin_profiles.h"
 #include "core/tables.h"
 #include "fileio/image_file.h"
+#include "fileio/image_write.h"
 #include "support/fileio_builders.h"
+#include "support/small_exif.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
@@ -36,7 +38,6 @@ struct PngFile {
     Bytes trans;                              // palette alpha
     std::optional<png_color_16> trans_color;  // gray or RGB transparent color
     bool srgb = false;
-    Bytes icc;
     std::optional<png_uint_32> phys_ppm;
     int phys_unit = PNG_RESOLUTION_METER;
     std::vector<PngText> texts;
@@ -67,10 +68,6 @@ bool write_png_with(FILE* file, const PngFile& f, png_textp texts, int text_coun
         png_set_tRNS(png, info, f.trans.data(), static_cast<int>(f.trans.size()), nullptr);
     if (f.trans_color) png_set_tRNS(png, info, nullptr, 0, &*f.trans_color);
     if (f.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
-    if (!f.icc.empty()) {
-        png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, f.icc.data(),
-                     static_cast<png_uint_32>(f.icc.size()));
-    }
     if (f.phys_ppm) png_set_pHYs(png, info, *f.phys_ppm, *f.phys_ppm, f.phys_unit);
     if (text_count > 0) png_set_text(png, info, texts, text_count);
     png_write_info(png, info);
@@ -97,11 +94,10 @@ bool write_png(const std::string& path, const PngFile& f) {
     return std::fclose(file) == 0 && written;
 }
 
-int channels_of(int color_type) {
-    return color_type == PNG_COLOR_TYPE_GRAY_ALPHA  ? 2
-           : color_type == PNG_COLOR_TYPE_RGB       ? 3
-           : color_type == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                                                    : 1;
+int channels_of(int color_type) {  // a palette index is one channel
+    if (color_type == PNG_COLOR_TYPE_PALETTE) return 1;
+    return (color_type & PNG_COLOR_MASK_COLOR ? 3 : 1) +
+           (color_type & PNG_COLOR_MASK_ALPHA ? 1 : 0);
 }
 
 // A repeatable sample for pixel x, y, channel c that uses the whole range of the depth.
@@ -194,22 +190,15 @@ TEST(PngRead, EveryColorTypeAndDepthBecomesItsImageType) {
         int color_type, depth;
         std::uint32_t type;
     };
+    const int gray = PNG_COLOR_TYPE_GRAY, gray_alpha = PNG_COLOR_TYPE_GRAY_ALPHA,
+              rgb = PNG_COLOR_TYPE_RGB, rgba = PNG_COLOR_TYPE_RGB_ALPHA,
+              palette = PNG_COLOR_TYPE_PALETTE;
     const Case cases[] = {
-        {PNG_COLOR_TYPE_GRAY, 1, image_binary},
-        {PNG_COLOR_TYPE_GRAY, 2, image_gray8},
-        {PNG_COLOR_TYPE_GRAY, 4, image_gray8},
-        {PNG_COLOR_TYPE_GRAY, 8, image_gray8},
-        {PNG_COLOR_TYPE_GRAY, 16, image_gray16},
-        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, image_gray8},
-        {PNG_COLOR_TYPE_GRAY_ALPHA, 16, image_gray16},
-        {PNG_COLOR_TYPE_RGB, 8, image_color24},
-        {PNG_COLOR_TYPE_RGB, 16, image_color48},
-        {PNG_COLOR_TYPE_PALETTE, 2, image_color24},
-        {PNG_COLOR_TYPE_PALETTE, 4, image_color24},
-        {PNG_COLOR_TYPE_PALETTE, 8, image_color24},
-        {PNG_COLOR_TYPE_RGB_ALPHA, 8, image_color24},
-        {PNG_COLOR_TYPE_RGB_ALPHA, 16, image_color48},
-    };
+        {gray, 1, image_binary},        {gray, 2, image_gray8},      {gray, 4, image_gray8},
+        {gray, 8, image_gray8},         {gray, 16, image_gray16},    {gray_alpha, 8, image_gray8},
+        {gray_alpha, 16, image_gray16}, {rgb, 8, image_color24},     {rgb, 16, image_color48},
+        {palette, 2, image_color24},    {palette, 4, image_color24}, {palette, 8, image_color24},
+        {rgba, 8, image_color24},       {rgba, 16, image_color48}};
     TempDir dir;
     for (const Case& c : cases) {
         for (bool interlace : {false, true}) {
@@ -224,19 +213,14 @@ TEST(PngRead, EveryColorTypeAndDepthBecomesItsImageType) {
             ASSERT_FALSE(read_png_file(path, picture, &alpha));
             EXPECT_TRUE(rec.recorder.errors().empty());
             EXPECT_EQ(picture.type, c.type);
-            EXPECT_EQ(picture.width, 19u);
-            EXPECT_EQ(picture.height, 13u);
-            EXPECT_EQ(picture.dpi, 100.0);
-            EXPECT_EQ(picture.profile, nullptr);
+            ASSERT_TRUE(picture.width == 19u && picture.height == 13u);
+            EXPECT_TRUE(picture.dpi == 100.0 && picture.profile == nullptr);
             const bool has_alpha = c.color_type & PNG_COLOR_MASK_ALPHA;
             EXPECT_EQ(alpha.type, has_alpha ? image_gray8 : image_empty);
-            if (has_alpha) {
-                EXPECT_EQ(alpha.height, 13u);
-            }
+            ASSERT_TRUE(!has_alpha || alpha.height == 13u);
             EXPECT_TRUE(pixels_match(f, picture, has_alpha ? &alpha : nullptr));
             EXPECT_EQ(rec.recorder.progress_titles, std::vector<std::string>{"Read PNG File"});
             EXPECT_EQ(rec.recorder.progress_ends, 1);
-
             // Without a transparency image the picture is the same.
             Image again;
             ASSERT_FALSE(read_png_file(path, again, nullptr));
@@ -309,9 +293,8 @@ TEST(PngRead, ResolutionProfilesAndText) {
     EXPECT_EQ(std::memcmp(picture.profile, srgb.data, srgb.size), 0);
     std::vector<std::pair<std::uint32_t, std::string>> tags;
     for (const MetadataTag* t = picture.tags; t; t = t->next) {
-        EXPECT_EQ(t->field_type, 2);
         const std::string text(reinterpret_cast<const char*>(t->data));
-        EXPECT_EQ(t->count, text.size() + 1);
+        EXPECT_TRUE(t->field_type == 2 && t->count == text.size() + 1);
         tags.emplace_back(t->tag, text);
     }
     const std::vector<std::pair<std::uint32_t, std::string>> want = {
@@ -322,27 +305,16 @@ TEST(PngRead, ResolutionProfilesAndText) {
         {271, "scanner"}};
     EXPECT_EQ(tags, want);
 
-    // An embedded profile wins; a pHYs chunk without a unit gives no resolution.
-    f = make_png(4, 4, PNG_COLOR_TYPE_RGB_ALPHA, 8);
-    const ProfileBytes adobe = builtin_adobe_rgb_profile();
-    f.icc.assign(adobe.data, adobe.data + adobe.size);
+    // The built-in profile is an RGB profile: a gray picture does not get it; a pHYs chunk
+    // without a unit gives no resolution.
+    f = make_png(4, 4, PNG_COLOR_TYPE_GRAY, 8);
+    f.srgb = true;
     f.phys_ppm = 5000;
     f.phys_unit = PNG_RESOLUTION_UNKNOWN;
     ASSERT_TRUE(write_png(path, f));
     ASSERT_FALSE(read_png_file(path, picture, nullptr));
-    EXPECT_EQ(picture.dpi, 100.0);
-    ASSERT_EQ(picture.profile_size, adobe.size);
-    EXPECT_EQ(std::memcmp(picture.profile, adobe.data, adobe.size), 0);
-    EXPECT_EQ(picture.tags, nullptr);
-
-    // The built-in profile is an RGB profile: a gray picture does not get it.
-    f = make_png(4, 4, PNG_COLOR_TYPE_GRAY, 8);
-    f.srgb = true;
-    f.phys_ppm = 11811;
-    ASSERT_TRUE(write_png(path, f));
-    ASSERT_FALSE(read_png_file(path, picture, nullptr));
     EXPECT_EQ(picture.profile, nullptr);
-    EXPECT_DOUBLE_EQ(picture.dpi, 11811.5 / 39.3701);  // 300 dpi
+    EXPECT_EQ(picture.dpi, 100.0);
 }
 
 // Reads with a transparency image, which must be left empty as well when the read fails.
@@ -354,73 +326,56 @@ Outcome read_png(const std::string& path) {
     return o;
 }
 
-// A PNG chunk: length, type, data, checksum over type and data.
-void append_chunk(Bytes& out, const char* type, const Bytes& data) {
-    const auto n = static_cast<std::uint32_t>(data.size());
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(n >> s));
-    const std::size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    const uLong crc = crc32(0, out.data() + start, static_cast<uInt>(out.size() - start));
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(crc >> s));
-}
-
-// A file that declares any size and holds only a few bytes of image data.
-Bytes header_only_png(std::uint32_t w, std::uint32_t h, int color_type, int depth) {
-    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    Bytes ihdr;
-    for (std::uint32_t v : {w, h})
-        for (int s = 24; s >= 0; s -= 8) ihdr.push_back(static_cast<std::uint8_t>(v >> s));
-    ihdr.insert(ihdr.end(),
-                {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(color_type), 0, 0, 0});
-    append_chunk(out, "IHDR", ihdr);
-    Bytes packed(64);
-    uLongf packed_size = packed.size();
-    const std::uint8_t zeros[16] = {};
-    compress(packed.data(), &packed_size, zeros, sizeof zeros);
-    packed.resize(packed_size);
-    append_chunk(out, "IDAT", packed);
-    append_chunk(out, "IEND", {});
-    return out;
+// A sound file whose header then declares another size (its checksum made to fit again).
+Bytes resized_png(const std::string& path, const PngFile& f, std::uint32_t w, std::uint32_t h) {
+    EXPECT_TRUE(write_png(path, f));
+    Bytes b = file_bytes(path);
+    for (int i = 0; i < 4; ++i) {
+        b[16 + i] = static_cast<std::uint8_t>(w >> (24 - 8 * i));
+        b[20 + i] = static_cast<std::uint8_t>(h >> (24 - 8 * i));
+    }
+    const uLong crc = crc32(0, &b[12], 17);  // over the chunk type and its 13 bytes
+    for (int i = 0; i < 4; ++i) b[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    return b;
 }
 
 TEST(PngRead, DamagedAndHugeFilesFailWithMessage) {
     TempDir dir;
-    const std::string good = dir.file("good.png");
+    const std::string good = dir.file("good.png"), bad = dir.file("bad.png");
     ASSERT_TRUE(write_png(good, make_png(40, 40, PNG_COLOR_TYPE_RGB_ALPHA, 8)));
     const Bytes bytes = file_bytes(good);
-    const std::string bad = dir.file("bad.png");
-    for (std::size_t cut : {std::size_t{4}, std::size_t{30}, bytes.size() / 2, bytes.size() - 13}) {
-        SCOPED_TRACE("cut at " + std::to_string(cut));
-        put_bytes(bad, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
-        EXPECT_TRUE(failed_with(read_png(bad), "Error reading PNG file"));
-    }
     Bytes flipped = bytes;
     flipped[bytes.size() / 2] ^= 0x55;  // inside the image data: its checksum no longer fits
-    put_bytes(bad, flipped);
-    EXPECT_TRUE(failed_with(read_png(bad), "Error reading PNG file"));
-    put_bytes(bad, {'G', 'I', 'F', '8', '9', 'a'});
-    EXPECT_TRUE(failed_with(read_png(bad), "Error reading PNG file"));
+    std::vector<Bytes> damaged = {flipped, {'G', 'I', 'F', '8', '9', 'a'}};
+    for (std::size_t cut : {std::size_t{4}, std::size_t{30}, bytes.size() / 2, bytes.size() - 13})
+        damaged.emplace_back(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+    for (const Bytes& b : damaged) {
+        put_bytes(bad, b);
+        EXPECT_TRUE(failed_with(read_png(bad), "Error reading PNG file")) << b.size();
+    }
     EXPECT_TRUE(failed_with(read_png(dir.file("missing.png")), "Error reading PNG file"));
 
     // Any allocation would fail with another message, so the size message shows the check
     // came first.
+    const Bytes huge =
+        resized_png(good, make_png(2, 2, PNG_COLOR_TYPE_RGB_ALPHA, 16), 100000, 100000);
+    const Bytes wide = resized_png(good, make_png(2, 1, PNG_COLOR_TYPE_GRAY, 1), 2000000, 1);
     AllocationFailureScope restore;
     image_fail_allocations_after(0);
     {
         MemoryLimit limit(std::uint64_t{1} << 30);
-        put_bytes(bad, header_only_png(100000, 100000, PNG_COLOR_TYPE_RGB_ALPHA, 16));
+        put_bytes(bad, huge);
         EXPECT_TRUE(failed_with(read_png(bad), "Image is too large: 100000 x 100000"));
     }
-    put_bytes(bad, header_only_png(2000000, 1, PNG_COLOR_TYPE_GRAY, 1));
+    put_bytes(bad, wide);
     EXPECT_TRUE(failed_with(read_png(bad), "Image is too large: 2000000 x 1"));
 }
 
+// 80 MiB of text in a few dozen KiB: beyond what a chunk may expand to, so it is dropped.
 TEST(PngRead, CompressedTextBombIsDropped) {
     TempDir dir;
     const std::string path = dir.file("bomb.png");
     PngFile f = make_png(4, 4, PNG_COLOR_TYPE_GRAY, 8);
-    // 80 MiB of text in a few dozen KiB: beyond what a chunk may expand to.
     f.texts = {{"Title", "kept"},
                {"Comment", std::string(80u << 20, 'a'), PNG_TEXT_COMPRESSION_zTXt}};
     ASSERT_TRUE(write_png(path, f));
@@ -429,8 +384,54 @@ TEST(PngRead, CompressedTextBombIsDropped) {
     ASSERT_FALSE(r.failed);
     EXPECT_TRUE(r.errors.empty());
     ASSERT_NE(r.picture.tags, nullptr);
-    EXPECT_EQ(r.picture.tags->tag, 800u);
-    EXPECT_EQ(r.picture.tags->next, nullptr);
+    EXPECT_TRUE(r.picture.tags->tag == 800u && r.picture.tags->next == nullptr);
+}
+
+// Every type with its resolution, profile, text and transparency (binary pictures are written
+// without alpha); metadata mode 3 leaves the profile out, and so does a profile of the wrong kind
+// rather than making an invalid file.
+TEST(PngWriter, EveryTypeRoundTripsWithResolutionProfileTextAndAlpha) {
+    RecordingScope scope;
+    TempDir dir;
+    const std::string path = dir.file("t.png");
+    const char title[] = "Harbour at dawn";
+    for (std::uint32_t type = image_binary; type <= image_color48; ++type) {
+        SCOPED_TRACE(type);
+        const bool color = type == image_color24 || type == image_color48;
+        ProfileBytes profile = color ? builtin_srgb_profile() : builtin_gray_profile();
+        Image im = patterned(type, 13, 5, 150.0), back, alpha;
+        const Image transparency = patterned(image_gray8, 13, 5);
+        ASSERT_FALSE(image_set_profile(im, profile.data, profile.size));
+        ASSERT_FALSE(image_add_tag(im, 800, 2, sizeof title, title));
+        ASSERT_FALSE(write_png_file(path, im, &transparency, 0));
+        ASSERT_FALSE(read_png_file(path, back, &alpha));
+        EXPECT_TRUE(same_pixels(im, back));
+        EXPECT_TRUE(type == image_binary ? alpha.empty() : same_pixels(transparency, alpha));
+        EXPECT_NEAR(back.dpi, 150.0, 0.03);  // pixels per metre, rounded, plus a half on reading
+        ASSERT_EQ(back.profile_size, profile.size);
+        EXPECT_EQ(0, std::memcmp(back.profile, profile.data, profile.size));
+        ASSERT_NE(find_tag(back, 800), nullptr);
+        EXPECT_STREQ(reinterpret_cast<const char*>(find_tag(back, 800)->data), title);
+
+        ASSERT_FALSE(write_png_file(path, im, nullptr, 3));
+        ASSERT_FALSE(read_png_file(path, back, &alpha));
+        EXPECT_EQ(back.profile_size, 0u);
+        EXPECT_TRUE(alpha.empty());
+    }
+    Image gray = patterned(image_gray8, 4, 4), back;
+    const ProfileBytes srgb = builtin_srgb_profile();
+    ASSERT_FALSE(image_set_profile(gray, srgb.data, srgb.size));
+    ASSERT_FALSE(write_png_file(path, gray, nullptr, 0));
+    ASSERT_FALSE(read_png_file(path, back, nullptr));
+    EXPECT_EQ(back.profile_size, 0u);
+    EXPECT_TRUE(scope.recorder.messages.empty());
+
+    // A transparency image of another size, and floats, are refused.
+    const Image wrong = patterned(image_gray8, 3, 4);
+    EXPECT_TRUE(write_png_file(dir.file("w.png"), gray, &wrong, 0));
+    Image floats;
+    ASSERT_FALSE(image_alloc(floats, image_float_color, 2, 2, 72.0));
+    EXPECT_TRUE(write_png_file(dir.file("f.png"), floats, nullptr, 0));
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fileio/image_file.h"
 #include "support/fileio_builders.h"
+#include "support/scoped_env.h"
 #include "support/small_exif.h"
 #include "support/temp_dir.h"
 
@@ -17,10 +17,7 @@ namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::find_tag;
-using testing::is_empty_record;
-using testing::RecordingScope;
-using testing::TempDir;
+using namespace testing;
 
 const std::string canon_cr2 = "/usr/share/doc/rawtran/IMG_5952.CR2";
 
@@ -29,22 +26,17 @@ class CanonRaw : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         if (!fs::exists(canon_cr2)) return;
-        // Local time made UTC, so the date tag does not depend on the machine's zone.
-        const char* tz = std::getenv("TZ");
-        const std::string old_tz = tz ? tz : "";
-        setenv("TZ", "UTC", 1);
-        tzset();
         RecordingScope rec;
-        picture_ = std::make_unique<Image>();
-        failed_ = read_raw_file(canon_cr2, *picture_);
-        statuses_ = rec.recorder.statuses;
-        errors_ = rec.recorder.errors();
-        if (tz) {
-            setenv("TZ", old_tz.c_str(), 1);
-        } else {
-            unsetenv("TZ");
+        {
+            // Local time made UTC, so the date tag does not depend on the machine's zone.
+            ScopedEnv utc("TZ", "UTC");
+            tzset();
+            picture_ = std::make_unique<Image>();
+            failed_ = read_raw_file(canon_cr2, *picture_);
         }
         tzset();
+        statuses_ = rec.recorder.statuses;
+        errors_ = rec.recorder.errors();
     }
     static void TearDownTestSuite() { picture_.reset(); }
     void SetUp() override {
@@ -52,22 +44,15 @@ class CanonRaw : public ::testing::Test {
         ASSERT_FALSE(failed_);
     }
 
-    static std::string text(std::uint32_t tag) {
-        const MetadataTag* t = find_tag(*picture_, tag);
-        if (!t) return "(none)";
-        EXPECT_EQ(t->field_type, 2);
-        EXPECT_EQ(t->count, std::strlen(reinterpret_cast<const char*>(t->data)) + 1);
-        return reinterpret_cast<const char*>(t->data);
+    // A tag's bytes when it has this field type and count ("" otherwise).
+    static std::string tag(std::uint32_t number, std::int32_t type, std::uint32_t count = 1) {
+        const MetadataTag* t = find_tag(*picture_, number);
+        if (!t || t->field_type != type || (type != 2 && t->count != count)) return "";
+        return {reinterpret_cast<const char*>(t->data), t->count * tag_unit_size(type)};
     }
-    // A RATIONAL tag as numerator and denominator.
-    static std::pair<std::uint32_t, std::uint32_t> rational(std::uint32_t tag) {
-        const MetadataTag* t = find_tag(*picture_, tag);
-        if (!t) return {0, 0};
-        EXPECT_EQ(t->field_type, 5);
-        EXPECT_EQ(t->count, 1u);
-        std::uint32_t v[2];
-        std::memcpy(v, t->data, sizeof v);
-        return {v[0], v[1]};
+    static std::string text(const char* s) { return {s, std::strlen(s) + 1}; }
+    static std::string numbers(std::vector<std::uint32_t> v) {
+        return {reinterpret_cast<const char*>(v.data()), v.size() * 4};
     }
 
     static inline std::unique_ptr<Image> picture_;
@@ -92,12 +77,11 @@ TEST_F(CanonRaw, DevelopsToSixteenBitColorAtThreeHundredDpi) {
     long channel_differences = 0;
     for (std::uint32_t y = 0; y < p.height; y += 37) {
         for (std::uint32_t x = 0; x < p.width; x += 41) {
-            const std::uint16_t b = sample16(p.rows[y], 3 * x);
-            const std::uint16_t g = sample16(p.rows[y], 3 * x + 1);
-            const std::uint16_t r = sample16(p.rows[y], 3 * x + 2);
+            const std::uint16_t b = sample16(p.rows[y], 3 * x), g = sample16(p.rows[y], 3 * x + 1),
+                                r = sample16(p.rows[y], 3 * x + 2);
             low = std::min({low, b, g, r});
             high = std::max({high, b, g, r});
-            if (r != g || g != b) ++channel_differences;
+            channel_differences += r != g || g != b;
         }
     }
     EXPECT_LT(low, 8000);
@@ -105,53 +89,41 @@ TEST_F(CanonRaw, DevelopsToSixteenBitColorAtThreeHundredDpi) {
     EXPECT_GT(channel_differences, 100);
 }
 
-// The shot's facts as the camera wrote them (1/400 s, f/22, ISO 640, 22 mm, 2009-07-21 13:03:20).
+// The shot's facts as the camera wrote them (1/400 s, f/22, ISO 640, 22 mm, 2009-07-21 13:03:20):
+// below 1 an exposure is 100 / n; from 1 up a value keeps two decimals over 100. The camera wrote
+// no position, so no GPS tags.
 TEST_F(CanonRaw, TagsCarryTheShotWithTheirFieldTypes) {
-    EXPECT_EQ(text(271), "Canon");
-    EXPECT_EQ(text(272), "EOS 30D");
-    EXPECT_EQ(text(306), "2009:07:21 13:03:20");
-    // Below 1 the value is 100 / n; from 1 up it keeps two decimals over 100.
-    EXPECT_EQ(rational(33434), std::make_pair(100u, 40000u));
-    EXPECT_EQ(rational(33437), std::make_pair(2200u, 100u));
-    EXPECT_EQ(rational(37386), std::make_pair(2200u, 100u));
-    const MetadataTag* iso = find_tag(*picture_, 34855);
-    ASSERT_NE(iso, nullptr);
-    EXPECT_EQ(iso->field_type, 4);
-    EXPECT_EQ(iso->count, 1u);
-    std::uint32_t iso_value = 0;
-    std::memcpy(&iso_value, iso->data, 4);
-    EXPECT_EQ(iso_value, 640u);
-    // The camera wrote no position, so no GPS tags.
+    EXPECT_EQ(tag(271, 2), text("Canon"));
+    EXPECT_EQ(tag(272, 2), text("EOS 30D"));
+    EXPECT_EQ(tag(306, 2), text("2009:07:21 13:03:20"));
+    EXPECT_EQ(tag(33434, 5), numbers({100, 40000}));
+    EXPECT_EQ(tag(33437, 5), numbers({2200, 100}));
+    EXPECT_EQ(tag(37386, 5), numbers({2200, 100}));
+    EXPECT_EQ(tag(34855, 4), numbers({640}));
     for (std::uint32_t gps : {1u, 2u, 3u, 4u}) EXPECT_EQ(find_tag(*picture_, gps), nullptr);
 }
 
-TEST(RawRead, DamagedAndForeignFilesFailWithoutAPicture) {
+TEST(RawRead, DamagedForeignAndHugeFilesFailWithoutAPicture) {
     TempDir dir;
-    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files = {
+    std::vector<std::pair<std::string, Bytes>> files = {
         {"empty.cr2", {}},
         {"text.nef", {'n', 'o', 't', ' ', 'r', 'a', 'w'}},
-        {"tiff-header.dng", {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}},
-    };
+        {"tiff-header.dng", {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}}};
     if (fs::exists(canon_cr2)) {
-        std::vector<std::uint8_t> head = testing::file_bytes(canon_cr2);
+        Bytes head = file_bytes(canon_cr2);
         head.resize(4096);
         files.push_back({"truncated.cr2", head});
     }
+    for (const auto& [name, bytes] : files) put_bytes(dir.file(name), bytes);
     files.push_back({"missing.cr2", {}});
     for (const auto& [name, bytes] : files) {
-        SCOPED_TRACE(name);
-        if (name != "missing.cr2") testing::put_bytes(dir.file(name), bytes);
-        const testing::Outcome r = testing::read_recorded(dir.file(name), read_raw_file);
-        EXPECT_TRUE(r.failed);
-        EXPECT_TRUE(is_empty_record(r.picture));
+        const Outcome r = read_recorded(dir.file(name), read_raw_file);
+        EXPECT_TRUE(r.failed && is_empty_record(r.picture)) << name;
     }
-}
-
-TEST(RawRead, SizeBeyondTheMemoryLimitIsRefusedBeforeDeveloping) {
+    // The size is refused before developing.
     if (!fs::exists(canon_cr2)) GTEST_SKIP() << "the Canon CR2 of rawtran-doc is missing";
-    testing::MemoryLimit limit(1000000);
-    EXPECT_TRUE(testing::failed_with(testing::read_recorded(canon_cr2, read_raw_file),
-                                     "Image is too large: ", true));
+    MemoryLimit limit(1000000);
+    EXPECT_TRUE(failed_with(read_recorded(canon_cr2, read_raw_file), "Image is too large: ", true));
 }
 
 }  // namespace

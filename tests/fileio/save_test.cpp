@@ -1,17 +1,43 @@
+#include "fileio/save.h"
+
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <tuple>
 
+#include "core/tables.h"
 #include "core/text_file.h"
+#include "fileio/exiftool.h"
+#include "fileio/file_open.h"
 #include "fileio/image_file.h"
-#include "fileio/image_write.h"
 #include "fileio/save_options.h"
-#include "support/fileio_builders.h"
+#include "framework/settings_files.h"
+#include "support/module_helpers.h"
+#include "support/recording_interaction.h"
 #include "support/temp_dir.h"
+#include "tree/tree.h"
 
 namespace tessaly {
 namespace {
+
+namespace fs = std::filesystem;
+
+const char* panasonic_jpeg = "/usr/libexec/installed-tests/gdk-pixbuf/bug143608-comment.jpg";
+const char* plain_jpeg = "/usr/share/doc/libsixel-examples/examples/images/snake.jpg";
+const char* canon_raw = "/usr/share/doc/rawtran/IMG_5952.CR2";
+
+// One tag value as ExifTool itself reads it back ("" when absent).
+std::string tag_value(const std::string& file, const std::string& tag,
+                      const testing::TempDir& dir) {
+    std::string out = dir.file("tag.txt");
+    fs::remove(out);
+    EXPECT_FALSE(run_program(exiftool_path(), {"-s", "-s", "-s", "-n", "-" + tag, file}, out));
+    std::string text;
+    (void)read_file_bytes(out, text);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
 
 TEST(SaveOptions, PreferencesLines) {
     SaveOptions o;
@@ -19,113 +45,283 @@ TEST(SaveOptions, PreferencesLines) {
               (std::vector<std::string>{"tiff_save_options 0 0 1 0",
                                         "jpeg_save_options 0 95 0 0 1 0", "png_save_options 0 0 0",
                                         "bmp_save_options 0 0 0", "gif_save_options 0 0"}));
+    // Values missing at the end are kept (the script flag here).
     EXPECT_TRUE(read_save_options_line(split("jpeg_save_options 1 87.5 2 1"), o));
-    EXPECT_EQ(o.jpeg.ask, 1);
-    EXPECT_EQ(o.jpeg.quality, 87.5);
-    EXPECT_EQ(o.jpeg.subsampling, 2);
-    EXPECT_EQ(o.jpeg.metadata, 1);
-    EXPECT_EQ(o.jpeg.script, 1);  // missing at the end: kept
     EXPECT_TRUE(read_save_options_line(split("tiff_save_options 1 3 0 2"), o));
-    EXPECT_EQ(o.tiff.compression, 2);
     EXPECT_FALSE(read_save_options_line(split("use_count \u2033blur\u2033 2"), o));
+    EXPECT_EQ(save_options_lines(o)[0], "tiff_save_options 1 3 0 2");
     EXPECT_EQ(save_options_lines(o)[1], "jpeg_save_options 1 87.5 2 1 1 0");
     EXPECT_EQ(save_metadata_mode(o, save_tiff), 3);
     EXPECT_EQ(save_metadata_mode(o, save_bmp), 3);  // BMP and GIF never carry metadata
 }
 
+// A missing extension is added, a foreign one kept with the right one added (with a warning);
+// unknown formats fail.
 TEST(SaveOptions, Extensions) {
     testing::RecordingScope scope;
-    std::string p = "/x/a";
-    EXPECT_FALSE(check_save_extension(p, save_tiff));
-    EXPECT_EQ(p, "/x/a.tif");
-    p = "/x/a.TIFF";
-    EXPECT_FALSE(check_save_extension(p, save_tiff));
-    EXPECT_EQ(p, "/x/a.TIFF");
-    p = "/x/a.jpeg";
-    EXPECT_FALSE(check_save_extension(p, save_jpeg));
-    EXPECT_TRUE(scope.recorder.messages.empty());
-    p = "/x/a.png";
-    EXPECT_FALSE(check_save_extension(p, save_jpeg));
-    EXPECT_EQ(p, "/x/a.png.jpg");
-    p = "/x/b.gif";
-    EXPECT_FALSE(check_save_extension(p, save_bmp));
-    EXPECT_EQ(p, "/x/b.gif.bmp");
+    for (const auto& [path, format, result] :
+         {std::tuple<const char*, std::int32_t, const char*>{"/x/a", save_tiff, "/x/a.tif"},
+          {"/x/a.TIFF", save_tiff, "/x/a.TIFF"},
+          {"/x/a.jpeg", save_jpeg, "/x/a.jpeg"},
+          {"/x/a.png", save_jpeg, "/x/a.png.jpg"},
+          {"/x/b.gif", save_bmp, "/x/b.gif.bmp"},
+          {"/x/c", -1, ""},
+          {"/x/c.heic", 5, ""},
+          {"/x/c", 7, ""}}) {
+        std::string p = path;
+        EXPECT_EQ(check_save_extension(p, format), *result == 0) << path;
+        if (*result) {
+            EXPECT_EQ(p, result);
+        }
+    }
     EXPECT_EQ(scope.recorder.warnings(),
               (std::vector<std::string>{
                   "JPEG files must have a .jpg or .jpeg extension - .jpg will be added",
                   "BMP files must have a .bmp extension - .bmp will be added"}));
-    p = "/x/c";
-    EXPECT_TRUE(check_save_extension(p, -1));
-    p = "/x/c.heic";
-    EXPECT_TRUE(check_save_extension(p, 5));
-    p = "/x/c";
-    EXPECT_TRUE(check_save_extension(p, 7));
     EXPECT_EQ(scope.recorder.errors(),
               (std::vector<std::string>{"No file extension specified", "Unrecognized file type",
                                         "Unrecognized file type with no extension"}));
 }
 
-TEST(BmpWriter, HeaderBytesAndRoundTrips) {
-    testing::TempDir dir;
-    Image color = testing::patterned(image_color24, 3, 2, 72.0);
-    std::string path = dir.file("c.bmp");
-    ASSERT_FALSE(write_bmp_file(path, color, 0));  // no profile: the 40-byte header
-    std::string b;
-    ASSERT_FALSE(read_file_bytes(path, b));
-    auto u32 = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(static_cast<std::uint8_t>(b[at]) |
-                                          static_cast<std::uint8_t>(b[at + 1]) << 8 |
-                                          static_cast<std::uint8_t>(b[at + 2]) << 16 |
-                                          static_cast<std::uint8_t>(b[at + 3]) << 24);
-    };
-    EXPECT_EQ(b.substr(0, 2), "BM");
-    EXPECT_EQ(u32(2), b.size());
-    EXPECT_EQ(u32(10), 54u);
-    EXPECT_EQ(u32(14), 40u);
-    EXPECT_EQ(u32(38), 2835u);  // rnd(72 x 1000 / 25.4)
-    EXPECT_EQ(b.size(), 54u + 2 * 12);
-
-    Image back;
-    ASSERT_FALSE(read_bmp_file(path, back));
-    EXPECT_TRUE(testing::same_pixels(color, back));
-    EXPECT_NEAR(back.dpi, 72.0, 0.02);
-
-    // With a profile and version 0: a V5 header and the profile after the pixels.
-    const std::uint8_t profile[] = {'p', 'r', 'o', 'f', 'i', 'l', 'e', '!'};
-    ASSERT_FALSE(image_set_profile(color, profile, sizeof profile));
-    ASSERT_FALSE(write_bmp_file(path, color, 0));
-    ASSERT_FALSE(read_file_bytes(path, b));
-    EXPECT_EQ(u32(14), 124u);
-    EXPECT_EQ(u32(14 + 56), 0x4D424544u);
-    EXPECT_EQ(b.substr(14 + u32(14 + 112), u32(14 + 116)), "profile!");
-    ASSERT_FALSE(read_bmp_file(path, back));
-    ASSERT_EQ(back.profile_size, sizeof profile);
-    EXPECT_EQ(0, std::memcmp(back.profile, profile, sizeof profile));
-    ASSERT_FALSE(write_bmp_file(path, color, 1));  // V1: no profile
-    ASSERT_FALSE(read_bmp_file(path, back));
-    EXPECT_EQ(back.profile_size, 0u);
-
-    // Binary and 8-bit gray keep their types; 16-bit gray is reduced to 8 bits.
-    for (std::uint32_t type : {image_binary, image_gray8}) {
-        const Image im = testing::patterned(type, 11, 3, 300.0);
-        ASSERT_FALSE(write_bmp_file(path, im, 0));
-        ASSERT_FALSE(read_bmp_file(path, back));
-        EXPECT_TRUE(testing::same_pixels(im, back));
-        EXPECT_NEAR(back.dpi, 300.0, 0.02);
+class SavePipeline : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved_ = save_options();
+        save_options().jpeg.script = save_options().tiff.script = save_options().gif.script = 0;
     }
+    void TearDown() override {
+        save_options() = saved_;
+        close_all_images();
+    }
+    // A File Open node of a copy of the Panasonic JPEG.
+    Node* opened(const std::string& copy) {
+        fs::copy_file(panasonic_jpeg, copy);
+        FileOpenSettings s;
+        s.files.push_back({copy, "", true});
+        Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "File Open", true);
+        node->command_line = file_open_module.format(s);
+        EXPECT_EQ(find_module("file_open")->run(nullptr, node, split(*node->command_line)), 0)
+            << node->error_text;
+        return node;
+    }
+    SaveOptions saved_;
+    testing::TempDir dir_;
+    testing::RecordingScope scope_;
+};
 
-    Image gray16;
-    ASSERT_FALSE(image_alloc(gray16, image_gray16, 2, 1, 72.0));
-    set_sample16(gray16.rows[0], 0, 32896);
-    set_sample16(gray16.rows[0], 1, 65535);
-    ASSERT_FALSE(write_bmp_file(path, gray16, 0));
-    ASSERT_FALSE(read_bmp_file(path, back));
-    EXPECT_EQ(back.type, image_gray8);
-    EXPECT_EQ(back.rows[0][0], 128);
-    EXPECT_EQ(back.rows[0][1], 255);
-    Image float_image;
-    ASSERT_FALSE(image_alloc(float_image, image_float_gray, 2, 2, 72.0));
-    EXPECT_TRUE(write_bmp_file(dir.file("f.bmp"), float_image, 0));
+TEST_F(SavePipeline, CarriesTheOriginalsMetadataAndReplacesTheTargetLast) {
+    if (!fs::exists(panasonic_jpeg) || exiftool_path().empty()) {
+        GTEST_SKIP() << "needs gdk-pixbuf-tests and exiftool";
+    }
+    Node* node = opened(dir_.file("original.jpg"));
+    EXPECT_EQ(original_file_of(node), dir_.file("original.jpg"));
+    std::string target = dir_.file("out.tif");
+    ASSERT_FALSE(write_file_atomic(target, "old contents"));
+    ASSERT_FALSE(save_image_file(target, node, save_tiff, false));
+    EXPECT_EQ(tag_value(target, "Make", dir_), "Panasonic");
+    EXPECT_FALSE(fs::exists(dir_.file("out.tmp")));
+    EXPECT_FALSE(fs::exists(dir_.file("out.tmp_original")));
+    EXPECT_EQ(node->saved_as_pathname, target);
+    EXPECT_FALSE(node->saved_on_date.empty());
+    Image back, alpha;
+    ASSERT_FALSE(read_image_file(target, back, alpha));
+    EXPECT_EQ(back.width, node->image.width);
+    EXPECT_TRUE(scope_.recorder.messages.empty());
+
+    // The original gone: asked first; No leaves the target as it was.
+    fs::remove(dir_.file("original.jpg"));
+    std::string second = dir_.file("second.jpg");
+    scope_.recorder.answers = {Answer::no};
+    EXPECT_TRUE(save_image_file(second, node, save_jpeg, false));
+    EXPECT_FALSE(fs::exists(second));
+    EXPECT_FALSE(fs::exists(dir_.file("second.tmp")));
+    ASSERT_EQ(scope_.recorder.questions.size(), 1u);
+    EXPECT_EQ(scope_.recorder.questions[0],
+              "Question: Missing original file (possibly renamed, moved or deleted?): " +
+                  dir_.file("original.jpg") + "\n\nSave file without metadata?");
+}
+
+TEST_F(SavePipeline, WithoutAnOriginalAndTheRefusals) {
+    Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "New", true);
+    ASSERT_FALSE(image_alloc(node->image, image_color24, 8, 8, 72.0));
+    std::string target = dir_.file("new.png");
+    ASSERT_FALSE(save_image_file(target, node, save_png, false));
+    EXPECT_TRUE(fs::exists(target));
+    EXPECT_EQ(scope_.recorder.warnings(),
+              std::vector<std::string>{"No original file -- image will be saved without metadata"});
+
+    // The script is written beside the image.
+    save_options().png.script = 1;
+    EXPECT_FALSE(save_image_file(dir_.file("scripted.png"), node, save_png, false));
+    EXPECT_TRUE(fs::exists(dir_.file("scripted.png")));
+    EXPECT_TRUE(fs::exists(dir_.file("scripted.script")));
+    EXPECT_FALSE(save_image_file(dir_.file("noscript.png"), node, save_png, true));
+
+    for (std::int32_t format : {file_heif, file_raw, file_webp}) {
+        EXPECT_TRUE(save_image_file(dir_.file("x.webp"), node, format, false));
+    }
+    EXPECT_FALSE(fs::exists(dir_.file("x.webp")));
+
+    Node* binary = create_top_level_image(true, false, 0, 0, bypass_none, "Bits", false);
+    ASSERT_FALSE(image_alloc(binary->image, image_binary, 8, 8, 72.0));
+    scope_.recorder.answers = {Answer::no};
+    EXPECT_FALSE(save_image_file(dir_.file("bits.jpg"), binary, save_jpeg, false));
+    EXPECT_FALSE(fs::exists(dir_.file("bits.jpg")));
+    EXPECT_FALSE(fs::exists(dir_.file("bits.tmp")));
+}
+
+// The options dialog edits a copy for one save; cancelling it writes nothing.
+bool raise_quality_or_cancel_gif(std::int32_t format, SaveOptions& options) {
+    if (format == save_gif) return true;
+    options.jpeg.quality = 40.0;
+    return false;
+}
+
+TEST_F(SavePipeline, OptionsDialogEditsACopyAndItsCancelWritesNothing) {
+    Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "deep", true);
+    ASSERT_FALSE(image_alloc(node->image, image_color48, 64, 48, 72.0));
+    for (std::uint32_t r = 0; r < 48; ++r) {
+        for (std::uint32_t i = 0; i < 64 * 3; ++i)
+            set_sample16(node->image.rows[r], i, std::uint16_t(r * 1300 + i * 97));
+    }
+    // Without a dialog the stored options are used; a deep picture is reduced for GIF.
+    ASSERT_FALSE(save_image_file(dir_.file("a.gif"), node, save_gif, false));
+    Image back, alpha;
+    ASSERT_FALSE(read_image_file(dir_.file("a.gif"), back, alpha));
+    EXPECT_EQ(back.width, 64u);
+
+    set_save_options_dialog(raise_quality_or_cancel_gif);
+    EXPECT_FALSE(save_image_file(dir_.file("b.gif"), node, save_gif, false));  // cancelled
+    EXPECT_FALSE(fs::exists(dir_.file("b.gif")) || fs::exists(dir_.file("b.tmp")));
+    ASSERT_FALSE(save_image_file(dir_.file("q40.jpg"), node, save_jpeg, false));
+    save_options().jpeg.ask = 1;  // saves with the stored 95 without asking
+    ASSERT_FALSE(save_image_file(dir_.file("q95.jpg"), node, save_jpeg, false));
+    set_save_options_dialog(nullptr);
+    // The lower quality shows in the decoded pixels (file sizes also carry the thumbnail).
+    auto error_of = [&](const std::string& name) {
+        EXPECT_FALSE(read_image_file(dir_.file(name), back, alpha));
+        double sum = 0.0;
+        for (std::uint32_t r = 0; r < 48; ++r) {
+            for (std::uint32_t i = 0; i < 64 * 3; ++i)
+                sum += std::abs(back.rows[r][i] - to8[sample16(node->image.rows[r], i)]);
+        }
+        return sum / (48.0 * 64 * 3);
+    };
+    EXPECT_GT(error_of("q40.jpg"), error_of("q95.jpg") + 0.2);
+    EXPECT_EQ(save_options().jpeg.quality, 95.0);
+    EXPECT_TRUE(scope_.recorder.errors().empty());
+}
+
+TEST(ExifTool, ArgumentVectors) {
+    using V = std::vector<std::string>;
+    const V common = {"-tagsFromFile",      "a b.jpg",
+                      "--JFIF:XResolution", "--JFIF:YResolution",
+                      "--EXIF:XResolution", "--EXIF:YResolution",
+                      "--EXIF:Orientation", "--preview:all"};
+    V all = common;
+    all.insert(all.end(), {"-m", "-q", "-overwrite_original", "out.jpg"});
+    EXPECT_EQ(copy_metadata_arguments("a b.jpg", "out.jpg", metadata_all, ""), all);
+    V no_gps = common;
+    no_gps.insert(no_gps.end(), {"-GPS:all=", "-m", "-q", "-overwrite_original",
+                                 "-ThumbnailImage<=/tmp/Thumbnail.jpg", "out.jpg"});
+    EXPECT_EQ(
+        copy_metadata_arguments("a b.jpg", "out.jpg", metadata_all_but_gps, "/tmp/Thumbnail.jpg"),
+        no_gps);
+    EXPECT_EQ(add_thumbnail_arguments("out.jpg", "/tmp/t.jpg"),
+              (V{"-ThumbnailImage<=/tmp/t.jpg", "out.jpg"}));
+    EXPECT_EQ(lens_id_arguments("x.cr2", "/s/LensID.tmp"),
+              (V{"-s", "-LensID", "-LensInfo", "x.cr2", "-W+!", "/s/LensID.tmp"}));
+    EXPECT_EQ(geotag_arguments("trip.gpx", '+', 5, 30, "/photos"),
+              (V{"-geotag", "trip.gpx", "-Geotime<${DateTimeOriginal}+05:30", "/photos"}));
+    EXPECT_EQ(geotag_arguments("trip.gpx", '-', 11, 0, "/p")[2],
+              "-Geotime<${DateTimeOriginal}-11:00");
+
+    std::string lens;
+    EXPECT_FALSE(
+        parse_lens_id("LensID                          : EF-S18-55mm f/3.5-5.6\r\n"
+                      "LensInfo                        : 18-55mm\r\n",
+                      lens));
+    EXPECT_EQ(lens, "EF-S18-55mm f/3.5-5.6");
+    EXPECT_TRUE(parse_lens_id("no colon here\r\n", lens));
+}
+
+TEST(ExifTool, MessagesWithoutTheToolOrTheOriginal) {
+    testing::RecordingScope scope;
+    testing::TempDir dir;
+    set_exiftool_path(dir.file("missing/exiftool"));
+    std::string target = dir.file("t.jpg");
+    ASSERT_FALSE(write_file_atomic(target, "x"));
+    // Modes 2 and 3 never start ExifTool, present or not.
+    EXPECT_FALSE(copy_metadata(target, target, metadata_profile_only, nullptr));
+    EXPECT_FALSE(copy_metadata(target, target, metadata_none, nullptr));
+    EXPECT_TRUE(scope.recorder.messages.empty());
+    EXPECT_TRUE(copy_metadata(dir.file("gone.jpg"), target, metadata_all, nullptr));
+    EXPECT_TRUE(copy_metadata(target, target, metadata_all, nullptr));
+    Image image;
+    EXPECT_TRUE(add_thumbnail(target, image));
+    std::string lens;
+    EXPECT_TRUE(read_lens_id(target, lens));
+    EXPECT_TRUE(geotag_folder("log.gpx", '+', 1, 0, dir.path()));
+    EXPECT_EQ(scope.recorder.errors(),
+              (std::vector<std::string>{
+                  "Cannot find original file: " + dir.file("gone.jpg") +
+                      ".\nIt may have been deleted or renamed.\nMetadata cannot be saved.",
+                  "ExifTool is not installed - please re-install Tessaly",
+                  "ExifTool not found - please re-install Tessaly",
+                  "ExifTool not found - please re-install Tessaly",
+                  "ExifTool not found - please re-install Tessaly"}));
+    set_exiftool_path("");
+}
+
+TEST(ExifTool, CopiesTheOriginalsTagsWithOrWithoutGps) {
+    if (exiftool_path().empty())
+        GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
+    if (!fs::exists(panasonic_jpeg) || !fs::exists(plain_jpeg)) {
+        GTEST_SKIP() << "test JPEGs missing (gdk-pixbuf-tests, libsixel-examples)";
+    }
+    testing::RecordingScope scope;
+    testing::TempDir dir;
+    std::string original = dir.file("original.jpg");
+    fs::copy_file(panasonic_jpeg, original);
+    ASSERT_FALSE(run_program(exiftool_path(), {"-q", "-overwrite_original", "-GPSLatitude=48.5",
+                                               "-GPSLatitudeRef=N", original}));
+    ASSERT_EQ(tag_value(original, "GPSLatitude", dir), "48.5");
+
+    std::string with_gps = dir.file("with gps.jpg");
+    std::string without_gps = dir.file("without gps.jpg");
+    fs::copy_file(plain_jpeg, with_gps);
+    fs::copy_file(plain_jpeg, without_gps);
+    ASSERT_EQ(tag_value(with_gps, "Make", dir), "");
+    EXPECT_FALSE(copy_metadata(original, with_gps, metadata_all, nullptr));
+    EXPECT_FALSE(copy_metadata(original, without_gps, metadata_all_but_gps, nullptr));
+    EXPECT_EQ(tag_value(with_gps, "Make", dir), "Panasonic");
+    EXPECT_EQ(tag_value(with_gps, "Model", dir), "DMC-GF1");
+    EXPECT_EQ(tag_value(with_gps, "GPSLatitude", dir), "48.5");
+    EXPECT_EQ(tag_value(without_gps, "Make", dir), "Panasonic");
+    EXPECT_EQ(tag_value(without_gps, "GPSLatitude", dir), "");
+    EXPECT_FALSE(fs::exists(with_gps + "_original"));  // rewritten in place
+
+    // Commands go to one kept ExifTool process a line per argument; a name that cannot travel
+    // that way (a line break in it) is handed to a process of its own, with the same result.
+    std::string odd = dir.file("two\nlines.jpg");
+    fs::copy_file(plain_jpeg, odd);
+    EXPECT_FALSE(copy_metadata(original, odd, metadata_all_but_gps, nullptr));
+    EXPECT_EQ(tag_value(odd, "Model", dir), "DMC-GF1");
+    EXPECT_TRUE(scope.recorder.messages.empty());
+}
+
+TEST(ExifTool, ReadsTheLensOfARawFile) {
+    if (exiftool_path().empty())
+        GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
+    if (!fs::exists(canon_raw)) GTEST_SKIP() << "the Canon CR2 of rawtran-doc is missing";
+    testing::TempDir dir;
+    setenv("TESSALY_SETTINGS_ROOT", dir.path().c_str(), 1);
+    reset_settings_folders();
+    std::string lens;
+    EXPECT_FALSE(read_lens_id(canon_raw, lens));
+    EXPECT_EQ(lens, "Canon EF-S18-55mm f/3.5-5.6");
+    unsetenv("TESSALY_SETTINGS_ROOT");
+    reset_settings_folders();
 }
 
 }  // namespace

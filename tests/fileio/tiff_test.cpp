@@ -10,6 +10,7 @@
 
 #include "core/tables.h"
 #include "fileio/image_file.h"
+#include "fileio/image_write.h"
 #include "support/fileio_builders.h"
 #include "support/small_exif.h"
 #include "support/temp_dir.h"
@@ -68,17 +69,13 @@ TEST(TiffRead, GrayBinaryAndRgbDepthsPhotometricsAndCompressionsMatchEveryPixel)
         std::uint16_t bits, samples, photometric, compression;
         std::uint32_t type;
     };
-    const Case cases[] = {
-        {1, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, image_binary},
-        {1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, image_binary},
-        {8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, image_gray8},
-        {8, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, image_gray8},
-        {4, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, image_gray8},
-        {2, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, image_gray8},
-        {16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, image_gray16},
-        {16, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, image_gray16},
-    };
-    std::vector<Case> all(std::begin(cases), std::end(cases));
+    const std::uint16_t black = PHOTOMETRIC_MINISBLACK, white = PHOTOMETRIC_MINISWHITE,
+                        none = COMPRESSION_NONE;
+    std::vector<Case> all = {
+        {1, 1, black, none, image_binary},  {1, 1, white, none, image_binary},
+        {8, 1, black, none, image_gray8},   {8, 1, white, none, image_gray8},
+        {4, 1, black, none, image_gray8},   {2, 1, white, none, image_gray8},
+        {16, 1, black, none, image_gray16}, {16, 1, white, none, image_gray16}};
     for (std::uint16_t bits : {8, 16})
         for (std::uint16_t compression :
              {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS})
@@ -161,123 +158,60 @@ TEST(TiffRead, JpegCompressedYcbcrIsClose) {
     expect_pixels(s, r.picture, nullptr, 6);
 }
 
-TEST(TiffRead, AlphaGoesToTheTransparencyImage) {
+// Alpha (associated or not, with gray or color, contiguous or in planes of its own, in strips or
+// in tiles with partial ones on the right and at the bottom) goes to the transparency image, or
+// is dropped without a place for it; an unspecified fourth sample is padding, not alpha.
+TEST(TiffRead, AlphaTilesAndSeparatePlanes) {
     TempDir dir;
     struct Case {
-        std::uint16_t bits, samples, photometric, extra;
-    };
-    for (const Case& c : {Case{8, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA},
-                          Case{16, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_ASSOCALPHA},
-                          Case{8, 2, PHOTOMETRIC_MINISBLACK, EXTRASAMPLE_UNASSALPHA}}) {
-        SCOPED_TRACE(::testing::Message() << "bits " << c.bits << " samples " << c.samples);
-        const TiffLayout s{.bits = c.bits,
-                           .samples = c.samples,
-                           .photometric = c.photometric,
-                           .compression = COMPRESSION_LZW,
-                           .extra = c.extra};
-        const std::string path = dir.file("alpha.tif");
-        ASSERT_TRUE(write_tiff(path, s));
-        Image alpha;
-        const Outcome r = read_tiff(path, &alpha);
-        ASSERT_FALSE(r.failed);
-        ASSERT_EQ(alpha.type, image_gray8);
-        expect_pixels(s, r.picture, &alpha);
-        // Without a place for it the alpha is simply dropped.
-        EXPECT_TRUE(image_equal(read_tiff(path).picture, r.picture));
-    }
-
-    // An unspecified fourth sample is padding, not alpha.
-    const TiffLayout s{
-        .samples = 4, .photometric = PHOTOMETRIC_RGB, .extra = EXTRASAMPLE_UNSPECIFIED};
-    ASSERT_TRUE(write_tiff(dir.file("pad.tif"), s));
-    Image alpha;
-    const Outcome r = read_tiff(dir.file("pad.tif"), &alpha);
-    ASSERT_FALSE(r.failed);
-    EXPECT_TRUE(alpha.empty());
-    expect_pixels(s, r.picture, nullptr);
-}
-
-TEST(TiffRead, TiledAndSeparatePlanesReadLikeStrips) {
-    TempDir dir;
-    struct Case {
-        std::uint16_t bits, planar;
+        std::uint16_t bits, samples, photometric, extra, planar;
         std::uint32_t tile;
     };
-    for (const Case& c : {Case{8, PLANARCONFIG_CONTIG, 16}, Case{16, PLANARCONFIG_CONTIG, 16},
-                          Case{8, PLANARCONFIG_SEPARATE, 0}, Case{16, PLANARCONFIG_SEPARATE, 16}}) {
+    const std::uint16_t rgb = PHOTOMETRIC_RGB, separate = PLANARCONFIG_SEPARATE,
+                        contig = PLANARCONFIG_CONTIG, alpha = EXTRASAMPLE_UNASSALPHA;
+    for (const Case& c :
+         {Case{8, 4, rgb, alpha, contig, 0}, Case{16, 4, rgb, EXTRASAMPLE_ASSOCALPHA, contig, 0},
+          Case{8, 2, PHOTOMETRIC_MINISBLACK, alpha, contig, 0},
+          Case{8, 4, rgb, EXTRASAMPLE_UNSPECIFIED, contig, 0}, Case{8, 4, rgb, alpha, contig, 16},
+          Case{16, 4, rgb, alpha, contig, 16}, Case{8, 4, rgb, alpha, separate, 0},
+          Case{16, 4, rgb, alpha, separate, 16}}) {
         SCOPED_TRACE(::testing::Message()
-                     << "bits " << c.bits << " planar " << c.planar << " tile " << c.tile);
-        // Partial tiles on the right and at the bottom.
-        const TiffLayout s{.width = 37,
-                           .height = 21,
-                           .bits = c.bits,
-                           .samples = 4,
-                           .photometric = PHOTOMETRIC_RGB,
-                           .compression = COMPRESSION_ADOBE_DEFLATE,
-                           .planar = c.planar,
-                           .extra = EXTRASAMPLE_UNASSALPHA,
-                           .tile = c.tile,
-                           .rows_per_strip = 5};
-        ASSERT_TRUE(write_tiff(dir.file("t.tif"), s));
-        Image alpha;
-        const Outcome r = read_tiff(dir.file("t.tif"), &alpha);
+                     << "bits " << c.bits << " samples " << c.samples << " extra " << c.extra
+                     << " planar " << c.planar << " tile " << c.tile);
+        const TiffLayout s{
+            .width = 37,
+            .height = 21,
+            .bits = c.bits,
+            .samples = c.samples,
+            .photometric = c.photometric,
+            .compression = std::uint16_t(c.tile ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_LZW),
+            .planar = c.planar,
+            .extra = c.extra,
+            .tile = c.tile,
+            .rows_per_strip = 5};
+        const std::string path = dir.file("alpha.tif");
+        ASSERT_TRUE(write_tiff(path, s));
+        Image transparency;
+        const Outcome r = read_tiff(path, &transparency);
         ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
-        expect_pixels(s, r.picture, &alpha);
+        const bool padding = c.extra == EXTRASAMPLE_UNSPECIFIED;
+        EXPECT_EQ(transparency.type, padding ? image_empty : image_gray8);
+        expect_pixels(s, r.picture, padding ? nullptr : &transparency);
+        EXPECT_TRUE(image_equal(read_tiff(path).picture, r.picture));
     }
 }
 
+double rational(const MetadataTag* t) {
+    return t && t->field_type == 5 ? double(le32(t->data)) / le32(t->data + 4) : -1.0;
+}
+
+// Resolution, profile and tags of the main directory and of the EXIF one; storage tags and the
+// profile are not metadata.
 TEST(TiffRead, ResolutionProfileAndTagsAreCarriedOver) {
     TempDir dir;
+    const std::string path = dir.file("meta.tif");
     std::vector<std::uint8_t> profile(300);
     for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<std::uint8_t>(i * 7);
-    TiffLayout s{.samples = 3, .photometric = PHOTOMETRIC_RGB};
-    s.more = [&](TIFF* tif) {
-        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 118.0f);
-        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 59.5f);
-        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
-        TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(profile.size()),
-                     profile.data());
-        TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "a harbour at dusk");
-        TIFFSetField(tif, TIFFTAG_ARTIST, "Ann");
-    };
-    ASSERT_TRUE(write_tiff(dir.file("meta.tif"), s));
-    const Outcome r = read_tiff(dir.file("meta.tif"));
-    ASSERT_FALSE(r.failed);
-    EXPECT_DOUBLE_EQ(r.picture.dpi, 118.0 * 2.54);
-    ASSERT_EQ(r.picture.profile_size, profile.size());
-    EXPECT_EQ(std::memcmp(r.picture.profile, profile.data(), profile.size()), 0);
-
-    const MetadataTag* description = find_tag(r.picture, 270);
-    ASSERT_NE(description, nullptr);
-    EXPECT_EQ(description->field_type, 2);
-    EXPECT_EQ(description->count, 18u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(description->data), "a harbour at dusk");
-    ASSERT_NE(find_tag(r.picture, 315), nullptr);
-    const MetadataTag* y = find_tag(r.picture, 283);
-    ASSERT_NE(y, nullptr);
-    EXPECT_EQ(y->field_type, 5);
-    EXPECT_DOUBLE_EQ(double(le32(y->data)) / le32(y->data + 4), 59.5);
-    ASSERT_NE(find_tag(r.picture, 296), nullptr);
-    EXPECT_EQ(find_tag(r.picture, 296)->data[0], RESUNIT_CENTIMETER);
-    // Storage tags and the profile are not metadata.
-    for (std::uint32_t structural : {256u, 257u, 258u, 273u, 279u, 34675u}) {
-        EXPECT_EQ(find_tag(r.picture, structural), nullptr) << structural;
-    }
-
-    // Without a unit the resolution has no physical meaning; inches are taken as they are.
-    for (auto [unit, dpi] : {std::pair{RESUNIT_NONE, 0.0}, std::pair{RESUNIT_INCH, 300.0}}) {
-        s.more = [u = unit](TIFF* tif) {
-            TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0f);
-            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, u);
-        };
-        ASSERT_TRUE(write_tiff(dir.file("unit.tif"), s));
-        EXPECT_EQ(read_tiff(dir.file("unit.tif")).picture.dpi, dpi) << unit;
-    }
-}
-
-TEST(TiffRead, ExifDirectoryTagsBecomeMetadata) {
-    TempDir dir;
-    const std::string path = dir.file("exif.tif");
     {
         TIFF* tif = TIFFOpen(path.c_str(), "w");
         ASSERT_NE(tif, nullptr);
@@ -290,12 +224,18 @@ TEST(TiffRead, ExifDirectoryTagsBecomeMetadata) {
         TIFFFreeDirectory(tif);
         TIFFCreateDirectory(tif);
         TiffLayout s;
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, s.height);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, s.height);
+        for (auto [tag, value] : {std::pair{TIFFTAG_IMAGEWIDTH, s.width},
+                                  {TIFFTAG_IMAGELENGTH, s.height},
+                                  {TIFFTAG_BITSPERSAMPLE, 8u},
+                                  {TIFFTAG_SAMPLESPERPIXEL, 1u},
+                                  {TIFFTAG_ROWSPERSTRIP, s.height},
+                                  {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK},
+                                  {TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER}})
+            TIFFSetField(tif, tag, value);
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 118.0f);
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 59.5f);
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(profile.size()), profile.data());
+        TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "a harbour at dusk");
         TIFFSetField(tif, TIFFTAG_EXIFIFD, exif_offset);
         for (std::uint32_t y = 0; y < s.height; ++y) {
             Bytes line = tiff_line(s, y, 0, 1, s.width);
@@ -305,41 +245,57 @@ TEST(TiffRead, ExifDirectoryTagsBecomeMetadata) {
     }
     const Outcome r = read_tiff(path);
     ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
+    EXPECT_DOUBLE_EQ(r.picture.dpi, 118.0 * 2.54);
+    ASSERT_EQ(r.picture.profile_size, profile.size());
+    EXPECT_EQ(std::memcmp(r.picture.profile, profile.data(), profile.size()), 0);
+    const MetadataTag* description = find_tag(r.picture, 270);
+    ASSERT_NE(description, nullptr);
+    EXPECT_TRUE(description->field_type == 2 && description->count == 18u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(description->data), "a harbour at dusk");
+    EXPECT_DOUBLE_EQ(rational(find_tag(r.picture, 283)), 59.5);
+    ASSERT_NE(find_tag(r.picture, 296), nullptr);
+    EXPECT_EQ(find_tag(r.picture, 296)->data[0], RESUNIT_CENTIMETER);
     const MetadataTag* iso = find_tag(r.picture, 34855);
     ASSERT_NE(iso, nullptr);
-    EXPECT_EQ(iso->field_type, 3);
-    EXPECT_EQ(sample16(iso->data, 0), 400);
+    EXPECT_TRUE(iso->field_type == 3 && sample16(iso->data, 0) == 400);
     const MetadataTag* date = find_tag(r.picture, 36867);
     ASSERT_NE(date, nullptr);
     EXPECT_STREQ(reinterpret_cast<const char*>(date->data), "2024:05:01 10:20:30");
-    const MetadataTag* f = find_tag(r.picture, 33437);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->field_type, 5);
-    EXPECT_NEAR(double(le32(f->data)) / le32(f->data + 4), 2.8, 1e-6);
-    EXPECT_EQ(find_tag(r.picture, 34665), nullptr);
+    EXPECT_NEAR(rational(find_tag(r.picture, 33437)), 2.8, 1e-6);
+    for (std::uint32_t structural : {256u, 257u, 258u, 273u, 279u, 34665u, 34675u}) {
+        EXPECT_EQ(find_tag(r.picture, structural), nullptr) << structural;
+    }
+
+    // Without a unit the resolution has no physical meaning; inches are taken as they are.
+    for (auto [unit, dpi] : {std::pair{RESUNIT_NONE, 0.0}, std::pair{RESUNIT_INCH, 300.0}}) {
+        TiffLayout s{.more = [u = unit](TIFF* tif) {
+            TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0f);
+            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, u);
+        }};
+        ASSERT_TRUE(write_tiff(dir.file("unit.tif"), s));
+        EXPECT_EQ(read_tiff(dir.file("unit.tif")).picture.dpi, dpi) << unit;
+    }
 }
 
 TEST(TiffRead, OrientationSixTurnsClockwiseAndReadsOne) {
     TempDir dir;
-    TiffLayout s{.width = 4,
-                 .height = 3,
-                 .samples = 4,
-                 .photometric = PHOTOMETRIC_RGB,
-                 .extra = EXTRASAMPLE_UNASSALPHA};
-    s.more = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_RIGHTTOP); };
+    TiffLayout s{
+        .width = 4,
+        .height = 3,
+        .samples = 4,
+        .photometric = PHOTOMETRIC_RGB,
+        .extra = EXTRASAMPLE_UNASSALPHA,
+        .more = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_RIGHTTOP); }};
     ASSERT_TRUE(write_tiff(dir.file("o6.tif"), s));
     Image alpha;
     const Outcome r = read_tiff(dir.file("o6.tif"), &alpha);
     ASSERT_FALSE(r.failed);
-    ASSERT_EQ(r.picture.width, 3u);
-    ASSERT_EQ(r.picture.height, 4u);
-    ASSERT_EQ(alpha.width, 3u);
+    ASSERT_TRUE(r.picture.width == 3u && r.picture.height == 4u && alpha.width == 3u);
     // Turned clockwise: the stored first column, read bottom to top, is the upright top line.
     for (std::uint32_t y = 0; y < 4; ++y)
         for (std::uint32_t x = 0; x < 3; ++x) {
-            const std::uint32_t sx = y, sy = s.height - 1 - x;
-            EXPECT_EQ(top_row(r.picture, y)[3 * x + 2], s.sample(sx, sy, 0));
-            EXPECT_EQ(top_row(alpha, y)[x], s.sample(sx, sy, 3));
+            EXPECT_EQ(top_row(r.picture, y)[3 * x + 2], s.sample(y, 2 - x, 0));
+            EXPECT_EQ(top_row(alpha, y)[x], s.sample(y, 2 - x, 3));
         }
     ASSERT_NE(find_tag(r.picture, 274), nullptr);
     EXPECT_EQ(sample16(find_tag(r.picture, 274)->data, 0), 1);
@@ -397,6 +353,26 @@ TEST(TiffRead, UnsupportedHostileAndBrokenFilesFailWithTheirMessage) {
     put_bytes(dir.file("junk.tif"), {'I', 'I', 7, 7, 1, 2, 3});
     EXPECT_TRUE(failed_with(read_tiff(dir.file("junk.tif")), "Error reading TIFF file"));
     EXPECT_TRUE(read_tiff(dir.file("missing.tif")).failed);
+}
+
+TEST(TiffWriter, ProfileLeftOutAndResolutionRepaired) {
+    RecordingScope scope;
+    TempDir dir;
+    Image im;
+    ASSERT_FALSE(image_alloc(im, image_gray8, 4, 4, 0.0));
+    const std::uint8_t profile[] = {1, 2, 3, 4};
+    ASSERT_FALSE(image_set_profile(im, profile, sizeof profile));
+    std::string path = dir.file("m3.tif");
+    ASSERT_FALSE(write_tiff_file(path, im, 1, 3));
+    Image back;
+    ASSERT_FALSE(read_tiff_file(path, back, nullptr));
+    EXPECT_EQ(back.profile_size, 0u);
+    EXPECT_NEAR(back.dpi, 72.0, 0.01);
+    EXPECT_EQ(scope.recorder.warnings(),
+              std::vector<std::string>{"Illegal image dpi -- will be set to 72.0"});
+    // A folder that does not exist: nothing is left behind.
+    EXPECT_TRUE(write_tiff_file(dir.file("no/such/x.tif"), im, 0, 0));
+    EXPECT_EQ(scope.recorder.errors(), std::vector<std::string>{"Error writing TIFF file"});
 }
 
 }  // namespace
