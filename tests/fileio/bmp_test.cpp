@@ -13,6 +13,7 @@
 #include "support/fileio_builders.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "test_files.h"
 
 namespace tessaly {
 namespace {
@@ -36,11 +37,6 @@ struct BmpLayout {
         [](std::uint32_t, std::uint32_t) { return 0u; };
 };
 
-// Little-endian value of n bytes at b[at].
-void put(Bytes& b, std::size_t at, std::uint32_t v, int n = 4) {
-    for (int i = 0; i < n; ++i) b[at + i] = static_cast<std::uint8_t>(v >> 8 * i);
-}
-
 // Kept opaque to the optimizer: GCC 12 otherwise warns about header fields that only larger
 // headers have.
 [[gnu::noipa]] Bytes build_bmp(const BmpLayout& s) {
@@ -48,28 +44,27 @@ void put(Bytes& b, std::size_t at, std::uint32_t v, int n = 4) {
     const auto h = static_cast<std::uint32_t>(std::abs(s.height));
     const bool core = s.header == 12;
     Bytes b(14 + s.header, 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    put(b, 14, s.header);
+    put_number(b, 0, 'B' | 'M' << 8, 2);
+    put_number(b, 14, s.header);
     if (core) {
         const std::uint32_t fields[4] = {w, h, 1, s.bits};
-        for (int i = 0; i < 4; ++i) put(b, 18 + 2 * i, fields[i], 2);
+        for (int i = 0; i < 4; ++i) put_number(b, 18 + 2 * i, fields[i], 2);
     } else {
-        put(b, 18, w);
-        put(b, 22, static_cast<std::uint32_t>(s.height));
-        put(b, 26, 1, 2);
-        put(b, 28, s.bits, 2);
-        put(b, 30, s.compression);
-        put(b, 38, 3780);  // pixels per metre
-        put(b, 42, 3780);
-        put(b, 46, static_cast<std::uint32_t>(s.palette.size()));
+        put_number(b, 18, w);
+        put_number(b, 22, static_cast<std::uint32_t>(s.height));
+        put_number(b, 26, 1, 2);
+        put_number(b, 28, s.bits, 2);
+        put_number(b, 30, s.compression);
+        put_number(b, 38, 3780);  // pixels per metre
+        put_number(b, 42, 3780);
+        put_number(b, 46, s.palette.size());
     }
-    if (s.header >= 108) put(b, 14 + 56, s.color_space);
+    if (s.header >= 108) put_number(b, 14 + 56, s.color_space);
     for (const Color& c : s.palette) {
         b.insert(b.end(), {c[2], c[1], c[0]});
         if (!core) b.push_back(0);
     }
-    put(b, 10, static_cast<std::uint32_t>(b.size()));
+    put_number(b, 10, b.size());
     b.insert(b.end(), s.rle.begin(), s.rle.end());
     const std::size_t stride = (std::size_t{w} * s.bits + 31) / 32 * 4;
     for (std::uint32_t i = 0; i < h && s.rle.empty(); ++i) {
@@ -79,7 +74,7 @@ void put(Bytes& b, std::size_t at, std::uint32_t v, int n = 4) {
         for (std::uint32_t x = 0; x < w; ++x) {
             const std::uint32_t v = s.pixel(x, y);
             if (s.bits >= 24) {
-                put(line, x * (s.bits / 8), v, 3);
+                put_number(line, x * (s.bits / 8), v, 3);
                 if (s.bits == 32) line[x * 4 + 3] = 0x5A;
             } else {
                 const std::size_t bit = std::size_t{x} * s.bits;
@@ -89,11 +84,11 @@ void put(Bytes& b, std::size_t at, std::uint32_t v, int n = 4) {
         b.insert(b.end(), line.begin(), line.end());
     }
     if (s.header >= 124 && !s.profile.empty()) {
-        put(b, 14 + 112, static_cast<std::uint32_t>(b.size() - 14));
-        put(b, 14 + 116, static_cast<std::uint32_t>(s.profile.size()));
+        put_number(b, 14 + 112, b.size() - 14);
+        put_number(b, 14 + 116, s.profile.size());
         b.insert(b.end(), s.profile.begin(), s.profile.end());
     }
-    put(b, 2, static_cast<std::uint32_t>(b.size()));
+    put_number(b, 2, b.size());
     return b;
 }
 
@@ -120,16 +115,10 @@ void expect_colors(const BmpLayout& s, const Outcome& r) {
     for (std::uint32_t y = 0; y < picture.height; ++y)
         for (std::uint32_t x = 0; x < picture.width; ++x) {
             const std::uint32_t v = s.pixel(x, y);
-            const Color want = s.bits <= 8 ? s.palette[v]
-                                           : Color{static_cast<std::uint8_t>(v >> 16),
-                                                   static_cast<std::uint8_t>(v >> 8),
-                                                   static_cast<std::uint8_t>(v)};
-            const std::uint8_t* p = top_row(picture, y);
-            const std::uint8_t level = picture.type == image_binary ? bit_get(p, x) : p[x];
-            const Color got = picture.type == image_color24
-                                  ? Color{p[3 * x + 2], p[3 * x + 1], p[3 * x]}
-                                  : Color{level, level, level};
-            ASSERT_EQ(got, want) << x << "," << y;
+            const Color c =
+                s.bits <= 8 ? s.palette[v]
+                            : Color{std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+            ASSERT_EQ(pixel_at(picture, x, y), (Samples{c[0], c[1], c[2]})) << x << "," << y;
         }
 }
 
@@ -189,9 +178,9 @@ TEST(BmpRead, TopDownRowsAndBitFieldsAndRle) {
     BmpLayout fields{.bits = 32, .compression = 3};
     fields.pixel = [](std::uint32_t x, std::uint32_t y) { return x * 40 << 16 | y * 60 << 8 | 7; };
     Bytes bytes = build_bmp(fields), masks(12, 0);
-    for (int i = 0; i < 3; ++i) put(masks, 4 * i, 0xFFu << 8 * i);
+    for (int i = 0; i < 3; ++i) put_number(masks, 4 * i, 0xFFu << 8 * i);
     bytes.insert(bytes.begin() + 54, masks.begin(), masks.end());
-    put(bytes, 10, 54 + 12);
+    put_number(bytes, 10, 54 + 12);
     fields.pixel = [](std::uint32_t x, std::uint32_t y) { return 7u << 16 | y * 60 << 8 | x * 40; };
     expect_colors(fields, read_bytes(dir, bytes));
 
@@ -257,7 +246,7 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
                    {22, 0x7FFFFFFF, 4, "Image is too large: 5 x 2147483647"}};
     for (const auto& c : changes) {
         Bytes b = good;
-        put(b, c.at, c.value, c.width);
+        put_number(b, c.at, c.value, c.width);
         EXPECT_TRUE(failed_with(read_bytes(dir, b), c.message)) << c.at << " " << c.value;
     }
     for (std::size_t size : {good.size() - 1, std::size_t{30}, std::size_t{2}}) {
@@ -276,17 +265,12 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
 TEST(BmpWriter, HeaderBytesAndRoundTrips) {
     TempDir dir;
     const std::string path = dir.file("c.bmp");
-    std::string b;
-    auto u32 = [&](std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(b.at(at + i));
-        return v;
-    };
+    Bytes b;
+    auto u32 = [&](std::size_t at) { return number_at(&b.at(at)); };
     Image color = patterned(image_color24, 3, 2, 72.0), back;
     ASSERT_FALSE(write_bmp_file(path, color, 0));  // no profile: the 40-byte header
-    const Bytes bytes = file_bytes(path);
-    b.assign(bytes.begin(), bytes.end());
-    EXPECT_EQ(b.substr(0, 2), "BM");
+    b = file_bytes(path);
+    EXPECT_TRUE(b[0] == 'B' && b[1] == 'M');
     EXPECT_TRUE(u32(2) == b.size() && u32(10) == 54u && u32(14) == 40u);
     EXPECT_EQ(u32(38), 2835u);  // rnd(72 x 1000 / 25.4)
     EXPECT_EQ(b.size(), 54u + 2 * 12);
@@ -300,10 +284,9 @@ TEST(BmpWriter, HeaderBytesAndRoundTrips) {
     ASSERT_FALSE(image_set_profile(color, reinterpret_cast<const std::uint8_t*>(profile.data()),
                                    profile.size()));
     ASSERT_FALSE(write_bmp_file(path, color, 0));
-    const Bytes v5 = file_bytes(path);
-    b.assign(v5.begin(), v5.end());
+    b = file_bytes(path);
     EXPECT_TRUE(u32(14) == 124u && u32(14 + 56) == 0x4D424544u);
-    EXPECT_EQ(b.substr(14 + u32(14 + 112), u32(14 + 116)), profile);
+    EXPECT_EQ(std::string(&b[14 + u32(14 + 112)], &b[14 + u32(14 + 112)] + u32(14 + 116)), profile);
     ASSERT_FALSE(read_bmp_file(path, back));
     EXPECT_EQ(std::string(back.profile, back.profile + back.profile_size), profile);
     ASSERT_FALSE(write_bmp_file(path, color, 1));

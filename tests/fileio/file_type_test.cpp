@@ -10,6 +10,7 @@
 #include "fileio/image_file.h"
 #include "support/fileio_builders.h"
 #include "support/temp_dir.h"
+#include "test_files.h"
 
 namespace tessaly {
 namespace {
@@ -210,17 +211,13 @@ TEST(Orientation, TurnsUprightAndMarksTheTags) {
             // Clockwise: the top-left corner goes to the top-right.
             for (std::uint32_t y = 0; y < im.height; ++y) {
                 for (std::uint32_t x = 0; x < im.width; ++x) {
-                    const std::uint8_t* row = im.rows[im.height - 1 - y];
-                    const bool lit = type == image_binary
-                                         ? bit_get(row, x) != 0
-                                         : row[x * testing::pixel_row_bytes(im) / im.width] != 0;
-                    EXPECT_EQ(lit, y == 0 && x == (turned ? 1u : 0u)) << x << "," << y;
+                    EXPECT_EQ(testing::pixel_at(im, x, y)[2] != 0,
+                              y == 0 && x == (turned ? 1u : 0u))
+                        << x << "," << y;
                 }
             }
-            const MetadataTag* t = im.tags;
-            EXPECT_EQ(t->data[0] | (t->data[1] << 8), 1);
-            t = t->next->next;
-            EXPECT_EQ(t->data[0] | (t->data[1] << 8) | (t->data[2] << 16) | (t->data[3] << 24), 1);
+            EXPECT_EQ(testing::number_at(im.tags->data, 2), 1u);
+            EXPECT_EQ(testing::number_at(im.tags->next->next->data), 1u);
             EXPECT_EQ(im.dpi, 100.0);
         }
     }

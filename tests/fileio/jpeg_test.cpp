@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,16 +17,13 @@
 #include "support/fileio_builders.h"
 #include "support/small_exif.h"
 #include "support/temp_dir.h"
+#include "test_files.h"
 
 namespace tessaly {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace testing;
-
-struct Rgb {
-    int r, g, b;
-};
 
 // What the test writes: a picture given top row first, as a person sees it.
 struct JpegLayout {
@@ -60,8 +58,7 @@ void write_jpeg(const std::string& path, const JpegLayout& layout) {
     c.X_density = c.Y_density = static_cast<UINT16>(layout.density);
     jpeg_start_compress(&c, TRUE);
     if (!layout.exif.empty()) {
-        Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
-        app1.insert(app1.end(), layout.exif.begin(), layout.exif.end());
+        Bytes app1 = exif_prefixed(layout.exif);
         jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
     }
     if (!layout.icc.empty())
@@ -77,34 +74,16 @@ void write_jpeg(const std::string& path, const JpegLayout& layout) {
     std::fclose(f);
 }
 
-// Four flat quadrants red, green / blue, white (top row first): every orientation puts them in
-// a different arrangement.
-const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
-
+// The four quadrants, top row first.
 JpegLayout quadrants(std::uint32_t w, std::uint32_t h) {
-    JpegLayout s;
-    s.width = w;
-    s.height = h;
+    JpegLayout s{.width = w, .height = h};
     for (std::uint32_t y = 0; y < h; ++y) {
         for (std::uint32_t x = 0; x < w; ++x) {
-            const Rgb c = y < h / 2 ? (x < w / 2 ? red : green) : (x < w / 2 ? blue : white);
-            s.pixels.insert(s.pixels.end(),
-                            {static_cast<std::uint8_t>(c.r), static_cast<std::uint8_t>(c.g),
-                             static_cast<std::uint8_t>(c.b)});
+            for (int c : quadrant_colors[quadrant_of(int(x), int(y), int(w), int(h))])
+                s.pixels.push_back(static_cast<std::uint8_t>(c));
         }
     }
     return s;
-}
-
-// The color seen at (x, y), counted from the top-left as a person sees the picture.
-Rgb seen(const Image& im, std::uint32_t x, std::uint32_t y) {
-    const std::uint8_t* p = top_row(im, y) + 3 * x;
-    return {p[2], p[1], p[0]};
-}
-
-std::uint16_t orientation_tag(const Image& im) {
-    const MetadataTag* t = find_tag(im, 274);
-    return t ? sample16(t->data, 0) : 0;
 }
 
 Outcome read_jpeg(const std::string& path) {
@@ -113,18 +92,12 @@ Outcome read_jpeg(const std::string& path) {
 
 TEST(Jpeg, EveryOrientationOpensUpright) {
     TempDir dir;
-    // Stored [[R, G], [B, W]]; what a person sees after each tag value is applied.
-    const Rgb expected[9][4] = {
-        {},
-        {red, green, blue, white},  // 1
-        {green, red, white, blue},  // 2 mirrored left-right
-        {white, blue, green, red},  // 3 half turn
-        {blue, white, red, green},  // 4 mirrored top-bottom
-        {red, blue, green, white},  // 5 transposed
-        {blue, red, white, green},  // 6 turned clockwise
-        {white, green, blue, red},  // 7 transverse
-        {green, white, red, blue},  // 8 turned counter-clockwise
-    };
+    // The file's quadrant seen at each place once the tag value is applied: 2 mirrored
+    // left-right, 3 half turn, 4 mirrored top-bottom, 5 transposed, 6 turned clockwise,
+    // 7 transverse, 8 turned counter-clockwise.
+    const std::array<int, 4> expected[9] = {{},           {0, 1, 2, 3}, {1, 0, 3, 2},
+                                            {3, 2, 1, 0}, {2, 3, 0, 1}, {0, 2, 1, 3},
+                                            {2, 0, 3, 1}, {3, 1, 2, 0}, {1, 3, 0, 2}};
     for (std::uint16_t v = 1; v <= 8; ++v) {
         SCOPED_TRACE("orientation " + std::to_string(v));
         JpegLayout layout = quadrants(64, 32);
@@ -137,15 +110,8 @@ TEST(Jpeg, EveryOrientationOpensUpright) {
         ASSERT_EQ(im.type, image_color24);
         EXPECT_EQ(im.width, v >= 5 ? 32u : 64u);
         EXPECT_EQ(im.height, v >= 5 ? 64u : 32u);
-        EXPECT_EQ(orientation_tag(im), 1);
-        const std::uint32_t qx = im.width / 4, qy = im.height / 4;
-        const Rgb got[4] = {seen(im, qx, qy), seen(im, 3 * qx, qy), seen(im, qx, 3 * qy),
-                            seen(im, 3 * qx, 3 * qy)};
-        for (int q = 0; q < 4; ++q) {
-            EXPECT_NEAR(got[q].r, expected[v][q].r, 40) << "quadrant " << q;
-            EXPECT_NEAR(got[q].g, expected[v][q].g, 40) << "quadrant " << q;
-            EXPECT_NEAR(got[q].b, expected[v][q].b, 40) << "quadrant " << q;
-        }
+        EXPECT_EQ(tag_short(im, 274), 1);
+        expect_quadrants(im, expected[v], 40);
     }
 }
 
@@ -192,13 +158,9 @@ TEST(Jpeg, BrokenUnsupportedAndHugeFilesFailCleanly) {
     layout.exif = small_exif_block(6, "Tessly");
     write_jpeg(dir.file("whole.jpg"), layout);
     const Bytes whole = file_bytes(dir.file("whole.jpg"));
-    for (std::size_t cut :
-         {std::size_t{2}, std::size_t{40}, whole.size() / 3, whole.size() - 40, whole.size() - 2}) {
-        SCOPED_TRACE("cut at " + std::to_string(cut));
-        put_bytes(dir.file("cut.jpg"),
-                  Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
-        EXPECT_TRUE(failed_with(read_jpeg(dir.file("cut.jpg")), "Error reading JPEG file"));
-    }
+    expect_damage_fails(dir.file("cut.jpg"), whole,
+                        {2, 40, whole.size() / 3, whole.size() - 40, whole.size() - 2}, 0,
+                        read_jpeg, "Error reading JPEG file");
     // A missing file fails without a message of its own.
     const Outcome missing = read_jpeg(dir.file("missing.jpg"));
     EXPECT_TRUE(missing.failed);
@@ -242,13 +204,12 @@ TEST(JpegFiles, PhoneJpegOpensUprightWithItsTags) {
     ASSERT_FALSE(read_image_file(path, im, alpha));
     EXPECT_EQ(im.type, image_color24);
     EXPECT_TRUE(im.width == 428u && im.height == 640u);
-    EXPECT_EQ(orientation_tag(im), 1);
+    EXPECT_EQ(tag_short(im, 274), 1);
     EXPECT_EQ(im.dpi, 180.0);
     int tags = 0;
     for (const MetadataTag* t = im.tags; t; t = t->next) ++tags;
     EXPECT_GE(tags, 25);
-    ASSERT_NE(find_tag(im, 271), nullptr);
-    EXPECT_STREQ(reinterpret_cast<const char*>(find_tag(im, 271)->data), "Panasonic");
+    EXPECT_EQ(tag_text(im, 271), "Panasonic");
     EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
@@ -273,24 +234,22 @@ Image gradient(std::uint32_t type, std::uint32_t w, std::uint32_t h) {
     return im;
 }
 
-// The luma sampling factors and density libjpeg reads back.
+// The density of the JFIF header that opens the file and the luma sampling factors of its frame.
 struct Header {
     int h = 0, v = 0, density_unit = -1, x_density = 0;
     explicit Header(const std::string& path) {
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        if (!f) return;
-        jpeg_decompress_struct d{};
-        jpeg_error_mgr e{};
-        d.err = jpeg_std_error(&e);
-        jpeg_create_decompress(&d);
-        jpeg_stdio_src(&d, f);
-        jpeg_read_header(&d, TRUE);
-        h = d.comp_info[0].h_samp_factor;
-        v = d.comp_info[0].v_samp_factor;
-        density_unit = d.density_unit;
-        x_density = d.X_density;
-        jpeg_destroy_decompress(&d);
-        std::fclose(f);
+        const Bytes b = file_bytes(path);
+        if (b.size() < 20 || b[6] != 'J') return;
+        density_unit = b[13];
+        x_density = b[14] << 8 | b[15];
+        // Segments: a marker, a big-endian length, then the frame's fields (luma at 11).
+        for (std::size_t i = 2; i + 12 < b.size(); i += 2 + (b[i + 2] << 8 | b[i + 3])) {
+            if (b[i + 1] >= 0xC0 && b[i + 1] <= 0xC2) {
+                h = b[i + 11] >> 4;
+                v = b[i + 11] & 15;
+                break;
+            }
+        }
     }
 };
 

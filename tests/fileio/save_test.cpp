@@ -214,23 +214,11 @@ TEST_F(SavePipeline, OptionsDialogEditsACopyAndItsCancelWritesNothing) {
 
 TEST(ExifTool, ArgumentVectors) {
     using V = std::vector<std::string>;
-    const V common = {"-tagsFromFile",      "a b.jpg",
-                      "--JFIF:XResolution", "--JFIF:YResolution",
-                      "--EXIF:XResolution", "--EXIF:YResolution",
-                      "--EXIF:Orientation", "--preview:all"};
-    V all = common;
-    all.insert(all.end(), {"-m", "-q", "-overwrite_original", "out.jpg"});
-    EXPECT_EQ(copy_metadata_arguments("a b.jpg", "out.jpg", metadata_all, ""), all);
-    V no_gps = common;
-    no_gps.insert(no_gps.end(), {"-GPS:all=", "-m", "-q", "-overwrite_original",
-                                 "-ThumbnailImage<=/tmp/Thumbnail.jpg", "out.jpg"});
-    EXPECT_EQ(
-        copy_metadata_arguments("a b.jpg", "out.jpg", metadata_all_but_gps, "/tmp/Thumbnail.jpg"),
-        no_gps);
-    EXPECT_EQ(add_thumbnail_arguments("out.jpg", "/tmp/t.jpg"),
-              (V{"-ThumbnailImage<=/tmp/t.jpg", "out.jpg"}));
-    EXPECT_EQ(lens_id_arguments("x.cr2", "/s/LensID.tmp"),
-              (V{"-s", "-LensID", "-LensInfo", "x.cr2", "-W+!", "/s/LensID.tmp"}));
+    // What the arguments copy shows in the runs of ExifTool below; what they leave out does not.
+    EXPECT_EQ(copy_metadata_arguments("a b.jpg", "out.jpg", metadata_all, ""),
+              (V{"-tagsFromFile", "a b.jpg", "--JFIF:XResolution", "--JFIF:YResolution",
+                 "--EXIF:XResolution", "--EXIF:YResolution", "--EXIF:Orientation", "--preview:all",
+                 "-m", "-q", "-overwrite_original", "out.jpg"}));
     EXPECT_EQ(geotag_arguments("trip.gpx", '+', 5, 30, "/photos"),
               (V{"-geotag", "trip.gpx", "-Geotime<${DateTimeOriginal}+05:30", "/photos"}));
     EXPECT_EQ(geotag_arguments("trip.gpx", '-', 11, 0, "/p")[2],

@@ -14,6 +14,7 @@
 #include "support/fileio_builders.h"
 #include "support/small_exif.h"
 #include "support/temp_dir.h"
+#include "test_files.h"
 
 namespace tessaly {
 namespace {
@@ -25,10 +26,6 @@ Outcome read_tiff(const std::string& path, Image* alpha = nullptr) {
         path, [&](const std::string& p, Image& im) { return read_tiff_file(p, im, alpha); });
 }
 
-std::uint32_t le32(const std::uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
-}
-
 std::uint8_t scale_to8(std::uint32_t v, std::uint32_t bits) {
     const std::uint32_t max = (1u << bits) - 1;
     return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
@@ -37,23 +34,17 @@ std::uint8_t scale_to8(std::uint32_t v, std::uint32_t bits) {
 // Checks every pixel of a gray or RGB picture (and its alpha) against the layout's samples.
 void expect_pixels(const TiffLayout& s, const Image& picture, const Image* alpha,
                    int tolerance = 0) {
-    ASSERT_EQ(picture.width, s.width);
-    ASSERT_EQ(picture.height, s.height);
-    const bool color =
-        s.photometric != PHOTOMETRIC_MINISBLACK && s.photometric != PHOTOMETRIC_MINISWHITE;
-    const std::uint32_t max = (1u << s.bits) - 1;
+    ASSERT_TRUE(picture.width == s.width && picture.height == s.height);
+    const bool white = s.photometric == PHOTOMETRIC_MINISWHITE;
+    const bool color = !white && s.photometric != PHOTOMETRIC_MINISBLACK;
     for (std::uint32_t y = 0; y < s.height; ++y) {
-        const std::uint8_t* row = top_row(picture, y);
         for (std::uint32_t x = 0; x < s.width; ++x) {
-            for (std::uint32_t c = 0; c < (color ? 3u : 1u); ++c) {
-                std::uint32_t want = s.sample(x, y, c);
-                if (s.photometric == PHOTOMETRIC_MINISWHITE) want = max - want;
-                const std::size_t i = color ? 3 * std::size_t{x} + (2 - c) : x;
-                const std::uint32_t got = s.bits == 16  ? sample16(row, i)
-                                          : s.bits == 1 ? bit_get(row, x)
-                                                        : row[i];
+            const auto got = pixel_at(picture, x, y);
+            for (std::uint32_t c = 0; c < 3; ++c) {
+                std::uint32_t want = s.sample(x, y, color ? c : 0);
+                if (white) want = (1u << s.bits) - 1 - want;
                 if (s.bits < 8) want = scale_to8(want, s.bits);  // 1-bit: set bits are white
-                ASSERT_NEAR(got, want, tolerance) << "x " << x << " y " << y << " c " << c;
+                ASSERT_NEAR(got[c], want, tolerance) << "x " << x << " y " << y << " c " << c;
             }
             if (alpha) {
                 const std::uint32_t a = s.sample(x, y, color ? 3 : 1);
@@ -202,7 +193,8 @@ TEST(TiffRead, AlphaTilesAndSeparatePlanes) {
 }
 
 double rational(const MetadataTag* t) {
-    return t && t->field_type == 5 ? double(le32(t->data)) / le32(t->data + 4) : -1.0;
+    return t && t->field_type == 5 ? double(number_at(t->data)) / double(number_at(t->data + 4))
+                                   : -1.0;
 }
 
 // Resolution, profile and tags of the main directory and of the EXIF one; storage tags and the
@@ -223,11 +215,10 @@ TEST(TiffRead, ResolutionProfileAndTagsAreCarriedOver) {
         ASSERT_TRUE(TIFFWriteCustomDirectory(tif, &exif_offset));
         TIFFFreeDirectory(tif);
         TIFFCreateDirectory(tif);
-        TiffLayout s;
+        const TiffLayout s;
         for (auto [tag, value] : {std::pair{TIFFTAG_IMAGEWIDTH, s.width},
                                   {TIFFTAG_IMAGELENGTH, s.height},
                                   {TIFFTAG_BITSPERSAMPLE, 8u},
-                                  {TIFFTAG_SAMPLESPERPIXEL, 1u},
                                   {TIFFTAG_ROWSPERSTRIP, s.height},
                                   {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK},
                                   {TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER}})
@@ -237,34 +228,25 @@ TEST(TiffRead, ResolutionProfileAndTagsAreCarriedOver) {
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(profile.size()), profile.data());
         TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "a harbour at dusk");
         TIFFSetField(tif, TIFFTAG_EXIFIFD, exif_offset);
-        for (std::uint32_t y = 0; y < s.height; ++y) {
-            Bytes line = tiff_line(s, y, 0, 1, s.width);
-            ASSERT_GE(TIFFWriteScanline(tif, line.data(), y, 0), 0);
-        }
+        for (std::uint32_t y = 0; y < s.height; ++y)
+            ASSERT_GE(TIFFWriteScanline(tif, tiff_line(s, y, 0, 1, s.width).data(), y, 0), 0);
         TIFFClose(tif);
     }
     const Outcome r = read_tiff(path);
     ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
     EXPECT_DOUBLE_EQ(r.picture.dpi, 118.0 * 2.54);
-    ASSERT_EQ(r.picture.profile_size, profile.size());
-    EXPECT_EQ(std::memcmp(r.picture.profile, profile.data(), profile.size()), 0);
-    const MetadataTag* description = find_tag(r.picture, 270);
-    ASSERT_NE(description, nullptr);
-    EXPECT_TRUE(description->field_type == 2 && description->count == 18u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(description->data), "a harbour at dusk");
+    EXPECT_EQ(Bytes(r.picture.profile, r.picture.profile + r.picture.profile_size), profile);
+    EXPECT_EQ(tag_text(r.picture, 270), "a harbour at dusk");
+    EXPECT_TRUE(find_tag(r.picture, 270)->field_type == 2 &&
+                find_tag(r.picture, 270)->count == 18u);
     EXPECT_DOUBLE_EQ(rational(find_tag(r.picture, 283)), 59.5);
-    ASSERT_NE(find_tag(r.picture, 296), nullptr);
-    EXPECT_EQ(find_tag(r.picture, 296)->data[0], RESUNIT_CENTIMETER);
-    const MetadataTag* iso = find_tag(r.picture, 34855);
-    ASSERT_NE(iso, nullptr);
-    EXPECT_TRUE(iso->field_type == 3 && sample16(iso->data, 0) == 400);
-    const MetadataTag* date = find_tag(r.picture, 36867);
-    ASSERT_NE(date, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const char*>(date->data), "2024:05:01 10:20:30");
+    EXPECT_EQ(tag_short(r.picture, 296), RESUNIT_CENTIMETER);
+    EXPECT_EQ(tag_short(r.picture, 34855), 400);
+    EXPECT_EQ(find_tag(r.picture, 34855)->field_type, 3);
+    EXPECT_EQ(tag_text(r.picture, 36867), "2024:05:01 10:20:30");
     EXPECT_NEAR(rational(find_tag(r.picture, 33437)), 2.8, 1e-6);
-    for (std::uint32_t structural : {256u, 257u, 258u, 273u, 279u, 34665u, 34675u}) {
+    for (std::uint32_t structural : {256u, 257u, 258u, 273u, 279u, 34665u, 34675u})
         EXPECT_EQ(find_tag(r.picture, structural), nullptr) << structural;
-    }
 
     // Without a unit the resolution has no physical meaning; inches are taken as they are.
     for (auto [unit, dpi] : {std::pair{RESUNIT_NONE, 0.0}, std::pair{RESUNIT_INCH, 300.0}}) {
@@ -297,32 +279,22 @@ TEST(TiffRead, OrientationSixTurnsClockwiseAndReadsOne) {
             EXPECT_EQ(top_row(r.picture, y)[3 * x + 2], s.sample(y, 2 - x, 0));
             EXPECT_EQ(top_row(alpha, y)[x], s.sample(y, 2 - x, 3));
         }
-    ASSERT_NE(find_tag(r.picture, 274), nullptr);
-    EXPECT_EQ(sample16(find_tag(r.picture, 274)->data, 0), 1);
+    EXPECT_EQ(tag_short(r.picture, 274), 1);
 }
 
 // A little-endian TIFF with one 8-bit gray strip, assembled by hand so that it can lie.
-Bytes hand_tiff(std::uint32_t width, std::uint32_t height, std::uint32_t strip_bytes) {
-    LittleEndianBlock b;
-    const std::uint32_t entries = 7;
-    b.u32(8);
-    b.u16(entries);
-    auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t value) {
-        b.u16(tag);
-        b.u16(type);
-        b.u32(1);
-        b.u32(value);  // little-endian: a SHORT sits in the low half
-    };
-    entry(256, 4, width);
-    entry(257, 4, height);
-    entry(258, 3, 8);
-    entry(262, 3, 1);
-    entry(273, 4, 8 + 2 + entries * 12 + 4);
-    entry(278, 4, height);
-    entry(279, 4, strip_bytes);
-    b.u32(0);
-    for (std::uint32_t i = 0; i < 64; ++i) b.b.push_back(static_cast<std::uint8_t>(i));
-    return b.b;
+Bytes hand_tiff(std::int64_t width, std::int64_t height, std::int64_t strip_bytes) {
+    Block b(false);
+    auto n = [&](std::int64_t v) { return b.numbers(4, {v}); };
+    b.ifd({{256, 4, 1, n(width)},
+           {257, 4, 1, n(height)},
+           {258, 3, 1, n(8)},
+           {262, 3, 1, n(1)},
+           {273, 4, 1, n(8 + 2 + 7 * 12 + 4)},
+           {278, 4, 1, n(height)},
+           {279, 4, 1, n(strip_bytes)}});
+    for (std::uint8_t i = 0; i < 64; ++i) b.bytes.push_back(i);
+    return b.bytes;
 }
 
 TEST(TiffRead, UnsupportedHostileAndBrokenFilesFailWithTheirMessage) {

@@ -13,6 +13,7 @@
 #include "support/fileio_builders.h"
 #include "support/small_exif.h"
 #include "support/temp_dir.h"
+#include "test_files.h"
 
 namespace tessaly {
 namespace {
@@ -30,33 +31,50 @@ std::array<std::uint8_t, 4> test_pixel(int x, int y) {
             static_cast<std::uint8_t>((x + 3 * y) * 23)};
 }
 
-// A lossless file of the test pixels, opaque unless with_alpha.
-Bytes encode_lossless(int w, int h, bool with_alpha) {
-    WebPConfig config;
-    WebPPicture picture;
-    if (!WebPConfigInit(&config) || !WebPPictureInit(&picture)) return {};
-    config.lossless = 1;
-    config.exact = 1;
-    picture.use_argb = 1;
-    picture.width = w;
-    picture.height = h;
-    Bytes rgba;
+// RGBA of the test pixels, opaque unless with_alpha.
+Bytes rgba(int w, int h, bool with_alpha) {
+    Bytes out;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const auto p = test_pixel(x, y);
-            rgba.insert(rgba.end(), {p[0], p[1], p[2], with_alpha ? p[3] : std::uint8_t{255}});
+            out.insert(out.end(), {p[0], p[1], p[2], with_alpha ? p[3] : std::uint8_t{255}});
         }
     }
-    WebPMemoryWriter writer;
-    WebPMemoryWriterInit(&writer);
-    picture.writer = WebPMemoryWrite;
-    picture.custom_ptr = &writer;
-    Bytes out;
-    if (WebPPictureImportRGBA(&picture, rgba.data(), 4 * w) && WebPEncode(&config, &picture))
-        out.assign(writer.mem, writer.mem + writer.size);
-    WebPPictureFree(&picture);
-    WebPMemoryWriterClear(&writer);
     return out;
+}
+
+// A lossless file of the RGBA frames, an animation when there are several.
+Bytes encode(int w, int h, const std::vector<Bytes>& frames) {
+    WebPAnimEncoderOptions options;
+    WebPConfig config;
+    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config)) return {};
+    config.lossless = 1;
+    config.exact = 1;
+    WebPAnimEncoder* encoder = WebPAnimEncoderNew(w, h, &options);
+    bool ok = encoder != nullptr;
+    int timestamp = 0;
+    for (const Bytes& pixels : frames) {
+        WebPPicture frame;
+        WebPPictureInit(&frame);
+        frame.use_argb = 1;
+        frame.width = w;
+        frame.height = h;
+        ok = ok && WebPPictureImportRGBA(&frame, pixels.data(), 4 * w) &&
+             WebPAnimEncoderAdd(encoder, &frame, timestamp, &config);
+        WebPPictureFree(&frame);
+        timestamp += 100;
+    }
+    WebPData assembled = {nullptr, 0};
+    ok = ok && WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr) &&
+         WebPAnimEncoderAssemble(encoder, &assembled);
+    Bytes out = ok ? Bytes(assembled.bytes, assembled.bytes + assembled.size) : Bytes{};
+    WebPDataClear(&assembled);
+    WebPAnimEncoderDelete(encoder);
+    return out;
+}
+
+Bytes encode_lossless(int w, int h, bool with_alpha) {
+    return encode(w, h, {rgba(w, h, with_alpha)});
 }
 
 // Adds ICCP and EXIF chunks; the mux writes the extended header that announces them.
@@ -77,61 +95,20 @@ Bytes with_chunks(const Bytes& file, const Bytes& icc, const Bytes& exif) {
     return out;
 }
 
-// An animation of two flat frames, the first of the given color.
-Bytes animation(int w, int h, const std::uint8_t* first) {
-    WebPAnimEncoderOptions options;
-    if (!WebPAnimEncoderOptionsInit(&options)) return {};
-    WebPAnimEncoder* encoder = WebPAnimEncoderNew(w, h, &options);
-    WebPConfig config;
-    WebPConfigInit(&config);
-    config.lossless = 1;
-    const std::uint8_t second[3] = {10, 30, 200};
-    bool ok = encoder != nullptr;
-    int timestamp = 0;
-    for (const std::uint8_t* color : {first, second}) {
-        Bytes rgba;
-        for (int i = 0; i < w * h; ++i)
-            rgba.insert(rgba.end(), {color[0], color[1], color[2], 255});
-        WebPPicture frame;
-        WebPPictureInit(&frame);
-        frame.use_argb = 1;
-        frame.width = w;
-        frame.height = h;
-        ok = ok && WebPPictureImportRGBA(&frame, rgba.data(), 4 * w) &&
-             WebPAnimEncoderAdd(encoder, &frame, timestamp, &config);
-        WebPPictureFree(&frame);
-        timestamp += 100;
-    }
-    WebPData assembled = {nullptr, 0};
-    ok = ok && WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr) &&
-         WebPAnimEncoderAssemble(encoder, &assembled);
-    Bytes out = ok ? Bytes(assembled.bytes, assembled.bytes + assembled.size) : Bytes{};
-    WebPDataClear(&assembled);
-    WebPAnimEncoderDelete(encoder);
-    return out;
-}
-
-// Checks every pixel against the test pixels (or a flat color), after turning the file by
+// Checks every pixel against the test pixels, after turning the file by
 // orientation 6 when turned.
-void expect_test_pixels(const Image& picture, const Image* alpha, int w, int h, bool turned,
-                        const std::uint8_t* flat = nullptr) {
+void expect_test_pixels(const Image& picture, const Image* alpha, int w, int h, bool turned) {
     ASSERT_EQ(picture.type, image_color24);
     ASSERT_EQ(picture.width, std::uint32_t(turned ? h : w));
     ASSERT_EQ(picture.height, std::uint32_t(turned ? w : h));
-    if (alpha) {
-        ASSERT_TRUE(alpha->width == picture.width && alpha->height == picture.height);
-    }
+    ASSERT_TRUE(!alpha || (alpha->width == picture.width && alpha->height == picture.height));
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             // Turned clockwise, the file's bottom-left pixel is the top-left one.
             const std::uint32_t tx = turned ? h - 1 - y : x, ty = turned ? x : y;
-            const std::uint8_t* p = top_row(picture, ty) + 3 * tx;
             const auto e = test_pixel(x, y);
-            const std::uint8_t* want = flat ? flat : e.data();
-            EXPECT_TRUE(p[2] == want[0] && p[1] == want[1] && p[0] == want[2]) << x << "," << y;
-            if (alpha) {
-                EXPECT_EQ(top_row(*alpha, ty)[tx], e[3]) << x << "," << y;
-            }
+            EXPECT_EQ(pixel_at(picture, tx, ty), (Samples{e[0], e[1], e[2]})) << x << "," << y;
+            EXPECT_TRUE(!alpha || top_row(*alpha, ty)[tx] == e[3]) << x << "," << y;
         }
     }
 }
@@ -162,10 +139,11 @@ TEST(WebpRead, LosslessPixelsAndAlphaComeBackExactly) {
         EXPECT_NEAR(picture.dpi, dpi, 1e-9);
     }
     // An animation gives its first frame.
-    const std::uint8_t first[3] = {200, 30, 10};
-    put_bytes(path, animation(6, 4, first));
+    Bytes second = rgba(6, 4, false);
+    for (std::size_t i = 0; i < second.size(); i += 4) second[i] ^= 0xFF;  // red inverted
+    put_bytes(path, encode(6, 4, {rgba(6, 4, false), second}));
     ASSERT_FALSE(read_webp_file(path, picture, &transparency));
-    expect_test_pixels(picture, nullptr, 6, 4, false, first);
+    expect_test_pixels(picture, nullptr, 6, 4, false);
     EXPECT_TRUE(rec.recorder.errors().empty());
 }
 
@@ -175,10 +153,8 @@ TEST(WebpRead, ProfileAndExifChunksAndOrientation) {
     const ProfileBytes srgb = builtin_srgb_profile();
     const Bytes icc(srgb.data, srgb.data + srgb.size);
     const Bytes exif = small_exif_block(6, "WebpCam");
-    Bytes prefixed = {'E', 'x', 'i', 'f', 0, 0};
-    prefixed.insert(prefixed.end(), exif.begin(), exif.end());
     // Some writers keep the JPEG "Exif\0\0" in front; both forms carry the same tags.
-    for (const Bytes& block : {exif, prefixed}) {
+    for (const Bytes& block : {exif, exif_prefixed(exif)}) {
         const std::string path = dir.file("tagged.webp");
         const Bytes file = with_chunks(encode_lossless(4, 2, true), icc, block);
         ASSERT_FALSE(file.empty());
@@ -187,10 +163,8 @@ TEST(WebpRead, ProfileAndExifChunksAndOrientation) {
         ASSERT_FALSE(read_webp_file(path, picture, &transparency));
         ASSERT_EQ(picture.profile_size, icc.size());
         EXPECT_EQ(0, std::memcmp(picture.profile, icc.data(), icc.size()));
-        ASSERT_NE(find_tag(picture, 271), nullptr);
-        EXPECT_STREQ(reinterpret_cast<const char*>(find_tag(picture, 271)->data), "WebpCam");
-        ASSERT_NE(find_tag(picture, 274), nullptr);
-        EXPECT_EQ(sample16(find_tag(picture, 274)->data, 0), 1);
+        EXPECT_EQ(tag_text(picture, 271), "WebpCam");
+        EXPECT_EQ(tag_short(picture, 274), 1);
         // Orientation 6; the alpha turns with the colors.
         expect_test_pixels(picture, &transparency, 4, 2, true);
     }
@@ -214,23 +188,8 @@ TEST(WebpRead, DamagedAndHugeFilesFailCleanly) {
     }
     const std::string path = dir.file("damaged.webp");
     for (const Bytes& source : sources) {
-        for (std::size_t keep : {std::size_t{0}, std::size_t{7}, std::size_t{12}, std::size_t{30},
-                                 source.size() / 2, source.size() - 1}) {
-            SCOPED_TRACE(keep);
-            put_bytes(path,
-                      Bytes(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(keep)));
-            EXPECT_TRUE(failed_with(read_webp(path), "Error reading WEBP file"));
-        }
-        // Flipped bytes may still decode; when they do not, the failure is the clean one.
-        for (std::size_t at = 0; at < source.size(); at += 1 + source.size() / 37) {
-            Bytes damaged = source;
-            damaged[at] ^= 0x5A;
-            put_bytes(path, damaged);
-            const Outcome r = read_webp(path);
-            if (r.failed) {
-                EXPECT_TRUE(failed_with(r, "Error reading WEBP file")) << at;
-            }
-        }
+        expect_damage_fails(path, source, {0, 7, 12, 30, source.size() / 2, source.size() - 1}, 37,
+                            read_webp, "Error reading WEBP file");
     }
     EXPECT_TRUE(failed_with(read_webp(dir.file("missing.webp")), "Error reading WEBP file"));
 
