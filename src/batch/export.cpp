@@ -14,6 +14,7 @@
 #include "core/format.h"
 #include "core/image_convert.h"
 #include "core/interaction.h"
+#include "core/pending_file.h"
 #include "fileio/exiftool.h"
 #include "fileio/image_write.h"
 #include "fileio/save_options.h"
@@ -261,39 +262,38 @@ ExportResult write_file(const Settings& s, const Image& img, Node* node,
     }
 
     const SaveOptions options = options_of(s);
-    const fs::path target(path);
-    // Written beside the target under a hidden name with the same extension (the metadata tool
-    // goes by the extension) and renamed once complete: a failure leaves nothing half-written.
-    const fs::path temporary =
-        target.parent_path() /
-        ("." + target.stem().string() + ".export-part" + target.extension().string());
+    // Written beside the target under a name of its own with the same extension (the metadata
+    // tool goes by the extension) and renamed once complete: a failure leaves nothing
+    // half-written, and two batches exporting to one folder never share a file.
+    PendingFile pending;
     interaction().status(formatted("Exporting file: %s", path));
-    const int written = write_image_file(temporary.string(), img, nullptr, format, options);
+    const int written = pending.create(path) || pending.close()
+                            ? write_failed
+                            : write_image_file(pending.path(), img, nullptr, format, options);
     if (written != write_done) {
-        remove_quietly(temporary);
+        pending.discard();
         if (written == write_cancelled) return ExportResult::skipped;
         show_error("Error exporting file: %s", path);
         return ExportResult::failed;
     }
+    const std::string& temporary = pending.path();
 
     std::error_code ec;
     const bool has_original = !original.empty() && fs::exists(original, ec);
     if (format == save_tiff || format == save_jpeg) {
         const std::int32_t mode = save_metadata_mode(options, format);
         if (has_original) {
-            (void)copy_metadata(original, temporary.string(), mode, &img);
+            (void)copy_metadata(original, temporary, mode, &img);
         } else if (mode != metadata_none) {
-            (void)add_thumbnail(temporary.string(), img);
+            (void)add_thumbnail(temporary, img);
         }
     } else if (format == save_png && has_original && s.png_metadata != 0) {
-        (void)copy_metadata(original, temporary.string(), s.png_metadata, nullptr);
+        (void)copy_metadata(original, temporary, s.png_metadata, nullptr);
     }
     // The metadata tool keeps a backup of the file it edited.
-    remove_quietly(temporary.string() + "_original");
+    remove_quietly(temporary + "_original");
 
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        remove_quietly(temporary);
+    if (pending.commit()) {
         show_error("Error exporting file: %s", path);
         return ExportResult::failed;
     }

@@ -1,15 +1,11 @@
 #include "text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "format.h"
+#include "pending_file.h"
 
 namespace tessaly {
 
@@ -106,29 +102,8 @@ bool read_text_file(const std::string& path, std::string& utf8) {
 }
 
 bool write_file_atomic(const std::string& path, std::string_view bytes) {
-    std::string temporary = path + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return true;
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    bool failed = false;
-    while (left > 0) {
-        ssize_t w = ::write(fd, p, left);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            failed = true;
-            break;
-        }
-        p += w;
-        left -= static_cast<std::size_t>(w);
-    }
-    if (::fsync(fd) != 0 && errno != EINVAL) failed = true;
-    if (::close(fd) != 0) failed = true;
-    if (failed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return true;
-    }
-    return false;
+    PendingFile file;
+    return file.create(path) || file.write(bytes.data(), bytes.size()) || file.commit(true);
 }
 
 bool LineReader::open(const std::string& path) {

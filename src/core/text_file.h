@@ -23,7 +23,8 @@ bool decode_text(std::string_view bytes, std::string& utf8);
 bool read_file_bytes(const std::string& path, std::string& bytes);
 // Reads and decodes a whole text file; true on failure.
 bool read_text_file(const std::string& path, std::string& utf8);
-// Writes bytes to path.tmp and renames it over path only when complete; true on failure.
+// Writes bytes to a file of its own beside path, synced, and renames it over path only when
+// complete (core/pending_file.h); true on failure.
 bool write_file_atomic(const std::string& path, std::string_view bytes);
 
 // Reads a line-oriented file line by line, skipping empty lines.

@@ -34,6 +34,14 @@ std::string path_override;
 constexpr const char* not_installed_copy = "ExifTool is not installed - please re-install Tessaly";
 constexpr const char* not_found = "ExifTool not found - please re-install Tessaly";
 
+// ExifTool keeps the folder it started in and reads a name such as "-o.jpg" as an option:
+// every file goes to it as an absolute path.
+std::string file_argument(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
 bool is_executable(const std::string& path) {
     return !path.empty() && ::access(path.c_str(), X_OK) == 0 && !fs::is_directory(path);
 }
@@ -280,32 +288,32 @@ bool run_program(const std::string& program, const std::vector<std::string>& arg
 std::vector<std::string> copy_metadata_arguments(const std::string& original,
                                                  const std::string& target, int mode,
                                                  const std::string& thumbnail) {
-    std::vector<std::string> a = {"-tagsFromFile",      original,
-                                  "--JFIF:XResolution", "--JFIF:YResolution",
-                                  "--EXIF:XResolution", "--EXIF:YResolution",
-                                  "--EXIF:Orientation", "--preview:all"};
+    std::vector<std::string> a = {
+        "-tagsFromFile",      file_argument(original), "--JFIF:XResolution", "--JFIF:YResolution",
+        "--EXIF:XResolution", "--EXIF:YResolution",    "--EXIF:Orientation", "--preview:all"};
     if (mode == metadata_all_but_gps) a.push_back("-GPS:all=");
     a.insert(a.end(), {"-m", "-q", "-overwrite_original"});
     if (!thumbnail.empty()) a.push_back("-ThumbnailImage<=" + thumbnail);
-    a.push_back(target);
+    a.push_back(file_argument(target));
     return a;
 }
 
 std::vector<std::string> add_thumbnail_arguments(const std::string& target,
                                                  const std::string& thumbnail) {
-    return {"-ThumbnailImage<=" + thumbnail, target};
+    return {"-ThumbnailImage<=" + thumbnail, file_argument(target)};
 }
 
 std::vector<std::string> lens_id_arguments(const std::string& image_path,
                                            const std::string& output) {
-    return {"-s", "-LensID", "-LensInfo", image_path, "-W+!", output};
+    return {"-s", "-LensID", "-LensInfo", file_argument(image_path), "-W+!", file_argument(output)};
 }
 
 std::vector<std::string> geotag_arguments(const std::string& gps_log, char sign, int hours,
                                           int minutes, const std::string& folder) {
     PlainSeparators plain;
     std::string offset = formatted(sign == '-' ? "-%2zd:%2zd" : "+%2zd:%2zd", hours, minutes);
-    return {"-geotag", gps_log, "-Geotime<${DateTimeOriginal}" + offset, folder};
+    return {"-geotag", file_argument(gps_log), "-Geotime<${DateTimeOriginal}" + offset,
+            file_argument(folder)};
 }
 
 bool copy_metadata(const std::string& original, const std::string& target, int mode,

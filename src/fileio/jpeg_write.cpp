@@ -5,11 +5,7 @@
 #include <jpeglib.h>
 // clang-format on
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +15,7 @@
 #include "core/image_convert.h"
 #include "core/interaction.h"
 #include "core/numeric.h"
+#include "core/pending_file.h"
 #include "fileio/image_write.h"
 
 namespace tessaly {
@@ -79,23 +76,10 @@ constexpr std::size_t file_buffer_bytes = 1 << 16;
 
 struct FileDestination {
     jpeg_destination_mgr pub;
-    int fd = -1;
+    PendingFile* file = nullptr;
     JOCTET* buffer = nullptr;
     bool io_failed = false;
 };
-
-bool write_all(int fd, const JOCTET* p, std::size_t left) {
-    while (left > 0) {
-        const ssize_t w = ::write(fd, p, left);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return true;
-        }
-        p += w;
-        left -= static_cast<std::size_t>(w);
-    }
-    return false;
-}
 
 void init_destination(j_compress_ptr c) {
     auto* d = reinterpret_cast<FileDestination*>(c->dest);
@@ -105,7 +89,7 @@ void init_destination(j_compress_ptr c) {
 
 boolean empty_output_buffer(j_compress_ptr c) {
     auto* d = reinterpret_cast<FileDestination*>(c->dest);
-    if (write_all(d->fd, d->buffer, file_buffer_bytes)) {
+    if (d->file->write(reinterpret_cast<const char*>(d->buffer), file_buffer_bytes)) {
         d->io_failed = true;
         c->err->error_exit(reinterpret_cast<j_common_ptr>(c));
     }
@@ -116,7 +100,8 @@ boolean empty_output_buffer(j_compress_ptr c) {
 
 void term_destination(j_compress_ptr c) {
     auto* d = reinterpret_cast<FileDestination*>(c->dest);
-    if (write_all(d->fd, d->buffer, file_buffer_bytes - d->pub.free_in_buffer)) {
+    if (d->file->write(reinterpret_cast<const char*>(d->buffer),
+                       file_buffer_bytes - d->pub.free_in_buffer)) {
         d->io_failed = true;
         c->err->error_exit(reinterpret_cast<j_common_ptr>(c));
     }
@@ -150,21 +135,15 @@ Encoded encode(const JpegJob& job, FileDestination& dest) {
     return Encoded::done;
 }
 
-// The same steps as write_file_atomic: the bytes go to <path>.tmp, are synced, and the file is
-// renamed over the target only when complete; nothing is left behind on failure.
+// The same steps as write_file_atomic: the bytes go to a file of their own beside the target, are
+// synced, and the file is renamed over the target only when complete.
 Encoded encode_to_file(const JpegJob& job, const std::string& path) {
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Encoded::io_failed;
+    PendingFile file;
+    if (file.create(path)) return Encoded::io_failed;
     FileDestination dest{};
-    dest.fd = fd;
+    dest.file = &file;
     Encoded result = encode(job, dest);
-    if (result == Encoded::done && ::fsync(fd) != 0 && errno != EINVAL) result = Encoded::io_failed;
-    if (::close(fd) != 0 && result == Encoded::done) result = Encoded::io_failed;
-    if (result != Encoded::done || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        if (result == Encoded::done) result = Encoded::io_failed;
-    }
+    if (result == Encoded::done && file.commit(true)) result = Encoded::io_failed;
     return result;
 }
 

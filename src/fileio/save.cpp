@@ -5,6 +5,7 @@
 #include "core/arguments.h"
 #include "core/format.h"
 #include "core/interaction.h"
+#include "core/pending_file.h"
 #include "fileio/exiftool.h"
 #include "fileio/file_open.h"
 #include "fileio/image_file.h"
@@ -113,14 +114,19 @@ bool save_image_file(const std::string& path, Node* node, std::int32_t format, b
     const Node* source = effective_image_node(node);
     const Image& image = source->image;
     const SaveOptions& options = save_options();
-    std::string temporary = fs::path(path).replace_extension(".tmp").string();
-
-    int written = write_image_file(temporary, image, &source->transparency, format, options);
+    // The pixels and then the metadata go into a file of its own beside the target, which
+    // replaces the target in one rename at the end.
+    PendingFile pending;
+    int written =
+        pending.create(path) || pending.close()
+            ? write_failed
+            : write_image_file(pending.path(), image, &source->transparency, format, options);
     if (written != write_done) {
-        remove_quietly(temporary);
+        pending.discard();
         if (written == write_failed) show_error("Error saving file: %s", path);
         return written == write_failed;
     }
+    const std::string& temporary = pending.path();
 
     const std::int32_t metadata = save_metadata_mode(options, format);
     std::int32_t script = 0;
@@ -154,7 +160,6 @@ bool save_image_file(const std::string& path, Node* node, std::int32_t format, b
                                                "deleted?): %s\\n\\nSave file without metadata?",
                                                original),
                                      Buttons::yes_no, Answer::yes) != Answer::yes) {
-            remove_quietly(temporary);
             return true;
         } else if (thumbnail) {
             (void)add_thumbnail(temporary, *thumbnail);
@@ -168,14 +173,7 @@ bool save_image_file(const std::string& path, Node* node, std::int32_t format, b
     // ExifTool's thumbnail step leaves its own backup beside the file.
     remove_quietly(temporary + "_original");
 
-    if (fs::exists(path, ec) && !fs::remove(path, ec)) {
-        show_error("Cannot delete existing file: %s", path);
-        remove_quietly(temporary);
-        return true;
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        remove_quietly(temporary);
+    if (pending.commit()) {
         show_error("Error saving file: %s", path);
         return true;
     }

@@ -1,12 +1,13 @@
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "core/format.h"
+#include "core/pending_file.h"
 #include "fileio/image_write.h"
 #include "fileio/pixel_order.h"
 
@@ -48,10 +49,15 @@ void fill_line(const Image& image, std::uint32_t r, std::uint8_t* line, std::siz
     }
 }
 
-bool write_tiff(const std::string& path, const Image& image, std::int32_t compression,
+bool write_tiff(PendingFile& file, const Image& image, std::int32_t compression,
                 std::int32_t metadata_mode, double dpi) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    if (!tif) return true;
+    // libtiff writes through the pending file's own descriptor and closes it.
+    const int fd = file.release_fd();
+    TIFF* tif = TIFFFdOpen(fd, file.path().c_str(), "w");
+    if (!tif) {
+        ::close(fd);
+        return true;
+    }
     const bool color = image.type == image_color24 || image.type == image_color48;
     const int bits = image.type == image_binary                                    ? 1
                      : (image.type == image_gray16 || image.type == image_color48) ? 16
@@ -116,18 +122,12 @@ bool write_tiff_file(const std::string& path, const Image& image, std::int32_t c
     }
     TIFFErrorHandler old_error = TIFFSetErrorHandler(quiet);
     TIFFErrorHandler old_warning = TIFFSetWarningHandler(quiet);
-    // libtiff writes the file itself: into a temporary name, renamed when complete.
-    std::string temporary = path + ".tmp";
-    bool failed = write_tiff(temporary, image, compression, metadata_mode, dpi);
+    PendingFile file;
+    bool failed = file.create(path) || write_tiff(file, image, compression, metadata_mode, dpi);
     TIFFSetErrorHandler(old_error);
     TIFFSetWarningHandler(old_warning);
-    std::error_code ec;
-    if (!failed) {
-        std::filesystem::rename(temporary, path, ec);
-        failed = static_cast<bool>(ec);
-    }
+    if (!failed) failed = file.commit();
     if (failed) {
-        std::filesystem::remove(temporary, ec);
         show_error("Error writing TIFF file");
     }
     return failed;

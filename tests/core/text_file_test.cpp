@@ -1,6 +1,8 @@
 #include "core/text_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <utility>
@@ -44,7 +46,7 @@ TEST(TextFile, WriterReaderLineEndsAndAtomicWrites) {
     std::string raw;
     ASSERT_FALSE(read_file_bytes(path, raw));
     EXPECT_EQ(raw, "\xEF\xBB\xBF" + std::string("Curve 1.0\r\nname \u2033a b\u2033\r\nend\r\n"));
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"x.curve"});
 
     LineReader reader;
     ASSERT_FALSE(reader.open(path));
@@ -70,10 +72,57 @@ TEST(TextFile, WriterReaderLineEndsAndAtomicWrites) {
     EXPECT_TRUE(write_file_atomic(dir.file("missing/x.txt"), "x"));
     std::filesystem::create_directory(dir.file("folder"));
     EXPECT_TRUE(write_file_atomic(dir.file("folder"), "x"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("folder.tmp")));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "x.curve"}));
+    EXPECT_TRUE(dir.names("folder").empty());
     ASSERT_FALSE(read_file_bytes(path, raw));
     EXPECT_TRUE(read_file_bytes(dir.file("nothing-here"), raw));
     EXPECT_EQ(raw, "new contents");
+}
+
+// Two processes replacing one file 20 times each, with links planted at the names a writer of
+// fixed temporary names would use: both succeed, the file is one whole version, nothing else is
+// left and nothing outside is touched. Permissions of a replaced file are kept, and a link at
+// the target itself is replaced, never written through.
+TEST(TextFile, AtomicWritesUnderContentionAndPlantedLinks) {
+    namespace fs = std::filesystem;
+    testing::TempDir dir;
+    const std::string path = dir.file("shared.state"), victim = dir.file("victim");
+    ASSERT_FALSE(write_file_atomic(victim, "keep me"));
+    for (const char* name : {"shared.state.tmp", "shared.tmp", "dangling.tmp"}) {
+        fs::create_symlink(name[0] == 'd' ? dir.file("nothing") : victim, dir.file(name));
+    }
+    const std::string a(1 << 20, 'a'), b(1 << 20, 'b');
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+        children[k] = ::fork();
+        ASSERT_GE(children[k], 0);
+        if (children[k] == 0) {
+            int failures = 0;
+            for (int i = 0; i < 20; ++i) failures += write_file_atomic(path, k ? b : a) ? 1 : 0;
+            ::_exit(failures);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::string got, kept;
+    ASSERT_FALSE(read_file_bytes(path, got) || read_file_bytes(victim, kept));
+    EXPECT_TRUE(got == a || got == b);
+    EXPECT_EQ(kept, "keep me");
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"dangling.tmp", "shared.state",
+                                                     "shared.state.tmp", "shared.tmp", "victim"}));
+
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_FALSE(write_file_atomic(path, "x"));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(victim, dir.file("link.state"));
+    ASSERT_FALSE(write_file_atomic(dir.file("link.state"), "new"));
+    EXPECT_FALSE(fs::is_symlink(dir.file("link.state")));
+    ASSERT_FALSE(read_file_bytes(victim, kept));
+    EXPECT_EQ(kept, "keep me");
 }
 
 }  // namespace
