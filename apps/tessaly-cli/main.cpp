@@ -93,11 +93,13 @@ bool takes_value(const std::string& arg) {
 }
 
 // Nodes that failed while running report their own error text once: silent runs show nothing
-// themselves. Failures that only follow from a failed input are not repeated.
-void report_node_errors(std::unordered_set<const Node*>& reported) {
+// themselves. Failures that only follow from a failed input, and texts the run already showed
+// (a missing file), are not repeated.
+void report_node_errors(std::unordered_set<const Node*>& reported,
+                        const ConsoleInteraction& console) {
     walk([&](Node* node) {
         if (node->error && !reported.count(node) && node->error_text != bad_input_image &&
-            !node->error_text.empty()) {
+            !node->error_text.empty() && !console.has_shown_error(node->error_text)) {
             show_error("%s: %s", node->caption, node->error_text);
         }
         if (node->error) reported.insert(node);
@@ -255,7 +257,7 @@ int main(int argc, char** argv) {
             (void)process_command_token(arg);
             if (!tree_root().children.empty()) autosave_workspace();
         }
-        report_node_errors(reported);
+        report_node_errors(reported, console);
     }
     finish_session();
     close_all_images();

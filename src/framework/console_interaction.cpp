@@ -45,7 +45,10 @@ void ConsoleInteraction::write(std::string_view text) {
 
 Answer ConsoleInteraction::message(MessageKind kind, std::string_view caption,
                                    std::string_view text) {
-    if (kind == MessageKind::error) ++errors_;
+    if (kind == MessageKind::error) {
+        ++errors_;
+        shown_errors_.emplace(text);
+    }
     if (quiet_ && kind != MessageKind::error) return Answer::ok;
     std::string line(caption);
     line += ": ";

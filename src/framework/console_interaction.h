@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "core/interaction.h"
@@ -27,6 +28,10 @@ class ConsoleInteraction : public Interaction {
     void set_progress_bar(bool on) { progress_bar_ = on; }
     // Errors shown so far (the program's exit status depends on it).
     int error_count() const { return errors_; }
+    // Whether an error of exactly this text has been shown (so that it is not repeated).
+    bool has_shown_error(std::string_view text) const {
+        return shown_errors_.count(std::string(text)) != 0;
+    }
 
     Answer message(MessageKind kind, std::string_view caption, std::string_view text) override;
     Answer ask(std::string_view caption, std::string_view text, Buttons buttons,
@@ -56,6 +61,7 @@ class ConsoleInteraction : public Interaction {
     std::int64_t progress_total_ = 0;
     int progress_drawn_ = -1;
     int errors_ = 0;
+    std::set<std::string> shown_errors_;
 };
 
 }  // namespace tessaly

@@ -276,7 +276,10 @@ TEST_F(Cli, FailuresNameTheirCauseSetTheExitStatusAndStopWhatFollows) {
         int status;
         std::string err;  // the start of the error output; all of it when it ends the line
     } failures[] = {
-        {{nothing}, 1, "Error: Cannot open file: " + nothing + "\nError"},
+        // A missing file: the start-up's message and File Open's, not a third from the node.
+        {{nothing},
+         1,
+         "Error: Cannot open file: " + nothing + "\nError: File does not exist: " + nothing + "\n"},
         {{"--frobnicate"}, 2, "Error: Unknown option: --frobnicate\nusage: tessaly-cli"},
         {{"--save"}, 2, "Error: Missing value after --save\n"},
         {{"--describe"}, 2, "Error: Missing value after --describe\n"},
