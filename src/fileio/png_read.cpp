@@ -132,13 +132,18 @@ bool choose_layout(png_structp png, png_infop info, PngLayout& layout) {
         png_set_bgr(png);
         if (bit_depth == 16) png_set_swap(png);
     }
+    return true;
+}
+
+// Lets libpng size its row buffers for the chosen transformations: only after the declared size
+// has been checked, since this is where it allocates them.
+bool finish_layout(png_structp png, png_infop info, PngLayout& layout) {
     layout.passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     layout.channels = png_get_channels(png, info);
     layout.depth = png_get_bit_depth(png, info);
     layout.decoded_row_bytes = png_get_rowbytes(png, info);
-    if (!layout.packed_bits && (layout.depth != 8 && layout.depth != 16)) return false;
-    return true;
+    return layout.packed_bits || layout.depth == 8 || layout.depth == 16;
 }
 
 // One decoded file line into picture row (and transparency row when wanted).
@@ -238,6 +243,7 @@ int decode(PngReader& r, Image& picture, Image* transparency) {
     // Deflate cannot expand data more than 1032 times, so a file too short for its declared size
     // is refused before the picture is allocated for it.
     if (layout.stored_bytes > r.file_size * 1100 + 65536) return 1;
+    if (!finish_layout(r.png, r.info, layout)) return 1;
 
     const int passes = layout.passes;
     // Interlaced passes revisit every line, so they need the whole decoded image.

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -313,6 +318,28 @@ Bytes resized_png(const std::string& path, const PngFile& f, std::uint32_t w, st
     return b;
 }
 
+// How far the resident memory of a child process running f rises above its start, in MiB
+// (at most 255).
+int peak_growth_mib(const std::function<void()>& f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        auto status_kib = [](const std::string& key) {
+            std::ifstream status("/proc/self/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
+            }
+            return 0L;
+        };
+        std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+        const long start = status_kib("VmRSS:");
+        f();
+        ::_exit(static_cast<int>(std::clamp((status_kib("VmHWM:") - start) / 1024, 0L, 255L)));
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 255;
+    return WEXITSTATUS(status);
+}
+
 TEST(PngRead, DamagedAndHugeFilesFailWithMessage) {
     TempDir dir;
     const std::string good = dir.file("good.png"), bad = dir.file("bad.png");
@@ -327,6 +354,10 @@ TEST(PngRead, DamagedAndHugeFilesFailWithMessage) {
         EXPECT_TRUE(failed_with(read_png(bad), "Error reading PNG file")) << b.size();
     }
     EXPECT_TRUE(failed_with(read_png(dir.file("missing.png")), "Error reading PNG file"));
+
+    // 2^31 - 1 columns of 16-bit colour: refused before libpng makes its row buffers for them.
+    put_bytes(bad, resized_png(good, make_png(2, 1, PNG_COLOR_TYPE_RGB, 16), 0x7fffffff, 1));
+    EXPECT_LT(peak_growth_mib([&] { (void)read_png(bad); }), 100);
 
     // Any allocation would fail with another message, so the size message shows the check
     // came first.
