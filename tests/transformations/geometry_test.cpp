@@ -97,7 +97,7 @@ TEST(Rotref, EveryTypeFollowsThePlainFormOnSeveralThreads) {
         set_processor_count(threads);
         for (std::uint32_t type = image_binary; type <= image_color48; ++type) {
             // Wider than one band of rows, with a binary width not a multiple of 8; one pixel wide.
-            for (const auto [W, H] : {std::pair{101u, 37u}, std::pair{1u, 9u}}) {
+            for (const auto& [W, H] : {std::pair{101u, 37u}, std::pair{1u, 9u}}) {
                 Image src;
                 ASSERT_FALSE(image_alloc(src, type, W, H, 240.0));
                 ASSERT_FALSE(image_set_profile(src, profile, sizeof profile) ||
