@@ -17,6 +17,7 @@
 
 #include "core/format.h"
 #include "core/interaction.h"
+#include "core/pending_file.h"
 #include "core/text_file.h"
 #include "fileio/image_write.h"
 #include "framework/settings_files.h"
@@ -372,10 +373,15 @@ bool read_lens_id(const std::string& image_path, std::string& lens) {
         show_error(not_found);
         return true;
     }
-    std::string output = (fs::path(settings_root()) / "LensID.tmp").string();
+    // A file of this read's own, removed afterwards: two reads at once never share one.
     std::error_code ec;
     fs::create_directories(settings_root(), ec);
-    fs::remove(output, ec);
+    PendingFile pending;
+    if (pending.create((fs::path(settings_root()) / "LensID.tmp").string()) || pending.close()) {
+        show_error("Cannot create lens id file in: %s", settings_root());
+        return true;
+    }
+    const std::string& output = pending.path();
     if (run_exiftool(formatted("Reading lens id of file: %s", image_path),
                      lens_id_arguments(image_path, output))) {
         return true;

@@ -327,6 +327,7 @@ TEST(ExifTool, ReadsTheLensOfARawFile) {
     std::string lens;
     EXPECT_FALSE(read_lens_id(canon_raw, lens));
     EXPECT_EQ(lens, "Canon EF-S18-55mm f/3.5-5.6");
+    EXPECT_TRUE(dir.names().empty());  // the tool's output file is the read's own, and gone
     unsetenv("TESSALY_SETTINGS_ROOT");
     reset_settings_folders();
 }
