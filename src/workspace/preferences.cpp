@@ -128,6 +128,7 @@ KeyedFileRead read_keyed_file(const std::string& path, std::string_view keyword,
     PlainSeparators plain;
     LineReader reader;
     if (reader.open(path)) return KeyedFileRead::unreadable;
+    reader.keep_quoted_line_ends(true);  // a file or folder name may hold a line break
     ArgumentList tokens;
     if (!reader.next(tokens) || tokens.count() != 2 || tokens[0] != keyword)
         return KeyedFileRead::wrong_header;

@@ -189,7 +189,7 @@ TEST_F(Settings, SessionFileListsOpenImagesFirstAndKeepsEveryValue) {
     s.thumbnail_zoom_factor = 1.5, s.last_file_open_folder = "/open here";
     s.last_file_save_folder = "/save", s.default_folder = "/default";
     s.prev_workspace = "/w/prev.workspace", s.last_workspace = "/w/last.workspace";
-    s.current_snippet = "/w/a.snip", s.falloff_folder = "/falloff";
+    s.current_snippet = "/w/a.snip", s.falloff_folder = "/fall\noff";  // a line break too
     s.distortion_folder = "/distortion", s.what_workspace_to_recover = 1;
     s.clipping_color_space = 2,
     s.window_placement = {2, 3, -32000, -32000, -1, -1, 10, 20, 1010, 720};
