@@ -35,9 +35,11 @@ std::string random_tag() {
 }  // namespace
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
-    : target_(std::move(other.target_)), path_(std::move(other.path_)), fd_(other.fd_) {
+    : target_(std::move(other.target_)),
+      path_(std::move(other.path_)),
+      fd_(std::exchange(other.fd_, -1)),
+      unnamed_(std::exchange(other.unnamed_, false)) {
     other.path_.clear();
-    other.fd_ = -1;
 }
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
@@ -45,9 +47,9 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
         discard();
         target_ = std::move(other.target_);
         path_ = std::move(other.path_);
-        fd_ = other.fd_;
+        fd_ = std::exchange(other.fd_, -1);
+        unnamed_ = std::exchange(other.unnamed_, false);
         other.path_.clear();
-        other.fd_ = -1;
     }
     return *this;
 }
@@ -56,39 +58,57 @@ PendingFile::~PendingFile() {
     discard();
 }
 
-bool PendingFile::create(const std::string& target) {
+namespace {
+
+// A name of its own beside the target: ".<stem>-XXXXXXXX<extension>" in the target's folder;
+// "./" keeps a name such as "-o.jpg" from ever reading as an option to a tool.
+std::string candidate_name(const std::string& target) {
+    const fs::path t(target);
+    const fs::path folder = t.has_parent_path() ? t.parent_path() : fs::path(".");
+    return (folder / ("." + t.stem().string() + "-" + random_tag() + t.extension().string()))
+        .string();
+}
+
+std::string proc_path(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+}  // namespace
+
+bool PendingFile::create(const std::string& target, bool named) {
     discard();
     const fs::path t(target);
     if (t.filename().empty()) return true;
-    // "./" keeps a name such as "-o.jpg" from ever reading as an option to a tool.
-    const fs::path folder = t.has_parent_path() ? t.parent_path() : fs::path(".");
-    const std::string stem = t.stem().string(), extension = t.extension().string();
     struct stat existing {};
     const bool replaces = ::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    auto opened = [&](int fd, std::string path, bool unnamed) {
+        if (replaces) (void)::fchmod(fd, existing.st_mode & 07777);
+        target_ = target;
+        path_ = std::move(path);
+        fd_ = fd;
+        unnamed_ = unnamed;
+        return false;
+    };
+    // Unnamed only where it can be given a name at the end (through /proc); a file system
+    // without O_TMPFILE gets a named file instead.
+    if (!named && ::access("/proc/self/fd", X_OK) == 0) {
+        const std::string folder = t.has_parent_path() ? t.parent_path().string() : ".";
+        const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0) return opened(fd, "", true);
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = (folder / ("." + stem + "-" + random_tag() + extension)).string();
+        std::string candidate = candidate_name(target);
         // O_EXCL refuses any existing name, a symbolic link included, dangling or not.
         const int fd =
             ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return true;
-        }
-        if (replaces) (void)::fchmod(fd, existing.st_mode & 07777);
-        target_ = target;
-        path_ = std::move(candidate);
-        fd_ = fd;
-        return false;
+        if (fd >= 0) return opened(fd, std::move(candidate), false);
+        if (errno != EEXIST) return true;
     }
     return true;
 }
 
-int PendingFile::release_fd() {
-    return std::exchange(fd_, -1);
-}
-
 bool PendingFile::close() {
-    if (fd_ < 0) return false;
+    if (fd_ < 0 || unnamed_) return false;
     return ::close(std::exchange(fd_, -1)) != 0;
 }
 
@@ -103,10 +123,25 @@ bool PendingFile::write(const char* data, std::size_t size) {
     return false;
 }
 
+// Gives the unnamed file a name of its own beside the target, for the rename.
+bool PendingFile::link_unnamed() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = candidate_name(target_);
+        if (::linkat(AT_FDCWD, proc_path(fd_).c_str(), AT_FDCWD, candidate.c_str(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            path_ = std::move(candidate);
+            unnamed_ = false;
+            return false;
+        }
+        if (errno != EEXIST) return true;
+    }
+    return true;
+}
+
 bool PendingFile::commit(bool sync) {
-    if (path_.empty()) return true;
-    bool failed = false;
-    if (fd_ >= 0 && sync && ::fsync(fd_) != 0 && errno != EINVAL) failed = true;
+    if (fd_ < 0 && path_.empty()) return true;
+    bool failed = fd_ >= 0 && sync && ::fsync(fd_) != 0 && errno != EINVAL;
+    if (!failed && unnamed_) failed = link_unnamed();
     if (close()) failed = true;
     if (failed || std::rename(path_.c_str(), target_.c_str()) != 0) {
         discard();
@@ -118,6 +153,7 @@ bool PendingFile::commit(bool sync) {
 
 void PendingFile::discard() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    unnamed_ = false;
     if (!path_.empty()) ::unlink(std::exchange(path_, std::string()).c_str());
 }
 

@@ -103,7 +103,7 @@ bool read_text_file(const std::string& path, std::string& utf8) {
 
 bool write_file_atomic(const std::string& path, std::string_view bytes) {
     PendingFile file;
-    return file.create(path) || file.write(bytes.data(), bytes.size()) || file.commit(true);
+    return file.create(path, false) || file.write(bytes.data(), bytes.size()) || file.commit(true);
 }
 
 bool LineReader::open(const std::string& path) {

@@ -139,7 +139,7 @@ Encoded encode(const JpegJob& job, FileDestination& dest) {
 // synced, and the file is renamed over the target only when complete.
 Encoded encode_to_file(const JpegJob& job, const std::string& path) {
     PendingFile file;
-    if (file.create(path)) return Encoded::io_failed;
+    if (file.create(path, false)) return Encoded::io_failed;
     FileDestination dest{};
     dest.file = &file;
     Encoded result = encode(job, dest);

@@ -51,9 +51,10 @@ void fill_line(const Image& image, std::uint32_t r, std::uint8_t* line, std::siz
 
 bool write_tiff(PendingFile& file, const Image& image, std::int32_t compression,
                 std::int32_t metadata_mode, double dpi) {
-    // libtiff writes through the pending file's own descriptor and closes it.
-    const int fd = file.release_fd();
-    TIFF* tif = TIFFFdOpen(fd, file.path().c_str(), "w");
+    // libtiff writes through a copy of the pending file's descriptor, which it closes itself.
+    const int fd = ::dup(file.fd());
+    if (fd < 0) return true;
+    TIFF* tif = TIFFFdOpen(fd, file.target().c_str(), "w");
     if (!tif) {
         ::close(fd);
         return true;
@@ -123,7 +124,8 @@ bool write_tiff_file(const std::string& path, const Image& image, std::int32_t c
     TIFFErrorHandler old_error = TIFFSetErrorHandler(quiet);
     TIFFErrorHandler old_warning = TIFFSetWarningHandler(quiet);
     PendingFile file;
-    bool failed = file.create(path) || write_tiff(file, image, compression, metadata_mode, dpi);
+    bool failed =
+        file.create(path, false) || write_tiff(file, image, compression, metadata_mode, dpi);
     TIFFSetErrorHandler(old_error);
     TIFFSetWarningHandler(old_warning);
     if (!failed) failed = file.commit();

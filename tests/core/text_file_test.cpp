@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <random>
 #include <utility>
 
 #include "support/recording_interaction.h"
@@ -123,6 +125,31 @@ TEST(TextFile, AtomicWritesUnderContentionAndPlantedLinks) {
     EXPECT_FALSE(fs::is_symlink(dir.file("link.state")));
     ASSERT_FALSE(read_file_bytes(victim, kept));
     EXPECT_EQ(kept, "keep me");
+}
+
+// A writer killed at random moments leaves the old file or the new one, whole, and nothing else.
+TEST(TextFile, KilledWritesLeaveTheOldOrTheNewFileAndNothingElse) {
+    testing::TempDir dir;
+    const std::string path = dir.file("big.state");
+    const std::size_t size = 16u << 20;
+    ASSERT_FALSE(write_file_atomic(path, std::string(size, '0')));
+    std::mt19937 random(7);
+    for (int round = 1; round <= 10; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const std::string bytes(size, static_cast<char>('0' + round));
+            for (;;) (void)write_file_atomic(path, bytes);
+        }
+        ::usleep(static_cast<useconds_t>(std::uniform_int_distribution<int>(0, 40000)(random)));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        std::string got;
+        ASSERT_FALSE(read_file_bytes(path, got));
+        ASSERT_EQ(got.size(), size);
+        EXPECT_EQ(got.find_first_not_of(got[0]), std::string::npos) << round;
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"big.state"}) << round;
+    }
 }
 
 }  // namespace
