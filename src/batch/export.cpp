@@ -253,9 +253,16 @@ ExportResult write_file(const Settings& s, const Image& img, Node* node,
     } else {
         auto name = base_name(s, original, img);
         if (!name) return ExportResult::failed;
-        // An absolute name (the "pathname" macro) stands for itself.
+        // A name from the settings stays inside the export folder (which --export-folder may
+        // have set for a whole workspace): no absolute name, no way up.
         const fs::path p(*name);
-        path = with_export_extension((p.is_absolute() ? p : folder / p).string(), format);
+        const bool climbs =
+            std::any_of(p.begin(), p.end(), [](const fs::path& c) { return c == ".."; });
+        if (p.is_absolute() || climbs) {
+            show_error("Export file name leaves the export folder: %s", *name);
+            return ExportResult::failed;
+        }
+        path = with_export_extension((folder / p).string(), format);
     }
     if (settle_existing(path, s.if_exists, format) == NameDecision::skip) {
         return ExportResult::skipped;

@@ -130,9 +130,12 @@ std::string stamp_part(const std::optional<Stamp>& s, std::string_view part) {
     return formatted("%z4d-%z2d-%z2d %s", s->year, s->month, s->day, time_text(*s));
 }
 
-// The values end up in a file name, where a slash would start a folder.
+// The values end up in a file name, where a slash would start a folder and a line break would
+// have no place.
 std::string file_safe(std::string s) {
     std::replace(s.begin(), s.end(), '/', '-');
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    std::replace(s.begin(), s.end(), '\r', ' ');
     return s;
 }
 
@@ -299,7 +302,8 @@ std::optional<std::string> macro_value(std::string_view name, const MacroSource&
         const std::string_view part = name.substr(6);
         return stamp_part(taken_stamp(src.tags), part);
     }
-    if (name == "pathname") return has_original ? src.original : std::string("N/A");
+    // Its slashes too stay out of a name: no macro makes a folder.
+    if (name == "pathname") return has_original ? file_safe(src.original) : std::string("N/A");
     if (name == "filename") return has_original ? original.stem().string() : std::string("N/A");
     if (name == "extension") {
         const std::string e = original.extension().string();

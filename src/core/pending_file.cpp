@@ -65,8 +65,17 @@ namespace {
 std::string candidate_name(const std::string& target) {
     const fs::path t(target);
     const fs::path folder = t.has_parent_path() ? t.parent_path() : fs::path(".");
-    return (folder / ("." + t.stem().string() + "-" + random_tag() + t.extension().string()))
-        .string();
+    std::string stem = t.stem().string();
+    const std::string tail = "-" + random_tag() + t.extension().string();
+    // A target whose name is near the longest a folder takes still gets a pending file: the
+    // stem is shortened (at a character boundary) to make room for the tag.
+    constexpr std::size_t longest_name = 255;
+    auto continuation = [&] { return (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80; };
+    while (!stem.empty() && 1 + stem.size() + tail.size() > longest_name) {
+        while (!stem.empty() && continuation()) stem.pop_back();  // one whole character
+        if (!stem.empty()) stem.pop_back();
+    }
+    return (folder / ("." + stem + tail)).string();
 }
 
 std::string proc_path(int fd) {

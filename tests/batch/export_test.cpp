@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 
@@ -124,7 +125,10 @@ TEST_F(ExportTest, TemplateMacros) {
     char expect[32];
     std::strftime(expect, sizeof expect, "%Y-%m-%d|%H:%M:%S", &c);
     EXPECT_EQ(v("created date|created time"), expect);
-    EXPECT_EQ(v("pathname|filename|extension"), jpeg + "|photo|jpeg");
+    // In a name no macro makes a folder, the pathname included.
+    std::string flat = jpeg;
+    std::replace(flat.begin(), flat.end(), '/', '-');
+    EXPECT_EQ(v("pathname|filename|extension"), flat + "|photo|jpeg");
     EXPECT_EQ(v("width (pixels}|width (in}|width (cm}|width (mm}|height (pixels}|height "
                 "(in}|height (mm}"),
               "1200|4|10.16|101.6|600|2|50.8");
@@ -243,6 +247,17 @@ TEST_F(ExportTest, RefusedNamesAndAMissingToolLeaveNoPartialFile) {
     EXPECT_EQ(run(too_long), 1);
     EXPECT_EQ(errors(), Strings{"Error exporting file: " + out + "/" + long_name + ".jpg"});
     EXPECT_TRUE(listing(out).empty());
+    // Names from the settings stay in the export folder: no way up, no absolute literal.
+    for (const std::string& name :
+         {std::string("..") + "/\u27EAfilename\u27EB-x", dir.file("abs")}) {
+        EXPECT_EQ(run(exporter(too_long->parent,
+                               line("resize 0 file_name 3 first_file_name ″" + name + "″"))),
+                  1);
+    }
+    EXPECT_EQ(errors().end()[-2], "Export file name leaves the export folder: ../cam-x");
+    EXPECT_EQ(errors().back(), "Export file name leaves the export folder: " + dir.file("abs"));
+    EXPECT_TRUE(listing(out).empty());
+    EXPECT_FALSE(fs::exists(dir.file("cam-x.jpg")) || fs::exists(dir.file("abs.jpg")));
     // Without ExifTool the picture is still written whole, its metadata missing and said so; the
     // tool's backup and our temporary are gone either way.
     set_exiftool_path(dir.file("missing/exiftool"));

@@ -120,6 +120,10 @@ TEST(TextFile, AtomicWritesUnderContentionAndPlantedLinks) {
     ASSERT_FALSE(write_file_atomic(path, "x"));
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // A name as long as a folder takes still leaves room for the file written beside it.
+    const std::string longest = std::string(249, 'n') + "\u00e9";  // 251 bytes
+    EXPECT_FALSE(write_file_atomic(dir.file(longest + ".txt"), "x"));
+    fs::remove(dir.file(longest + ".txt"));
     fs::create_symlink(victim, dir.file("link.state"));
     ASSERT_FALSE(write_file_atomic(dir.file("link.state"), "new"));
     EXPECT_FALSE(fs::is_symlink(dir.file("link.state")));
