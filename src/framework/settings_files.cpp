@@ -85,8 +85,10 @@ const std::string& settings_root() {
     return *chosen_root;
 }
 
+// As with TESSALY_SETTINGS_ROOT, the one folder then holds the local data (crash recovery) too.
 void set_settings_root(const std::string& folder) {
     chosen_root = folder;
+    chosen_local = folder;
 }
 
 const std::string& local_data_folder() {

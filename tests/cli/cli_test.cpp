@@ -320,6 +320,19 @@ TEST_F(Cli, FailuresNameTheirCauseSetTheExitStatusAndStopWhatFollows) {
                          std::string("command \u2034") + unbuilt->keyword + " 0\u2034"));
 }
 
+// --settings-root holds everything the program writes: nothing lands in the home folder.
+TEST_F(Cli, SettingsRootHoldsEverythingItWrites) {
+    const std::string a = make_png("a.png", 6, 4), home = dir.file("home");
+    fs::create_directory(home);
+    ScopedEnv no_root{"TESSALY_SETTINGS_ROOT", nullptr}, home_env{"HOME", home.c_str()},
+        data{"XDG_DATA_HOME", nullptr}, documents{"XDG_DOCUMENTS_DIR", nullptr};
+    const Outcome r = run({"--settings-root", dir.file("root"), a, "--apply", "invert 0", "--save",
+                           dir.file("b.png")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_empty(home));
+    EXPECT_TRUE(fs::exists(dir.file("root/Workspace Scripts/Autosave.workspace")));
+}
+
 TEST_F(Cli, ListAndDescribeComeFromTheRegistryAndTheDeclarations) {
     Outcome r = run({"--list"});
     ASSERT_EQ(r.status, 0) << r.err;
