@@ -3,10 +3,13 @@
 
 #include <stdlib.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "core/image.h"
 #include "core/interaction.h"
 
 namespace tessaly::fuzz {
@@ -43,6 +46,28 @@ inline const std::string& scratch_folder() {
 inline void silence_messages() {
     static SilentInteraction silent;
     set_interaction(&silent);
+}
+
+// Writes the input to a file of that name in the scratch folder and reads it with read(path,
+// picture), which fails (true) cleanly or delivers a picture of types first .. last whose every
+// row can be read: every byte is touched, so that a short row shows up under the address
+// sanitizer.
+template <class Read>
+void read_file_input(const std::uint8_t* data, std::size_t size, const char* name,
+                     std::uint32_t first, std::uint32_t last, Read read) {
+    silence_messages();
+    const std::string input = scratch_folder() + "/" + name;
+    std::FILE* f = std::fopen(input.c_str(), "wb");
+    if (!f) std::abort();
+    if (size > 0) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    Image picture;
+    if (read(input, picture)) return;
+    if (picture.type < first || picture.type > last || !picture.rows) std::abort();
+    unsigned sum = 0;
+    for (std::uint32_t r = 0; r < picture.height; ++r)
+        for (std::uint32_t i = 0; i < picture.row_bytes; ++i) sum += picture.rows[r][i];
+    if (sum == 0xFFFFFFFFu) std::abort();
 }
 
 }  // namespace tessaly::fuzz
