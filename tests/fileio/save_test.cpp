@@ -187,6 +187,31 @@ TEST_F(SavePipeline, WithoutAnOriginalAndTheRefusals) {
     EXPECT_EQ(dir_.names(), before);
 }
 
+// A full disk: the save fails with its message, the target keeps its old contents and nothing
+// is left beside it. Needs a small file system of its own (mounting one needs the right to).
+TEST_F(SavePipeline, AFullDiskLeavesTheTargetAsItWas) {
+    const std::string small = dir_.file("small");
+    fs::create_directory(small);
+    if (std::system(("mount -t tmpfs -o size=1m tmpfs '" + small + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs here (needs root or CAP_SYS_ADMIN)";
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { (void)std::system(("umount '" + path + "'").c_str()); }
+    } unmount{small};
+    const std::string target = small + "/full.tif";
+    ASSERT_FALSE(write_file_atomic(target, "old contents"));
+    Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "big", true);
+    ASSERT_FALSE(image_alloc(node->image, image_color24, 800, 600, 72.0));  // 1.4 MB
+    save_options().tiff.metadata = 3;
+    EXPECT_TRUE(save_image_file(target, node, save_tiff, false));
+    EXPECT_EQ(scope_.recorder.errors().back(), "Error saving file: " + target);
+    std::string kept;
+    ASSERT_FALSE(read_file_bytes(target, kept));
+    EXPECT_EQ(kept, "old contents");
+    EXPECT_EQ(dir_.names("small"), std::vector<std::string>{"full.tif"});
+}
+
 // The options dialog edits a copy for one save; cancelling it writes nothing.
 bool raise_quality_or_cancel_gif(std::int32_t format, SaveOptions& options) {
     if (format == save_gif) return true;
