@@ -1,6 +1,8 @@
 #include "fileio/save.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "fileio/image_file.h"
 #include "fileio/save_options.h"
 #include "framework/settings_files.h"
+#include "support/image_helpers.h"
 #include "support/module_helpers.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
@@ -185,6 +188,39 @@ TEST_F(SavePipeline, WithoutAnOriginalAndTheRefusals) {
     const std::vector<std::string> before = dir_.names();
     EXPECT_FALSE(save_image_file(dir_.file("bits.jpg"), binary, save_jpeg, false));
     EXPECT_EQ(dir_.names(), before);
+}
+
+// Two processes saving one target 20 times each: both succeed every time, one whole picture
+// remains, and nothing beside it.
+TEST_F(SavePipeline, TwoProcessesSavingOneTarget) {
+    const std::string target = dir_.file("shared.tif");
+    save_options().tiff.metadata = 3;
+    Image pictures[2];
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+        Node* node = create_top_level_image(true, false, 0, 0, bypass_none, "p", true);
+        ASSERT_FALSE(image_alloc(node->image, image_color24, 300, 200, 72.0));
+        testing::fill_pattern(node->image, 900, 11 + k);
+        ASSERT_FALSE(image_copy(node->image, pictures[k]));
+        children[k] = ::fork();
+        ASSERT_GE(children[k], 0);
+        if (children[k] == 0) {
+            int failures = 0;
+            for (int i = 0; i < 20; ++i)
+                failures += save_image_file(target, node, save_tiff, false);
+            ::_exit(failures);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    Image back, alpha;
+    ASSERT_FALSE(read_image_file(target, back, alpha));
+    back.dpi = pictures[0].dpi;
+    EXPECT_TRUE(image_equal(back, pictures[0]) || image_equal(back, pictures[1]));
+    EXPECT_EQ(dir_.names(), std::vector<std::string>{"shared.tif"});
 }
 
 // A full disk: the save fails with its message, the target keeps its old contents and nothing
