@@ -20,6 +20,7 @@
 #include "core/pending_file.h"
 #include "core/text_file.h"
 #include "fileio/image_write.h"
+#include "fileio/metadata_copy.h"
 #include "framework/settings_files.h"
 
 extern char** environ;
@@ -236,6 +237,13 @@ bool run_exiftool(const std::string& status, const std::vector<std::string>& arg
     return failed;
 }
 
+// The library's answer where it gave one (true; failed then holds the result); false when the
+// work is ExifTool's.
+bool settled(InProcess result, bool& failed) {
+    failed = result == InProcess::failed;
+    return result != InProcess::not_handled;
+}
+
 }  // namespace
 
 std::string exiftool_path() {
@@ -331,6 +339,10 @@ bool copy_metadata(const std::string& original, const std::string& target, int m
             original);
         return true;
     }
+    bool failed = false;
+    if (settled(copy_metadata_in_process(original, target, mode, thumbnail_source), failed)) {
+        return failed;
+    }
     if (exiftool_path().empty()) {
         show_error(not_installed_copy);
         return true;
@@ -340,21 +352,23 @@ bool copy_metadata(const std::string& original, const std::string& target, int m
         thumbnail = make_thumbnail(*thumbnail_source);
         if (thumbnail.empty()) return true;
     }
-    bool failed = run_exiftool(formatted("Copying metadata from file: %s", original),
-                               copy_metadata_arguments(original, target, mode, thumbnail));
+    failed = run_exiftool(formatted("Copying metadata from file: %s", original),
+                          copy_metadata_arguments(original, target, mode, thumbnail));
     if (!thumbnail.empty() && delete_thumbnail(thumbnail)) failed = true;
     return failed;
 }
 
 bool add_thumbnail(const std::string& target, const Image& image) {
+    bool failed = false;
+    if (settled(add_thumbnail_in_process(target, image), failed)) return failed;
     if (exiftool_path().empty()) {
         show_error(not_found);
         return true;
     }
     std::string thumbnail = make_thumbnail(image);
     if (thumbnail.empty()) return true;
-    bool failed = run_exiftool(formatted("Adding thumbnail to file: %s", target),
-                               add_thumbnail_arguments(target, thumbnail));
+    failed = run_exiftool(formatted("Adding thumbnail to file: %s", target),
+                          add_thumbnail_arguments(target, thumbnail));
     if (delete_thumbnail(thumbnail)) failed = true;
     return failed;
 }

@@ -55,6 +55,8 @@ int write_jpeg_file(const std::string& path, const Image& image, double quality,
 // The thumbnail JPEG of the metadata step: the picture reduced so that its longer side is 160
 // pixels, quality 90, 4:2:0, no profile. true on failure.
 bool write_thumbnail_jpeg(const Image& image, const std::string& path);
+// The same thumbnail made in memory.
+bool thumbnail_jpeg(const Image& image, std::string& bytes);
 
 }  // namespace tessaly
 

@@ -148,18 +148,51 @@ Encoded encode_to_file(const JpegJob& job, const std::string& path) {
 }
 
 // The average of the source pixels each thumbnail pixel covers (8-bit gray or 24-bit color).
+// Where the thumbnail is smaller both ways the covered blocks tile the source, and one pass down
+// the source adds each row into its block's sums; otherwise blocks repeat pixels and each is
+// summed on its own.
 bool reduce(const Image& source, std::uint32_t w, std::uint32_t h, Image& target) {
     const std::uint32_t channels = source.type == image_color24 ? 3 : 1;
     if (image_alloc(target, source.type, w, h, source.dpi)) return true;
-    for (std::uint32_t y = 0; y < h; ++y) {
-        const std::uint32_t y0 = static_cast<std::uint32_t>(std::uint64_t{y} * source.height / h);
-        const std::uint32_t y1 =
-            std::max(y0 + 1, static_cast<std::uint32_t>(std::uint64_t{y + 1} * source.height / h));
+    auto start = [](std::uint32_t i, std::uint32_t from, std::uint32_t to) {
+        return static_cast<std::uint32_t>(std::uint64_t{i} * from / to);
+    };
+    if (source.width >= w && source.height >= h) {
+        std::vector<std::uint32_t> column_block(source.width);
         for (std::uint32_t x = 0; x < w; ++x) {
-            const std::uint32_t x0 =
-                static_cast<std::uint32_t>(std::uint64_t{x} * source.width / w);
-            const std::uint32_t x1 = std::max(
-                x0 + 1, static_cast<std::uint32_t>(std::uint64_t{x + 1} * source.width / w));
+            for (std::uint32_t sx = start(x, source.width, w); sx < start(x + 1, source.width, w);
+                 ++sx)
+                column_block[sx] = x;
+        }
+        std::vector<std::uint64_t> sums(std::size_t{w} * channels);
+        for (std::uint32_t y = 0; y < h; ++y) {
+            const std::uint32_t y0 = start(y, source.height, h);
+            const std::uint32_t y1 = start(y + 1, source.height, h);
+            std::fill(sums.begin(), sums.end(), 0);
+            for (std::uint32_t sy = y0; sy < y1; ++sy) {
+                const std::uint8_t* row = source.rows[sy];
+                for (std::uint32_t sx = 0; sx < source.width; ++sx) {
+                    std::uint64_t* sum = &sums[std::size_t{column_block[sx]} * channels];
+                    for (std::uint32_t c = 0; c < channels; ++c) sum[c] += row[channels * sx + c];
+                }
+            }
+            for (std::uint32_t x = 0; x < w; ++x) {
+                const std::uint64_t n = std::uint64_t{y1 - y0} *
+                                        (start(x + 1, source.width, w) - start(x, source.width, w));
+                for (std::uint32_t c = 0; c < channels; ++c) {
+                    target.rows[y][channels * x + c] = static_cast<std::uint8_t>(
+                        (sums[std::size_t{x} * channels + c] + n / 2) / n);
+                }
+            }
+        }
+        return false;
+    }
+    for (std::uint32_t y = 0; y < h; ++y) {
+        const std::uint32_t y0 = start(y, source.height, h);
+        const std::uint32_t y1 = std::max(y0 + 1, start(y + 1, source.height, h));
+        for (std::uint32_t x = 0; x < w; ++x) {
+            const std::uint32_t x0 = start(x, source.width, w);
+            const std::uint32_t x1 = std::max(x0 + 1, start(x + 1, source.width, w));
             for (std::uint32_t c = 0; c < channels; ++c) {
                 std::uint64_t sum = 0;
                 for (std::uint32_t sy = y0; sy < y1; ++sy) {
@@ -226,23 +259,61 @@ int write_jpeg_file(const std::string& path, const Image& image, double quality,
     }
 }
 
-bool write_thumbnail_jpeg(const Image& image, const std::string& path) {
-    Image scratch;
+namespace {
+
+// The picture reduced so that its longer side is 160 pixels, as an 8-bit job; false when it
+// cannot be made.
+bool thumbnail_job(const Image& image, Image& scratch, Image& small, JpegJob& job) {
     const Image* eight = eight_bit(image, scratch);
-    if (!eight || eight->width == 0 || eight->height == 0) return true;
+    if (!eight || eight->width == 0 || eight->height == 0) return false;
     const std::uint32_t longer = std::max(eight->width, eight->height);
     const std::uint32_t shorter = std::min(eight->width, eight->height);
     const std::uint32_t reduced_short = std::max(1u, shorter * 160 / longer);
     const std::uint32_t w = eight->width >= eight->height ? 160 : reduced_short;
     const std::uint32_t h = eight->width >= eight->height ? reduced_short : 160;
-    Image small;
-    if (reduce(*eight, w, h, small)) return true;
-    JpegJob job;
+    if (reduce(*eight, w, h, small)) return false;
     job.image = &small;
     job.quality = 90;
     job.subsampling = 0;
     job.dpi = eight->dpi > 0.0 ? eight->dpi : 72.0;
+    return true;
+}
+
+}  // namespace
+
+bool write_thumbnail_jpeg(const Image& image, const std::string& path) {
+    Image scratch, small;
+    JpegJob job;
+    if (!thumbnail_job(image, scratch, small, job)) return true;
     return encode_to_file(job, path) != Encoded::done;
+}
+
+bool thumbnail_jpeg(const Image& image, std::string& bytes) {
+    Image scratch, small;
+    JpegJob job;
+    if (!thumbnail_job(image, scratch, small, job)) return true;
+    jpeg_compress_struct c{};
+    ErrorManager errors{};
+    c.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = error_exit;
+    errors.pub.output_message = no_message;
+    // libjpeg owns the growing buffer; it lives outside the setjmp frame.
+    static thread_local unsigned char* buffer;
+    static thread_local unsigned long size;
+    buffer = nullptr;
+    size = 0;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&c);
+        std::free(buffer);
+        return true;
+    }
+    jpeg_create_compress(&c);
+    jpeg_mem_dest(&c, &buffer, &size);
+    write_body(c, job);
+    jpeg_destroy_compress(&c);
+    bytes.assign(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+    return false;
 }
 
 }  // namespace tessaly

@@ -13,6 +13,7 @@
 #include "fileio/exiftool.h"
 #include "fileio/file_open.h"
 #include "fileio/image_file.h"
+#include "fileio/metadata_copy.h"
 #include "fileio/save_options.h"
 #include "framework/settings_files.h"
 #include "support/image_helpers.h"
@@ -316,6 +317,7 @@ TEST(ExifTool, ArgumentVectors) {
 TEST(ExifTool, MessagesWithoutTheToolOrTheOriginal) {
     testing::RecordingScope scope;
     testing::TempDir dir;
+    set_metadata_in_process(false);
     set_exiftool_path(dir.file("missing/exiftool"));
     std::string target = dir.file("t.jpg");
     ASSERT_FALSE(write_file_atomic(target, "x"));
@@ -339,6 +341,7 @@ TEST(ExifTool, MessagesWithoutTheToolOrTheOriginal) {
                   "ExifTool not found - please re-install Tessaly",
                   "ExifTool not found - please re-install Tessaly"}));
     set_exiftool_path("");
+    set_metadata_in_process(true);
 }
 
 TEST(ExifTool, CopiesTheOriginalsTagsWithOrWithoutGps) {
@@ -371,9 +374,11 @@ TEST(ExifTool, CopiesTheOriginalsTagsWithOrWithoutGps) {
 
     // Commands go to one kept ExifTool process a line per argument; a name that cannot travel
     // that way (a line break in it) is handed to a process of its own, with the same result.
+    set_metadata_in_process(false);
     std::string odd = dir.file("two\nlines.jpg");
     fs::copy_file(plain_jpeg, odd);
     EXPECT_FALSE(copy_metadata(original, odd, metadata_all_but_gps, nullptr));
+    set_metadata_in_process(true);
     EXPECT_EQ(tag_value(odd, "Model", dir), "DMC-GF1");
     EXPECT_TRUE(scope.recorder.messages.empty());
 }

@@ -1,0 +1,321 @@
+#include "fileio/metadata_copy.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <exiv2/bmffimage.hpp>
+#include <exiv2/exiv2.hpp>
+#include <fstream>
+#include <mutex>
+#include <set>
+
+#include "core/format.h"
+#include "core/interaction.h"
+#include "core/pending_file.h"
+#include "fileio/exiftool.h"
+#include "fileio/image_write.h"
+
+namespace tessaly {
+
+namespace {
+
+std::atomic<bool> in_process{true};
+
+// The XMP toolkit under Exiv2 keeps global state: one copy at a time.
+std::mutex& exiv2_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+void initialise_exiv2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::XmpParser::initialize();
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::enableBMFF(true);
+    });
+}
+
+bool writable(int type) {
+    return type == Exiv2::ImageType::jpeg || type == Exiv2::ImageType::tiff ||
+           type == Exiv2::ImageType::png;
+}
+
+// Tags of the first directory that describe the pixels, their layout or blocks carried
+// separately (XMP, IPTC, Photoshop resources, the profile): the saved file's own stay.
+bool structure_tag(std::uint16_t tag) {
+    static const std::set<std::uint16_t> tags = {
+        0x00fe, 0x00ff, 0x0100, 0x0101, 0x0102, 0x0103, 0x0106, 0x0107, 0x0108, 0x0109,
+        0x010a, 0x0111, 0x0112, 0x0115, 0x0116, 0x0117, 0x0118, 0x0119, 0x011a, 0x011b,
+        0x011c, 0x0124, 0x0125, 0x013d, 0x0140, 0x0142, 0x0143, 0x0144, 0x0145, 0x014a,
+        0x0152, 0x0153, 0x015b, 0x0200, 0x0201, 0x0202, 0x0203, 0x0205, 0x0206, 0x0207,
+        0x0208, 0x0209, 0x0211, 0x0212, 0x0213, 0x02bc, 0x83bb, 0x8649, 0x8773, 0xc640};
+    // DNG's and raw converters' private tags describe the raw data, not the photograph.
+    return tags.count(tag) != 0 || (tag >= 0xc5d8 && tag <= 0xc5e0) ||
+           (tag >= 0xc612 && tag <= 0xcd3f);
+}
+
+// Which of the original's EXIF entries go into the saved file. Not copied: the thumbnail and
+// preview directories, the interoperability directory, the structure tags, the resolution and
+// orientation, the component layout (the saved file's own), and GPS in mode 1.
+bool copied(const Exiv2::Exifdatum& d, int mode, bool keep_unit) {
+    const std::string group = d.groupName();
+    if (group == "Image") {
+        return !structure_tag(d.tag()) && !(keep_unit && d.tag() == 0x0128);
+    }
+    if (group == "Photo") return d.tag() != 0x9101;  // ComponentsConfiguration
+    if (group == "GPSInfo") return mode != metadata_all_but_gps;
+    return group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group);
+}
+
+// The resolution the writer gave the file (JFIF density or PNG pHYs), in dots per inch; 0 when
+// it has none.
+double written_dpi(const std::string& path, int type) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char b[64] = {};
+    in.read(reinterpret_cast<char*>(b), sizeof b);
+    if (type == Exiv2::ImageType::jpeg && b[2] == 0xff && b[3] == 0xe0 &&
+        std::memcmp(b + 6, "JFIF", 5) == 0) {
+        const double x = b[14] << 8 | b[15];
+        return b[13] == 1 ? x : b[13] == 2 ? x * 2.54 : 0.0;
+    }
+    if (type == Exiv2::ImageType::png) {
+        // Signature, IHDR, then the writer's pHYs before any data.
+        for (std::size_t at = 33; at + 21 <= sizeof b; at += 12) {
+            const std::uint32_t length =
+                std::uint32_t{b[at]} << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+            if (std::memcmp(b + at + 4, "pHYs", 4) == 0 && length == 9) {
+                const std::uint32_t x =
+                    std::uint32_t{b[at + 8]} << 24 | b[at + 9] << 16 | b[at + 10] << 8 | b[at + 11];
+                return b[at + 16] == 1 ? x * 0.0254 : 0.0;
+            }
+            at += length;
+        }
+    }
+    return 0.0;
+}
+
+Exiv2::URational rational_dpi(double dpi) {
+    return {static_cast<std::int32_t>(dpi * 10000 + 0.5), 10000};
+}
+
+void set_if_absent(Exiv2::ExifData& exif, const char* key, const std::string& type,
+                   const std::string& value) {
+    if (exif.findKey(Exiv2::ExifKey(key)) != exif.end()) return;
+    Exiv2::Value::AutoPtr v = Exiv2::Value::create(Exiv2::TypeInfo::typeId(type));
+    v->read(value);
+    exif.add(Exiv2::ExifKey(key), v.get());
+}
+
+// The tags a new EXIF block must hold, where the copy did not bring them; the same ones the
+// ExifTool path adds.
+void add_required(Exiv2::ExifData& exif, int type, double dpi) {
+    if (exif.empty()) return;
+    if (type != Exiv2::ImageType::tiff) {
+        if (dpi > 0.0) {
+            exif["Exif.Image.XResolution"] = rational_dpi(dpi);
+            exif["Exif.Image.YResolution"] = rational_dpi(dpi);
+            set_if_absent(exif, "Exif.Image.ResolutionUnit", "Short", "2");
+        }
+        set_if_absent(exif, "Exif.Image.YCbCrPositioning", "Short", "1");
+    }
+    Exiv2::ExifData::iterator components =
+        exif.findKey(Exiv2::ExifKey("Exif.Photo.ComponentsConfiguration"));
+    if (components != exif.end()) exif.erase(components);
+    Exiv2::Value::AutoPtr v = Exiv2::Value::create(Exiv2::undefined);
+    v->read("1 2 3 0");
+    exif.add(Exiv2::ExifKey("Exif.Photo.ComponentsConfiguration"), v.get());
+}
+
+void set_thumbnail(Exiv2::ExifData& exif, const std::string& jpeg) {
+    Exiv2::ExifThumb thumb(exif);
+    thumb.setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(jpeg.data()),
+                           static_cast<long>(jpeg.size()), Exiv2::URational(72, 1),
+                           Exiv2::URational(72, 1), 2);
+}
+
+void drop_gps_xmp(Exiv2::XmpData& xmp) {
+    for (auto it = xmp.begin(); it != xmp.end();) {
+        if (it->groupName() == "exif" && it->tagName().rfind("GPS", 0) == 0) {
+            it = xmp.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// The XMP properties when the library can parse them, else the packet as it stands (a packet
+// that may hold a position is left out in mode 1).
+void copy_xmp(Exiv2::Image& source, Exiv2::Image& out, int mode) {
+    Exiv2::XmpData xmp = source.xmpData();
+    if (!xmp.empty()) {
+        if (mode == metadata_all_but_gps) drop_gps_xmp(xmp);
+        out.setXmpData(xmp);
+        return;
+    }
+    const std::string packet = source.xmpPacket();
+    if (packet.empty() ||
+        (mode == metadata_all_but_gps && packet.find("GPS") != std::string::npos)) {
+        return;
+    }
+    // Set as it stands: the library would refuse to take a packet it cannot parse. The TIFF
+    // writer takes it from the data, the others from the image.
+    out.xmpPacket() = packet;
+    out.writeXmpFromPacket(true);
+    Exiv2::XmpData with_packet;
+    with_packet.setPacket(packet);
+    with_packet.usePacket(true);
+    out.setXmpData(with_packet);
+    out.writeXmpFromPacket(true);
+}
+
+// The file to be given metadata, read into memory: the library then builds the new file there
+// instead of truncating and rewriting the one on disk, and the result replaces it in one rename.
+struct InMemory {
+    const void* mapped = nullptr;
+    std::size_t mapped_size = 0;
+    Exiv2::Image::AutoPtr image;
+
+    InMemory() = default;
+    InMemory(const InMemory&) = delete;
+    InMemory& operator=(const InMemory&) = delete;
+    ~InMemory() {
+        image.reset();
+        if (mapped) ::munmap(const_cast<void*>(mapped), mapped_size);
+    }
+
+    // Throws the library's errors; true when the file cannot be read. The file is mapped, not
+    // copied: the library reads it where it lies (and may patch its private copy of a page).
+    bool open(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) return true;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || st.st_size <= 0 ||
+            static_cast<std::uint64_t>(st.st_size) > 0x7fffffff) {
+            ::close(fd);
+            return true;
+        }
+        mapped_size = static_cast<std::size_t>(st.st_size);
+        void* p = ::mmap(nullptr, mapped_size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+        ::close(fd);
+        if (p == MAP_FAILED) return true;
+        mapped = p;
+        image = Exiv2::ImageFactory::open(static_cast<const Exiv2::byte*>(mapped),
+                                          static_cast<long>(mapped_size));
+        image->readMetadata();
+        return false;
+    }
+
+    // After writeMetadata; true on failure, when the file on disk is as it was.
+    bool replace(const std::string& path) {
+        Exiv2::BasicIo& io = image->io();
+        if (io.open() != 0) return true;
+        const long size = io.size();
+        const Exiv2::byte* data = io.mmap();
+        PendingFile file;
+        const bool failed =
+            file.create(path, false) ||
+            file.write(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size)) ||
+            file.commit();
+        io.munmap();
+        io.close();
+        return failed;
+    }
+};
+
+}  // namespace
+
+void set_metadata_in_process(bool on) {
+    in_process = on;
+}
+
+bool metadata_in_process() {
+    return in_process;
+}
+
+namespace {
+
+// One rewrite of the target: the original's metadata when there is an original, and the
+// thumbnail when there is a picture to make it from.
+InProcess rewrite(const std::string& target, const std::string& original, int mode,
+                  const Image* thumbnail_source) {
+    if (!in_process) return InProcess::not_handled;
+    const bool copying = !original.empty();
+    auto fail = [&](const std::string& detail) {
+        if (copying) {
+            show_error("Cannot copy metadata from file: %s%s", original, detail);
+        } else {
+            show_error("Cannot add thumbnail to file: %s%s", target, detail);
+        }
+        return InProcess::failed;
+    };
+    std::string thumbnail;
+    if (thumbnail_source && thumbnail_jpeg(*thumbnail_source, thumbnail)) {
+        show_error("Cannot save thumbnail jpeg: %s", target);
+        return InProcess::failed;
+    }
+    std::lock_guard<std::mutex> lock(exiv2_mutex());
+    initialise_exiv2();
+    Exiv2::Image::AutoPtr source;
+    InMemory file;
+    int type = Exiv2::ImageType::none;
+    try {
+        type = Exiv2::ImageFactory::getType(target);
+        if (!writable(type)) return InProcess::not_handled;
+        if (copying) {
+            source = Exiv2::ImageFactory::open(original);
+            source->readMetadata();
+        }
+        if (file.open(target)) return fail("");
+    } catch (const Exiv2::AnyError&) {
+        // A kind of file the library does not know: ExifTool may.
+        return InProcess::not_handled;
+    }
+    try {
+        Exiv2::Image& out = *file.image;
+        Exiv2::ExifData exif = out.exifData();
+        if (copying) {
+            const bool keep_unit = type == Exiv2::ImageType::tiff;
+            for (const Exiv2::Exifdatum& d : source->exifData()) {
+                if (!copied(d, mode, keep_unit)) continue;
+                auto existing = exif.findKey(Exiv2::ExifKey(d.key()));
+                if (existing != exif.end()) exif.erase(existing);
+                exif.add(d);
+            }
+        }
+        if (!thumbnail.empty()) set_thumbnail(exif, thumbnail);
+        add_required(exif, type, written_dpi(target, type));
+        out.setExifData(exif);
+        if (copying) {
+            out.setIptcData(source->iptcData());
+            copy_xmp(*source, out, mode);
+            if (type == Exiv2::ImageType::jpeg && !source->comment().empty()) {
+                out.setComment(source->comment());
+            }
+        }
+        out.writeMetadata();
+        if (file.replace(target)) return fail("");
+    } catch (const Exiv2::AnyError& e) {
+        return fail("\\n" + std::string(e.what()));
+    }
+    return InProcess::done;
+}
+
+}  // namespace
+
+InProcess copy_metadata_in_process(const std::string& original, const std::string& target, int mode,
+                                   const Image* thumbnail_source) {
+    if (original.empty()) return InProcess::not_handled;
+    return rewrite(target, original, mode, thumbnail_source);
+}
+
+InProcess add_thumbnail_in_process(const std::string& target, const Image& image) {
+    return rewrite(target, "", metadata_all, &image);
+}
+
+}  // namespace tessaly
