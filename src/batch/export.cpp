@@ -14,7 +14,6 @@
 #include "core/format.h"
 #include "core/image_convert.h"
 #include "core/interaction.h"
-#include "core/pending_file.h"
 #include "fileio/exiftool.h"
 #include "fileio/image_write.h"
 #include "fileio/save_options.h"
@@ -208,11 +207,6 @@ std::int32_t script_mode(const SaveOptions& o, std::int32_t format) {
     }
 }
 
-void remove_quietly(const fs::path& p) {
-    std::error_code ec;
-    fs::remove(p, ec);
-}
-
 // The file name (no folder) for the Original, Sequence and Template rules; no value on failure
 // (message shown).
 std::optional<std::string> base_name(const Settings& s, const std::string& original,
@@ -269,38 +263,25 @@ ExportResult write_file(const Settings& s, const Image& img, Node* node,
     }
 
     const SaveOptions options = options_of(s);
-    // Written beside the target under a name of its own with the same extension (the metadata
-    // tool goes by the extension) and renamed once complete: a failure leaves nothing
-    // half-written, and two batches exporting to one folder never share a file.
-    PendingFile pending;
-    interaction().status(formatted("Exporting file: %s", path));
-    const int written = pending.create(path) || pending.close()
-                            ? write_failed
-                            : write_image_file(pending.path(), img, nullptr, format, options);
-    if (written != write_done) {
-        pending.discard();
-        if (written == write_cancelled) return ExportResult::skipped;
-        show_error("Error exporting file: %s", path);
-        return ExportResult::failed;
-    }
-    const std::string& temporary = pending.path();
-
     std::error_code ec;
     const bool has_original = !original.empty() && fs::exists(original, ec);
+    MetadataPlan plan;
     if (format == save_tiff || format == save_jpeg) {
-        const std::int32_t mode = save_metadata_mode(options, format);
+        plan.mode = save_metadata_mode(options, format);
         if (has_original) {
-            (void)copy_metadata(original, temporary, mode, &img);
-        } else if (mode != metadata_none) {
-            (void)add_thumbnail(temporary, img);
+            plan.original = original;
+            if (plan.mode <= 1) plan.thumbnail = &img;
+        } else if (plan.mode != metadata_none) {
+            plan.thumbnail = &img;
         }
     } else if (format == save_png && has_original && s.png_metadata != 0) {
-        (void)copy_metadata(original, temporary, s.png_metadata, nullptr);
+        plan.original = original;
+        plan.mode = s.png_metadata;
     }
-    // The metadata tool keeps a backup of the file it edited.
-    remove_quietly(temporary + "_original");
-
-    if (pending.commit()) {
+    interaction().status(formatted("Exporting file: %s", path));
+    const int written = write_with_metadata(path, img, nullptr, format, options, plan);
+    if (written == write_cancelled) return ExportResult::skipped;
+    if (written != write_done) {
         show_error("Error exporting file: %s", path);
         return ExportResult::failed;
     }

@@ -11,6 +11,8 @@
 
 namespace tessaly {
 
+struct EmbeddedMetadata;
+
 // The BMP writer of our own: a V5 header with the embedded profile when version is 0 and the
 // image has one, else the 40-byte header. Types 1 to 3 are written as they are; 16-bit images
 // are reduced to 8 bits first. true on failure.
@@ -25,7 +27,7 @@ namespace tessaly {
 // Text chunks carry the tags of the PNG keyword table. true on failure ("Error writing PNG
 // file" for libpng's own errors).
 bool write_png_file(const std::string& path, const Image& image, const Image* transparency,
-                    std::int32_t metadata_mode);
+                    std::int32_t metadata_mode, const EmbeddedMetadata* embed = nullptr);
 
 }  // namespace tessaly
 
@@ -48,9 +50,11 @@ enum : int { write_done = 0, write_cancelled = 1, write_failed = 2 };
 
 // The JPEG writer (libjpeg-turbo): quality in percent, subsampling 0 4:2:0, 1 4:2:2, 2 4:4:4,
 // 3 4:4:0; 16-bit pictures are reduced to 8 bits; a binary picture is written as 8-bit gray
-// after asking; the profile in APP2 segments unless the metadata mode is 3.
+// after asking; the profile in APP2 segments unless the metadata mode is 3. embed's blocks go in
+// their segments after the header.
 int write_jpeg_file(const std::string& path, const Image& image, double quality,
-                    std::int32_t subsampling, std::int32_t metadata_mode);
+                    std::int32_t subsampling, std::int32_t metadata_mode,
+                    const EmbeddedMetadata* embed = nullptr);
 
 // The thumbnail JPEG of the metadata step: the picture reduced so that its longer side is 160
 // pixels, quality 90, 4:2:0, no profile. true on failure.

@@ -17,6 +17,7 @@
 #include "core/numeric.h"
 #include "core/pending_file.h"
 #include "fileio/image_write.h"
+#include "fileio/metadata_copy.h"
 
 namespace tessaly {
 
@@ -38,7 +39,25 @@ struct JpegJob {
     std::int32_t subsampling = 0;
     bool profile = false;
     double dpi = 72.0;
+    const EmbeddedMetadata* embed = nullptr;
 };
+
+void write_segment(jpeg_compress_struct& c, int marker, const char* header, std::size_t header_size,
+                   const std::string& data) {
+    if (data.empty()) return;
+    std::string segment(header, header_size);
+    segment += data;
+    jpeg_write_marker(&c, marker, reinterpret_cast<const JOCTET*>(segment.data()),
+                      static_cast<unsigned>(segment.size()));
+}
+
+// The metadata blocks after the JFIF header: EXIF and XMP in APP1, IPTC in APP13, the comment.
+void write_metadata(jpeg_compress_struct& c, const EmbeddedMetadata& m) {
+    write_segment(c, JPEG_APP0 + 1, "Exif\0\0", 6, m.exif);
+    write_segment(c, JPEG_APP0 + 1, "http://ns.adobe.com/xap/1.0/", 29, m.xmp);
+    write_segment(c, JPEG_APP0 + 13, "Photoshop 3.0", 14, m.iptc);
+    write_segment(c, JPEG_COM, "", 0, m.comment);
+}
 
 // Everything libjpeg does for one file; its errors jump back into encode().
 void write_body(jpeg_compress_struct& c, const JpegJob& job) {
@@ -61,6 +80,7 @@ void write_body(jpeg_compress_struct& c, const JpegJob& job) {
     c.X_density = static_cast<UINT16>(dpi);
     c.Y_density = static_cast<UINT16>(dpi);
     jpeg_start_compress(&c, TRUE);
+    if (job.embed) write_metadata(c, *job.embed);
     if (job.profile) jpeg_write_icc_profile(&c, image.profile, image.profile_size);
     for (std::uint32_t i = 0; i < image.height; ++i) {
         JSAMPROW row = image.rows[image.height - 1 - i];  // the top of the picture first
@@ -227,7 +247,8 @@ const Image* eight_bit(const Image& image, Image& scratch) {
 }  // namespace
 
 int write_jpeg_file(const std::string& path, const Image& image, double quality,
-                    std::int32_t subsampling, std::int32_t metadata_mode) {
+                    std::int32_t subsampling, std::int32_t metadata_mode,
+                    const EmbeddedMetadata* embed) {
     if (!image.has_pixels()) return write_failed;
     if (image.type == image_binary &&
         interaction().ask("Warning",
@@ -244,6 +265,7 @@ int write_jpeg_file(const std::string& path, const Image& image, double quality,
     job.subsampling = subsampling;
     job.profile = metadata_mode != 3 && eight->profile && eight->profile_size > 0;
     job.dpi = image.dpi;
+    job.embed = embed;
     if (!(job.dpi > 0.0)) {
         show_warning("Illegal image dpi -- will be set to 72.0");
         job.dpi = 72.0;

@@ -85,16 +85,23 @@ double written_dpi(const std::string& path, int type) {
         return b[13] == 1 ? x : b[13] == 2 ? x * 2.54 : 0.0;
     }
     if (type == Exiv2::ImageType::png) {
-        // Signature, IHDR, then the writer's pHYs before any data.
-        for (std::size_t at = 33; at + 21 <= sizeof b; at += 12) {
+        // The chunks after the signature, up to the pixels (the profile may come first).
+        in.clear();
+        in.seekg(8);
+        for (int chunk = 0; chunk < 64 && in; ++chunk) {
+            unsigned char h[17] = {};
+            in.read(reinterpret_cast<char*>(h), 8);
+            if (!in) break;
             const std::uint32_t length =
-                std::uint32_t{b[at]} << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
-            if (std::memcmp(b + at + 4, "pHYs", 4) == 0 && length == 9) {
+                std::uint32_t{h[0]} << 24 | std::uint32_t{h[1]} << 16 | h[2] << 8 | h[3];
+            if (std::memcmp(h + 4, "IDAT", 4) == 0) break;
+            if (std::memcmp(h + 4, "pHYs", 4) == 0 && length == 9) {
+                in.read(reinterpret_cast<char*>(h + 8), 9);
                 const std::uint32_t x =
-                    std::uint32_t{b[at + 8]} << 24 | b[at + 9] << 16 | b[at + 10] << 8 | b[at + 11];
-                return b[at + 16] == 1 ? x * 0.0254 : 0.0;
+                    std::uint32_t{h[8]} << 24 | std::uint32_t{h[9]} << 16 | h[10] << 8 | h[11];
+                return in && h[16] == 1 ? x * 0.0254 : 0.0;
             }
-            at += length;
+            in.seekg(std::streamoff{length} + 4, std::ios::cur);
         }
     }
     return 0.0;
@@ -149,29 +156,57 @@ void drop_gps_xmp(Exiv2::XmpData& xmp) {
     }
 }
 
-// The XMP properties when the library can parse them, else the packet as it stands (a packet
-// that may hold a position is left out in mode 1).
-void copy_xmp(Exiv2::Image& source, Exiv2::Image& out, int mode) {
+// The original's XMP packet as it goes on: re-encoded from the properties when the library can
+// parse them (in mode 1 without the position), else as it stands; "" for none (and for a packet
+// the library cannot parse that may hold a position, in mode 1). *parsed gets the properties.
+std::string xmp_packet_of(Exiv2::Image& source, int mode, Exiv2::XmpData* parsed) {
     Exiv2::XmpData xmp = source.xmpData();
     if (!xmp.empty()) {
         if (mode == metadata_all_but_gps) drop_gps_xmp(xmp);
+        std::string packet;
+        if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0) {
+            return {};
+        }
+        if (parsed) *parsed = xmp;
+        return packet;
+    }
+    const std::string packet = source.xmpPacket();
+    if (mode == metadata_all_but_gps && packet.find("GPS") != std::string::npos) return {};
+    return packet;
+}
+
+void copy_xmp(Exiv2::Image& source, Exiv2::Image& out, int mode) {
+    Exiv2::XmpData xmp;
+    const std::string packet = xmp_packet_of(source, mode, &xmp);
+    if (!xmp.empty()) {
         out.setXmpData(xmp);
         return;
     }
-    const std::string packet = source.xmpPacket();
-    if (packet.empty() ||
-        (mode == metadata_all_but_gps && packet.find("GPS") != std::string::npos)) {
-        return;
-    }
+    if (packet.empty()) return;
     // Set as it stands: the library would refuse to take a packet it cannot parse. The TIFF
     // writer takes it from the data, the others from the image.
     out.xmpPacket() = packet;
-    out.writeXmpFromPacket(true);
     Exiv2::XmpData with_packet;
     with_packet.setPacket(packet);
     with_packet.usePacket(true);
     out.setXmpData(with_packet);
     out.writeXmpFromPacket(true);
+}
+
+// The original's EXIF entries merged into exif, then the thumbnail and the required tags.
+void build_exif(Exiv2::ExifData& exif, const Exiv2::Image* source, int mode, int type,
+                const std::string& thumbnail, double dpi) {
+    if (source) {
+        const bool keep_unit = type == Exiv2::ImageType::tiff;
+        for (const Exiv2::Exifdatum& d : source->exifData()) {
+            if (!copied(d, mode, keep_unit)) continue;
+            auto existing = exif.findKey(Exiv2::ExifKey(d.key()));
+            if (existing != exif.end()) exif.erase(existing);
+            exif.add(d);
+        }
+    }
+    if (!thumbnail.empty()) set_thumbnail(exif, thumbnail);
+    add_required(exif, type, dpi);
 }
 
 // The file to be given metadata, read into memory: the library then builds the new file there
@@ -279,17 +314,7 @@ InProcess rewrite(const std::string& target, const std::string& original, int mo
     try {
         Exiv2::Image& out = *file.image;
         Exiv2::ExifData exif = out.exifData();
-        if (copying) {
-            const bool keep_unit = type == Exiv2::ImageType::tiff;
-            for (const Exiv2::Exifdatum& d : source->exifData()) {
-                if (!copied(d, mode, keep_unit)) continue;
-                auto existing = exif.findKey(Exiv2::ExifKey(d.key()));
-                if (existing != exif.end()) exif.erase(existing);
-                exif.add(d);
-            }
-        }
-        if (!thumbnail.empty()) set_thumbnail(exif, thumbnail);
-        add_required(exif, type, written_dpi(target, type));
+        build_exif(exif, source.get(), mode, type, thumbnail, written_dpi(target, type));
         out.setExifData(exif);
         if (copying) {
             out.setIptcData(source->iptcData());
@@ -316,6 +341,61 @@ InProcess copy_metadata_in_process(const std::string& original, const std::strin
 
 InProcess add_thumbnail_in_process(const std::string& target, const Image& image) {
     return rewrite(target, "", metadata_all, &image);
+}
+
+InProcess embedded_metadata(const std::string& original, int mode, const Image* thumbnail_source,
+                            bool png, double dpi, EmbeddedMetadata& out) {
+    out = EmbeddedMetadata{};
+    if (!in_process) return InProcess::not_handled;
+    std::string thumbnail;
+    if (thumbnail_source && thumbnail_jpeg(*thumbnail_source, thumbnail)) {
+        show_error("Cannot save thumbnail jpeg: %s", original);
+        return InProcess::failed;
+    }
+    std::lock_guard<std::mutex> lock(exiv2_mutex());
+    initialise_exiv2();
+    try {
+        Exiv2::Image::AutoPtr source;
+        if (!original.empty()) {
+            source = Exiv2::ImageFactory::open(original);
+            source->readMetadata();
+            // The writers carry no IPTC in PNG files: the rewrite after them does.
+            if (png && !source->iptcData().empty()) return InProcess::not_handled;
+        }
+        const int type = png ? Exiv2::ImageType::png : Exiv2::ImageType::jpeg;
+        Exiv2::ExifData exif;
+        build_exif(exif, source.get(), mode, type, thumbnail, dpi);
+        if (!exif.empty()) {
+            Exiv2::Blob blob;
+            const Exiv2::ByteOrder order =
+                source.get() && source->byteOrder() != Exiv2::invalidByteOrder
+                    ? source->byteOrder()
+                    : Exiv2::littleEndian;
+            Exiv2::ExifParser::encode(blob, nullptr, 0, order, exif);
+            // One JPEG segment holds at most 65533 bytes, six of them the "Exif" header.
+            if (!png && blob.size() > 65527) return InProcess::not_handled;
+            out.exif.assign(blob.begin(), blob.end());
+        }
+        if (source.get()) {
+            out.xmp = xmp_packet_of(*source, mode, nullptr);
+            // Longer packets need the extended XMP segments of JPEG: left to the rewrite.
+            if (!png && out.xmp.size() > 65533 - 29) return InProcess::not_handled;
+            if (!png) {
+                if (!source->iptcData().empty()) {
+                    Exiv2::DataBuf irb =
+                        Exiv2::Photoshop::setIptcIrb(nullptr, 0, source->iptcData());
+                    out.iptc.assign(reinterpret_cast<const char*>(irb.pData_),
+                                    static_cast<std::size_t>(irb.size_));
+                    if (out.iptc.size() > 65533 - 14) return InProcess::not_handled;
+                }
+                out.comment = source->comment();
+                if (out.comment.size() > 65533) return InProcess::not_handled;
+            }
+        }
+    } catch (const Exiv2::AnyError&) {
+        return InProcess::not_handled;
+    }
+    return InProcess::done;
 }
 
 }  // namespace tessaly

@@ -10,6 +10,7 @@
 #include "core/tables.h"
 #include "core/text_file.h"
 #include "fileio/image_write.h"
+#include "fileio/metadata_copy.h"
 #include "fileio/png_keywords.h"
 
 namespace tessaly {
@@ -98,6 +99,7 @@ struct PngJob {
     int color_type = PNG_COLOR_TYPE_GRAY;
     int depth = 8;
     std::int32_t metadata_mode = 0;
+    const EmbeddedMetadata* embed = nullptr;
 };
 
 // Everything libpng does for one file; its errors jump back into encode().
@@ -138,7 +140,23 @@ void write_body(png_structp png, png_infop info, const PngJob& job) {
         chunks[i].text = texts[i].data();
         chunks[i].text_length = texts[i].size();
     }
+    std::string xmp;
+    if (job.embed && !job.embed->xmp.empty()) {
+        xmp = job.embed->xmp;
+        png_text t{};
+        t.compression = PNG_ITXT_COMPRESSION_NONE;
+        t.key = const_cast<png_charp>("XML:com.adobe.xmp");
+        t.text = xmp.data();
+        t.itxt_length = xmp.size();
+        t.lang = const_cast<png_charp>("");
+        t.lang_key = const_cast<png_charp>("");
+        chunks.push_back(t);
+    }
     if (!chunks.empty()) png_set_text(png, info, chunks.data(), static_cast<int>(chunks.size()));
+    if (job.embed && !job.embed->exif.empty()) {
+        png_set_eXIf_1(png, info, static_cast<png_uint_32>(job.embed->exif.size()),
+                       reinterpret_cast<png_bytep>(const_cast<char*>(job.embed->exif.data())));
+    }
     png_write_info(png, info);
     const std::size_t channels = png_get_channels(png, info);
     std::vector<png_byte> line(channels * image.width * (job.depth == 16 ? 2 : 1) + 8);
@@ -174,11 +192,12 @@ bool encode(const PngJob& job, std::string& bytes) {
 }  // namespace
 
 bool write_png_file(const std::string& path, const Image& image, const Image* transparency,
-                    std::int32_t metadata_mode) {
+                    std::int32_t metadata_mode, const EmbeddedMetadata* embed) {
     if (image.type < image_binary || image.type > image_color48 || !image.has_pixels()) return true;
     PngJob job;
     job.image = &image;
     job.metadata_mode = metadata_mode;
+    job.embed = embed;
     if (transparency && transparency->has_pixels() && image.type != image_binary) {
         if (transparency->type != image_gray8 || transparency->width != image.width ||
             transparency->height != image.height) {

@@ -1,11 +1,13 @@
-// Saving an image of the tree: the format's writer into a temporary file, the original's
-// metadata through ExifTool, then the target replaced, and the node told where it was saved.
+// Saving an image of the tree: the format's writer with the original's metadata (in the same
+// pass where the format allows, else written and then rewritten), the target replaced in one
+// rename, and the node told where it was saved.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "core/image.h"
+#include "fileio/metadata_copy.h"
 #include "fileio/save_options.h"
 #include "framework/node.h"
 
@@ -16,7 +18,23 @@ namespace tessaly {
 // dialog is installed, it edits a copy of the options first (true = cancelled); without one
 // (the command-line program) the stored options are used as they are.
 int write_image_file(const std::string& path, const Image& image, const Image* transparency,
-                     std::int32_t format, const SaveOptions& options);
+                     std::int32_t format, const SaveOptions& options,
+                     const EmbeddedMetadata* embed = nullptr);
+
+// What a saved file carries besides the pixels: the original's metadata (modes 0 and 1 copy it)
+// and a thumbnail made from a picture.
+struct MetadataPlan {
+    std::string original;  // "" for none
+    std::int32_t mode = 3;
+    const Image* thumbnail = nullptr;
+};
+
+// write_image_file with the plan's metadata. The JPEG and PNG writers take it in the same pass
+// when the metadata library can read the original; otherwise the file is written beside the
+// target under a name of its own, given its metadata there and renamed over the target. A
+// failed metadata step leaves the picture saved without it (after its message).
+int write_with_metadata(const std::string& path, const Image& image, const Image* transparency,
+                        std::int32_t format, const SaveOptions& options, const MetadataPlan& plan);
 
 using SaveOptionsDialog = bool (*)(std::int32_t format, SaveOptions& options);
 void set_save_options_dialog(SaveOptionsDialog dialog);

@@ -14,6 +14,7 @@
 #include "batch_fixture.h"
 #include "core/text_file.h"
 #include "fileio/exiftool.h"
+#include "fileio/metadata_copy.h"
 #include "framework/registry.h"
 
 namespace tessaly::testing {
@@ -258,11 +259,13 @@ TEST_F(ExportTest, RefusedNamesAndAMissingToolLeaveNoPartialFile) {
     EXPECT_EQ(errors().back(), "Export file name leaves the export folder: " + dir.file("abs"));
     EXPECT_TRUE(listing(out).empty());
     EXPECT_FALSE(fs::exists(dir.file("cam-x.jpg")) || fs::exists(dir.file("abs.jpg")));
-    // Without ExifTool the picture is still written whole, its metadata missing and said so; the
-    // tool's backup and our temporary are gone either way.
+    // Where the copy is ExifTool's and it is missing, the picture is still written whole, its
+    // metadata missing and said so; the tool's backup and our temporary are gone either way.
+    set_metadata_in_process(false);
     set_exiftool_path(dir.file("missing/exiftool"));
     EXPECT_EQ(run(exporter(too_long->parent, line("resize 0 jpeg_metadata 1"))), 0);
     set_exiftool_path("");
+    set_metadata_in_process(true);
     EXPECT_EQ(errors().back(), "ExifTool is not installed - please re-install Tessaly");
     EXPECT_EQ(listing(out), Strings{"cam.jpg"});
     Image back, alpha;

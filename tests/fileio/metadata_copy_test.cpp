@@ -16,6 +16,7 @@
 #include "fileio/exiftool.h"
 #include "fileio/image_file.h"
 #include "fileio/image_write.h"
+#include "fileio/save.h"
 #include "fileio/save_options.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
@@ -197,6 +198,53 @@ TEST_F(MetadataCopy, LibraryAndExifToolAgreeOnTheOriginalsTags) {
                 }
             }
             EXPECT_TRUE(same_pixels(files[0], files[2]));
+        }
+    }
+    EXPECT_TRUE(scope_.recorder.messages.empty());
+}
+
+// The JPEG and PNG writers take the metadata in the same pass as the pixels: the file comes out
+// with the same tags as when it is written and then rewritten.
+TEST_F(MetadataCopy, WrittenInOnePassAsInTheRewrite) {
+    for (const char* original : {path_jpeg, canon_raw}) {
+        Image picture, alpha;
+        ASSERT_FALSE(read_image_file(original, picture, alpha));
+        for (std::int32_t format : {save_jpeg, save_png}) {
+            SCOPED_TRACE(std::string(original) + (format == save_png ? " to PNG" : " to JPEG"));
+            const std::string ext = format == save_png ? ".png" : ".jpg";
+            const std::string rewritten = dir_.file("rewritten" + ext);
+            const std::string one_pass = dir_.file("one-pass" + ext);
+            MetadataPlan plan;
+            plan.original = original;
+            plan.mode = metadata_all;
+            plan.thumbnail = format == save_jpeg ? &picture : nullptr;
+            EmbeddedMetadata embed;
+            ASSERT_EQ(embedded_metadata(original, metadata_all, plan.thumbnail, format == save_png,
+                                        72, embed),
+                      InProcess::done);
+            EXPECT_FALSE(embed.exif.empty());
+            ASSERT_EQ(write_with_metadata(one_pass, picture, nullptr, format, SaveOptions{}, plan),
+                      write_done);
+            ASSERT_EQ(write_image_file(rewritten, picture, nullptr, format, SaveOptions{}),
+                      write_done);
+            ASSERT_EQ(copy_metadata_in_process(original, rewritten, metadata_all, plan.thumbnail),
+                      InProcess::done);
+            const std::vector<Tags> tags = read_tags({rewritten, one_pass}, dir_);
+            std::size_t compared = 0;
+            for (const Tags* t : {&tags[0], &tags[1]}) {
+                const Tags& other = t == &tags[0] ? tags[1] : tags[0];
+                for (const auto& [key, value] : *t) {
+                    const std::string g = group_of(key);
+                    if (g == "ExifTool" || g == "System" || g == "File" ||
+                        key.find("Offset") != std::string::npos) {
+                        continue;
+                    }
+                    ++compared;
+                    EXPECT_EQ(other.count(key) ? other.at(key) : "(none)", value) << key;
+                }
+            }
+            EXPECT_GT(compared, 60u);
+            EXPECT_TRUE(same_pixels(rewritten, one_pass));
         }
     }
     EXPECT_TRUE(scope_.recorder.messages.empty());
