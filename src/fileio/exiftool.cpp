@@ -4,12 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -82,6 +84,32 @@ bool delete_thumbnail(const std::string& path) {
     return false;
 }
 
+// ExifTool's allowance: a command on one file gets five minutes, geotagging a folder an hour;
+// its address space is held to 4 GiB (it reads large files in pieces, and a runaway must not
+// take the machine's memory with it).
+constexpr int command_seconds = 300;
+constexpr int folder_seconds = 3600;
+constexpr rlim_t memory_bytes = rlim_t{4} << 30;
+
+void bound_memory(pid_t pid) {
+    const rlimit limit{memory_bytes, memory_bytes};
+    (void)::prlimit(pid, RLIMIT_AS, &limit, nullptr);
+}
+
+// The lines of ExifTool's report that tell of a failure.
+bool error_line(const std::string& line) {
+    return line.rfind("Error", 0) == 0 ||
+           line.find("weren't updated due to errors") != std::string::npos ||
+           line.find("files weren't created due to errors") != std::string::npos;
+}
+
+// Keeps a report short enough for a message.
+void add_line(std::string& report, const std::string& line) {
+    if (report.size() > 2000) return;
+    if (!report.empty()) report += "\\n";
+    report += line.substr(0, 500);
+}
+
 // One ExifTool process kept running for the whole session (its -stay_open mode), fed one command
 // at a time through a pipe. Starting Perl and loading ExifTool's modules takes about a second;
 // a batch that copies metadata into every file would otherwise spend most of its time on that.
@@ -90,7 +118,9 @@ class ExifToolSession {
     ~ExifToolSession() { stop(); }
 
     // true when the command could not be run this way; the caller then starts ExifTool once.
-    bool run(const std::string& program, const std::vector<std::string>& arguments) {
+    // report gets the lines ExifTool wrote about errors.
+    bool run(const std::string& program, const std::vector<std::string>& arguments,
+             std::string& report) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!passable(arguments)) return true;
         if (pid_ > 0 && program != program_) stop();
@@ -102,7 +132,7 @@ class ExifToolSession {
             if (a != "-q") text += a + "\n";
         }
         text += "-execute\n";
-        if (write_all(text) || wait_ready()) {
+        if (write_all(text) || wait_ready(report)) {
             stop();
             return true;
         }
@@ -136,7 +166,7 @@ class ExifToolSession {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
         std::vector<std::string> all = {program, "-stay_open", "True", "-@", "-"};
         std::vector<char*> argv;
         for (std::string& a : all) argv.push_back(a.data());
@@ -151,6 +181,7 @@ class ExifToolSession {
             ::close(out[0]);
             return true;
         }
+        bound_memory(pid);
         pid_ = pid;
         to_ = in[1];
         from_ = out[0];
@@ -182,8 +213,11 @@ class ExifToolSession {
         return false;
     }
 
-    // Reads until the line ExifTool prints when a command is done; true at end of file.
-    bool wait_ready() {
+    // Reads until the line ExifTool prints when a command is done; true at end of file, or when
+    // it took too long. The lines before it that tell of errors go to report.
+    bool wait_ready(std::string& report) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(command_seconds);
         for (;;) {
             std::size_t line_end;
             while ((line_end = pending_.find('\n')) != std::string::npos) {
@@ -191,11 +225,18 @@ class ExifToolSession {
                 pending_.erase(0, line_end + 1);
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 if (line == "{ready}") return false;
+                if (error_line(line)) add_line(report, line);
             }
             // A command that never reports back must not hang the program: after a minute of
-            // silence the process is ended and the command run on its own.
+            // silence, or a command's whole allowance, the process is ended and the command run
+            // on its own.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             pollfd ready{from_, POLLIN, 0};
-            const int polled = ::poll(&ready, 1, 60000);
+            const int polled =
+                left.count() <= 0
+                    ? 0
+                    : ::poll(&ready, 1, static_cast<int>(std::min<long long>(60000, left.count())));
             if (polled < 0 && errno == EINTR) continue;
             if (polled <= 0) {
                 ::kill(pid_, SIGKILL);
@@ -222,18 +263,24 @@ ExifToolSession& session() {
 }
 
 // Shows the status text and the busy state while ExifTool runs. Commands whose output goes to a
-// file start a process of their own.
+// file start a process of their own. What ExifTool reports as an error is shown as a warning:
+// the call itself succeeds once ExifTool ran, and the saved picture stays either way.
 bool run_exiftool(const std::string& status, const std::vector<std::string>& arguments,
-                  const std::string& output_file = std::string()) {
+                  const std::string& output_file = std::string(), int seconds = command_seconds) {
     interaction().status(status);
     interaction().busy(true);
     const std::string program = exiftool_path();
     bool failed = false;
-    if (!output_file.empty() || program.empty() || session().run(program, arguments)) {
-        failed = run_program(program, arguments, output_file);
+    std::string report;
+    if (!output_file.empty() || program.empty() || session().run(program, arguments, report)) {
+        report.clear();
+        const ProgramRun ran = run_program_bounded(program, arguments, output_file, seconds);
+        failed = !ran.started;
+        report = ran.report;
     }
     interaction().busy(false);
     interaction().status("");
+    if (!report.empty()) show_warning("ExifTool: %s", report);
     return failed;
 }
 
@@ -266,9 +313,11 @@ std::string exiftool_path() {
 void set_exiftool_path(const std::string& path) {
     path_override = path;
 }
-bool run_program(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& output_file) {
-    if (program.empty()) return true;
+ProgramRun run_program_bounded(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::string& output_file, int seconds) {
+    ProgramRun result;
+    if (program.empty()) return result;
     std::vector<std::string> all;
     all.push_back(program);
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -276,22 +325,93 @@ bool run_program(const std::string& program, const std::vector<std::string>& arg
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // Without an output file, what the program says comes back through a pipe, to be read for
+    // its errors.
+    int report[2] = {-1, -1};
+    if (output_file.empty() && ::pipe2(report, O_CLOEXEC) != 0) return result;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const char* sink = output_file.empty() ? "/dev/null" : output_file.c_str();
-    int flags = output_file.empty() ? O_WRONLY : O_WRONLY | O_CREAT | O_APPEND;
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, sink, flags, 0644);
+    if (output_file.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, report[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return true;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return true;
+    if (report[1] >= 0) ::close(report[1]);
+    if (rc != 0) {
+        if (report[0] >= 0) ::close(report[0]);
+        return result;
     }
-    return false;  // ExifTool's own exit status is not examined
+    result.started = true;
+    bound_memory(pid);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::string text;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            result.timed_out = true;
+            break;
+        }
+        if (report[0] >= 0) {
+            pollfd ready{report[0], POLLIN, 0};
+            if (::poll(&ready, 1, static_cast<int>(std::min<long long>(100, left.count()))) > 0) {
+                char buffer[4096];
+                const ssize_t n = ::read(report[0], buffer, sizeof buffer);
+                if (n > 0 && text.size() < 65536) text.append(buffer, static_cast<std::size_t>(n));
+                if (n == 0) {
+                    ::close(report[0]);
+                    report[0] = -1;
+                }
+            }
+        } else {
+            ::usleep(10000);
+        }
+    }
+    // What it wrote just before it ended (a process it left behind holding the pipe gets a tenth
+    // of a second).
+    while (report[0] >= 0) {
+        pollfd ready{report[0], POLLIN, 0};
+        char buffer[4096];
+        const ssize_t n = ::poll(&ready, 1, 100) > 0 ? ::read(report[0], buffer, sizeof buffer) : 0;
+        if (n <= 0 || text.size() >= 65536) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (report[0] >= 0) ::close(report[0]);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (error_line(line)) add_line(result.report, line);
+        start = end + 1;
+    }
+    if (result.timed_out) {
+        add_line(result.report, formatted("stopped after %d seconds", seconds));
+    } else if (result.report.empty() && output_file.empty() &&
+               !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        add_line(result.report, WIFEXITED(status) ? formatted("exit status %d", WEXITSTATUS(status))
+                                                  : std::string("ended by a signal"));
+    }
+    return result;
+}
+
+bool run_program(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& output_file) {
+    // Tests and tools that only want the program run: whether it started.
+    return !run_program_bounded(program, arguments, output_file, folder_seconds).started;
 }
 
 std::vector<std::string> copy_metadata_arguments(const std::string& original,
@@ -432,7 +552,8 @@ bool geotag_folder(const std::string& gps_log, char sign, int hours, int minutes
     std::string log = (fs::path(settings_root()) / "geotag_log.txt").string();
     fs::remove(log, ec);
     return run_exiftool(formatted("Geotagging files in folder: %s", folder),
-                        geotag_arguments(gps_log, sign, hours, minutes, folder), log);
+                        geotag_arguments(gps_log, sign, hours, minutes, folder), log,
+                        folder_seconds);
 }
 
 }  // namespace tessaly

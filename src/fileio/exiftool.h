@@ -48,9 +48,20 @@ std::vector<std::string> geotag_arguments(const std::string& gps_log, char sign,
 // to the first CR, LF or NUL. true when there is no colon.
 bool parse_lens_id(const std::string& text, std::string& lens);
 
-// Runs a program with an argument vector (no shell) and waits for it; standard output and
-// error go to output_file when one is given (appended), else nowhere. true when it could not be
-// started.
+// Runs a program with an argument vector (no shell) and waits for it, at most seconds (then it
+// is stopped), its address space held to 4 GiB; standard output and error go to output_file
+// when one is given (appended), else they are read for error lines. report holds those lines,
+// the exit status when it was not 0 and nothing was said, or the stop.
+struct ProgramRun {
+    bool started = false;
+    bool timed_out = false;
+    std::string report;
+};
+ProgramRun run_program_bounded(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::string& output_file, int seconds);
+
+// The same with an hour's allowance; true when it could not be started.
 bool run_program(const std::string& program, const std::vector<std::string>& arguments,
                  const std::string& output_file = std::string());
 

@@ -344,6 +344,37 @@ TEST(ExifTool, MessagesWithoutTheToolOrTheOriginal) {
     set_metadata_in_process(true);
 }
 
+// What ExifTool says about a failure reaches the user as a warning (the call succeeds: the
+// picture is saved either way), whether it runs as the kept process or once; a program that does
+// not end is stopped at its allowance.
+TEST(ExifTool, ErrorsAreReportedAndRunsBounded) {
+    testing::RecordingScope scope;
+    testing::TempDir dir;
+    const std::string fake = dir.file("exiftool");
+    ASSERT_FALSE(write_file_atomic(
+        fake,
+        "#!/bin/sh\necho '    0 image files updated'\necho 'Error: Disk full - x.jpg' >&2\n"
+        "exit 1\n"));
+    fs::permissions(fake, fs::perms::owner_all);
+    set_metadata_in_process(false);
+    set_exiftool_path(fake);
+    const std::string target = dir.file("t.jpg");
+    ASSERT_FALSE(write_file_atomic(target, "x"));
+    EXPECT_FALSE(copy_metadata(target, target, metadata_all, nullptr));
+    set_exiftool_path("");
+    set_metadata_in_process(true);
+    EXPECT_EQ(scope.recorder.warnings(),
+              std::vector<std::string>{"ExifTool: Error: Disk full - x.jpg"});
+
+    const ProgramRun silent = run_program_bounded("/bin/sh", {"-c", "exit 3"}, "", 10);
+    EXPECT_TRUE(silent.started);
+    EXPECT_EQ(silent.report, "exit status 3");
+    const ProgramRun endless = run_program_bounded("/bin/sleep", {"30"}, "", 1);
+    EXPECT_TRUE(endless.timed_out);
+    EXPECT_EQ(endless.report, "stopped after 1 seconds");
+    EXPECT_FALSE(run_program_bounded(dir.file("none"), {}, "", 1).started);
+}
+
 TEST(ExifTool, CopiesTheOriginalsTagsWithOrWithoutGps) {
     if (exiftool_path().empty())
         GTEST_SKIP() << "exiftool is not installed (libimage-exiftool-perl)";
