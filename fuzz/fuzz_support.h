@@ -71,3 +71,18 @@ void read_file_input(const std::uint8_t* data, std::size_t size, const char* nam
 }
 
 }  // namespace tessaly::fuzz
+
+// A reader's whole fuzz target: the input's file name, the picture types it may deliver and the
+// read (an expression of path and picture that is true on failure). A picture's claimed size
+// meets a 256 MiB memory limit, so that a claim is refused rather than exhausting the fuzzer.
+#define TESSALY_READER_FUZZ_TARGET(NAME, FIRST, LAST, READ)                             \
+    extern "C" int LLVMFuzzerInitialize(int*, char***) {                                \
+        tessaly::image_set_memory_limit(std::uint64_t{256} << 20);                      \
+        return 0;                                                                       \
+    }                                                                                   \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { \
+        tessaly::fuzz::read_file_input(                                                 \
+            data, size, NAME, tessaly::FIRST, tessaly::LAST,                            \
+            [](const std::string& path, tessaly::Image& picture) { return READ; });     \
+        return 0;                                                                       \
+    }

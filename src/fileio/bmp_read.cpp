@@ -23,7 +23,6 @@ constexpr std::uint32_t bi_rgb = 0, bi_rle8 = 1, bi_rle4 = 2, bi_bitfields = 3;
 constexpr std::uint32_t cs_embedded = 0x4D424544;  // "MBED"
 constexpr std::uint32_t cs_linked = 0x4C494E4B;    // "LINK"
 constexpr std::uint32_t max_profile_name = 260;
-constexpr std::uint64_t max_linked_profile = 64u << 20;
 
 struct File {
     std::FILE* f = nullptr;
@@ -174,7 +173,7 @@ std::vector<std::uint8_t> linked_profile(const std::string& stored) {
         if (!f.f) continue;
         if (fseeko(f.f, 0, SEEK_END) != 0) continue;
         const off_t end = ftello(f.f);
-        if (end < 128 || static_cast<std::uint64_t>(end) > max_linked_profile) continue;
+        if (end < 128 || static_cast<std::uint64_t>(end) > profile_bytes_max) continue;
         f.size = static_cast<std::uint64_t>(end);
         std::vector<std::uint8_t> bytes(f.size);
         if (f.read(0, bytes.data(), f.size)) return bytes;
@@ -305,7 +304,8 @@ bool read_bmp_file(const std::string& path, Image& picture) {
                 show_error(error_text);
                 return true;
             }
-            profile.resize(h.profile_size);
+            // One too large to attach is not read at all.
+            if (h.profile_size <= profile_bytes_max) profile.resize(h.profile_size);
             if (!file.read(offset, profile.data(), profile.size())) {
                 show_error(error_text);
                 return true;
@@ -317,8 +317,7 @@ bool read_bmp_file(const std::string& path, Image& picture) {
     }
 
     if (image_alloc(picture, type, width, height, h.dpi) ||
-        image_set_profile(picture, profile.empty() ? nullptr : profile.data(),
-                          static_cast<std::uint32_t>(profile.size()))) {
+        attach_file_profile(picture, profile.data(), profile.size())) {
         image_free(picture);
         show_error(error_text);
         return true;

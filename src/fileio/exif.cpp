@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "fileio/image_file.h"
+
 namespace tessaly {
 
 namespace {
@@ -45,7 +47,8 @@ struct ParsedTag {
 
 class Reader {
   public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    Reader(const std::uint8_t* data, std::size_t size)
+        : data_(data), size_(size), values_left_(size) {}
 
     bool header(std::uint64_t& ifd0) {
         if (!data_ || size_ < 8) return true;
@@ -107,6 +110,10 @@ class Reader {
         if (bytes > 4) {
             where = u32(at + 8);
             if (where > size_ || size_ - where < bytes) return;
+            // Entries may all point at the same bytes; what is kept never exceeds the block, so
+            // a few kilobytes cannot claim gigabytes of copies.
+            if (bytes > values_left_) return;
+            values_left_ -= bytes;
         }
         if (tag == tag_icc_profile) {
             profile.assign(data_ + where, data_ + where + bytes);
@@ -152,6 +159,7 @@ class Reader {
     const std::uint8_t* data_;
     std::size_t size_;
     bool big_ = false;
+    std::uint64_t values_left_;  // bytes of values outside the entries that may still be kept
     std::vector<std::uint64_t> visited_;
 };
 
@@ -276,17 +284,19 @@ bool exif_read_block(const std::uint8_t* data, std::size_t size, Image& picture,
     if (exif != 0) (void)reader.ifd(exif, nullptr, nullptr);
     if (gps != 0) (void)reader.ifd(gps, nullptr, nullptr);
 
-    // Into a scratch Image first, so that a failed allocation leaves the picture as it was.
-    Image scratch;
-    for (const ParsedTag& t : reader.tags) {
-        if (image_add_tag(scratch, t.tag, t.field_type, t.count, t.bytes.data())) return true;
+    // Handed over as one list: adding tags one at a time walks the list each time, which tens
+    // of thousands of entries would turn into a hang.
+    std::vector<MetadataTag> chain(reader.tags.size());
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        ParsedTag& t = reader.tags[i];
+        chain[i] = {i + 1 < chain.size() ? &chain[i + 1] : nullptr, t.tag, t.field_type, t.count,
+                    t.bytes.data()};
     }
     if (reader.has_profile &&
-        image_set_profile(picture, reader.profile.data(),
-                          static_cast<std::uint32_t>(reader.profile.size()))) {
+        attach_file_profile(picture, reader.profile.data(), reader.profile.size())) {
         return true;
     }
-    if (image_copy_tags(picture, scratch.tags)) return true;
+    if (!chain.empty() && image_copy_tags(picture, chain.data())) return true;
     orientation = reader.orientation;
     return false;
 }

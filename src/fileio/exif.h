@@ -8,8 +8,9 @@
 // replaces the picture's profile; tag 274 is stored with the value 1, its value is returned. Text
 // (type 2) keeps the bytes up to the first zero, count = length + 1. Floating-point and IFD field
 // types (11, 12, 13) and unknown types are skipped: the tag list cannot hold them as numbers. An
-// entry whose values lie outside the block, or whose size cannot be real, is skipped; an IFD
-// that does not fit, or one already read (a loop), is not read.
+// entry whose values lie outside the block, or whose size cannot be real, is skipped, and so is
+// one whose values would take the bytes kept past the block's own size (entries pointing at the
+// same bytes over and over); an IFD that does not fit, or one already read (a loop), is not read.
 //
 // Writing puts each tag into one IFD by its number: below 254 the GPS IFD (GPS tags are 0..31);
 // 33434..33437, 34850..34869, 36864..39999 and 40960..42999 the EXIF IFD; everything else IFD0

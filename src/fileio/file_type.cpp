@@ -116,22 +116,32 @@ bool read_image_file(const std::string& path, Image& picture, Image& transparenc
     return false;
 }
 
-bool image_too_large(std::uint64_t width, std::uint64_t height, std::uint32_t type) {
+bool refuse_declared_size(std::uint64_t width, std::uint64_t height) {
+    // The formatter's %d prints any integer in full.
+    show_error("Image is too large: %d x %d", width, height);
+    return true;
+}
+
+bool image_too_large(std::uint64_t width, std::uint64_t height, std::uint32_t type,
+                     std::uint64_t decoder_bytes) {
     constexpr std::uint64_t side_limit = 1000000;
-    bool too_large = width > side_limit || height > side_limit;
-    if (!too_large) {
-        // Rows are padded to 4 bytes and each has an address, as the allocator counts them.
-        const std::uint64_t row =
-            type == image_binary ? (width + 7) / 8 : width * std::uint64_t{image_pixel_bytes(type)};
-        const std::uint64_t total = (((row + 3) & ~std::uint64_t{3}) + sizeof(void*)) * height;
-        too_large = total > image_memory_limit();
-    }
-    if (too_large) {
-        // The formatter's %d prints any integer in full.
-        show_error("Image is too large: %d x %d", width, height);
-        return true;
-    }
+    if (width > side_limit || height > side_limit) return refuse_declared_size(width, height);
+    // Rows are padded to 4 bytes and each has an address, as the allocator counts them.
+    const std::uint64_t row =
+        type == image_binary ? (width + 7) / 8 : width * std::uint64_t{image_pixel_bytes(type)};
+    const std::uint64_t total = (((row + 3) & ~std::uint64_t{3}) + sizeof(void*)) * height;
+    const std::uint64_t limit = image_memory_limit();
+    if (total > limit || decoder_bytes > limit - total) return refuse_declared_size(width, height);
     return false;
+}
+
+bool image_too_large(std::uint64_t width, std::uint64_t height, std::uint32_t type) {
+    return image_too_large(width, height, type, 0);
+}
+
+bool attach_file_profile(Image& picture, const std::uint8_t* bytes, std::uint64_t size) {
+    if (!bytes || size == 0 || size > profile_bytes_max) return false;
+    return image_set_profile(picture, bytes, static_cast<std::uint32_t>(size));
 }
 
 }  // namespace tessaly

@@ -149,9 +149,9 @@ bool add_properties(const GifFileType* gif, const Properties& p, Image& picture)
                           bytes.data()))
             return true;
     }
-    if (p.has_comment && image_add_tag(picture, tag_comment, 2,
-                                       static_cast<std::uint32_t>(p.comment.size() + 1),
-                                       p.comment.c_str()))
+    if (p.has_comment &&
+        image_add_tag(picture, tag_comment, 2, static_cast<std::uint32_t>(p.comment.size() + 1),
+                      p.comment.c_str()))
         return true;
     if (animated) {
         const std::uint16_t loop = p.has_loop ? p.loop : 1;
@@ -233,18 +233,29 @@ bool read_first_frame(GifFileType* gif, Image& picture, bool& reported, Properti
         gray = colors[i].r == colors[i].g && colors[i].g == colors[i].b;
     }
     const std::uint32_t type = gray ? image_gray8 : image_color24;
-    if (image_too_large(width, height, type)) {
-        reported = true;
-        return true;
-    }
 
     // The frame is decoded into index lines first and the picture made only afterwards, so a
     // hostile file that declares a huge screen and then runs out of data costs no more memory
-    // than the data it really holds.
+    // than the data it really holds. Both are checked before either is allocated.
     const std::uint32_t visible_width =
         frame.Left >= static_cast<int>(width)
             ? 0u
             : std::min<std::uint32_t>(frame.Width, width - frame.Left);
+    const std::uint32_t visible_height =
+        frame.Top >= static_cast<int>(height)
+            ? 0u
+            : std::min<std::uint32_t>(frame.Height, height - frame.Top);
+    const std::uint64_t shown = std::uint64_t{visible_width} * visible_height;
+    const std::uint64_t line_bytes = shown +
+                                     static_cast<std::uint64_t>(frame.Height) * sizeof(void*) +
+                                     static_cast<std::uint64_t>(frame.Width);
+    // The background around the frame is all the screen holds beyond the frame's own data.
+    if (image_too_large(width, height, type, line_bytes) ||
+        (std::uint64_t{width} * height - shown > background_pixels_max &&
+         refuse_declared_size(width, height))) {
+        reported = true;
+        return true;
+    }
     std::vector<std::unique_ptr<GifPixelType[]>> lines(static_cast<std::size_t>(frame.Height));
     std::unique_ptr<GifPixelType[]> scratch(new (std::nothrow) GifPixelType[frame.Width]);
     if (!scratch) return true;
@@ -253,17 +264,28 @@ bool read_first_frame(GifFileType* gif, Image& picture, bool& reported, Properti
     static constexpr int interlace_start[] = {0, 4, 2, 1};
     static constexpr int interlace_step[] = {8, 8, 4, 2};
     const int passes = frame.Interlace ? 4 : 1;
+    // Lines in file order below the screen are not decoded at all: a frame far larger than its
+    // screen costs no more time than the part that shows.
+    const int decoded_lines = visible_width == 0 ? 0
+                              : frame.Interlace  ? frame.Height
+                                                 : static_cast<int>(visible_height);
     for (int pass = 0; pass < passes; ++pass) {
         const int start = frame.Interlace ? interlace_start[pass] : 0;
         const int step = frame.Interlace ? interlace_step[pass] : 1;
-        for (int fy = start; fy < frame.Height; fy += step) {
+        for (int fy = start; fy < decoded_lines; fy += step) {
             if (DGifGetLine(gif, scratch.get(), frame.Width) == GIF_ERROR) return true;
-            if (static_cast<std::uint32_t>(frame.Top + fy) >= height || visible_width == 0)
-                continue;
+            if (static_cast<std::uint32_t>(fy) >= visible_height) continue;
             lines[fy].reset(new (std::nothrow) GifPixelType[visible_width]);
             if (!lines[fy]) return true;
             std::memcpy(lines[fy].get(), scratch.get(), visible_width);
         }
+    }
+    if (decoded_lines < frame.Height) {
+        // The rest of the frame's data, skipped as giflib itself does after a frame's last line.
+        GifByteType* code = nullptr;
+        do {
+            if (DGifGetCodeNext(gif, &code) == GIF_ERROR) return true;
+        } while (code);
     }
 
     props.delays.push_back(props.next_delay);

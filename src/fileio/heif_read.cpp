@@ -114,12 +114,12 @@ bool attach_profile(const heif_image_handle* handle, Image& picture) {
     const heif_color_profile_type kind = heif_image_handle_get_color_profile_type(handle);
     if (kind != heif_color_profile_type_prof && kind != heif_color_profile_type_rICC) return false;
     const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);
-    if (size == 0 || size > UINT32_MAX) return false;
+    if (size == 0 || size > profile_bytes_max) return false;
     std::vector<std::uint8_t> icc(size);
     if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code != heif_error_Ok) {
         return false;
     }
-    return image_set_profile(picture, icc.data(), static_cast<std::uint32_t>(size));
+    return attach_file_profile(picture, icc.data(), size);
 }
 
 // The file's EXIF block: a 4-byte big-endian offset to the TIFF header, then the block. Its
@@ -174,8 +174,12 @@ bool read_heif_file(const std::string& path, Image& picture) {
         show_error(heif_read_error);
         return true;
     }
+    // While the picture is filled, libheif holds its own decoded planes and the codec its frame:
+    // about six samples a pixel beside the picture's three.
+    const std::uint64_t decoder_bytes = static_cast<std::uint64_t>(handle_w) *
+                                        static_cast<std::uint64_t>(handle_h) * 6 * (deep ? 2 : 1);
     if (image_too_large(static_cast<std::uint64_t>(handle_w), static_cast<std::uint64_t>(handle_h),
-                        type)) {
+                        type, decoder_bytes)) {
         return true;
     }
 
@@ -183,8 +187,8 @@ bool read_heif_file(const std::string& path, Image& picture) {
     // Alpha is decoded along and then dropped: these files bring no transparency image.
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     heif_image* raw_image = nullptr;
-    const heif_error decoded = heif_decode_image(handle.get(), &raw_image, heif_colorspace_undefined,
-                                                 heif_chroma_undefined, options.get());
+    const heif_error decoded = heif_decode_image(
+        handle.get(), &raw_image, heif_colorspace_undefined, heif_chroma_undefined, options.get());
     std::unique_ptr<heif_image, ImageDeleter> image(raw_image);
     if (decoded.code != heif_error_Ok || !image) {
         report_decode_error(decoded);

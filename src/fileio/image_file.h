@@ -50,6 +50,24 @@ bool read_raw_file(const std::string& path, Image& picture);
 // the image memory limit, or whose sides exceed 1,000,000 pixels, is refused with
 // "Image is too large: %d x %d" and true.
 bool image_too_large(std::uint64_t width, std::uint64_t height, std::uint32_t type);
+// The same, counting beside the picture the buffers a decoder holds at the same time (a library's
+// own decoded copy, a canvas, index lines): the picture alone may fit where the read would not.
+bool image_too_large(std::uint64_t width, std::uint64_t height, std::uint32_t type,
+                     std::uint64_t decoder_bytes);
+// Refuses a size with the same message, for a reader that finds the file cannot really hold the
+// picture it declares; true.
+bool refuse_declared_size(std::uint64_t width, std::uint64_t height);
+// How many pixels a GIF screen or a WEBP canvas may hold beyond its first frame: they are only
+// background, which the file claims without holding any data for it. A small frame on a wide
+// background stays readable; a few bytes claiming gigapixels do not.
+constexpr std::uint64_t background_pixels_max = std::uint64_t{1} << 24;
+
+// The largest ICC profile a reader attaches; real profiles stay far below it.
+constexpr std::uint64_t profile_bytes_max = std::uint64_t{64} << 20;
+// Attaches a profile read from a file; one larger than profile_bytes_max is left out, as a
+// damaged EXIF block costs its tags and not the picture. true only when memory runs out (the
+// picture is then freed).
+bool attach_file_profile(Image& picture, const std::uint8_t* bytes, std::uint64_t size);
 
 // Turns a picture upright by its orientation tag value (1 nothing .. 8, as TIFF and EXIF define
 // them); true on failure. The orientation tags of the picture are then stored as 1.

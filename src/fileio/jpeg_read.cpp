@@ -151,7 +151,7 @@ bool decode(Decoder& d, Image& picture, const char*& failure_message) {
         if (!d.cinfo.saw_JFIF_marker) picture.dpi = exif_resolution_dpi(picture);
     }
     if (jpeg_read_icc_profile(&d.cinfo, &d.icc, &d.icc_size) && d.icc_size > 0) {
-        if (image_set_profile(picture, d.icc, d.icc_size)) {
+        if (attach_file_profile(picture, d.icc, d.icc_size)) {
             image_free(picture);
             return true;
         }

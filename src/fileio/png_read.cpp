@@ -26,7 +26,7 @@ constexpr const char* png_error_text = "Error reading PNG file";
 // Bounds on what libpng may allocate for ancillary chunks, so that a compressed text or profile
 // chunk cannot expand without end. Sides are left to image_too_large, which gives the better
 // message.
-constexpr png_alloc_size_t png_chunk_bytes_max = 64u << 20;
+constexpr png_alloc_size_t png_chunk_bytes_max = profile_bytes_max;
 constexpr png_uint_32 png_chunk_cache_max = 1000;
 
 [[noreturn]] void png_quiet_error(png_structp png, png_const_charp) {
@@ -200,7 +200,7 @@ void read_metadata(png_structp png, png_infop info, Image& picture) {
     const bool color = picture.type == image_color24 || picture.type == image_color48;
     if (png_get_iCCP(png, info, &name, &compression, &profile, &profile_size) && profile &&
         profile_size > 0) {
-        (void)image_set_profile(picture, profile, profile_size);
+        (void)attach_file_profile(picture, profile, profile_size);
     } else if (png_get_valid(png, info, PNG_INFO_sRGB) && color) {
         // An RGB profile on a gray picture would only be removed again as a mismatch.
         const ProfileBytes srgb = builtin_srgb_profile();

@@ -2,10 +2,12 @@
 // with the shot's main facts as tags, for Raw Develop to work from.
 #include <libraw/libraw.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -107,14 +109,37 @@ bool add_tags(const libraw_data_t& data, Image& picture) {
     return false;
 }
 
+// Sensor pixels one byte of a raw file may stand for: real compressions stay far below it, so
+// only a file claiming a sensor its data cannot fill is refused.
+constexpr std::uint64_t raw_pixels_per_byte = 64;
+constexpr std::uint64_t raw_pixels_without_data = std::uint64_t{1} << 20;
+
+// After open_file, before unpack allocates anything: true when the file cannot hold the sensor
+// it declares (nothing shown: the caller reports the file as unreadable), or when what LibRaw
+// and the picture need together exceeds the memory limit (shown as too large).
+bool claims_too_much(const LibRaw& processor, std::uint64_t file_size) {
+    const libraw_image_sizes_t& s = processor.imgdata.sizes;
+    const std::uint64_t sensor = std::uint64_t{s.raw_width} * s.raw_height;
+    if (sensor == 0 || s.width == 0 || s.height == 0) return true;
+    if (sensor > file_size * raw_pixels_per_byte + raw_pixels_without_data) return true;
+    // The unpacked sensor (one 16-bit sample a pixel behind a color filter, else four), the
+    // four-sample working image and the developed copy LibRaw hands over.
+    const std::uint64_t raw_bytes = sensor * (processor.imgdata.idata.filters ? 2 : 8);
+    const std::uint64_t pixels = std::uint64_t{s.width} * s.height;
+    const std::uint64_t decoder_bytes = raw_bytes + pixels * 8 + pixels * 6;
+    // Area and sides do not change when the camera's rotation swaps width and height.
+    return image_too_large(s.width, s.height, image_color48, decoder_bytes);
+}
+
 bool develop(LibRaw& processor, const std::string& path, Image& picture) {
+    // LibRaw's own ceiling for the unpacked sensor, lowered to the image memory limit.
+    const std::uint64_t limit_mb = std::max<std::uint64_t>(image_memory_limit() >> 20, 1);
+    processor.imgdata.params.max_raw_memory_mb =
+        static_cast<unsigned>(std::min<std::uint64_t>(limit_mb, LIBRAW_MAX_ALLOC_MB_DEFAULT));
     if (processor.open_file(path.c_str()) != LIBRAW_SUCCESS) return true;
-    // Refused before LibRaw allocates the developed picture; area and sides do not change when
-    // the camera's rotation swaps width and height.
-    if (image_too_large(processor.imgdata.sizes.width, processor.imgdata.sizes.height,
-                        image_color48)) {
-        return true;
-    }
+    std::error_code error;
+    const std::uintmax_t file_size = std::filesystem::file_size(path, error);
+    if (error || claims_too_much(processor, file_size)) return true;
     processor.imgdata.params.output_bps = 16;
     // The camera's own white balance is what the photographer saw; Raw Develop refines it.
     processor.imgdata.params.use_camera_wb = 1;

@@ -566,7 +566,8 @@ bool read_tiff_file(const std::string& path, Image& picture, Image* transparency
     std::uint32_t profile_size = 0;
     void* profile_data = nullptr;
     std::vector<std::uint8_t> profile;
-    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &profile_size, &profile_data) && profile_data) {
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &profile_size, &profile_data) && profile_data &&
+        profile_size <= profile_bytes_max) {
         const auto* p = static_cast<const std::uint8_t*>(profile_data);
         profile.assign(p, p + profile_size);
     }
@@ -602,11 +603,10 @@ bool read_tiff_file(const std::string& path, Image& picture, Image* transparency
             own.tif = open_tiff(path);
             std::uint32_t w = 0, h = 0;
             if (!own.tif || !TIFFGetField(own.tif, TIFFTAG_IMAGEWIDTH, &w) ||
-                !TIFFGetField(own.tif, TIFFTAG_IMAGELENGTH, &h) || w != l.width ||
-                h != l.height || choose_layout(own.tif, own_layout) ||
-                own_layout.type != l.type || own_layout.bits != l.bits ||
-                own_layout.samples != l.samples || own_layout.planar != l.planar ||
-                own_layout.photometric != l.photometric)
+                !TIFFGetField(own.tif, TIFFTAG_IMAGELENGTH, &h) || w != l.width || h != l.height ||
+                choose_layout(own.tif, own_layout) || own_layout.type != l.type ||
+                own_layout.bits != l.bits || own_layout.samples != l.samples ||
+                own_layout.planar != l.planar || own_layout.photometric != l.photometric)
                 return 1;
             own_reader.emplace(own.tif, l);
             if (own_reader->setup() || own_reader->band_rows() != band_rows) return 1;
@@ -643,8 +643,7 @@ bool read_tiff_file(const std::string& path, Image& picture, Image* transparency
     }
 
     if (has_exif && TIFFReadEXIFDirectory(tif, exif_offset)) read_directory_tags(tif, tags);
-    bool failed = image_set_profile(picture, profile.empty() ? nullptr : profile.data(),
-                                    static_cast<std::uint32_t>(profile.size()));
+    bool failed = attach_file_profile(picture, profile.data(), profile.size());
     for (const PendingTag& t : tags) {
         if (failed) break;
         failed = image_add_tag(picture, t.tag, t.field_type, t.count, t.bytes.data());

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "core/format.h"
@@ -72,6 +73,11 @@ bool alloc_outputs(Image& picture, Image* transparency, std::uint32_t w, std::ui
 // How a decode ended: a refused size has already been reported by image_too_large.
 enum class Outcome { done, failed, refused };
 
+// The transparency image beside a picture of w x h, as the allocator counts it.
+std::uint64_t transparency_bytes(std::uint32_t w, std::uint32_t h) {
+    return (((std::uint64_t{w} + 3) & ~std::uint64_t{3}) + sizeof(void*)) * h;
+}
+
 Outcome decode_still(const std::uint8_t* data, std::size_t size, Image& picture,
                      Image* transparency) {
     WebPDecoderConfig config;
@@ -79,8 +85,15 @@ Outcome decode_still(const std::uint8_t* data, std::size_t size, Image& picture,
     if (WebPGetFeatures(data, size, &config.input) != VP8_STATUS_OK) return Outcome::failed;
     const auto w = static_cast<std::uint32_t>(config.input.width);
     const auto h = static_cast<std::uint32_t>(config.input.height);
-    if (image_too_large(w, h, image_color24)) return Outcome::refused;
     const bool want_alpha = transparency && config.input.has_alpha;
+    // Beside the picture: a lossless decoder keeps the whole picture as 32-bit pixels of its own,
+    // a lossy one its alpha plane; with alpha wanted, a BGRA buffer and the transparency image.
+    const std::uint64_t pixels = std::uint64_t{w} * h;
+    const std::uint64_t decoder_bytes = pixels * (config.input.format == 2 ? 4
+                                                  : config.input.has_alpha ? 1
+                                                                           : 0) +
+                                        (want_alpha ? pixels * 4 + transparency_bytes(w, h) : 0);
+    if (image_too_large(w, h, image_color24, decoder_bytes)) return Outcome::refused;
 
     if (!want_alpha) {
         // The single top-first block has the layout the decoder writes, so no second buffer.
@@ -99,27 +112,39 @@ Outcome decode_still(const std::uint8_t* data, std::size_t size, Image& picture,
 
     if (alloc_outputs(picture, transparency, w, h)) return Outcome::failed;
     const std::size_t stride = static_cast<std::size_t>(w) * 4;
-    std::vector<std::uint8_t> bgra;
-    try {
-        bgra.resize(stride * h);
-    } catch (const std::bad_alloc&) {
-        return Outcome::failed;
-    }
+    // Left uninitialised: the decoder writes what the data holds, so a file that ends early has
+    // not made the whole declared buffer resident.
+    const std::unique_ptr<std::uint8_t[]> bgra(new (std::nothrow) std::uint8_t[stride * h]);
+    if (!bgra) return Outcome::failed;
     config.output.colorspace = MODE_BGRA;
     config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = bgra.data();
+    config.output.u.RGBA.rgba = bgra.get();
     config.output.u.RGBA.stride = static_cast<int>(stride);
-    config.output.u.RGBA.size = bgra.size();
+    config.output.u.RGBA.size = stride * h;
     const VP8StatusCode status = WebPDecode(data, size, &config);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK) return Outcome::failed;
-    split_bgra(bgra.data(), stride, picture, transparency);
+    split_bgra(bgra.get(), stride, picture, transparency);
     return Outcome::done;
 }
 
-Outcome decode_first_frame(const WebPData& webp, std::uint32_t w, std::uint32_t h, bool has_alpha,
-                           Image& picture, Image* transparency) {
-    if (image_too_large(w, h, image_color24)) return Outcome::refused;
+Outcome decode_first_frame(WebPDemuxer* demux, const WebPData& webp, std::uint32_t w,
+                           std::uint32_t h, bool has_alpha, Image& picture, Image* transparency) {
+    // The canvas beyond the first frame is only background: a file may not claim more of it than
+    // a picture can hold without data.
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(demux, 1, &frame)) return Outcome::failed;
+    const std::uint64_t shown = std::uint64_t(frame.width) * std::uint64_t(frame.height);
+    WebPDemuxReleaseIterator(&frame);
+    const std::uint64_t pixels = std::uint64_t{w} * h;
+    if (pixels > shown + background_pixels_max) {
+        (void)refuse_declared_size(w, h);
+        return Outcome::refused;
+    }
+    // The animation decoder keeps two 32-bit canvases and decodes each frame into a buffer of its
+    // own; the transparency image comes on top.
+    const std::uint64_t decoder_bytes = pixels * 8 + shown * 4 + transparency_bytes(w, h);
+    if (image_too_large(w, h, image_color24, decoder_bytes)) return Outcome::refused;
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options)) return Outcome::failed;
     options.color_mode = MODE_BGRA;
@@ -167,10 +192,7 @@ bool attach_metadata(WebPDemuxer* demux, std::uint32_t flags, Image& picture, in
     }
     if (flags & ICCP_FLAG) {
         const WebPData icc = find_chunk(demux, "ICCP");
-        if (icc.size > 0 && icc.size <= UINT32_MAX &&
-            image_set_profile(picture, icc.bytes, static_cast<std::uint32_t>(icc.size))) {
-            return true;
-        }
+        if (attach_file_profile(picture, icc.bytes, icc.size)) return true;
     }
     return false;
 }
@@ -205,7 +227,8 @@ bool read_webp_file(const std::string& path, Image& picture, Image* transparency
 
     const Outcome outcome =
         (flags & ANIMATION_FLAG)
-            ? decode_first_frame(webp, w, h, (flags & ALPHA_FLAG) != 0, picture, transparency)
+            ? decode_first_frame(demux.get(), webp, w, h, (flags & ALPHA_FLAG) != 0, picture,
+                                 transparency)
             : decode_still(bytes.data(), bytes.size(), picture, transparency);
     if (outcome != Outcome::done) {
         if (outcome == Outcome::failed) show_error(webp_error);

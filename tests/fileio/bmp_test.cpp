@@ -262,6 +262,28 @@ TEST(BmpRead, UnsupportedAndHostileHeadersFailBeforeAllocating) {
     EXPECT_TRUE(failed_with(read_bytes(dir, b), broken));
 }
 
+// Compressed data ending at once cannot stand for 60000 x 60000 pixels, and a height of -2^31
+// turned top-down is 2^31 rows: both fail with their message, and the child reading them stays
+// small. The same end marker under a picture the data may cover opens black.
+TEST(BmpRead, ClaimedSizesCostOnlyWhatTheFileHolds) {
+    TempDir dir;
+    const std::string path = dir.file("claim.bmp");
+    BmpLayout rle{.width = 60000, .height = 60000, .compression = 1, .palette = color_palette(8)};
+    rle.rle = {0, 1};
+    Bytes tall = build_bmp(BmpLayout{.bits = 24});
+    put_number(tall, 22, 0x80000000u);
+    for (const auto& [bytes, message] : {std::pair{build_bmp(rle), "Error reading BMP file"},
+                                         {tall, "Image is too large: 5 x 2147483648"}}) {
+        put_bytes(path, bytes);
+        EXPECT_LT(peak_growth_mib([&] { (void)read_recorded(path, read_bmp_file); }), 50);
+        EXPECT_TRUE(failed_with(read_recorded(path, read_bmp_file), message));
+    }
+    rle.width = rle.height = 200;
+    const Outcome r = read_bytes(dir, build_bmp(rle));
+    ASSERT_FALSE(r.failed);
+    EXPECT_TRUE(r.picture.width == 200 && pixel_at(r.picture, 199, 199) == (Samples{0, 0, 0}));
+}
+
 TEST(BmpWriter, HeaderBytesAndRoundTrips) {
     TempDir dir;
     const std::string path = dir.file("c.bmp");

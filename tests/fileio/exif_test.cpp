@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -223,6 +224,57 @@ TEST(Exif, SubIfdsSharingAnOffsetAreReadOnce) {
     b.patch(ifd0, 0, sub);
     b.patch(ifd0, 1, sub);
     EXPECT_EQ(Read(b.bytes).tags, (std::vector<Tag>{{36864, 7, 4, {'0', '2', '3', '0'}}}));
+}
+
+// An IFD0 of n entries at offset 8 of the block: entry i gets tag, type and count from entry(i);
+// entries of more than 4 bytes all point at the same values behind the IFD.
+Bytes ifd_of(
+    std::uint32_t n, std::uint32_t shared,
+    const std::function<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>(std::uint32_t)>&
+        entry) {
+    const std::uint32_t values_at = 8 + 2 + 12 * n + 4;
+    Bytes b(values_at + shared, 0x41);
+    b[0] = b[1] = 'I';
+    testing::put_number(b, 2, 42, 2);
+    testing::put_number(b, 4, 8);
+    testing::put_number(b, 8, n, 2);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const auto [tag, type, count] = entry(i);
+        const std::size_t at = 10 + 12 * std::size_t{i};
+        testing::put_number(b, at, tag, 2);
+        testing::put_number(b, at + 2, type, 2);
+        testing::put_number(b, at + 4, count);
+        testing::put_number(b, at + 8,
+                            count * tag_unit_size(std::int32_t(type)) > 4 ? values_at : i);
+    }
+    testing::put_number(b, values_at - 4, 0);
+    return b;
+}
+
+// Thousands of entries pointing at the same 40000 bytes: the values kept never exceed the block
+// (so two of them), entries whose values sit inside them are all kept, and the child reading it
+// stays small instead of holding gigabytes of copies. The largest IFD, 65535 entries, comes back
+// whole and in order.
+TEST(Exif, EntriesSharingTheirValuesKeepNoMoreThanTheBlock) {
+    constexpr std::uint32_t n = 5000, shared = 40000;
+    const Bytes block = ifd_of(n, shared, [=](std::uint32_t i) {
+        return i < n - 10 ? std::tuple{1000 + i, 7u, shared} : std::tuple{1000 + i, 3u, 1u};
+    });
+    EXPECT_LT(testing::peak_growth_mib([&] { (void)Read(block); }), 50);
+    const Read r(block);
+    ASSERT_FALSE(r.failed);
+    ASSERT_EQ(r.tags.size(), 12u);
+    EXPECT_TRUE(r.tags[0].tag == 1000 && r.tags[1].tag == 1001 && r.tags[0].count == shared &&
+                r.tags[0].data == Bytes(shared, 0x41));
+    for (std::uint32_t k = 2; k < 12; ++k)
+        EXPECT_EQ(r.tags[k], (Tag{n - 12 + k + 1000, 3, 1, le(2, {n - 12 + k})}));
+
+    // Numbers repeat below the pointer and profile tags, which are not kept as tags.
+    const Read all(ifd_of(65535, 0, [](std::uint32_t i) { return std::tuple{i % 30000, 4u, 1u}; }));
+    ASSERT_FALSE(all.failed);
+    ASSERT_EQ(all.tags.size(), 65535u);
+    for (std::uint32_t i = 0; i < 65535; i += 4681)
+        EXPECT_EQ(all.tags[i], (Tag{i % 30000, 4, 1, le(4, {i})}));
 }
 
 // The dpi of the resolution tags: inches (also when no unit is given), centimetres, and none

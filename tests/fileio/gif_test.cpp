@@ -293,6 +293,46 @@ TEST(GifRead, DamagedAndHugeFiles) {
     EXPECT_TRUE(failed_with(read_gif(bad), "Image is too large: 65535 x 65535"));
 }
 
+// A first frame hanging past the screen, or lying wholly beside it, shows only what lies on the
+// screen, and the frames after it are still found (the part off the screen is skipped, not
+// decoded). A screen of 65535 x 65535 around a 1 x 1 frame holds four gigapixels of nothing but
+// background: refused with the machine's own memory limit, and the child that reads it stays
+// small; a screen within the background allowance still opens.
+TEST(GifRead, ScreensAndFramesBeyondTheDataCostOnlyWhatTheFileHolds) {
+    TempDir dir;
+    const std::string path = dir.file("t.gif");
+    for (const auto& [left, top, interlace] :
+         {std::tuple{25, 12, false}, {25, 12, true}, {3, 40, false}, {40, 0, true}}) {
+        SCOPED_TRACE(::testing::Message()
+                     << left << "," << top << (interlace ? " interlaced" : ""));
+        GifLayout layout = screen(30, 20, 16, 2);
+        layout.frames[0] = pattern_frame(left, top, 300, 200, 16);
+        layout.frames[0].interlace = interlace;
+        layout.frames[0].delay = 4;
+        layout.frames[1].delay = 6;
+        ASSERT_TRUE(write_gif(path, layout));
+        const Outcome r = read_gif(path);
+        ASSERT_FALSE(r.failed);
+        EXPECT_TRUE(r.errors.empty());
+        EXPECT_TRUE(screen_matches(layout, r.picture));
+        const MetadataTag* delays = find_tag(r.picture, 0x5100);
+        ASSERT_NE(delays, nullptr);
+        EXPECT_EQ(delays->count, 2u);
+    }
+
+    GifLayout claim = screen(1, 1, 4);
+    claim.width = claim.height = 65535;
+    ASSERT_TRUE(write_gif(path, claim));
+    EXPECT_LT(peak_growth_mib([&] { (void)read_gif(path); }), 50);
+    EXPECT_TRUE(failed_with(read_gif(path), "Image is too large: 65535 x 65535"));
+
+    claim.width = claim.height = 4000;
+    ASSERT_TRUE(write_gif(path, claim));
+    const Outcome r = read_gif(path);
+    ASSERT_FALSE(r.failed);
+    EXPECT_TRUE(screen_matches(claim, r.picture));
+}
+
 // Binary pictures, 256 gray levels and 100 colours fit the palette exactly (a black and white
 // palette reads back as binary or as gray levels 0 and 255); 4096 colours are quantized to 256
 // within a few levels on average; deep pictures only when the Save command may reduce them.

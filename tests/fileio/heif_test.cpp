@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -199,6 +202,32 @@ TEST_P(HeifRead, DeepAndMonochromeFiles) {
         expect_quadrants(r.picture, {0, 1, 2, 3}, gray ? 8 : 24);
     }
     if (read == 0) GTEST_SKIP() << "libheif cannot encode deep or monochrome files here";
+}
+
+// A spatial extent claiming 30000 x 30000 over the data of 64 x 48 gives the picture the data
+// holds, and the child that reads it stays small. The decoder's own planes count beside the
+// picture: a limit the picture alone would fit in refuses the file before decoding.
+TEST_P(HeifRead, ClaimedSizesAndTheDecodersBuffersAreCheckedFirst) {
+    const std::string path = dir.file("sample.heic"), claim = dir.file("claim.heic");
+    WRITE_OR_SKIP(path, HeifSample{});
+    Bytes bytes = file_bytes(path);
+    const Bytes ispe = {'i', 's', 'p', 'e'};
+    const auto at = std::search(bytes.begin(), bytes.end(), ispe.begin(), ispe.end());
+    ASSERT_NE(at, bytes.end());
+    put_number(bytes, std::size_t(at - bytes.begin()) + 8, 30000, 4, true);
+    put_number(bytes, std::size_t(at - bytes.begin()) + 12, 30000, 4, true);
+    put_bytes(claim, bytes);
+    // Whatever memory this machine has, the claim alone must not be what decides.
+    std::optional<MemoryLimit> roomy(std::in_place, std::uint64_t{64} << 30);
+    EXPECT_LT(peak_growth_mib([&] { (void)read_heif(claim); }), 50);
+    const Outcome r = read_heif(claim);
+    ASSERT_FALSE(r.failed);
+    EXPECT_TRUE(r.picture.width == 64 && r.picture.height == 48);
+    expect_quadrants(r.picture, {0, 1, 2, 3}, 24);
+
+    roomy.reset();
+    MemoryLimit limit(20000);
+    EXPECT_TRUE(failed_with(read_heif(path), "Image is too large: 64 x 48"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, HeifRead,

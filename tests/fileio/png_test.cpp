@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -316,28 +312,6 @@ Bytes resized_png(const std::string& path, const PngFile& f, std::uint32_t w, st
     put_number(b, 20, h, 4, true);
     put_number(b, 29, crc32(0, &b[12], 17), 4, true);  // over the chunk type and its 13 bytes
     return b;
-}
-
-// How far the resident memory of a child process running f rises above its start, in MiB
-// (at most 255).
-int peak_growth_mib(const std::function<void()>& f) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        auto status_kib = [](const std::string& key) {
-            std::ifstream status("/proc/self/status");
-            for (std::string line; std::getline(status, line);) {
-                if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
-            }
-            return 0L;
-        };
-        std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
-        const long start = status_kib("VmRSS:");
-        f();
-        ::_exit(static_cast<int>(std::clamp((status_kib("VmHWM:") - start) / 1024, 0L, 255L)));
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 255;
-    return WEXITSTATUS(status);
 }
 
 TEST(PngRead, DamagedAndHugeFilesFailWithMessage) {

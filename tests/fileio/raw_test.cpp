@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "support/scoped_env.h"
 #include "support/small_exif.h"
 #include "support/temp_dir.h"
+#include "test_files.h"
 
 namespace tessaly {
 namespace {
@@ -124,6 +126,56 @@ TEST(RawRead, DamagedForeignAndHugeFilesFailWithoutAPicture) {
     if (!fs::exists(canon_cr2)) GTEST_SKIP() << "the Canon CR2 of rawtran-doc is missing";
     MemoryLimit limit(1000000);
     EXPECT_TRUE(failed_with(read_recorded(canon_cr2, read_raw_file), "Image is too large: ", true));
+}
+
+// A DNG of w x h 16-bit sensor samples behind an RGGB filter in one strip: all of them
+// uncompressed, or (data_bytes > 0) a strip said to be lossless JPEG that holds data_bytes of
+// noise, which LibRaw cannot measure against the file.
+Bytes dng(std::uint32_t w, std::uint32_t h, std::uint32_t data_bytes = 0) {
+    Block b(false);
+    const std::uint32_t strip = data_bytes ? data_bytes : 2 * w * h;
+    const std::uint32_t ifd =
+        b.ifd({{254, 4, 1, b.numbers(4, {0})},
+               {256, 4, 1, b.numbers(4, {w})},
+               {257, 4, 1, b.numbers(4, {h})},
+               {258, 3, 1, b.numbers(2, {16})},
+               {259, 3, 1, b.numbers(2, {data_bytes ? 7 : 1})},
+               {262, 3, 1, b.numbers(2, {32803})},
+               {271, 2, 8, b.numbers(1, {'T', 'e', 's', 's', 'a', 'l', 'y', 0})},
+               {272, 2, 4, b.numbers(1, {'D', 'N', 'G', 0})},
+               {273, 4, 1, b.numbers(4, {0})},
+               {277, 3, 1, b.numbers(2, {1})},
+               {278, 4, 1, b.numbers(4, {h})},
+               {279, 4, 1, b.numbers(4, {strip})},
+               {33421, 3, 2, b.numbers(2, {2, 2})},
+               {33422, 1, 4, b.numbers(1, {0, 1, 1, 2})},
+               {50706, 1, 4, b.numbers(1, {1, 4, 0, 0})},
+               {50708, 2, 4, b.numbers(1, {'D', 'N', 'G', 0})}});
+    b.patch(ifd, 8, static_cast<std::uint32_t>(b.bytes.size()));
+    for (std::uint32_t i = 0; i < strip; ++i)
+        b.bytes.push_back(static_cast<std::uint8_t>(i * 37 >> 3));
+    return b.bytes;
+}
+
+// A sensor of 8000 x 8000 claimed by a few hundred bytes of compressed data is refused after
+// LibRaw opens it and before it unpacks anything: no picture, and the child that reads it stays
+// small (LibRaw alone develops 64 megapixels of nothing from it). An uncompressed file holding
+// all its samples, two bytes a pixel, still develops.
+TEST(RawRead, SensorsTheFileCannotHoldAreRefusedBeforeUnpacking) {
+    TempDir dir;
+    const std::string path = dir.file("claim.dng");
+    put_bytes(path, dng(8000, 8000, 256));
+    std::optional<MemoryLimit> roomy(std::in_place, std::uint64_t{64} << 30);
+    EXPECT_LT(peak_growth_mib([&] { (void)read_recorded(path, read_raw_file); }), 50);
+    const Outcome r = read_recorded(path, read_raw_file);
+    EXPECT_TRUE(r.failed && is_empty_record(r.picture));
+    EXPECT_TRUE(r.errors.empty());
+
+    put_bytes(path, dng(96, 64));
+    const Outcome whole = read_recorded(path, read_raw_file);
+    ASSERT_FALSE(whole.failed);
+    EXPECT_TRUE(whole.picture.type == image_color48 && whole.picture.width == 96 &&
+                whole.picture.height == 64);
 }
 
 }  // namespace

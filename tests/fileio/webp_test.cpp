@@ -199,5 +199,59 @@ TEST(WebpRead, DamagedAndHugeFilesFailCleanly) {
     EXPECT_TRUE(failed_with(read_webp(path), "Image is too large: 300 x 200"));
 }
 
+// Where a chunk of that name starts in a RIFF file.
+std::size_t chunk_at(const Bytes& file, const char* name) {
+    for (std::size_t i = 12; i + 8 <= file.size(); i += 8 + ((number_at(&file[i + 4]) + 1) & ~1u)) {
+        if (std::memcmp(&file[i], name, 4) == 0) return i;
+    }
+    ADD_FAILURE() << "no " << name << " chunk";
+    return 0;
+}
+
+// A lossless header claiming 16383 x 16383 with alpha over the data of 10 x 6 fails as damaged,
+// without the decode buffer for the claim ever becoming resident. An animation canvas of
+// 65536 x 65535 around frames of 7 x 5 holds gigapixels of nothing: refused with the machine's
+// own memory limit, and the child reading it stays small. A canvas of 3000 x 2000 around the
+// same frames is within the allowance: the frame at its top left, transparent elsewhere.
+TEST(WebpRead, ClaimedSizesCostOnlyWhatTheFileHolds) {
+    TempDir dir;
+    const std::string path = dir.file("claim.webp");
+    std::uint8_t* encoded = nullptr;
+    const Bytes pixels = rgba(10, 6, true);
+    const std::size_t size = WebPEncodeLosslessRGBA(pixels.data(), 10, 6, 40, &encoded);
+    ASSERT_GT(size, 0u);
+    Bytes still(encoded, encoded + size);
+    WebPFree(encoded);
+    put_number(still, chunk_at(still, "VP8L") + 9, 16382u | (16382u << 14) | (1u << 28));
+    put_bytes(path, still);
+    EXPECT_LT(peak_growth_mib([&] { (void)read_webp(path); }), 50);
+    EXPECT_TRUE(failed_with(read_webp(path), "Error reading WEBP file"));
+
+    const Bytes animation = encode(7, 5, {rgba(7, 5, true), rgba(7, 5, false)});
+    auto with_canvas = [&](std::uint32_t w, std::uint32_t h) {
+        Bytes b = animation;
+        const std::size_t at = chunk_at(b, "VP8X") + 12;
+        put_number(b, at, w - 1, 3);
+        put_number(b, at + 3, h - 1, 3);
+        put_bytes(path, b);
+    };
+    with_canvas(65536, 65535);
+    EXPECT_LT(peak_growth_mib([&] { (void)read_webp(path); }), 50);
+    EXPECT_TRUE(failed_with(read_webp(path), "Image is too large: 65536 x 65535"));
+
+    with_canvas(3000, 2000);
+    Image alpha;
+    const Outcome r = read_recorded(
+        path, [&](const std::string& p, Image& im) { return read_webp_file(p, im, &alpha); });
+    ASSERT_FALSE(r.failed);
+    ASSERT_TRUE(r.picture.width == 3000 && r.picture.height == 2000 && alpha.width == 3000);
+    const auto first = test_pixel(0, 0), last = test_pixel(6, 4);
+    EXPECT_EQ(pixel_at(r.picture, 0, 0), (Samples{first[0], first[1], first[2]}));
+    EXPECT_EQ(pixel_at(r.picture, 6, 4), (Samples{last[0], last[1], last[2]}));
+    EXPECT_EQ(pixel_at(alpha, 6, 4), (Samples{last[3], last[3], last[3]}));
+    EXPECT_EQ(pixel_at(alpha, 7, 4), (Samples{0, 0, 0}));
+    EXPECT_EQ(pixel_at(alpha, 2999, 1999), (Samples{0, 0, 0}));
+}
+
 }  // namespace
 }  // namespace tessaly
