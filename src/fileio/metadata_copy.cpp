@@ -11,6 +11,7 @@
 #include <exiv2/bmffimage.hpp>
 #include <exiv2/exiv2.hpp>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -114,7 +115,8 @@ Exiv2::URational rational_dpi(double dpi) {
 void set_if_absent(Exiv2::ExifData& exif, const char* key, const std::string& type,
                    const std::string& value) {
     if (exif.findKey(Exiv2::ExifKey(key)) != exif.end()) return;
-    Exiv2::Value::AutoPtr v = Exiv2::Value::create(Exiv2::TypeInfo::typeId(type));
+    const std::unique_ptr<Exiv2::Value> v(
+        Exiv2::Value::create(Exiv2::TypeInfo::typeId(type)).release());
     v->read(value);
     exif.add(Exiv2::ExifKey(key), v.get());
 }
@@ -134,7 +136,7 @@ void add_required(Exiv2::ExifData& exif, int type, double dpi) {
     Exiv2::ExifData::iterator components =
         exif.findKey(Exiv2::ExifKey("Exif.Photo.ComponentsConfiguration"));
     if (components != exif.end()) exif.erase(components);
-    Exiv2::Value::AutoPtr v = Exiv2::Value::create(Exiv2::undefined);
+    const std::unique_ptr<Exiv2::Value> v(Exiv2::Value::create(Exiv2::undefined).release());
     v->read("1 2 3 0");
     exif.add(Exiv2::ExifKey("Exif.Photo.ComponentsConfiguration"), v.get());
 }
@@ -214,7 +216,7 @@ void build_exif(Exiv2::ExifData& exif, const Exiv2::Image* source, int mode, int
 struct InMemory {
     const void* mapped = nullptr;
     std::size_t mapped_size = 0;
-    Exiv2::Image::AutoPtr image;
+    std::unique_ptr<Exiv2::Image> image;
 
     InMemory() = default;
     InMemory(const InMemory&) = delete;
@@ -240,8 +242,9 @@ struct InMemory {
         ::close(fd);
         if (p == MAP_FAILED) return true;
         mapped = p;
-        image = Exiv2::ImageFactory::open(static_cast<const Exiv2::byte*>(mapped),
-                                          static_cast<long>(mapped_size));
+        image.reset(Exiv2::ImageFactory::open(static_cast<const Exiv2::byte*>(mapped),
+                                              static_cast<long>(mapped_size))
+                        .release());
         image->readMetadata();
         return false;
     }
@@ -296,14 +299,14 @@ InProcess rewrite(const std::string& target, const std::string& original, int mo
     }
     std::lock_guard<std::mutex> lock(exiv2_mutex());
     initialise_exiv2();
-    Exiv2::Image::AutoPtr source;
+    std::unique_ptr<Exiv2::Image> source;
     InMemory file;
     int type = Exiv2::ImageType::none;
     try {
         type = Exiv2::ImageFactory::getType(target);
         if (!writable(type)) return InProcess::not_handled;
         if (copying) {
-            source = Exiv2::ImageFactory::open(original);
+            source.reset(Exiv2::ImageFactory::open(original).release());
             source->readMetadata();
         }
         if (file.open(target)) return fail("");
@@ -355,9 +358,9 @@ InProcess embedded_metadata(const std::string& original, int mode, const Image* 
     std::lock_guard<std::mutex> lock(exiv2_mutex());
     initialise_exiv2();
     try {
-        Exiv2::Image::AutoPtr source;
+        std::unique_ptr<Exiv2::Image> source;
         if (!original.empty()) {
-            source = Exiv2::ImageFactory::open(original);
+            source.reset(Exiv2::ImageFactory::open(original).release());
             source->readMetadata();
             // The writers carry no IPTC in PNG files: the rewrite after them does.
             if (png && !source->iptcData().empty()) return InProcess::not_handled;
