@@ -6,8 +6,14 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "image_convert.h"
 #include "image_internal.h"
@@ -28,6 +34,34 @@ std::uint64_t physical_memory() {
 }
 
 std::atomic<long> allocations_left{-1};  // -1: no injected failure
+
+// The size of a transparent huge page when the system hands them out on request (madvise
+// mode), else 0: off, always on (nothing to ask for), or not offered at all.
+std::uintptr_t huge_page_on_request() {
+    std::ifstream enabled("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string modes;
+    if (!std::getline(enabled, modes) || modes.find("[madvise]") == std::string::npos) return 0;
+    std::ifstream size("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size");
+    std::uint64_t bytes = 0;
+    if (!(size >> bytes) || bytes == 0 || (bytes & (bytes - 1)) != 0) return 0;
+    return static_cast<std::uintptr_t>(bytes);
+}
+
+// Asks for huge pages over the whole huge pages inside a fresh chunk. A new picture's first
+// touch then faults once per huge page instead of once per 4 KB page, which on virtual machines
+// costs more than a blur of the whole picture. Only advice: where it is refused, nothing changes.
+void advise_huge_pages(std::uint8_t* chunk, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    static const std::uintptr_t huge = huge_page_on_request();
+    if (huge == 0 || bytes < huge) return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(chunk);
+    const std::uintptr_t from = (begin + huge - 1) & ~(huge - 1);
+    const std::uintptr_t to = (begin + bytes) & ~(huge - 1);
+    if (from < to) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)chunk, (void)bytes;
+#endif
+}
 std::atomic<std::uint64_t> memory_limit{physical_memory()};
 
 bool allocation_allowed() {
@@ -341,6 +375,7 @@ bool allocate_rows(Image& image, std::uint32_t type, std::uint32_t width, std::u
             image_free(image);
             return true;
         }
+        advise_huge_pages(image.chunks[k], bytes);
     }
     fill_rows(image, layout);
     return false;

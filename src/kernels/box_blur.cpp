@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "core/runner.h"
@@ -175,6 +176,8 @@ TESSALY_CLONES void window_divide_rows(const std::uint32_t* p, std::size_t span,
 template <class Sample>
 struct Kernels {
     using T = Sample;
+    using Sum = Acc<T>;
+    using Divider = Divide<T>;
     static void add(Acc<T>* s, const T* a, std::size_t n) { add_rows(s, a, n); }
     static void update(Acc<T>* s, const T* a, const T* b, std::size_t n) {
         update_rows(s, a, b, n);
@@ -184,6 +187,12 @@ struct Kernels {
     }
     static void update_divide(Acc<T>* s, const T* a, const T* b, T* o, std::size_t n, Divide<T> d) {
         update_divide_rows(s, a, b, o, n, d);
+    }
+    // Both filters at once: the first's row goes to t, and the second's moves on by it.
+    static void update_divide_twice(Acc<T>* s1, const T* a, const T* b, T* t, Acc<T>* s2,
+                                    const T* leaving, T* o, std::size_t n, Divide<T> d) {
+        update_divide_rows(s1, a, b, t, n, d);
+        update_divide_rows(s2, t, leaving, o, n, d);
     }
     // Integer samples only (not instantiated for floats).
     static void window(const std::uint32_t* p, std::size_t span, T* o, std::size_t n, Divide<T> d) {
@@ -281,60 +290,77 @@ struct RowPass {
     }
 };
 
-template <class K>
-std::uint8_t band_fast(const Image& in, RowTarget& out, int first, int last, int r, Progress& p) {
-    using T = typename K::T;
+// The column pass of one band: both filters as running sums over whole rows (every column of
+// the row at once), the first filter's rows waiting in a ring of 2r + 2 rows. Line position k
+// holds the first filter's output at k (rows first - 2r + k) and the second's at k - r, which
+// is row first + k - 3r of the result. Twice-filtered row y of the band (0, 1, ...) is written
+// to into(y) and then handed to done(y); a non-zero return stops the pass.
+template <class Column, class Into, class Done>
+std::uint8_t column_pass(const Image& in, int first, int last, int r, Progress& p, Into into,
+                         Done done) {
+    using T = typename Column::T;
     const int height = static_cast<int>(in.height);
-    const int c = channels_of(in.type);
-    const std::size_t n = static_cast<std::size_t>(in.width) * c;
+    const std::size_t n = static_cast<std::size_t>(in.width) * channels_of(in.type);
     const int band = last - first + 1;
     const int ring_rows = 2 * r + 2;
-    const Divide<T> d(2 * r + 1);
-    std::vector<Acc<T>> sum1(n), sum2(n);
+    const typename Column::Divider d(2 * r + 1);
+    std::vector<typename Column::Sum> sum1(n), sum2(n);
     std::vector<T> ring(static_cast<std::size_t>(ring_rows) * n);
-    std::vector<T> filtered(n);
-    RowPass<K> rows(static_cast<int>(in.width), c, r);
     auto source = [&](int k) {
         return reinterpret_cast<const T*>(in.rows[mirror_row(first - 2 * r + k, height)]);
     };
     auto once = [&](int k) { return ring.data() + static_cast<std::size_t>(k % ring_rows) * n; };
-    // Line position k: the first filter's output at k (rows first - 2r + k), the second's at
-    // k - r, written to output row first + k - 3r.
-    for (int k = 0; k < 3 * r + band; ++k) {
+    for (int k = 0; k < 3 * r; ++k) {
         T* t = once(k);
         if (k < r) {
             std::memcpy(t, source(k), n * sizeof(T));
         } else if (k == r) {
-            for (int j = 0; j <= 2 * r; ++j) K::add(sum1.data(), source(j), n);
-            K::divide(sum1.data(), t, n, d);
+            for (int j = 0; j <= 2 * r; ++j) Column::add(sum1.data(), source(j), n);
+            Column::divide(sum1.data(), t, n, d);
         } else {
-            K::update_divide(sum1.data(), source(k + r), source(k - r - 1), t, n, d);
+            Column::update_divide(sum1.data(), source(k + r), source(k - r - 1), t, n, d);
         }
         if (k == 2 * r) {
-            for (int j = 0; j <= 2 * r; ++j) K::add(sum2.data(), once(j), n);
-        } else if (k > 2 * r && k < 3 * r) {
-            K::update(sum2.data(), t, once(k - 2 * r - 1), n);
-        } else if (k >= 3 * r) {
-            K::update_divide(sum2.data(), t, once(k - 2 * r - 1), filtered.data(), n, d);
+            for (int j = 0; j <= 2 * r; ++j) Column::add(sum2.data(), once(j), n);
+        } else if (k > 2 * r) {
+            Column::update(sum2.data(), t, once(k - 2 * r - 1), n);
         }
-        if (k >= 3 * r) {
-            if (progress_tick(p)) return 1;
-            const int y = first + k - 3 * r;
-            // For a sink, in place: the row pass copies its row before it writes.
-            auto* row = out.row(y, reinterpret_cast<std::uint8_t*>(filtered.data()));
-            rows.run(filtered.data(), reinterpret_cast<T*>(row));
-            if (const std::uint8_t error = out.done(y, 1, &row)) return error;
-        } else if (cancelled(p)) {
-            return 1;
-        }
+        if (cancelled(p)) return 1;
+    }
+    for (int y = 0; y < band; ++y) {
+        if (progress_tick(p)) return 1;
+        const int k = y + 3 * r;
+        Column::update_divide_twice(sum1.data(), source(k + r), source(k - r - 1), once(k),
+                                    sum2.data(), once(k - 2 * r - 1), into(y), n, d);
+        if (const std::uint8_t error = done(y)) return error;
     }
     return 0;
 }
 
+template <class K>
+std::uint8_t band_fast(const Image& in, RowTarget& out, int first, int last, int r, Progress& p) {
+    using T = typename K::T;
+    std::vector<T> filtered(static_cast<std::size_t>(in.width) * channels_of(in.type));
+    RowPass<K> rows(static_cast<int>(in.width), channels_of(in.type), r);
+    return column_pass<K>(
+        in, first, last, r, p, [&](int) { return filtered.data(); },
+        [&](int y) {
+            // For a sink, in place: the row pass copies its row before it writes.
+            auto* row = out.row(first + y, reinterpret_cast<std::uint8_t*>(filtered.data()));
+            rows.run(filtered.data(), reinterpret_cast<T*>(row));
+            return out.done(first + y, 1, &row);
+        });
+}
+
 // --- 8-bit pictures in 16-bit sums, the row pass over 16 rows at once (AVX2) ---------------
 
-// Sums of up to 257 8-bit samples fit in 16 bits, so for radii up to this one the 8-bit form
-// runs in 16-bit lanes; the wrapping of the running sums in between cancels out.
+// Up to this radius the 8-bit form sums in 16-bit lanes. A window of w = 2r + 1 <= 257 samples
+// of at most 255 sums to at most 255 x 257 = 65535, so every box sum fits in 16 bits. The
+// running sums in between may leave 0..65535 (a subtraction before the matching addition, or
+// the reverse), but they are only ever added to and subtracted from: each is the true box sum
+// modulo 2^16, and when it is divided it has had every addition and subtraction of its window,
+// so it equals the true sum. At radius 129 (w = 259) white pictures reach 66045, which no
+// longer fits: those radii sum in 32 bits.
 constexpr int narrow_radius_limit = 128;
 
 // Truncating division of a 16-bit n by w (3 <= w <= 257) with a 17-bit multiplier (Granlund and
@@ -354,20 +380,56 @@ struct Magic16 {
     }
 };
 
+// The same division with a 16-bit multiplier, one product and a shift. With 2^s < w <= 2^(s+1)
+// and m = ceil(2^(16+s) / w) (below 2^16), the excess e = m w - 2^(16+s) lies in 0 .. w - 1 and
+// n m / 2^(16+s) = n / w + n e / (w 2^(16+s)); the floor is n / w's as long as n e < 2^(16+s).
+// A window's sums reach n <= 255 w, so n e < 255 w^2, which is at most 2^15 w <= 2^(16+s) for
+// every w up to 128; wider windows are checked sum by sum (exact), and the few that fail (all
+// above 185) keep Magic16.
+struct Reciprocal16 {
+    std::uint16_t m;
+    int shift;  // 16 + s
+    explicit Reciprocal16(int w) {
+        const int s = std::bit_width(static_cast<unsigned>(w - 1)) - 1;
+        shift = 16 + s;
+        m = static_cast<std::uint16_t>(((std::uint64_t{1} << shift) + w - 1) / w);
+    }
+    std::uint16_t operator()(std::uint32_t n) const {
+        return static_cast<std::uint16_t>((std::uint64_t{n} * m) >> shift);
+    }
+    static bool exact(int w) {
+        const Reciprocal16 d(w);
+        for (std::uint32_t n = 0; n <= 255u * static_cast<std::uint32_t>(w); ++n) {
+            if (d(n) != n / static_cast<std::uint32_t>(w)) return false;
+        }
+        return true;
+    }
+};
+
 #if TESSALY_AVX2
 
 struct MagicLanes {
     __m256i m;
     __m128i shift;
 };
+struct ReciprocalLanes {
+    __m256i m;
+    __m128i shift;  // s: the product's high half is already shifted by 16
+};
 
 TESSALY_AVX2_TARGET TESSALY_INLINE MagicLanes lanes_of(Magic16 d) {
     return {_mm256_set1_epi16(static_cast<short>(d.m)), _mm_cvtsi32_si128(d.shift)};
+}
+TESSALY_AVX2_TARGET TESSALY_INLINE ReciprocalLanes lanes_of(Reciprocal16 d) {
+    return {_mm256_set1_epi16(static_cast<short>(d.m)), _mm_cvtsi32_si128(d.shift - 16)};
 }
 TESSALY_AVX2_TARGET TESSALY_INLINE __m256i divide_lanes(__m256i n, MagicLanes d) {
     const __m256i t = _mm256_mulhi_epu16(n, d.m);
     const __m256i q = _mm256_add_epi16(t, _mm256_srli_epi16(_mm256_sub_epi16(n, t), 1));
     return _mm256_srl_epi16(q, d.shift);
+}
+TESSALY_AVX2_TARGET TESSALY_INLINE __m256i divide_lanes(__m256i n, ReciprocalLanes d) {
+    return _mm256_srl_epi16(_mm256_mulhi_epu16(n, d.m), d.shift);
 }
 // Sixteen 16-bit lanes (values below 256) to sixteen bytes, in order.
 TESSALY_AVX2_TARGET TESSALY_INLINE __m128i narrow_lanes(__m256i v) {
@@ -377,58 +439,103 @@ TESSALY_AVX2_TARGET TESSALY_INLINE __m256i widen(const std::uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// The column pass on whole rows: sum += a (- b), out = sum / w.
-TESSALY_AVX2_TARGET void add_rows8(std::uint16_t* sum, const std::uint8_t* a, std::size_t n) {
-    for (std::size_t j = 0; j < n; ++j) sum[j] = static_cast<std::uint16_t>(sum[j] + a[j]);
-}
-TESSALY_AVX2_TARGET void update_rows8(std::uint16_t* sum, const std::uint8_t* a,
-                                      const std::uint8_t* b, std::size_t n) {
-    for (std::size_t j = 0; j < n; ++j) sum[j] = static_cast<std::uint16_t>(sum[j] + a[j] - b[j]);
-}
-TESSALY_AVX2_TARGET void update_divide_rows8(std::uint16_t* sum, const std::uint8_t* a,
-                                             const std::uint8_t* b, std::uint8_t* out,
-                                             std::size_t n, Magic16 d) {
-    const MagicLanes dl = lanes_of(d);
-    std::size_t j = 0;
-    for (; j + 16 <= n; j += 16) {
-        auto* s = reinterpret_cast<__m256i*>(sum + j);
-        const __m256i v =
-            _mm256_sub_epi16(_mm256_add_epi16(_mm256_loadu_si256(s), widen(a + j)), widen(b + j));
-        _mm256_storeu_si256(s, v);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), narrow_lanes(divide_lanes(v, dl)));
+// The column pass on whole rows in 16-bit sums: sum += a (- b), out = sum / w.
+template <class Divide>
+struct NarrowColumn {
+    using T = std::uint8_t;
+    using Sum = std::uint16_t;
+    using Divider = Divide;
+    TESSALY_AVX2_TARGET static void add(Sum* sum, const T* a, std::size_t n) {
+        for (std::size_t j = 0; j < n; ++j) sum[j] = static_cast<Sum>(sum[j] + a[j]);
     }
-    for (; j < n; ++j) {
-        sum[j] = static_cast<std::uint16_t>(sum[j] + a[j] - b[j]);
-        out[j] = static_cast<std::uint8_t>(d(sum[j]));
+    TESSALY_AVX2_TARGET static void update(Sum* sum, const T* a, const T* b, std::size_t n) {
+        for (std::size_t j = 0; j < n; ++j) sum[j] = static_cast<Sum>(sum[j] + a[j] - b[j]);
     }
-}
-TESSALY_AVX2_TARGET void divide_rows8(const std::uint16_t* sum, std::uint8_t* out, std::size_t n,
-                                      Magic16 d) {
-    for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<std::uint8_t>(d(sum[j]));
-}
+    TESSALY_AVX2_TARGET static void divide(const Sum* sum, T* out, std::size_t n, Divider d) {
+        for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<T>(d(sum[j]));
+    }
+    TESSALY_AVX2_TARGET static void update_divide(Sum* sum, const T* a, const T* b, T* out,
+                                                  std::size_t n, Divider d) {
+        const auto dl = lanes_of(d);
+        std::size_t j = 0;
+        for (; j + 16 <= n; j += 16) store(out + j, step(sum + j, widen(a + j), widen(b + j), dl));
+        for (; j < n; ++j) out[j] = step(sum[j], a[j], b[j], d);
+    }
+    TESSALY_AVX2_TARGET static void update_divide_twice(Sum* s1, const T* a, const T* b, T* t,
+                                                        Sum* s2, const T* leaving, T* out,
+                                                        std::size_t n, Divider d) {
+        const auto dl = lanes_of(d);
+        std::size_t j = 0;
+        for (; j + 16 <= n; j += 16) {
+            const __m256i q = step(s1 + j, widen(a + j), widen(b + j), dl);
+            store(t + j, q);
+            store(out + j, step(s2 + j, q, widen(leaving + j), dl));
+        }
+        for (; j < n; ++j) {
+            t[j] = step(s1[j], a[j], b[j], d);
+            out[j] = step(s2[j], t[j], leaving[j], d);
+        }
+    }
 
-// A 16 x 16 byte transpose: byte k of a[i] becomes byte i of a[k].
-TESSALY_AVX2_TARGET TESSALY_INLINE void transpose16(__m128i* a) {
-    __m128i t[16], u[16];
+  private:
+    // 16 sums move on by add - sub; their quotients.
+    template <class Ready>
+    TESSALY_AVX2_TARGET TESSALY_INLINE static __m256i step(Sum* sum, __m256i add, __m256i sub,
+                                                           Ready dl) {
+        auto* s = reinterpret_cast<__m256i*>(sum);
+        const __m256i v = _mm256_sub_epi16(_mm256_add_epi16(_mm256_loadu_si256(s), add), sub);
+        _mm256_storeu_si256(s, v);
+        return divide_lanes(v, dl);
+    }
+    static T step(Sum& sum, T add, T sub, Divider d) {
+        sum = static_cast<Sum>(sum + add - sub);
+        return static_cast<T>(d(sum));
+    }
+    TESSALY_AVX2_TARGET TESSALY_INLINE static void store(T* out, __m256i q) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), narrow_lanes(q));
+    }
+};
+
+// A 16 x 16 byte transpose: byte k of a[i] becomes byte i of a[k]. On 256-bit vectors the two
+// 128-bit halves are transposed side by side.
+#define UNPACK(name, op)                                                    \
+    TESSALY_AVX2_TARGET TESSALY_INLINE __m128i name(__m128i a, __m128i b) { \
+        return _mm_##op(a, b);                                              \
+    }                                                                       \
+    TESSALY_AVX2_TARGET TESSALY_INLINE __m256i name(__m256i a, __m256i b) { \
+        return _mm256_##op(a, b);                                           \
+    }
+UNPACK(unpacklo8, unpacklo_epi8)
+UNPACK(unpackhi8, unpackhi_epi8)
+UNPACK(unpacklo16, unpacklo_epi16)
+UNPACK(unpackhi16, unpackhi_epi16)
+UNPACK(unpacklo32, unpacklo_epi32)
+UNPACK(unpackhi32, unpackhi_epi32)
+UNPACK(unpacklo64, unpacklo_epi64)
+UNPACK(unpackhi64, unpackhi_epi64)
+#undef UNPACK
+template <class Vector>
+TESSALY_AVX2_TARGET TESSALY_INLINE void transpose16(Vector* a) {
+    Vector t[16], u[16];
     for (int i = 0; i < 8; ++i) {  // rows 2i, 2i + 1: columns 0-7, 8-15
-        t[2 * i] = _mm_unpacklo_epi8(a[2 * i], a[2 * i + 1]);
-        t[2 * i + 1] = _mm_unpackhi_epi8(a[2 * i], a[2 * i + 1]);
+        t[2 * i] = unpacklo8(a[2 * i], a[2 * i + 1]);
+        t[2 * i + 1] = unpackhi8(a[2 * i], a[2 * i + 1]);
     }
     for (int j = 0; j < 4; ++j) {  // rows 4j .. 4j + 3: columns 0-3, 4-7, 8-11, 12-15
-        u[4 * j] = _mm_unpacklo_epi16(t[4 * j], t[4 * j + 2]);
-        u[4 * j + 1] = _mm_unpackhi_epi16(t[4 * j], t[4 * j + 2]);
-        u[4 * j + 2] = _mm_unpacklo_epi16(t[4 * j + 1], t[4 * j + 3]);
-        u[4 * j + 3] = _mm_unpackhi_epi16(t[4 * j + 1], t[4 * j + 3]);
+        u[4 * j] = unpacklo16(t[4 * j], t[4 * j + 2]);
+        u[4 * j + 1] = unpackhi16(t[4 * j], t[4 * j + 2]);
+        u[4 * j + 2] = unpacklo16(t[4 * j + 1], t[4 * j + 3]);
+        u[4 * j + 3] = unpackhi16(t[4 * j + 1], t[4 * j + 3]);
     }
     for (int g = 0; g < 2; ++g) {  // rows 8g .. 8g + 7: column pairs
         for (int c = 0; c < 4; ++c) {
-            t[8 * g + 2 * c] = _mm_unpacklo_epi32(u[8 * g + c], u[8 * g + 4 + c]);
-            t[8 * g + 2 * c + 1] = _mm_unpackhi_epi32(u[8 * g + c], u[8 * g + 4 + c]);
+            t[8 * g + 2 * c] = unpacklo32(u[8 * g + c], u[8 * g + 4 + c]);
+            t[8 * g + 2 * c + 1] = unpackhi32(u[8 * g + c], u[8 * g + 4 + c]);
         }
     }
     for (int k = 0; k < 8; ++k) {
-        a[2 * k] = _mm_unpacklo_epi64(t[k], t[8 + k]);
-        a[2 * k + 1] = _mm_unpackhi_epi64(t[k], t[8 + k]);
+        a[2 * k] = unpacklo64(t[k], t[8 + k]);
+        a[2 * k + 1] = unpackhi64(t[k], t[8 + k]);
     }
 }
 
@@ -465,69 +572,72 @@ void fill_edge(const std::uint8_t* const* rows, std::size_t from, std::size_t ba
     }
 }
 
-// Makes the line positions up to `last` (inclusive) ready, 16 at a time by transposes; the
-// row's n samples start at position 2rC and the repeated last pixel follows them. Positions are
-// filled no further ahead than 16, so that the ring never overtakes the window.
+// Makes the line positions from `ready` up to `last` (inclusive) ready, 32 or 16 at a time by
+// transposes, and returns the first position not filled; the row's n samples start at position
+// 2rC and the repeated last pixel follows them. Positions are filled no further ahead than 32,
+// which the ring's 32 spare positions allow for.
 template <int C>
-TESSALY_AVX2_TARGET void feed_line(const std::uint8_t* const* rows, std::size_t n, std::size_t last,
-                                   std::size_t& ready, RowRings& g) {
-    const std::size_t head = g.head;
+TESSALY_AVX2_TARGET TESSALY_INLINE std::size_t feed_line(const std::uint8_t* const* rows,
+                                                         std::size_t n, std::size_t last,
+                                                         std::size_t ready, RowRings& g) {
+    // Locals, which the byte stores below cannot alias.
+    const std::size_t head = g.head, mask = g.line_mask;
+    std::uint8_t* const line = g.line.data();
+    auto lanes = [&](std::size_t p) { return reinterpret_cast<__m128i*>(line + (p & mask) * 16); };
     while (ready <= last) {
         if (ready >= head + n) {
             fill_edge<C>(rows, n - C, head + n, ready, last + 1, g);
             ready = last + 1;
-            return;
+            break;
         }
         const std::size_t j = ready - head;
-        if (j + 16 <= n) {
+        if (j + 32 <= n) {
+            __m256i a[16];
+            for (int l = 0; l < 16; ++l)
+                a[l] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[l] + j));
+            transpose16(a);
+            for (int k = 0; k < 16; ++k) {
+                _mm_storeu_si128(lanes(ready + k), _mm256_castsi256_si128(a[k]));
+                _mm_storeu_si128(lanes(ready + 16 + k), _mm256_extracti128_si256(a[k], 1));
+            }
+            ready += 32;
+        } else if (j + 16 <= n) {
             __m128i a[16];
             for (int l = 0; l < 16; ++l)
                 a[l] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[l] + j));
             transpose16(a);
-            for (int k = 0; k < 16; ++k) {
-                _mm_storeu_si128(
-                    reinterpret_cast<__m128i*>(g.line.data() + ((ready + k) & g.line_mask) * 16),
-                    a[k]);
-            }
+            for (int k = 0; k < 16; ++k) _mm_storeu_si128(lanes(ready + k), a[k]);
             ready += 16;
         } else {
-            std::uint8_t* lanes = g.line.data() + (ready & g.line_mask) * 16;
-            for (int l = 0; l < 16; ++l) lanes[l] = rows[l][j];
+            std::uint8_t* bytes = line + (ready & mask) * 16;
+            for (int l = 0; l < 16; ++l) bytes[l] = rows[l][j];
             ++ready;
         }
     }
+    return ready;
 }
 
 // The lanes of the row pass: 16-bit sums (one vector for 16 rows) up to narrow_radius_limit,
-// 32-bit sums (two vectors) with the float division of Divide8 beyond it.
+// 32-bit sums (two vectors) with the float division of Divide8 beyond it. Column is the column
+// pass in the same width.
+template <class Divide>
 struct NarrowLanes {
     static constexpr int V = 1;
-    using Divider = Magic16;
-    using Ready = MagicLanes;
-    TESSALY_AVX2_TARGET static Ready prepare(Magic16 d) { return lanes_of(d); }
+    using Divider = Divide;
+    using Ready = decltype(lanes_of(std::declval<Divide>()));
+    using Column = NarrowColumn<Divide>;
+    TESSALY_AVX2_TARGET static Ready prepare(Divide d) { return lanes_of(d); }
     TESSALY_AVX2_TARGET static void load(const std::uint8_t* p, __m256i* v) { v[0] = widen(p); }
     TESSALY_AVX2_TARGET static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
     TESSALY_AVX2_TARGET static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
     TESSALY_AVX2_TARGET static __m256i divide(__m256i s, Ready d) { return divide_lanes(s, d); }
     TESSALY_AVX2_TARGET static __m128i narrow(const __m256i* q) { return narrow_lanes(q[0]); }
-    // The column pass.
-    using Sum = std::uint16_t;
-    static void add_row(Sum* s, const std::uint8_t* a, std::size_t n) { add_rows8(s, a, n); }
-    static void update(Sum* s, const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-        update_rows8(s, a, b, n);
-    }
-    static void divide_row(const Sum* s, std::uint8_t* o, std::size_t n, Divider d) {
-        divide_rows8(s, o, n, d);
-    }
-    static void update_divide(Sum* s, const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* o,
-                              std::size_t n, Divider d) {
-        update_divide_rows8(s, a, b, o, n, d);
-    }
 };
 struct WideLanes {
     static constexpr int V = 2;
     using Divider = Divide8;
     using Ready = __m256;
+    using Column = Kernels<std::uint8_t>;
     TESSALY_AVX2_TARGET static Ready prepare(Divide8 d) { return _mm256_set1_ps(d.inverse); }
     TESSALY_AVX2_TARGET static void load(const std::uint8_t* p, __m256i* v) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -544,20 +654,42 @@ struct WideLanes {
     TESSALY_AVX2_TARGET static __m128i narrow(const __m256i* q) {
         return narrow_lanes(_mm256_permute4x64_epi64(_mm256_packus_epi32(q[0], q[1]), 0xD8));
     }
-    using Sum = std::int32_t;
-    using K = Kernels<std::uint8_t>;
-    static void add_row(Sum* s, const std::uint8_t* a, std::size_t n) { K::add(s, a, n); }
-    static void update(Sum* s, const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-        K::update(s, a, b, n);
-    }
-    static void divide_row(const Sum* s, std::uint8_t* o, std::size_t n, Divider d) {
-        K::divide(s, o, n, d);
-    }
-    static void update_divide(Sum* s, const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* o,
-                              std::size_t n, Divider d) {
-        K::update_divide(s, a, b, o, n, d);
-    }
 };
+
+// Writes the finished result positions [flushed, upto) out to the valid rows, 32 or 16 at a
+// time by transposes while that many are ready (all when `all`).
+TESSALY_AVX2_TARGET TESSALY_INLINE void flush_results(const std::uint8_t* result,
+                                                      std::uint8_t* const* outs, int valid,
+                                                      std::size_t upto, std::size_t& flushed,
+                                                      bool all) {
+    auto lanes = [&](std::size_t p) {
+        return reinterpret_cast<const __m128i*>(result + (p & result_mask) * 16);
+    };
+    while (upto - flushed >= 32) {
+        __m256i a[16];
+        for (int k = 0; k < 16; ++k) {
+            a[k] =
+                _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(lanes(flushed + k))),
+                                        _mm_loadu_si128(lanes(flushed + 16 + k)), 1);
+        }
+        transpose16(a);
+        for (int l = 0; l < valid; ++l)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(outs[l] + flushed), a[l]);
+        flushed += 32;
+    }
+    if (!all) return;
+    if (upto - flushed >= 16) {
+        __m128i a[16];
+        for (int k = 0; k < 16; ++k) a[k] = _mm_loadu_si128(lanes(flushed + k));
+        transpose16(a);
+        for (int l = 0; l < valid; ++l)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(outs[l] + flushed), a[l]);
+        flushed += 16;
+    }
+    for (; flushed < upto; ++flushed) {
+        for (int l = 0; l < valid; ++l) outs[l][flushed] = result[(flushed & result_mask) * 16 + l];
+    }
+}
 
 // outs may be rows themselves: every sample is read before its result is written.
 template <int C, class Lanes>
@@ -569,19 +701,19 @@ TESSALY_AVX2_TARGET void row_group8(const std::uint8_t* const* rows, std::uint8_
     const std::size_t n = static_cast<std::size_t>(width) * C;
     const std::size_t head = 2 * static_cast<std::size_t>(r) * C;
     const std::size_t R = 2 * static_cast<std::size_t>(r);
-    std::uint8_t* line = g.line.data();
-    auto* once = reinterpret_cast<__m256i*>(g.once.data());
-    std::uint8_t* result = g.result.data();
-    auto at = [&](std::size_t p) { return line + (p & g.line_mask) * 16; };
+    // Locals, so that the loops below keep them in registers across their stores.
+    const std::size_t line_mask = g.line_mask, once_mask = g.once_mask;
+    const std::uint8_t* const line = g.line.data();
+    auto* const once = reinterpret_cast<__m256i*>(g.once.data());
+    std::uint8_t* const result = g.result.data();
+    auto at = [=](std::size_t p) { return line + (p & line_mask) * 16; };
     // The first filter's values of pixel i, channel k: V vectors.
-    auto slot = [&](std::size_t i, int k) { return once + ((i & g.once_mask) * C + k) * V; };
+    auto slot = [=](std::size_t i, int k) { return once + ((i & once_mask) * C + k) * V; };
 
     fill_edge<C>(rows, 0, 0, 0, head, g);
-    std::size_t ready = head;  // line positions filled
-    auto need = [&](std::size_t last) { feed_line<C>(rows, n, last, ready, g); };
+    std::size_t ready = feed_line<C>(rows, n, (R + 1) * C - 1, head, g);  // positions filled
 
-    __m256i s1[C][V], s2[C][V], add[V], sub[V];
-    need((R + 1) * C - 1);
+    __m256i s1[C][V], s2[C][V], add[V], sub[V], q[V];
     for (int k = 0; k < C; ++k) {
         for (int v = 0; v < V; ++v) s1[k][v] = s2[k][v] = _mm256_setzero_si256();
         for (std::size_t t = 0; t <= R; ++t) {
@@ -591,121 +723,76 @@ TESSALY_AVX2_TARGET void row_group8(const std::uint8_t* const* rows, std::uint8_
     }
     std::size_t flushed = 0;  // result positions written out
     const std::size_t inner = static_cast<std::size_t>(width) + R;
-    for (std::size_t i = 0; i < inner; ++i) {
-        if (i > 0) {
-            need((i + R) * C + C - 1);
+    for (std::size_t i = 0; i < inner;) {
+        // Pixel i needs line positions up to (i + R + 1) C - 1.
+        ready = feed_line<C>(rows, n, (i + R + 1) * C - 1, ready, g);
+        const std::size_t stop = std::min(inner, ready / C - R);
+        for (; i < stop; ++i) {
+            // The first filter at pixel i: its window moves on from pixel i - 1, and the quotient
+            // joins the second filter's window, which pixel i - R - 1 leaves.
             for (int k = 0; k < C; ++k) {
-                Lanes::load(at((i + R) * C + k), add);
-                Lanes::load(at((i - 1) * C + k), sub);
-                for (int v = 0; v < V; ++v)
-                    s1[k][v] = Lanes::sub(Lanes::add(s1[k][v], add[v]), sub[v]);
-            }
-        }
-        for (int k = 0; k < C; ++k) {
-            for (int v = 0; v < V; ++v)
-                _mm256_storeu_si256(slot(i, k) + v, Lanes::divide(s1[k][v], dl));
-        }
-        if (i < R) continue;
-        for (int k = 0; k < C; ++k) {
-            for (int v = 0; v < V; ++v) {
-                if (i == R) {
-                    for (std::size_t t = 0; t <= R; ++t)
-                        s2[k][v] = Lanes::add(s2[k][v], _mm256_loadu_si256(slot(t, k) + v));
-                } else {
-                    s2[k][v] = Lanes::sub(Lanes::add(s2[k][v], _mm256_loadu_si256(slot(i, k) + v)),
-                                          _mm256_loadu_si256(slot(i - R - 1, k) + v));
+                if (i > 0) {
+                    Lanes::load(at((i + R) * C + k), add);
+                    Lanes::load(at((i - 1) * C + k), sub);
+                    for (int v = 0; v < V; ++v)
+                        s1[k][v] = Lanes::sub(Lanes::add(s1[k][v], add[v]), sub[v]);
+                }
+                for (int v = 0; v < V; ++v) {
+                    q[v] = Lanes::divide(s1[k][v], dl);
+                    _mm256_storeu_si256(slot(i, k) + v, q[v]);
+                    s2[k][v] = Lanes::add(s2[k][v], q[v]);
+                    if (i > R)
+                        s2[k][v] = Lanes::sub(s2[k][v], _mm256_loadu_si256(slot(i - R - 1, k) + v));
                 }
             }
-        }
-        const std::size_t x = i - R;
-        for (int k = 0; k < C; ++k) {
-            __m256i q[V];
-            for (int v = 0; v < V; ++v) q[v] = Lanes::divide(s2[k][v], dl);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(result + ((x * C + k) & result_mask) * 16),
-                             Lanes::narrow(q));
-        }
-        if ((x + 1) * C - flushed >= 16) {
-            __m128i a[16];
-            for (int k = 0; k < 16; ++k) {
-                a[k] = _mm_loadu_si128(
-                    reinterpret_cast<const __m128i*>(result + ((flushed + k) & result_mask) * 16));
+            if (i < R) continue;
+            // Result pixel i - R.
+            const std::size_t x = i - R;
+            for (int k = 0; k < C; ++k) {
+                for (int v = 0; v < V; ++v) q[v] = Lanes::divide(s2[k][v], dl);
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(result + ((x * C + k) & result_mask) * 16),
+                    Lanes::narrow(q));
             }
-            transpose16(a);
-            for (int l = 0; l < valid; ++l)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(outs[l] + flushed), a[l]);
-            flushed += 16;
+            flush_results(result, outs, valid, (x + 1) * C, flushed, false);
         }
     }
-    for (std::size_t q = flushed; q < n; ++q) {
-        for (int l = 0; l < valid; ++l) outs[l][q] = result[(q & result_mask) * 16 + l];
-    }
+    flush_results(result, outs, valid, n, flushed, true);
 }
 
-// band_fast for 8-bit pictures: the column pass keeps its running sums in the lanes' width (16
-// bits up to narrow_radius_limit), and the twice-filtered rows gather in groups of 16 for the
-// row pass.
+// band_fast for 8-bit pictures: the column pass keeps its running sums in the lanes' width, and
+// the twice-filtered rows gather in groups of 16 for the row pass.
 template <class Lanes>
 std::uint8_t band_fast8(const Image& in, RowTarget& out, int first, int last, int r, Progress& p) {
     using T = std::uint8_t;
     constexpr int group = 16;
-    const int height = static_cast<int>(in.height);
     const int c = channels_of(in.type);
     const std::size_t n = static_cast<std::size_t>(in.width) * c;
     const int band = last - first + 1;
-    const int ring_rows = 2 * r + 2;
     const typename Lanes::Divider d(2 * r + 1);
-    std::vector<typename Lanes::Sum> sum1(n), sum2(n);
-    std::vector<T> ring(static_cast<std::size_t>(ring_rows) * n);
     std::vector<T> filtered(group * n);
     RowRings rings(c, r, Lanes::V);
     const T* rows[group];
     T* outs[group];
     int gathered = 0;
-    auto source = [&](int k) {
-        return reinterpret_cast<const T*>(in.rows[mirror_row(first - 2 * r + k, height)]);
-    };
-    auto once = [&](int k) { return ring.data() + static_cast<std::size_t>(k % ring_rows) * n; };
-    // As band_fast: line position k is the first filter's output at k and the second's at k - r.
-    for (int k = 0; k < 3 * r + band; ++k) {
-        T* t = once(k);
-        if (k < r) {
-            std::memcpy(t, source(k), n);
-        } else if (k == r) {
-            for (int j = 0; j <= 2 * r; ++j) Lanes::add_row(sum1.data(), source(j), n);
-            Lanes::divide_row(sum1.data(), t, n, d);
-        } else {
-            Lanes::update_divide(sum1.data(), source(k + r), source(k - r - 1), t, n, d);
-        }
-        if (k == 2 * r) {
-            for (int j = 0; j <= 2 * r; ++j) Lanes::add_row(sum2.data(), once(j), n);
-        } else if (k > 2 * r && k < 3 * r) {
-            Lanes::update(sum2.data(), t, once(k - 2 * r - 1), n);
-        } else if (k >= 3 * r) {
-            if (progress_tick(p)) return 1;
+    return column_pass<typename Lanes::Column>(
+        in, first, last, r, p,
+        [&](int) { return filtered.data() + static_cast<std::size_t>(gathered) * n; },
+        [&](int y) -> std::uint8_t {
             T* row = filtered.data() + static_cast<std::size_t>(gathered) * n;
-            Lanes::update_divide(sum2.data(), t, once(k - 2 * r - 1), row, n, d);
             rows[gathered] = row;
-            outs[gathered] = out.row(first + k - 3 * r, row);
-            ++gathered;
-            if (gathered == group || k == 3 * r + band - 1) {
-                // Lanes beyond the last row of the band repeat it and are not written.
-                for (int l = gathered; l < group; ++l) rows[l] = rows[gathered - 1];
-                if (c == 3) {
-                    row_group8<3, Lanes>(rows, outs, gathered, static_cast<int>(in.width), r, d,
-                                         rings);
-                } else {
-                    row_group8<1, Lanes>(rows, outs, gathered, static_cast<int>(in.width), r, d,
-                                         rings);
-                }
-                const std::uint8_t error =
-                    out.done(first + k - 3 * r - gathered + 1, gathered, outs);
-                if (error) return error;
-                gathered = 0;
+            outs[gathered] = out.row(first + y, row);
+            if (++gathered < group && y < band - 1) return 0;
+            // Lanes beyond the last row of the band repeat it and are not written.
+            for (int l = gathered; l < group; ++l) rows[l] = rows[gathered - 1];
+            if (c == 3) {
+                row_group8<3, Lanes>(rows, outs, gathered, static_cast<int>(in.width), r, d, rings);
+            } else {
+                row_group8<1, Lanes>(rows, outs, gathered, static_cast<int>(in.width), r, d, rings);
             }
-        }
-        if (k < 3 * r && cancelled(p)) return 1;
-    }
-    return 0;
+            const int count = std::exchange(gathered, 0);
+            return out.done(first + y - count + 1, count, outs);
+        });
 }
 
 #endif  // TESSALY_AVX2
@@ -715,8 +802,10 @@ std::uint8_t band_fast_8bit(const Image& in, RowTarget& out, int first, int last
                             Progress& p) {
 #if TESSALY_AVX2
     if (tessaly_has_avx2()) {
-        return r <= narrow_radius_limit ? band_fast8<NarrowLanes>(in, out, first, last, r, p)
-                                        : band_fast8<WideLanes>(in, out, first, last, r, p);
+        if (r > narrow_radius_limit) return band_fast8<WideLanes>(in, out, first, last, r, p);
+        return Reciprocal16::exact(2 * r + 1)
+                   ? band_fast8<NarrowLanes<Reciprocal16>>(in, out, first, last, r, p)
+                   : band_fast8<NarrowLanes<Magic16>>(in, out, first, last, r, p);
     }
 #endif
     return band_fast<Kernels<std::uint8_t>>(in, out, first, last, r, p);
@@ -825,10 +914,8 @@ bool box_blur_image(const Image& in, Image& out, int radius, bool chrominance_on
                     std::string_view title) {
     if (&in == &out || !blurrable(in)) return true;
     if (radius <= 0) return image_copy(in, out);
-    if (image_alloc_with(out, in.type, in.width, in.height, in.dpi, in.profile, in.profile_size,
-                         in.tags)) {
-        return true;
-    }
+    // Every pixel is written, so the result's pages are not cleared first.
+    if (image_alloc_for_overwrite(out, in)) return true;
     const std::uint8_t error = run_rows(
         [&](const Image* source, Image* target, int first, int last, Progress& p) {
             RowTarget rows(*target);

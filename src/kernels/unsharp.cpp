@@ -67,9 +67,9 @@ T* row_of(Image& im, int y) {
     return reinterpret_cast<T*>(im.rows[y]);
 }
 
+// Every pixel of the result is written, so its pages are not cleared first.
 bool alloc_like(const Image& in, Image& out) {
-    return image_alloc_with(out, in.type, in.width, in.height, in.dpi, in.profile, in.profile_size,
-                            in.tags);
+    return image_alloc_for_overwrite(out, in);
 }
 
 // All channels: each sample against its blurred copy, band by band as the blur finishes them

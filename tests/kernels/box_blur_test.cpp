@@ -55,6 +55,28 @@ Image plain_blur(const Image& in, int radius) {
     return out;
 }
 
+// The rows box_blur_rows hands over, gathered into a picture; each row must come once, in runs
+// of at most the sink's length.
+Image sunk(const Image& in, int radius) {
+    Image rows;
+    EXPECT_FALSE(image_alloc(rows, in.type, in.width, in.height, 0.0));
+    const std::size_t pixels = std::size_t{in.width} * image_pixel_bytes(in.type);
+    std::vector<int> seen(in.height, 0);
+    EXPECT_FALSE(box_blur_rows(
+        in, radius,
+        [&](int first, int n, const std::uint8_t* const* blurred) -> std::uint8_t {
+            EXPECT_TRUE(n >= 1 && n <= box_blur_sink_rows) << n;
+            for (int i = 0; i < n; ++i) {
+                ++seen[static_cast<std::size_t>(first + i)];
+                std::memcpy(rows.rows[first + i], blurred[i], pixels);
+            }
+            return 0;
+        },
+        ""));
+    EXPECT_EQ(seen, std::vector<int>(in.height, 1));
+    return rows;
+}
+
 // Radius 1 is the tent 1,2,3,2,1 reached by two truncating divisions by 3.
 TEST(BoxBlur, RadiusOneByHand) {
     // One row: the column pass leaves it alone. 90 -> 30 30 30 -> 10 20 30 20 10.
@@ -88,42 +110,30 @@ TEST(BoxBlur, FastAndPlainFormsAgreeWholeOrHandedToASink) {
         for (int radius : {1, 2, 7, 129, 256}) {
             const Image in = random_image(type, 37, 53, static_cast<std::uint32_t>(radius + type));
             const Image plain = plain_blur(in, radius);
-            const std::size_t pixels = std::size_t{in.width} * image_pixel_bytes(type);
             for (int run = 0; run < 4; ++run) {  // fast or plain, one thread or three
                 SCOPED_TRACE(::testing::Message() << type << " r " << radius << " run " << run);
                 box_blur_allow_fast_path(run < 2);
                 set_processor_count(run % 2 ? 3 : 1);
-                Image whole, rows;
+                Image whole;
                 ASSERT_FALSE(box_blur_image(in, whole, radius, false));
                 EXPECT_TRUE(image_equal(whole, plain));
-                ASSERT_FALSE(image_alloc(rows, type, in.width, in.height, 0.0));
-                std::vector<int> seen(in.height, 0);
-                ASSERT_FALSE(box_blur_rows(
-                    in, radius,
-                    [&](int first, int n, const std::uint8_t* const* blurred) -> std::uint8_t {
-                        EXPECT_TRUE(n >= 1 && n <= box_blur_sink_rows) << n;
-                        for (int i = 0; i < n; ++i) {
-                            ++seen[static_cast<std::size_t>(first + i)];
-                            std::memcpy(rows.rows[first + i], blurred[i], pixels);
-                        }
-                        return 0;
-                    },
-                    ""));
-                EXPECT_EQ(seen, std::vector<int>(in.height, 1));
-                EXPECT_TRUE(image_equal(rows, plain));
+                EXPECT_TRUE(image_equal(sunk(in, radius), plain));
             }
             box_blur_allow_fast_path(true);
             set_processor_count(0);
         }
     }
-    // Rows long enough to be summed in several blocks, bands of several 16-row groups with a
-    // partial one, and the radii on either side of the largest 8-bit sums that fit in 16 bits.
+    // Rows long enough to be summed in several blocks and to end in partial runs of 32 and 16
+    // samples, bands of several 16-row groups with a partial one, and the radii on either side
+    // of the largest 8-bit sums that fit in 16 bits; whole or handed over in place.
     for (std::uint32_t type : {image_gray8, image_color24, image_color48}) {
         for (int radius : {3, 128, 129}) {
             const Image in = random_image(type, 1501, 37, 11);
+            const Image plain = plain_blur(in, radius);
             Image fast;
             ASSERT_FALSE(box_blur_image(in, fast, radius, false));
-            EXPECT_TRUE(image_equal(fast, plain_blur(in, radius))) << type << " r " << radius;
+            EXPECT_TRUE(image_equal(fast, plain)) << type << " r " << radius;
+            EXPECT_TRUE(image_equal(sunk(in, radius), plain)) << type << " r " << radius;
         }
     }
     // The largest sums: white pictures at the largest radius and, for 8 bits, at the largest
@@ -132,6 +142,20 @@ TEST(BoxBlur, FastAndPlainFormsAgreeWholeOrHandedToASink) {
     EXPECT_EQ(blurred(white, 256), rows_of(white));
     const Image white8 = image_of_rows(image_gray8, Rows(20, std::vector<int>(300, 255)));
     for (int radius : {128, 256}) EXPECT_EQ(blurred(white8, radius), rows_of(white8));
+
+    // One 254 in a white line: every window over it sums to 255 w - 1, where a division by one
+    // 16-bit product first goes wrong for the widths that cannot use it. Along a row and along
+    // a column.
+    Image row = image_of_rows(image_gray8, Rows(1, std::vector<int>(600, 255)));
+    Image column = image_of_rows(image_gray8, Rows(600, std::vector<int>(1, 255)));
+    row.rows[0][300] = column.rows[300][0] = 254;
+    for (int radius = 1; radius <= 128; ++radius) {
+        for (const Image* line : {&row, &column}) {
+            Image fast;
+            ASSERT_FALSE(box_blur_image(*line, fast, radius, false));
+            ASSERT_TRUE(image_equal(fast, plain_blur(*line, radius))) << "r " << radius;
+        }
+    }
 
     // On one band the failure stops the calls at once.
     set_processor_count(1);
