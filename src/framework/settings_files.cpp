@@ -1,5 +1,6 @@
 #include "framework/settings_files.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -23,9 +24,13 @@ std::string environment(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
+// Without HOME, the account's own home folder: never a fixed name in a shared folder, where
+// another user could have put a folder or a link first.
 std::string home() {
     std::string h = environment("HOME");
-    return h.empty() ? std::string("/tmp") : h;
+    if (!h.empty()) return h;
+    const passwd* account = ::getpwuid(::getuid());
+    return account && account->pw_dir ? std::string(account->pw_dir) : std::string();
 }
 
 std::string portable_folder() {

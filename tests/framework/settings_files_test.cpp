@@ -1,6 +1,8 @@
 #include "framework/settings_files.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -60,8 +62,16 @@ TEST_F(SettingsFilesTest, RootsPathsAndTheDefaultFile) {
     reset_settings_folders();
     EXPECT_EQ(settings_root(), "/somewhere/Docs/Tessaly");
     EXPECT_EQ(local_data_folder(), "/somewhere/data/Tessaly");
+    // Without HOME the account's home folder, never a shared one such as /tmp.
     unsetenv("XDG_DOCUMENTS_DIR");
     unsetenv("XDG_DATA_HOME");
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    unsetenv("HOME");
+    reset_settings_folders();
+    EXPECT_EQ(local_data_folder(),
+              std::string(getpwuid(getuid())->pw_dir) + "/.local/share/Tessaly");
+    if (!home.empty()) setenv("HOME", home.c_str(), 1);
+    reset_settings_folders();
 }
 
 TEST_F(SettingsFilesTest, EveryEncodingAndTheWrongKeyword) {
