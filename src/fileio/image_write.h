@@ -38,8 +38,9 @@ namespace tessaly {
 // be set to 72.0" when it is 0 or less); the profile as tag 34675 unless the metadata mode is 3;
 // the image's ASCII tags of the first directory (description, make, model, software, date,
 // artist, copyright). true on failure ("Error writing TIFF file").
+// With embed's rewrite step, the file is built in memory and handed to it before it is written.
 bool write_tiff_file(const std::string& path, const Image& image, std::int32_t compression,
-                     std::int32_t metadata_mode);
+                     std::int32_t metadata_mode, const EmbeddedMetadata* embed = nullptr);
 
 }  // namespace tessaly
 

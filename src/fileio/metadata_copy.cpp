@@ -249,24 +249,50 @@ struct InMemory {
         return false;
     }
 
-    // After writeMetadata; true on failure, when the file on disk is as it was.
-    bool replace(const std::string& path) {
+    // A file's bytes in memory, which the library may patch.
+    void open_bytes(std::string& bytes) {
+        image.reset(Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.data()),
+                                              static_cast<long>(bytes.size()))
+                        .release());
+        image->readMetadata();
+    }
+
+    // After writeMetadata: the new file's bytes to write; true when it fails.
+    bool write_to(const ByteSink& write) {
         Exiv2::BasicIo& io = image->io();
         if (io.open() != 0) return true;
         const long size = io.size();
         const Exiv2::byte* data = io.mmap();
-        PendingFile file;
         const bool failed =
-            file.create(path, false) ||
-            file.write(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size)) ||
-            file.commit();
+            write(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size));
         io.munmap();
         io.close();
         return failed;
     }
+
+    // The same into a file of its own that replaces path in one rename; on failure the file on
+    // disk is as it was.
+    bool replace(const std::string& path) {
+        PendingFile file;
+        return file.create(path, false) || write_to([&](const char* data, std::size_t size) {
+                   return file.write(data, size);
+               }) ||
+               file.commit();
+    }
 };
 
 }  // namespace
+
+bool library_reads(const std::string& original) {
+    if (!in_process) return false;
+    std::lock_guard<std::mutex> lock(exiv2_mutex());
+    initialise_exiv2();
+    try {
+        return Exiv2::ImageFactory::getType(original) != Exiv2::ImageType::none;
+    } catch (const Exiv2::AnyError&) {
+        return false;
+    }
+}
 
 void set_metadata_in_process(bool on) {
     in_process = on;
@@ -280,8 +306,11 @@ namespace {
 
 // One rewrite of the target: the original's metadata when there is an original, and the
 // thumbnail when there is a picture to make it from.
+// With in_memory, the target's bytes are there (target only names it in messages) and the new
+// file goes to write.
 InProcess rewrite(const std::string& target, const std::string& original, int mode,
-                  const Image* thumbnail_source) {
+                  const Image* thumbnail_source, std::string* in_memory = nullptr,
+                  const ByteSink* write = nullptr) {
     if (!in_process) return InProcess::not_handled;
     const bool copying = !original.empty();
     auto fail = [&](const std::string& detail) {
@@ -303,13 +332,20 @@ InProcess rewrite(const std::string& target, const std::string& original, int mo
     InMemory file;
     int type = Exiv2::ImageType::none;
     try {
-        type = Exiv2::ImageFactory::getType(target);
+        type = in_memory ? Exiv2::ImageFactory::getType(
+                               reinterpret_cast<const Exiv2::byte*>(in_memory->data()),
+                               static_cast<long>(in_memory->size()))
+                         : Exiv2::ImageFactory::getType(target);
         if (!writable(type)) return InProcess::not_handled;
         if (copying) {
             source.reset(Exiv2::ImageFactory::open(original).release());
             source->readMetadata();
         }
-        if (file.open(target)) return fail("");
+        if (in_memory) {
+            file.open_bytes(*in_memory);
+        } else if (file.open(target)) {
+            return fail("");
+        }
     } catch (const Exiv2::AnyError&) {
         // A kind of file the library does not know: ExifTool may.
         return InProcess::not_handled;
@@ -317,7 +353,8 @@ InProcess rewrite(const std::string& target, const std::string& original, int mo
     try {
         Exiv2::Image& out = *file.image;
         Exiv2::ExifData exif = out.exifData();
-        build_exif(exif, source.get(), mode, type, thumbnail, written_dpi(target, type));
+        build_exif(exif, source.get(), mode, type, thumbnail,
+                   in_memory ? 0.0 : written_dpi(target, type));
         out.setExifData(exif);
         if (copying) {
             out.setIptcData(source->iptcData());
@@ -327,7 +364,7 @@ InProcess rewrite(const std::string& target, const std::string& original, int mo
             }
         }
         out.writeMetadata();
-        if (file.replace(target)) return fail("");
+        if (in_memory ? file.write_to(*write) : file.replace(target)) return fail("");
     } catch (const Exiv2::AnyError& e) {
         return fail("\\n" + std::string(e.what()));
     }
@@ -340,6 +377,12 @@ InProcess copy_metadata_in_process(const std::string& original, const std::strin
                                    const Image* thumbnail_source) {
     if (original.empty()) return InProcess::not_handled;
     return rewrite(target, original, mode, thumbnail_source);
+}
+
+InProcess copy_metadata_into(std::string& file_bytes, const std::string& target,
+                             const std::string& original, int mode, const Image* thumbnail_source,
+                             const ByteSink& write) {
+    return rewrite(target, original, mode, thumbnail_source, &file_bytes, &write);
 }
 
 InProcess add_thumbnail_in_process(const std::string& target, const Image& image) {

@@ -59,8 +59,9 @@ int write_image_file(const std::string& path, const Image& image, const Image* t
     if (options_dialog && asks(o, format) && options_dialog(format, o)) return write_cancelled;
     switch (format) {
         case save_tiff:
-            return write_tiff_file(path, image, o.tiff.compression, o.tiff.metadata) ? write_failed
-                                                                                     : write_done;
+            return write_tiff_file(path, image, o.tiff.compression, o.tiff.metadata, embed)
+                       ? write_failed
+                       : write_done;
         case save_jpeg:
             return write_jpeg_file(path, image, o.jpeg.quality, o.jpeg.subsampling, o.jpeg.metadata,
                                    embed);
@@ -105,6 +106,14 @@ int write_with_metadata(const std::string& path, const Image& image, const Image
         !plan.original.empty() && (plan.mode == metadata_all || plan.mode == metadata_all_but_gps);
     if (!copy && !plan.thumbnail) {
         return write_image_file(path, image, transparency, format, options);
+    }
+    if (format == save_tiff && (!copy || library_reads(plan.original))) {
+        EmbeddedMetadata embed;
+        embed.rewrite = [&](std::string& bytes, const ByteSink& write) {
+            return copy_metadata_into(bytes, path, copy ? plan.original : std::string(), plan.mode,
+                                      plan.thumbnail, write);
+        };
+        return write_image_file(path, image, transparency, format, options, &embed);
     }
     if (format == save_jpeg || format == save_png) {
         EmbeddedMetadata embed;

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/format.h"
 #include "core/pending_file.h"
 #include "fileio/image_write.h"
+#include "fileio/metadata_copy.h"
 #include "fileio/pixel_order.h"
 
 namespace tessaly {
@@ -49,16 +51,49 @@ void fill_line(const Image& image, std::uint32_t r, std::uint8_t* line, std::siz
     }
 }
 
-bool write_tiff(PendingFile& file, const Image& image, std::int32_t compression,
-                std::int32_t metadata_mode, double dpi) {
-    // libtiff writes through a copy of the pending file's descriptor, which it closes itself.
-    const int fd = ::dup(file.fd());
-    if (fd < 0) return true;
-    TIFF* tif = TIFFFdOpen(fd, file.target().c_str(), "w");
-    if (!tif) {
-        ::close(fd);
-        return true;
+// A TIFF file built in memory, for the metadata step to take before anything reaches the disk.
+struct MemoryFile {
+    std::string bytes;
+    std::uint64_t at = 0;
+
+    static tmsize_t read(thandle_t h, void* data, tmsize_t n) {
+        auto* m = static_cast<MemoryFile*>(h);
+        const std::uint64_t left = m->at < m->bytes.size() ? m->bytes.size() - m->at : 0;
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n)));
+        std::memcpy(data, m->bytes.data() + m->at, count);
+        m->at += count;
+        return static_cast<tmsize_t>(count);
     }
+    static tmsize_t write(thandle_t h, void* data, tmsize_t n) {
+        auto* m = static_cast<MemoryFile*>(h);
+        const auto count = static_cast<std::size_t>(n);
+        if (m->at == m->bytes.size()) {
+            m->bytes.append(static_cast<const char*>(data), count);
+        } else {
+            if (m->at + count > m->bytes.size()) m->bytes.resize(m->at + count);
+            std::memcpy(m->bytes.data() + m->at, data, count);
+        }
+        m->at += count;
+        return n;
+    }
+    static toff_t seek(thandle_t h, toff_t offset, int whence) {
+        auto* m = static_cast<MemoryFile*>(h);
+        const std::uint64_t base = whence == SEEK_CUR   ? m->at
+                                   : whence == SEEK_END ? m->bytes.size()
+                                                        : 0;
+        m->at = base + offset;
+        return m->at;
+    }
+    static int close(thandle_t) { return 0; }
+    static toff_t size(thandle_t h) { return static_cast<MemoryFile*>(h)->bytes.size(); }
+    static int map(thandle_t, void**, toff_t*) { return 0; }
+    static void unmap(thandle_t, void*, toff_t) {}
+};
+
+bool write_tiff(TIFF* tif, const Image& image, std::int32_t compression, std::int32_t metadata_mode,
+                double dpi) {
+    if (!tif) return true;
     const bool color = image.type == image_color24 || image.type == image_color48;
     const int bits = image.type == image_binary                                    ? 1
                      : (image.type == image_gray16 || image.type == image_color48) ? 16
@@ -111,10 +146,40 @@ bool write_tiff(PendingFile& file, const Image& image, std::int32_t compression,
     return failed;
 }
 
+// libtiff writes through a copy of the pending file's descriptor, which it closes itself.
+bool write_tiff_to(PendingFile& file, const Image& image, std::int32_t compression,
+                   std::int32_t metadata_mode, double dpi) {
+    const int fd = ::dup(file.fd());
+    if (fd < 0) return true;
+    TIFF* tif = TIFFFdOpen(fd, file.target().c_str(), "w");
+    if (!tif) ::close(fd);
+    return write_tiff(tif, image, compression, metadata_mode, dpi);
+}
+
+// The file built in memory, given its metadata there and written once. A metadata step that
+// fails leaves the picture written without it (after its message).
+bool write_tiff_through(PendingFile& file, const Image& image, std::int32_t compression,
+                        std::int32_t metadata_mode, double dpi, const EmbeddedMetadata& embed) {
+    MemoryFile memory;
+    // The picture's bytes and a little for the directory: one allocation.
+    memory.bytes.reserve(static_cast<std::size_t>(image.height) * image.row_bytes + (1 << 16));
+    TIFF* tif = TIFFClientOpen(file.target().c_str(), "w", &memory, MemoryFile::read,
+                               MemoryFile::write, MemoryFile::seek, MemoryFile::close,
+                               MemoryFile::size, MemoryFile::map, MemoryFile::unmap);
+    if (write_tiff(tif, image, compression, metadata_mode, dpi)) return true;
+    bool io_failed = false;
+    const ByteSink sink = [&](const char* data, std::size_t size) {
+        io_failed = file.write(data, size);
+        return io_failed;
+    };
+    if (embed.rewrite(memory.bytes, sink) == InProcess::done) return false;
+    return io_failed || file.write(memory.bytes.data(), memory.bytes.size());
+}
+
 }  // namespace
 
 bool write_tiff_file(const std::string& path, const Image& image, std::int32_t compression,
-                     std::int32_t metadata_mode) {
+                     std::int32_t metadata_mode, const EmbeddedMetadata* embed) {
     if (image.type < image_binary || image.type > image_color48 || !image.has_pixels()) return true;
     double dpi = image.dpi;
     if (!(dpi > 0.0)) {
@@ -124,8 +189,10 @@ bool write_tiff_file(const std::string& path, const Image& image, std::int32_t c
     TIFFErrorHandler old_error = TIFFSetErrorHandler(quiet);
     TIFFErrorHandler old_warning = TIFFSetWarningHandler(quiet);
     PendingFile file;
-    bool failed =
-        file.create(path, false) || write_tiff(file, image, compression, metadata_mode, dpi);
+    bool failed = file.create(path, false) ||
+                  (embed && embed->rewrite
+                       ? write_tiff_through(file, image, compression, metadata_mode, dpi, *embed)
+                       : write_tiff_to(file, image, compression, metadata_mode, dpi));
     TIFFSetErrorHandler(old_error);
     TIFFSetWarningHandler(old_warning);
     if (!failed) failed = file.commit();
