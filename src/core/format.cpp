@@ -302,8 +302,33 @@ PlainSeparators::~PlainSeparators() {
     plain_mode.store(was_plain_);
 }
 
+namespace {
+
+// Where the n-th code point starts (the end when there are fewer).
+std::size_t code_point_offset(std::string_view utf8, std::size_t n) {
+    std::size_t at = 0;
+    for (std::size_t seen = 0; at < utf8.size(); ++at) {
+        if ((static_cast<unsigned char>(utf8[at]) & 0xc0) != 0x80 && seen++ == n) break;
+    }
+    return at;
+}
+
+// A message is read by a person: a text longer than a screen (a file name built to be huge, a
+// library's dump) keeps its start and its end.
+constexpr std::size_t message_head = 1400, message_tail = 500;
+
+std::string shortened(std::string_view text) {
+    const std::size_t count = character_count(text);
+    if (count <= message_head + message_tail + 100) return std::string(text);
+    return std::string(text.substr(0, code_point_offset(text, message_head))) + " \u2026 " +
+           std::string(text.substr(code_point_offset(text, count - message_tail)));
+}
+
+}  // namespace
+
 Answer show_message_text(MessageKind kind, std::string_view text) {
-    return interaction().message(kind, kind == MessageKind::error ? "Error" : "Warning", text);
+    return interaction().message(kind, kind == MessageKind::error ? "Error" : "Warning",
+                                 shortened(text));
 }
 
 std::size_t character_count(std::string_view utf8) {

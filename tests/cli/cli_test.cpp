@@ -309,10 +309,16 @@ TEST_F(Cli, FailuresNameTheirCauseSetTheExitStatusAndStopWhatFollows) {
         EXPECT_EQ(f.err.back() == '\n' ? r.err : r.err.substr(0, f.err.size()), f.err);
     }
     EXPECT_FALSE(fs::exists(out));
+    // A message of a screen's length or more keeps its start and end.
+    const std::string huge = "--" + std::string(3000, 'x') + "end";
+    Outcome r = run({huge});
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "Error: Unknown option: --" +
+                                                     std::string(1382, 'x') + " \u2026 " +
+                                                     std::string(497, 'x') + "end");
     const TransformationEntry* unbuilt = unbuilt_entry();
     if (!unbuilt) GTEST_SKIP() << "every transformation is built";
-    Outcome r = run({a, "--apply", std::string(unbuilt->keyword) + " 0", "--save-script",
-                     dir.file("kept.script")});
+    r = run({a, "--apply", std::string(unbuilt->keyword) + " 0", "--save-script",
+             dir.file("kept.script")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string("Error: ") + unbuilt->display_name +
                          ": Transformation not available: " + unbuilt->keyword + "\n");
