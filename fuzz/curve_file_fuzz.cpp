@@ -69,8 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     FloatCurve fcurve;
     if (!load_float_curve_file(input, fcurve)) {
-        double samples[64];
-        float_curve_sample(fcurve, 64, samples);
         // Four decimals may merge close points, so a reload may fail; it must not crash.
         const std::string saved = fuzz::scratch_folder() + "/saved.float curve";
         FloatCurve back;

@@ -238,27 +238,6 @@ void curve_table16(const Curve& curve, std::uint16_t table[65536], bool points_a
     evaluate(curve, points_are_16bit ? 1.0 : 257.0, 65536, 65535.0, table);
 }
 
-bool curve_invert(Curve& curve) {
-    bool increasing = curve_is_valid(curve), decreasing = increasing;
-    for (int i = 1; i < curve.npts && (increasing || decreasing); ++i) {
-        if (!(curve.y[i] > curve.y[i - 1])) increasing = false;
-        if (!(curve.y[i] < curve.y[i - 1])) decreasing = false;
-    }
-    if (!increasing && !decreasing) {
-        show_error("Inverse requires steadily increasing or decreasing curve");
-        return true;
-    }
-    Curve inverted = curve;
-    const int n = curve.npts;
-    for (int i = 0; i < n; ++i) {
-        int from = decreasing ? n - 1 - i : i;
-        inverted.x[i] = curve.y[from];
-        inverted.y[i] = curve.x[from];
-    }
-    curve = inverted;
-    return false;
-}
-
 Curve curve_fit_table(const std::uint8_t table[256], int tolerance) {
     Curve best;
     best.style = curve_spline;
@@ -288,14 +267,6 @@ Curve curve_fit_table(const std::uint8_t table[256], int tolerance) {
     // Entries past npts keep no stale points.
     for (int i = best.npts; i < curve_max_points; ++i) best.x[i] = best.y[i] = 0;
     return best;
-}
-
-Curve curve_compose(const Curve& current, const Curve& loaded, int tolerance) {
-    std::uint8_t outer[256], inner[256], composed[256];
-    curve_table8(current, outer);
-    curve_table8(loaded, inner);
-    for (int v = 0; v < 256; ++v) composed[v] = outer[inner[v]];
-    return curve_fit_table(composed, tolerance);
 }
 
 std::string curve_to_text(const Curve& curve) {
@@ -421,31 +392,6 @@ bool float_curve_is_valid(const FloatCurve& curve) {
         }
     }
     return true;
-}
-
-void float_curve_sample(const FloatCurve& curve, int n, double* out) {
-    if (n <= 0) return;
-    if (!float_curve_is_sampleable(curve)) {
-        for (int i = 0; i < n; ++i) out[i] = n == 1 ? 0.0 : static_cast<double>(i) / (n - 1);
-        return;
-    }
-    const int np = curve.npts;
-    const double* X = curve.x;
-    const double* Y = curve.y;
-    double d[curve_max_points];
-    spline_slopes(np, X, Y, d);
-    int k = 0;
-    for (int i = 0; i < n; ++i) {
-        double t = n == 1 ? 0.0 : static_cast<double>(i) / (n - 1);
-        if (t < X[0]) {
-            out[i] = (t - X[0]) * d[0] + Y[0];
-        } else if (t > X[np - 1]) {
-            out[i] = (t - X[np - 1]) * d[np - 1] + Y[np - 1];
-        } else {
-            while (k < np - 2 && t > X[k + 1]) ++k;
-            out[i] = hermite_value(X, Y, d, k, t);
-        }
-    }
 }
 
 std::string float_curve_to_text(const FloatCurve& curve) {

@@ -47,14 +47,8 @@ bool curve_is_valid(const Curve& curve);
 void curve_table8(const Curve& curve, std::uint8_t table[256]);
 void curve_table16(const Curve& curve, std::uint16_t table[65536], bool points_are_16bit);
 
-// Exchanges x and y of a strictly monotone curve; otherwise shows "Inverse requires steadily
-// increasing or decreasing curve" and returns true with the curve unchanged.
-bool curve_invert(Curve& curve);
-
 // The fewest evenly spaced spline points that reproduce a 256-entry table within tolerance.
 Curve curve_fit_table(const std::uint8_t table[256], int tolerance);
-// "Compose with...": the loaded curve is applied first, current second; tolerance 0 is exact.
-Curve curve_compose(const Curve& current, const Curve& loaded, int tolerance);
 
 // The compact form of a curve setting: "npts style x0 y0 x1 y1 ...".
 std::string curve_to_text(const Curve& curve);
@@ -64,8 +58,6 @@ bool curve_from_text(std::string_view text, Curve& curve);
 // curve key); true on failure, the curve unchanged then.
 bool curve_from_args(const ArgumentList& args, int first, Curve& curve);
 
-// n values at positions i / (n - 1) through the monotone spline, unclamped.
-void float_curve_sample(const FloatCurve& curve, int n, double* out);
 void float_curve_reset(FloatCurve& curve);
 // True when npts is 2..256, style 0..3, x strictly increasing and every coordinate in 0..1.
 bool float_curve_is_valid(const FloatCurve& curve);

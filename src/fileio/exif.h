@@ -40,8 +40,4 @@ namespace tessaly {
 // in EXIF.
 double exif_resolution_dpi(const Image& picture);
 
-// A little-endian block of the picture's tags; empty when there is nothing to write. true when
-// the tags would not fit in a block (over 4 GiB), block then empty.
-[[nodiscard]] bool exif_write_block(const Image& picture, std::vector<std::uint8_t>& block);
-
 }  // namespace tessaly

@@ -59,43 +59,32 @@ TEST(KeyReaders, AbsentKeysKeepTheDestination) {
     // Strings are cut at a character boundary after their capacity (255 unless given).
     std::string long_value, s;
     for (int k = 0; k < 300; ++k) long_value += "\xc3\xa9";  // é, two bytes each
-    EXPECT_FALSE(read_string(args, "name", s));
-    EXPECT_EQ(s, "a b");
+    EXPECT_TRUE(!read_string(args, "name", s) && s == "a b");
     args = split("k 0 caption \u2033" + long_value + "\u2033");
-    EXPECT_FALSE(read_string(args, "caption", s));
-    EXPECT_EQ(s, long_value.substr(0, 510));
-    EXPECT_FALSE(read_string(args, "caption", s, 3));
-    EXPECT_EQ(s, long_value.substr(0, 6));
+    EXPECT_TRUE(!read_string(args, "caption", s) && s == long_value.substr(0, 510));
+    EXPECT_TRUE(!read_string(args, "caption", s, 3) && s == long_value.substr(0, 6));
 }
 
 TEST(KeyReaders, IntegersAndColours) {
     std::int32_t v = 0;
-    EXPECT_FALSE(parse_integer("+5", v));
-    EXPECT_EQ(v, 5);
-    EXPECT_FALSE(parse_integer("-2147483648", v));
-    EXPECT_EQ(v, -2147483647 - 1);
+    EXPECT_TRUE(!parse_integer("+5", v) && v == 5);
+    EXPECT_TRUE(!parse_integer("-2147483648", v) && v == -2147483647 - 1);
     for (const char* bad : {"", "+", "-", "1.0", "12a", " 1", "2147483648"})
         EXPECT_TRUE(parse_integer(bad, v)) << bad;
     std::uint32_t c = 0;
-    EXPECT_FALSE(parse_colour("80 FF", c));
-    EXPECT_EQ(c, 0x80ffu);
-    EXPECT_TRUE(parse_colour("1ffffffff", c));
+    EXPECT_TRUE(!parse_colour("80 FF", c) && c == 0x80ffu && parse_colour("1ffffffff", c));
 
     ArgumentList args = split("k 0 back ffffffff fore 10203 3 shadow ff 1.5 -2 short ff 1");
     std::uint8_t a = 1, b = 2, d = 3;
     bool none = false;
-    EXPECT_FALSE(read_optional_colour(args, "back", a, b, d, none));
-    EXPECT_TRUE(none);
-    EXPECT_EQ(a + b + d, 0);
-    EXPECT_FALSE(read_optional_colour(args, "fore", a, b, d, none));
-    EXPECT_FALSE(none);
+    EXPECT_TRUE(!read_optional_colour(args, "back", a, b, d, none) && none && a + b + d == 0);
+    EXPECT_TRUE(!read_optional_colour(args, "fore", a, b, d, none) && !none);
     EXPECT_EQ(std::vector<int>({a, b, d}), std::vector<int>({3, 2, 1}));
     double r1 = 0, r2 = 0;
     EXPECT_FALSE(read_optional_colour_and_reals(args, "shadow", a, b, d, none, r1, r2));
     EXPECT_EQ(std::vector<double>({double(a), r1, r2}), std::vector<double>({255, 1.5, -2}));
     r1 = 9;
-    EXPECT_TRUE(read_optional_colour_and_reals(args, "short", a, b, d, none, r1, r2));
-    EXPECT_EQ(r1, 9);
+    EXPECT_TRUE(read_optional_colour_and_reals(args, "short", a, b, d, none, r1, r2) && r1 == 9);
 }
 
 TEST(KeyReaders, RealNumberSyntax) {

@@ -77,8 +77,7 @@ TEST_F(CurveFiles, CurveFileIsWrittenExactlyAndReadBack) {
     EXPECT_EQ(scope_.recorder.warnings(), Strings{"Curve file was created for an older version of "
                                                   "Tessaly -- some settings may assigned default "
                                                   "values"});
-    EXPECT_FALSE(check_curve_extension(path));
-    EXPECT_TRUE(check_curve_extension(file("tone.crv")));
+    EXPECT_TRUE(!check_curve_extension(path) && check_curve_extension(file("tone.crv")));
     EXPECT_EQ(scope_.recorder.errors(), Strings{"Curve files must have an extension of .curve"});
 
     const std::string body = "npts 2\r\nstyle spline\r\npoint 0 0 0\r\npoint 1 255 255\r\n";
@@ -95,9 +94,8 @@ TEST_F(CurveFiles, CurveFileIsWrittenExactlyAndReadBack) {
     }
     RecordingScope scope;
     put_file(path, "Curve 1.5\r\n" + body + "end\r\n");
-    EXPECT_TRUE(load_curve_file(path, back));
-    EXPECT_TRUE(load_curve_file(file("missing.curve"), back));
-    EXPECT_TRUE(save_curve_file(file("no/such/folder.curve"), back));
+    EXPECT_TRUE(load_curve_file(path, back) && load_curve_file(file("missing.curve"), back) &&
+                save_curve_file(file("no/such/folder.curve"), back));
     EXPECT_EQ(curve_to_text(back), "2 1 10 30 200 20");
     EXPECT_EQ(scope.recorder.warnings(), Strings{"Curve file was created for a newer version of "
                                                  "Tessaly -- some settings may be ignored"});
@@ -148,8 +146,7 @@ TEST_F(CurveFiles, ColorCurvesAndFloatCurveFiles) {
     ASSERT_FALSE(load_float_curve_file(float_path, float_back));
     EXPECT_EQ(float_curve_to_text(float_back),
               "3 1 0.000000 0.000000 0.250000 0.333300 1.000000 0.500000");
-    EXPECT_FALSE(check_float_curve_extension(float_path));
-    EXPECT_TRUE(scope_.recorder.messages.empty());
+    EXPECT_TRUE(!check_float_curve_extension(float_path) && scope_.recorder.messages.empty());
     for (const char* content :
          {"FloatCurve 1.0\r\nnpts 2\r\npoint 0 0 0\r\npoint 1 1.5 1\r\nend\r\n",
           "FloatCurve 1.0\r\nnpts 2\r\npoint 0 0 0\r\npoint 1 1 1\r\n",
@@ -159,12 +156,12 @@ TEST_F(CurveFiles, ColorCurvesAndFloatCurveFiles) {
                        "Cannot read float curve file: " + float_path);
     }
 
-    EXPECT_TRUE(load_color_curves_any(file("none.cc"), back));
-    EXPECT_TRUE(load_color_curves_any(file("look.txt"), back));
-    EXPECT_TRUE(save_color_curves_file(file("no/dir.cc"), small));
-    EXPECT_TRUE(load_float_curve_file(file("none.float curve"), float_back));
-    EXPECT_TRUE(save_float_curve_file(file("no/dir.float curve"), f));
-    EXPECT_TRUE(check_float_curve_extension(file("fade.curve")));
+    EXPECT_TRUE(load_color_curves_any(file("none.cc"), back) &&
+                load_color_curves_any(file("look.txt"), back) &&
+                save_color_curves_file(file("no/dir.cc"), small) &&
+                load_float_curve_file(file("none.float curve"), float_back) &&
+                save_float_curve_file(file("no/dir.float curve"), f) &&
+                check_float_curve_extension(file("fade.curve")));
     EXPECT_EQ(scope_.recorder.errors(),
               (Strings{"Cannot open color curves file: " + file("none.cc"),
                        "Unrecognized file extension: .txt",
@@ -226,12 +223,11 @@ TEST_F(CurveFiles, CubeExportAndImport) {
     // No mark; "%5zf" drops trailing zeros and the point of whole numbers.
     EXPECT_TRUE(text.starts_with(
         "DOMAIN_MIN 0 0 0\r\nDOMAIN_MAX 1 1 1\r\nLUT_1D_SIZE 256\r\n0 1 0.03922\r\n"));
-    EXPECT_TRUE(text.ends_with("\r\n1 0 0.94118\r\n"));
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 259);
+    EXPECT_TRUE(text.ends_with("\r\n1 0 0.94118\r\n") &&
+                std::count(text.begin(), text.end(), '\n') == 259);
     back.colorspace = colorspace_hsv;
     ASSERT_FALSE(load_color_curves_any(path, back));
-    EXPECT_EQ(back.colorspace, colorspace_rgb);
-    EXPECT_EQ(tables_of(back), tables_of(curves));
+    EXPECT_TRUE(back.colorspace == colorspace_rgb && tables_of(back) == tables_of(curves));
 
     // A small table with comments, a title, a mark and a domain.
     put_file(path,
@@ -265,8 +261,8 @@ TEST_F(CurveFiles, CubeExportAndImport) {
 
     RecordingScope scope;
     curves.colorspace = colorspace_hsv;
-    EXPECT_TRUE(save_cube_file(file("hsv.cube"), curves));
-    EXPECT_FALSE(std::filesystem::exists(file("hsv.cube")));
+    EXPECT_TRUE(save_cube_file(file("hsv.cube"), curves) &&
+                !std::filesystem::exists(file("hsv.cube")));
     EXPECT_EQ(scope.recorder.errors(), Strings{"Only RGB curves can be saved as a cube file"});
 }
 

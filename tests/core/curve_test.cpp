@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <random>
 #include <vector>
 
 #include "core/format.h"
-#include "support/recording_interaction.h"
 #include "support/suite_helpers.h"
 
 namespace tessaly {
@@ -160,56 +158,6 @@ TEST(Curve, ManyPointSplineIsMonotoneAndHitsItsPoints) {
     }
 }
 
-TEST(Curve, InvertFitAndCompose) {
-    testing::RecordingScope scope;
-    for (auto [before, after] :
-         {std::pair{make_curve(curve_spline, {{0, 255}, {255, 0}}), "2 2 0 255 255 0"},
-          {make_curve(curve_linear, {{0, 10}, {100, 200}, {255, 250}}), "3 1 10 0 200 100 250 255"},
-          {make_curve(curve_spline, {{0, 250}, {100, 100}, {200, 5}}),
-           "3 2 5 200 100 100 250 0"}}) {
-        EXPECT_FALSE(curve_invert(before));
-        EXPECT_EQ(curve_to_text(before), after);
-    }
-    EXPECT_TRUE(scope.recorder.errors().empty());
-    for (Curve bad : {make_curve(curve_spline, {{0, 0}, {100, 100}, {200, 100}}),
-                      make_curve(curve_spline, {{0, 0}, {100, 200}, {255, 100}})}) {
-        const std::string before = curve_to_text(bad);
-        EXPECT_TRUE(curve_invert(bad));
-        EXPECT_EQ(curve_to_text(bad), before);
-    }
-    EXPECT_EQ(
-        scope.recorder.errors(),
-        std::vector<std::string>(2, "Inverse requires steadily increasing or decreasing curve"));
-
-    // Exact fits reproduce the table, whatever it is; loose ones take fewer evenly spaced points.
-    std::mt19937 random(3);
-    std::vector<std::uint8_t> noise(256), identity(256);
-    for (auto& v : noise) v = static_cast<std::uint8_t>(random());
-    for (int v = 0; v < 256; ++v) identity[v] = static_cast<std::uint8_t>(v);
-    for (const auto& t :
-         {table8(make_curve(curve_spline, {{0, 0}, {64, 160}, {255, 255}})),
-          table8(make_curve(curve_step, {{0, 0}, {128, 200}, {255, 255}})),
-          table8(make_curve(curve_spline, {{0, 30}, {80, 200}, {160, 40}, {255, 220}})), noise}) {
-        Curve exact = curve_fit_table(t.data(), 0);
-        EXPECT_TRUE(curve_is_valid(exact));
-        EXPECT_EQ(exact.style, curve_spline);
-        EXPECT_EQ(table8(exact), t);
-        Curve loose = curve_fit_table(t.data(), 2);
-        EXPECT_LE(loose.npts, exact.npts);
-        auto lt = table8(loose);
-        for (int v = 0; v < 256; ++v) ASSERT_LE(std::abs(lt[v] - t[v]), 2);
-        for (int j = 0; j < loose.npts; ++j) ASSERT_EQ(loose.x[j], j * 255 / (loose.npts - 1));
-    }
-    EXPECT_TRUE(curve_is_identity(curve_fit_table(identity.data(), 0)));  // two points
-
-    // Compose: the loaded curve first, the edited one second.
-    Curve current = make_curve(curve_linear, {{0, 0}, {128, 255}});
-    Curve loaded = make_curve(curve_step, {{0, 10}, {100, 100}, {255, 255}});
-    auto outer = table8(current), inner = table8(loaded);
-    auto composed = table8(curve_compose(current, loaded, 0));
-    for (int v = 0; v < 256; ++v) ASSERT_EQ(composed[v], outer[inner[v]]) << v;
-}
-
 TEST(Curve, TextFormsRoundTripAndRefuseMalformedText) {
     Curve c = make_curve(curve_gamma, {{0, 5}, {77, 140}, {255, 250}}), back;
     const std::string text = curve_to_text(c);
@@ -246,16 +194,6 @@ TEST(Curve, TextFormsRoundTripAndRefuseMalformedText) {
         EXPECT_TRUE(float_curve_from_text(bad, kept)) << bad;
         EXPECT_EQ(float_curve_to_text(kept), float_text) << bad;
     }
-    // Sampling passes through the points; outside them the sample is extended without clamping.
-    double s[5], e[3];
-    float_curve_sample(f, 5, s);
-    EXPECT_EQ(std::vector<double>({s[0], s[2], s[4]}), std::vector<double>({0.0, 0.75, 1.0}));
-    FloatCurve inner;
-    inner.x[0] = 0.2, inner.y[0] = 0.0, inner.x[1] = 0.8, inner.y[1] = 1.0;
-    float_curve_sample(inner, 3, e);
-    EXPECT_NEAR(e[0], -1.0 / 3, 1e-12);
-    EXPECT_NEAR(e[1], 0.5, 1e-12);
-    EXPECT_NEAR(e[2], 4.0 / 3, 1e-12);
 }
 
 }  // namespace

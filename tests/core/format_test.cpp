@@ -71,12 +71,12 @@ TEST_F(FormatTest, RealNumbersAndFormatNumber) {
     }
     EXPECT_EQ(formatted("%20f", 1.0).size(), 17u);  // precision is clamped to 15
     EXPECT_EQ(formatted("%f", 7), "7.0000");        // an integer argument converts
-    EXPECT_EQ(format_number(0.0, 3, false, false), "0.000");
-    EXPECT_EQ(format_number(0.25, 1, true, false), "25.0");
-    EXPECT_EQ(format_number(2.5, 4, false, true), "2.5");
-    EXPECT_EQ(format_number(3.0, 2, false, true), "3.");  // strip leaves the separator
-    EXPECT_EQ(format_number(100.0, 0, false, true), "100");
-    EXPECT_EQ(format_number(-7.0, -3, false, false), "-7");
+    // Stripping leaves the separator of a whole number ("3.").
+    EXPECT_EQ(format_number(0.0, 3, false, false) + " " + format_number(0.25, 1, true, false) +
+                  " " + format_number(2.5, 4, false, true) + " " +
+                  format_number(3.0, 2, false, true) + " " + format_number(100.0, 0, false, true) +
+                  " " + format_number(-7.0, -3, false, false),
+              "0.000 25.0 2.5 3. 100 -7");
 }
 
 }  // namespace

@@ -45,9 +45,8 @@ TEST(Image, RowBytesChunksAndLimits) {
     for (const auto& c : cases) EXPECT_EQ(image_row_bytes(c[0], c[1]), c[2]) << c[0] << " " << c[1];
     Image image;
     ASSERT_FALSE(image_alloc(image, image_color24, 4000, 3000, 72.0));
-    EXPECT_EQ(image.row_bytes, 12000u);
-    EXPECT_EQ(image.rows_per_chunk, 699);
-    ASSERT_EQ(image.chunk_count, 5);  // the last one of 204 rows
+    // Five chunks, the last one of 204 rows.
+    ASSERT_TRUE(image.row_bytes == 12000u && image.rows_per_chunk == 699 && image.chunk_count == 5);
     for (std::uint32_t r = 0; r < image.height; ++r)
         ASSERT_EQ(image.rows[r], image.chunks[r / 699] + (r % 699) * 12000u) << r;
     EXPECT_TRUE(rows_zero(image));
@@ -59,22 +58,18 @@ TEST(Image, RowBytesChunksAndLimits) {
     const std::uint32_t shapes[3][3] = {{image_gray8, 0, 10}, {image_color24, 10, 0}, {9, 5, 5}};
     for (const auto& s : shapes) {
         ASSERT_FALSE(image_alloc(image, s[0], s[1], s[2], 1.0));
-        EXPECT_EQ(image.type, s[0]);
-        EXPECT_EQ(image.height, s[2]);
-        EXPECT_EQ(image.rows, nullptr);
+        EXPECT_TRUE(image.type == s[0] && image.height == s[2] && image.rows == nullptr) << s[0];
     }
     // A row longer than one chunk cannot be stored.
     EXPECT_TRUE(image_alloc(image, image_color24, 2796203, 1, 1.0));
     EXPECT_TRUE(is_empty_record(image));
     ASSERT_FALSE(image_alloc(image, image_color24, 2796202, 2, 1.0));
-    EXPECT_EQ(image.rows_per_chunk, 1);
-    EXPECT_EQ(image.chunk_count, 2);
+    EXPECT_TRUE(image.rows_per_chunk == 1 && image.chunk_count == 2);
     // The memory limit counts rows and row addresses; 48 GiB is computed without wrapping.
     const std::uint64_t saved = image_memory_limit();
     const std::uint64_t needed = 100 * (400 + sizeof(std::uint8_t*));
     image_set_memory_limit(needed - 1);
-    EXPECT_TRUE(image_alloc(image, image_gray8, 400, 100, 1.0));
-    EXPECT_TRUE(is_empty_record(image));
+    EXPECT_TRUE(image_alloc(image, image_gray8, 400, 100, 1.0) && is_empty_record(image));
     image_set_memory_limit(needed);
     EXPECT_FALSE(image_alloc(image, image_gray8, 400, 100, 1.0));
     image_set_memory_limit(std::uint64_t{1} << 30);
@@ -89,8 +84,7 @@ TEST(Image, TagsProfilesAndTheAllocAsRule) {
     ASSERT_FALSE(image_add_tag(image, 270, 2, 3, "abc"));  // text without its terminator
     ASSERT_FALSE(image_add_tag(image, 282, 5, 1, rational));
     EXPECT_EQ(tag_numbers(image), (std::vector<std::uint32_t>{282, 270, 282}));
-    EXPECT_EQ(std::memcmp(image.tags->data, rational, 8), 0);
-    EXPECT_EQ(image.tags->data[8], 0);
+    EXPECT_TRUE(std::memcmp(image.tags->data, rational, 8) == 0 && image.tags->data[8] == 0);
     EXPECT_STREQ(reinterpret_cast<const char*>(image.tags->next->data), "abc");
     ASSERT_FALSE(image_copy_tags(image, image.tags));  // onto itself: each tag once more
     EXPECT_EQ(tag_numbers(image).size(), 6u);
@@ -100,8 +94,7 @@ TEST(Image, TagsProfilesAndTheAllocAsRule) {
     ASSERT_FALSE(image_alloc_with(image, image_gray16, 4, 4, 2.0, image.profile, image.profile_size,
                                   image.tags));
     ASSERT_EQ(image.profile_size, 5u);
-    EXPECT_EQ(std::memcmp(image.profile, profile, 5), 0);
-    EXPECT_EQ(tag_numbers(image).size(), 6u);
+    EXPECT_TRUE(std::memcmp(image.profile, profile, 5) == 0 && tag_numbers(image).size() == 6u);
     ASSERT_FALSE(image_set_profile(image, image.profile + 1, 3));
     EXPECT_EQ(image.profile[0], 8);
     // Re-allocating in the same layout keeps nothing of the old contents.
@@ -118,9 +111,8 @@ TEST(Image, TagsProfilesAndTheAllocAsRule) {
     ASSERT_FALSE(image_alloc_with(color48, image_color48, 2, 2, 1.0, &own, 1, nullptr));
     ASSERT_FALSE(image_alloc_with(binary, image_binary, 2, 2, 1.0, &own, 1, nullptr));
     ASSERT_FALSE(image_alloc_as(gray8, target, image_color24));
-    EXPECT_EQ(profile_of(target), -1);
-    EXPECT_DOUBLE_EQ(target.dpi, 200.0);
-    EXPECT_EQ(tag_numbers(target), (std::vector<std::uint32_t>{274}));
+    EXPECT_TRUE(profile_of(target) == -1 && target.dpi == 200.0 &&
+                tag_numbers(target) == std::vector<std::uint32_t>{274});
     set_rgb_working_profile(&rgb, 1);
     set_gray_working_profile(&gray, 1);
     const std::tuple<Image*, std::uint32_t, int> rules[] = {
@@ -132,8 +124,7 @@ TEST(Image, TagsProfilesAndTheAllocAsRule) {
         EXPECT_EQ(profile_of(target), expected) << source->type << " -> " << type;
     }
     ASSERT_FALSE(image_alloc_as(gray8, gray8, image_color48));  // the source as its own target
-    EXPECT_EQ(profile_of(gray8), 2);
-    EXPECT_EQ(tag_numbers(gray8), (std::vector<std::uint32_t>{274}));
+    EXPECT_TRUE(profile_of(gray8) == 2 && tag_numbers(gray8) == std::vector<std::uint32_t>{274});
     set_rgb_working_profile(nullptr, 0);
     set_gray_working_profile(nullptr, 0);
 }
@@ -177,8 +168,7 @@ TEST(Image, GrayViewAndDisplayCopy) {
     Image gray, scratch, binary;
     ASSERT_FALSE(image_alloc(gray, image_gray8, 4, 2, 1.0));
     ASSERT_FALSE(image_alloc(scratch, image_gray8, 9, 9, 1.0));
-    EXPECT_EQ(gray_view(gray, scratch), &gray);
-    EXPECT_TRUE(is_empty_record(scratch));
+    EXPECT_TRUE(gray_view(gray, scratch) == &gray && is_empty_record(scratch));
     ASSERT_FALSE(image_alloc(binary, image_binary, 10, 2, 150.0));
     binary.rows[0][0] = 0xa5;  // 1010 0101
     bit_set(binary.rows[0], 9);
@@ -196,22 +186,18 @@ TEST(Image, GrayViewAndDisplayCopy) {
     ASSERT_FALSE(image_alloc(alpha, image_gray8, 4, 3, 180.0));
     fill_pattern(alpha, 4, 2);
     ASSERT_FALSE(image_display_copy(color, 1, 1, 2, 2, target, &alpha, &alpha_target));
-    EXPECT_EQ(target.type, image_color24);
-    EXPECT_EQ(target.width, 2u);
-    EXPECT_EQ(target.profile_size, 2u);
+    EXPECT_TRUE(target.type == image_color24 && target.width == 2u && target.profile_size == 2u);
     for (std::uint32_t r = 0; r < 2; ++r) {
         for (std::uint32_t i = 0; i < 6; ++i)
             EXPECT_EQ(target.rows[r][i], to8[sample16(color.rows[r + 1], i + 3)]);
         EXPECT_EQ(std::memcmp(alpha_target.rows[r], alpha.rows[r + 1] + 1, 2), 0);
     }
     ASSERT_FALSE(image_display_copy(binary, 8, 0, 9, 0, target, nullptr, nullptr));
-    EXPECT_EQ(target.type, image_gray8);
-    EXPECT_EQ(target.rows[0][0], 0);
-    EXPECT_EQ(target.rows[0][1], 255);
+    EXPECT_TRUE(target.type == image_gray8 && target.rows[0][0] == 0 && target.rows[0][1] == 255);
     Image floats;
     ASSERT_FALSE(image_alloc(floats, image_float_gray, 2, 2, 1.0));
-    EXPECT_TRUE(image_display_copy(floats, 0, 0, 1, 1, target, nullptr, nullptr));
-    EXPECT_TRUE(is_empty_record(target));
+    EXPECT_TRUE(image_display_copy(floats, 0, 0, 1, 1, target, nullptr, nullptr) &&
+                is_empty_record(target));
     EXPECT_STREQ(image_display_copy_failure, "Internal error: missing input image");
     EXPECT_TRUE(image_display_copy(color, 0, 0, 4, 2, target, nullptr, nullptr));  // x1 outside
     EXPECT_TRUE(image_display_copy(color, 2, 0, 1, 2, target, nullptr, nullptr));  // x0 > x1
@@ -255,8 +241,8 @@ TEST(Image, AllocationFailuresLeaveEmptyImages) {
             const bool failed = op();
             image_fail_allocations_after(-1);
             if (!failed) break;
-            EXPECT_TRUE(is_empty_record(*target)) << needed << " after " << n;
-            EXPECT_TRUE(is_empty_record(alpha_target)) << needed << " after " << n;
+            EXPECT_TRUE(is_empty_record(*target) && is_empty_record(alpha_target))
+                << needed << " after " << n;
         }
         EXPECT_EQ(n, needed);
     }

@@ -29,8 +29,7 @@ TEST(TextFile, EncodingIsTakenFromTheStart) {
     for (const auto& [text, encoding] : cases) EXPECT_EQ(detect_text_encoding(text), encoding);
 
     std::string out = "unchanged";
-    EXPECT_TRUE(decode_text(cases[6].first, out));
-    EXPECT_EQ(out, "unchanged");
+    EXPECT_TRUE(decode_text(cases[6].first, out) && out == "unchanged");
     // U+2033 and U+1F600 (a surrogate pair) in UTF-16 big-endian with a mark.
     EXPECT_FALSE(
         decode_text(std::string{'\xFE', '\xFF', 0x20, 0x33, '\xD8', 0x3D, '\xDE', 0}, out));
@@ -59,8 +58,7 @@ TEST(TextFile, WriterReaderLineEndsAndAtomicWrites) {
     EXPECT_EQ(line.tokens(), (std::vector<std::string>{"name", "a b"}));
     EXPECT_EQ(reader.line_text(), "name \u2033a b\u2033");
     ASSERT_TRUE(reader.next(line));
-    EXPECT_EQ(line[0], "end");
-    EXPECT_FALSE(reader.next(line));
+    EXPECT_TRUE(line[0] == "end" && !reader.next(line));
     EXPECT_TRUE(scope.recorder.messages.empty());
     // Empty lines are skipped; CR LF, CR and LF all end a line.
     reader.open_text("\n\nA 1.0\r\n\r\n  \t\nb 2\rc 3\nend");
@@ -77,8 +75,7 @@ TEST(TextFile, WriterReaderLineEndsAndAtomicWrites) {
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "x.curve"}));
     EXPECT_TRUE(dir.names("folder").empty());
     ASSERT_FALSE(read_file_bytes(path, raw));
-    EXPECT_TRUE(read_file_bytes(dir.file("nothing-here"), raw));
-    EXPECT_EQ(raw, "new contents");
+    EXPECT_TRUE(read_file_bytes(dir.file("nothing-here"), raw) && raw == "new contents");
 }
 
 // Two processes replacing one file 20 times each, with links planted at the names a writer of

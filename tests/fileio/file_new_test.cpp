@@ -34,7 +34,7 @@ struct Canvas {
 
 // The default picture's pixels are checked by the conformance suite; its resolution and profile
 // are not.
-TEST(FileNew, DefaultsAndTheCommandLine) {
+TEST(FileNew, DefaultResolutionAndProfile) {
     const std::uint8_t profile[] = {1, 2, 3, 4};
     set_rgb_working_profile(profile, sizeof profile);
     Canvas c(testing::default_line("file_new"));
@@ -44,9 +44,6 @@ TEST(FileNew, DefaultsAndTheCommandLine) {
     ASSERT_EQ(im.profile_size, sizeof profile);
     EXPECT_EQ(im.profile[3], 4);
     set_rgb_working_profile(nullptr, 0);
-
-    EXPECT_EQ(testing::normalised("file_new 0 type 5 nx 7 dpi 300.5 color 30201"),
-              "file_new 0 type 5 nx 7 ny 100 units 0 dpi 300.5 color 30201");
 }
 
 TEST(FileNew, EveryTypeIsFilledWithTheColour) {
@@ -139,16 +136,13 @@ TEST(FileOpen, CommandLines) {
     list.current = 1;
     list.multiple = true;
     list.prompt = "Pick the trip";
-    std::string line = file_open_module.format(list);
-    EXPECT_EQ(line,
-              "file_open 0 n_files 2 current 1 from_default 0 multiple 1 prompt \u2033Pick the "
-              "trip\u2033 file1 \u2033/photos/a b.tif\u2033 time1 \u20332026-01-02 "
-              "03:04:05.000000006 UTC\u2033 selected1 1 file2 \u2033/photos/c.jpg\u2033 time2 "
-              "\u2033t2\u2033 selected2 0");
+    // Paths and times with spaces survive the round trip.
+    const std::string line = file_open_module.format(list);
     FileOpenSettings back;
     ASSERT_FALSE(file_open_module.parse(split(line), back));
     EXPECT_EQ(file_open_module.format(back), line);
-    EXPECT_FALSE(back.files[1].selected);
+    EXPECT_TRUE(back.files[0].path == "/photos/a b.tif" && !back.files[1].selected);
+    EXPECT_EQ(back.files[0].time, "2026-01-02 03:04:05.000000006 UTC");
 
     // The older single-file keys.
     ASSERT_FALSE(file_open_module.parse(split("file_open 0 pathname \u2033/x/y.png\u2033 filetime "

@@ -15,11 +15,7 @@
 namespace tessaly {
 namespace {
 
-using testing::expect_whole_or_nothing;
-using testing::is_empty_record;
-using testing::MemoryLimit;
-using testing::package_files;
-using testing::RecordingScope;
+using namespace testing;
 
 void write_bytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary)
@@ -27,8 +23,8 @@ void write_bytes(const std::string& path, const std::string& bytes) {
 }
 
 TEST(FileType, SignaturesDecideForOrdinaryExtensions) {
-    testing::RecordingScope rec;
-    testing::TempDir dir;
+    RecordingScope rec;
+    TempDir dir;
     const struct {
         const char* bytes;
         std::size_t size;
@@ -63,8 +59,8 @@ TEST(FileType, SignaturesDecideForOrdinaryExtensions) {
 // The extension alone decides for WEBP, HEIF and raw files, in either case (the file need not
 // even exist); only the end of the name counts, and the dot belongs to the extension.
 TEST(FileType, ExtensionsDecideBeforeContent) {
-    testing::RecordingScope rec;
-    testing::TempDir dir;
+    RecordingScope rec;
+    TempDir dir;
     write_bytes(dir.file("tiff.webp"), "II*\0");
     write_bytes(dir.file("png.HEIC"), "\x89PNG");
     write_bytes(dir.file("jpeg.NEF"), "\xFF\xD8");
@@ -87,7 +83,7 @@ TEST(FileType, ExtensionsDecideBeforeContent) {
 }
 
 // Sees whether a file is being read while the reader reports its status.
-class FlagWatcher : public testing::RecordingInteraction {
+class FlagWatcher : public RecordingInteraction {
   public:
     std::vector<bool> flags;
     void status(std::string_view text) override {
@@ -97,7 +93,7 @@ class FlagWatcher : public testing::RecordingInteraction {
 };
 
 TEST(FileType, ReadImageFileDispatchesAndCleansUp) {
-    testing::TempDir dir;
+    TempDir dir;
     FlagWatcher watcher;
     ScopedInteraction scope(watcher);
     Image picture, transparency;
@@ -161,7 +157,7 @@ TEST(FileType, FilesOfOtherPeopleFailCleanlyOrOpenWhole) {
 }
 
 TEST(FileType, TooLargeImages) {
-    testing::RecordingScope rec;
+    RecordingScope rec;
     EXPECT_FALSE(image_too_large(1000000, 1, image_color48));
     EXPECT_FALSE(image_too_large(1, 1000000, image_binary));
     EXPECT_TRUE(image_too_large(1000001, 1, image_gray8));
@@ -186,7 +182,7 @@ TEST(FileType, TooLargeImages) {
 // (of whatever width) reads 1 afterwards; values without a turn leave the pixels alone but still
 // mark the tag.
 TEST(Orientation, TurnsUprightAndMarksTheTags) {
-    testing::RecordingScope rec;
+    RecordingScope rec;
     for (std::uint32_t type :
          {image_binary, image_gray8, image_color24, image_gray16, image_color48}) {
         for (int value : {6, 0, 1, 9, -3}) {
@@ -211,13 +207,12 @@ TEST(Orientation, TurnsUprightAndMarksTheTags) {
             // Clockwise: the top-left corner goes to the top-right.
             for (std::uint32_t y = 0; y < im.height; ++y) {
                 for (std::uint32_t x = 0; x < im.width; ++x) {
-                    EXPECT_EQ(testing::pixel_at(im, x, y)[2] != 0,
-                              y == 0 && x == (turned ? 1u : 0u))
+                    EXPECT_EQ(pixel_at(im, x, y)[2] != 0, y == 0 && x == (turned ? 1u : 0u))
                         << x << "," << y;
                 }
             }
-            EXPECT_EQ(testing::number_at(im.tags->data, 2), 1u);
-            EXPECT_EQ(testing::number_at(im.tags->next->next->data), 1u);
+            EXPECT_EQ(number_at(im.tags->data, 2), 1u);
+            EXPECT_EQ(number_at(im.tags->next->next->data), 1u);
             EXPECT_EQ(im.dpi, 100.0);
         }
     }

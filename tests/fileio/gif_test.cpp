@@ -176,8 +176,7 @@ TEST(GifRead, PaletteDecidesGrayOrColorAndTheFrameLiesOnTheBackground) {
                                           << (layout.frames[0].interlace ? " interlaced" : ""));
         ASSERT_TRUE(write_gif(path, layout));
         const Outcome r = read_gif(path);
-        ASSERT_FALSE(r.failed);
-        EXPECT_TRUE(r.errors.empty());
+        ASSERT_TRUE(read_cleanly(r));
         EXPECT_EQ(r.picture.type, gray ? image_gray8 : image_color24);
         EXPECT_EQ(r.picture.dpi, 0.0);
         EXPECT_TRUE(screen_matches(layout, r.picture));
@@ -208,8 +207,7 @@ TEST(GifRead, AnimationPropertiesBecomeMetadataTags) {
     for (auto& i : layout.frames[2].indices) i = 2;  // no control extension: delay 0
     ASSERT_TRUE(write_gif(path, layout));
     const Outcome r = read_gif(path);
-    ASSERT_FALSE(r.failed);
-    EXPECT_TRUE(r.errors.empty());
+    ASSERT_TRUE(read_cleanly(r));
     EXPECT_TRUE(screen_matches(layout, r.picture));
     EXPECT_EQ(tag_numbers(r.picture),
               (std::vector<std::uint32_t>{0x5100, 0x9286, 0x5101, 0x5102, 0x5103, 0x5104}));
@@ -264,10 +262,9 @@ TEST(GifRead, DamagedAndHugeFiles) {
     Bytes bytes = file_bytes(good);
     put_bytes(bad, Bytes(bytes.begin(), bytes.end() - 30));  // into the second frame's data
     Outcome r = read_gif(bad);
-    ASSERT_FALSE(r.failed);
+    ASSERT_TRUE(read_cleanly(r));
     EXPECT_TRUE(screen_matches(two, r.picture));
     EXPECT_EQ(find_tag(r.picture, 0x5100), nullptr);  // one whole frame: not an animation
-    EXPECT_TRUE(r.errors.empty());
 
     // Cut short, a screen and no image at all, another format.
     GifLayout empty = screen(40, 30, 64);
@@ -282,15 +279,6 @@ TEST(GifRead, DamagedAndHugeFiles) {
         EXPECT_TRUE(failed_with(read_gif(bad), "Error reading GIF file")) << b.size();
     }
     EXPECT_TRUE(failed_with(read_gif(dir.file("missing.gif")), "Error reading GIF file"));
-
-    // A huge screen is refused before anything is allocated.
-    GifLayout huge = screen(2, 2, 4);
-    huge.width = huge.height = 65535;
-    ASSERT_TRUE(write_gif(bad, huge));
-    AllocationFailureScope restore;
-    image_fail_allocations_after(0);
-    MemoryLimit limit(std::uint64_t{1} << 30);
-    EXPECT_TRUE(failed_with(read_gif(bad), "Image is too large: 65535 x 65535"));
 }
 
 // A first frame hanging past the screen, or lying wholly beside it, shows only what lies on the
@@ -303,8 +291,7 @@ TEST(GifRead, ScreensAndFramesBeyondTheDataCostOnlyWhatTheFileHolds) {
     const std::string path = dir.file("t.gif");
     for (const auto& [left, top, interlace] :
          {std::tuple{25, 12, false}, {25, 12, true}, {3, 40, false}, {40, 0, true}}) {
-        SCOPED_TRACE(::testing::Message()
-                     << left << "," << top << (interlace ? " interlaced" : ""));
+        SCOPED_TRACE(::testing::Message() << left << "," << top << " " << interlace);
         GifLayout layout = screen(30, 20, 16, 2);
         layout.frames[0] = pattern_frame(left, top, 300, 200, 16);
         layout.frames[0].interlace = interlace;
@@ -312,8 +299,7 @@ TEST(GifRead, ScreensAndFramesBeyondTheDataCostOnlyWhatTheFileHolds) {
         layout.frames[1].delay = 6;
         ASSERT_TRUE(write_gif(path, layout));
         const Outcome r = read_gif(path);
-        ASSERT_FALSE(r.failed);
-        EXPECT_TRUE(r.errors.empty());
+        ASSERT_TRUE(read_cleanly(r));
         EXPECT_TRUE(screen_matches(layout, r.picture));
         const MetadataTag* delays = find_tag(r.picture, 0x5100);
         ASSERT_NE(delays, nullptr);
@@ -329,7 +315,7 @@ TEST(GifRead, ScreensAndFramesBeyondTheDataCostOnlyWhatTheFileHolds) {
     claim.width = claim.height = 4000;
     ASSERT_TRUE(write_gif(path, claim));
     const Outcome r = read_gif(path);
-    ASSERT_FALSE(r.failed);
+    ASSERT_TRUE(read_cleanly(r));
     EXPECT_TRUE(screen_matches(claim, r.picture));
 }
 
@@ -355,13 +341,10 @@ TEST(GifWriter, ExactPalettesQuantizedColoursAndDeepImages) {
     ASSERT_FALSE(image_alloc(many, image_color24, 64, 64, 72.0));
     for (std::uint32_t i = 0; i < 256; ++i) gray.rows[i / 16][i % 16] = std::uint8_t(i);
     for (Image* im : {&few, &many}) {
-        const std::uint32_t step = im == &few ? 25 : 4;
-        for (std::uint32_t y = 0; y < im->height; ++y) {
+        for (std::uint32_t y = 0, step = im == &few ? 25 : 4; y < im->height; ++y) {
             for (std::uint32_t x = 0; x < im->width; ++x) {
-                std::uint8_t* p = im->rows[y] + 3 * x;
-                p[0] = std::uint8_t(x * step);
-                p[1] = std::uint8_t(y * step);
-                p[2] = std::uint8_t(im == &few ? 200 : (x + y) * 2);
+                const std::uint32_t bgr[3] = {x * step, y * step, im == &few ? 200 : (x + y) * 2};
+                for (int c = 0; c < 3; ++c) im->rows[y][3 * x + c] = std::uint8_t(bgr[c]);
             }
         }
     }
@@ -370,9 +353,6 @@ TEST(GifWriter, ExactPalettesQuantizedColoursAndDeepImages) {
         ASSERT_FALSE(read_gif_file(path, back));
         EXPECT_TRUE(same_pixels(*im, back));
     }
-    std::vector<std::uint8_t> palette, indexes;
-    quantize_colors(many, palette, indexes);
-    EXPECT_LE(palette.size(), 256u * 3);
     ASSERT_FALSE(write_gif_file(path, many, false));
     ASSERT_FALSE(read_gif_file(path, back));
     double total = 0;

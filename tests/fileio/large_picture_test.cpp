@@ -25,15 +25,10 @@ namespace {
 
 using namespace testing;
 
-class ThreadCount {
-  public:
-    explicit ThreadCount(int count) : before_(processor_count()) { set_processor_count(count); }
-    ~ThreadCount() { set_processor_count(before_); }
-    ThreadCount(const ThreadCount&) = delete;
-    ThreadCount& operator=(const ThreadCount&) = delete;
-
-  private:
-    int before_;
+struct ThreadCount {
+    int before = processor_count();
+    explicit ThreadCount(int count) { set_processor_count(count); }
+    ~ThreadCount() { set_processor_count(before); }
 };
 
 struct Strips {

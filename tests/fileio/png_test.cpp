@@ -42,15 +42,12 @@ struct PngFile {
     std::vector<std::tuple<std::string, std::string, int>> texts;  // key, text, compression
 };
 
-void quiet_error(png_structp png, png_const_charp) {
-    png_longjmp(png, 1);
-}
-
 // The part libpng may leave by longjmp; it holds nothing that needs a destructor.
 bool write_png_with(FILE* file, const PngFile& f, std::vector<png_text>& texts,
                     std::vector<png_bytep>& rows) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quiet_error,
-                                              [](png_structp, png_const_charp) {});
+    png_structp png = png_create_write_struct(
+        PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); },
+        [](png_structp, png_const_charp) {});
     png_infop info = png_create_info_struct(png);
     const bool ok = !setjmp(png_jmpbuf(png));
     if (ok) {
@@ -180,8 +177,8 @@ TEST(PngRead, EveryColorTypeAndDepthBecomesItsImageType) {
     TempDir dir;
     for (const Case& c : cases) {
         for (bool interlace : {false, true}) {
-            SCOPED_TRACE("color type " + std::to_string(c.color_type) + " depth " +
-                         std::to_string(c.depth) + (interlace ? " interlaced" : ""));
+            SCOPED_TRACE(::testing::Message()
+                         << c.color_type << " " << c.depth << " " << interlace);
             // Odd sizes so that interlace passes and partial bytes are not all full.
             const PngFile f = make_png(19, 13, c.color_type, c.depth, interlace);
             const std::string path = dir.file("t.png");
@@ -271,17 +268,14 @@ TEST(PngRead, ResolutionProfilesAndText) {
     EXPECT_EQ(std::memcmp(picture.profile, srgb.data, srgb.size), 0);
     std::vector<std::pair<std::uint32_t, std::string>> tags;
     for (const MetadataTag* t = picture.tags; t; t = t->next) {
-        const std::string text(reinterpret_cast<const char*>(t->data));
-        EXPECT_TRUE(t->field_type == 2 && t->count == text.size() + 1);
-        tags.emplace_back(t->tag, text);
+        tags.emplace_back(t->tag, reinterpret_cast<const char*>(t->data));
+        EXPECT_TRUE(t->field_type == 2 && t->count == tags.back().second.size() + 1);
     }
-    const std::vector<std::pair<std::uint32_t, std::string>> want = {
-        {800, "A title"},
-        {12290, std::string(3000, 'c')},
-        {315, "Zo\xC3\xAB"},
-        {306, ""},
-        {271, "scanner"}};
-    EXPECT_EQ(tags, want);
+    EXPECT_EQ(tags, (decltype(tags){{800, "A title"},
+                                    {12290, std::string(3000, 'c')},
+                                    {315, "Zo\xC3\xAB"},
+                                    {306, ""},
+                                    {271, "scanner"}}));
 
     // The built-in profile is an RGB profile: a gray picture does not get it; a pHYs chunk
     // without a unit gives no resolution.
@@ -359,8 +353,7 @@ TEST(PngRead, CompressedTextBombIsDropped) {
     ASSERT_TRUE(write_png(path, f));
     EXPECT_LT(std::filesystem::file_size(path), 1u << 20);
     const Outcome r = read_png(path);
-    ASSERT_FALSE(r.failed);
-    EXPECT_TRUE(r.errors.empty());
+    ASSERT_TRUE(read_cleanly(r));
     ASSERT_NE(r.picture.tags, nullptr);
     EXPECT_TRUE(r.picture.tags->tag == 800u && r.picture.tags->next == nullptr);
 }

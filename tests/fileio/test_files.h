@@ -182,6 +182,13 @@ void expect_damage_fails(const std::string& path, const Bytes& source,
     }
 }
 
+// A read that succeeded without an error message.
+inline ::testing::AssertionResult read_cleanly(const Outcome& o) {
+    if (o.failed || !o.errors.empty())
+        return ::testing::AssertionFailure() << (o.errors.empty() ? "failed" : o.errors[0]);
+    return ::testing::AssertionSuccess();
+}
+
 // A text tag, "(none)" when the picture has no such tag.
 inline std::string tag_text(const Image& im, std::uint32_t tag) {
     const MetadataTag* t = find_tag(im, tag);

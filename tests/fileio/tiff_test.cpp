@@ -26,25 +26,20 @@ Outcome read_tiff(const std::string& path, Image* alpha = nullptr) {
         path, [&](const std::string& p, Image& im) { return read_tiff_file(p, im, alpha); });
 }
 
-std::uint8_t scale_to8(std::uint32_t v, std::uint32_t bits) {
-    const std::uint32_t max = (1u << bits) - 1;
-    return static_cast<std::uint8_t>((v * 255 + max / 2) / max);
-}
-
 // Checks every pixel of a gray or RGB picture (and its alpha) against the layout's samples.
-void expect_pixels(const TiffLayout& s, const Image& picture, const Image* alpha,
-                   int tolerance = 0) {
+void expect_pixels(const TiffLayout& s, const Image& picture, const Image* alpha) {
     ASSERT_TRUE(picture.width == s.width && picture.height == s.height);
     const bool white = s.photometric == PHOTOMETRIC_MINISWHITE;
     const bool color = !white && s.photometric != PHOTOMETRIC_MINISBLACK;
+    const std::uint32_t max = (1u << s.bits) - 1;
     for (std::uint32_t y = 0; y < s.height; ++y) {
         for (std::uint32_t x = 0; x < s.width; ++x) {
             const auto got = pixel_at(picture, x, y);
             for (std::uint32_t c = 0; c < 3; ++c) {
                 std::uint32_t want = s.sample(x, y, color ? c : 0);
-                if (white) want = (1u << s.bits) - 1 - want;
-                if (s.bits < 8) want = scale_to8(want, s.bits);  // 1-bit: set bits are white
-                ASSERT_NEAR(got[c], want, tolerance) << "x " << x << " y " << y << " c " << c;
+                if (white) want = max - want;
+                if (s.bits < 8) want = (want * 255 + max / 2) / max;  // 1-bit: set bits are white
+                ASSERT_EQ(got[c], want) << "x " << x << " y " << y << " c " << c;
             }
             if (alpha) {
                 const std::uint32_t a = s.sample(x, y, color ? 3 : 1);
@@ -73,9 +68,8 @@ TEST(TiffRead, GrayBinaryAndRgbDepthsPhotometricsAndCompressionsMatchEveryPixel)
             all.push_back(
                 {bits, 3, PHOTOMETRIC_RGB, compression, bits == 8 ? image_color24 : image_color48});
     for (const Case& c : all) {
-        SCOPED_TRACE(::testing::Message()
-                     << "bits " << c.bits << " samples " << c.samples << " photometric "
-                     << c.photometric << " compression " << c.compression);
+        SCOPED_TRACE(::testing::Message() << c.bits << " bits " << c.samples << " samples "
+                                          << c.photometric << " " << c.compression);
         const TiffLayout s{.width = 11,
                            .height = 6,
                            .bits = c.bits,
@@ -85,7 +79,7 @@ TEST(TiffRead, GrayBinaryAndRgbDepthsPhotometricsAndCompressionsMatchEveryPixel)
         ASSERT_TRUE(write_tiff(dir.file("t.tif"), s));
         Image alpha;
         const Outcome r = read_tiff(dir.file("t.tif"), &alpha);
-        ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
+        ASSERT_TRUE(read_cleanly(r));
         EXPECT_EQ(r.picture.type, c.type);
         EXPECT_TRUE(alpha.empty());
         expect_pixels(s, r.picture, nullptr);
@@ -111,7 +105,7 @@ TEST(TiffRead, PaletteGivesGrayOnlyWhenEveryEntryIsGray) {
         };
         ASSERT_TRUE(write_tiff(dir.file("palette.tif"), s));
         const Outcome r = read_tiff(dir.file("palette.tif"));
-        ASSERT_FALSE(r.failed);
+        ASSERT_TRUE(read_cleanly(r));
         ASSERT_EQ(r.picture.type, gray ? image_gray8 : image_color24);
         for (std::uint32_t y = 0; y < s.height; ++y) {
             for (std::uint32_t x = 0; x < s.width; ++x) {
@@ -127,26 +121,6 @@ TEST(TiffRead, PaletteGivesGrayOnlyWhenEveryEntryIsGray) {
             }
         }
     }
-}
-
-TEST(TiffRead, JpegCompressedYcbcrIsClose) {
-    TempDir dir;
-    TiffLayout s{.width = 16,
-                 .height = 16,
-                 .samples = 3,
-                 .photometric = PHOTOMETRIC_YCBCR,
-                 .compression = COMPRESSION_JPEG,
-                 .rows_per_strip = 16};
-    s.more = [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); };
-    // A smooth picture, so that the lossy codec stays close to it.
-    s.value = [](std::uint32_t x, std::uint32_t y, std::uint32_t c) {
-        return c == 0 ? 40 + x * 8 : c == 1 ? 60 + y * 8 : 128u;
-    };
-    ASSERT_TRUE(write_tiff(dir.file("jpeg.tif"), s));
-    const Outcome r = read_tiff(dir.file("jpeg.tif"));
-    ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
-    ASSERT_EQ(r.picture.type, image_color24);
-    expect_pixels(s, r.picture, nullptr, 6);
 }
 
 // Alpha (associated or not, with gray or color, contiguous or in planes of its own, in strips or
@@ -166,9 +140,8 @@ TEST(TiffRead, AlphaTilesAndSeparatePlanes) {
           Case{8, 4, rgb, EXTRASAMPLE_UNSPECIFIED, contig, 0}, Case{8, 4, rgb, alpha, contig, 16},
           Case{16, 4, rgb, alpha, contig, 16}, Case{8, 4, rgb, alpha, separate, 0},
           Case{16, 4, rgb, alpha, separate, 16}}) {
-        SCOPED_TRACE(::testing::Message()
-                     << "bits " << c.bits << " samples " << c.samples << " extra " << c.extra
-                     << " planar " << c.planar << " tile " << c.tile);
+        SCOPED_TRACE(::testing::Message() << c.bits << " " << c.samples << " " << c.extra << " "
+                                          << c.planar << " " << c.tile);
         const TiffLayout s{
             .width = 37,
             .height = 21,
@@ -184,7 +157,7 @@ TEST(TiffRead, AlphaTilesAndSeparatePlanes) {
         ASSERT_TRUE(write_tiff(path, s));
         Image transparency;
         const Outcome r = read_tiff(path, &transparency);
-        ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
+        ASSERT_TRUE(read_cleanly(r));
         const bool padding = c.extra == EXTRASAMPLE_UNSPECIFIED;
         EXPECT_EQ(transparency.type, padding ? image_empty : image_gray8);
         expect_pixels(s, r.picture, padding ? nullptr : &transparency);
@@ -233,7 +206,7 @@ TEST(TiffRead, ResolutionProfileAndTagsAreCarriedOver) {
         TIFFClose(tif);
     }
     const Outcome r = read_tiff(path);
-    ASSERT_FALSE(r.failed) << (r.errors.empty() ? "" : r.errors[0]);
+    ASSERT_TRUE(read_cleanly(r));
     EXPECT_DOUBLE_EQ(r.picture.dpi, 118.0 * 2.54);
     EXPECT_EQ(Bytes(r.picture.profile, r.picture.profile + r.picture.profile_size), profile);
     EXPECT_EQ(tag_text(r.picture, 270), "a harbour at dusk");
@@ -271,7 +244,7 @@ TEST(TiffRead, OrientationSixTurnsClockwiseAndReadsOne) {
     ASSERT_TRUE(write_tiff(dir.file("o6.tif"), s));
     Image alpha;
     const Outcome r = read_tiff(dir.file("o6.tif"), &alpha);
-    ASSERT_FALSE(r.failed);
+    ASSERT_TRUE(read_cleanly(r));
     ASSERT_TRUE(r.picture.width == 3u && r.picture.height == 4u && alpha.width == 3u);
     // Turned clockwise: the stored first column, read bottom to top, is the upright top line.
     for (std::uint32_t y = 0; y < 4; ++y)

@@ -73,10 +73,6 @@ Bytes encode(int w, int h, const std::vector<Bytes>& frames) {
     return out;
 }
 
-Bytes encode_lossless(int w, int h, bool with_alpha) {
-    return encode(w, h, {rgba(w, h, with_alpha)});
-}
-
 // Adds ICCP and EXIF chunks; the mux writes the extended header that announces them.
 Bytes with_chunks(const Bytes& file, const Bytes& icc, const Bytes& exif) {
     WebPData in = {file.data(), file.size()};
@@ -117,7 +113,7 @@ TEST(WebpRead, LosslessPixelsAndAlphaComeBackExactly) {
     RecordingScope rec;
     TempDir dir;
     const std::string path = dir.file("alpha.webp");
-    put_bytes(path, encode_lossless(5, 3, true));
+    put_bytes(path, encode(5, 3, {rgba(5, 3, true)}));
     // With the transparency image, and without: the two decode paths must agree on the colors.
     for (bool want_alpha : {true, false}) {
         Image picture, transparency;
@@ -132,7 +128,7 @@ TEST(WebpRead, LosslessPixelsAndAlphaComeBackExactly) {
     for (const auto& [exif, dpi] :
          {std::pair{Bytes{}, 72.0}, std::pair{resolution_exif_block(100, 1, 3), 254.0},
           std::pair{resolution_exif_block(300, 1, 1), 72.0}}) {
-        put_bytes(path, with_chunks(encode_lossless(4, 4, false), {}, exif));
+        put_bytes(path, with_chunks(encode(4, 4, {rgba(4, 4, false)}), {}, exif));
         ASSERT_FALSE(read_image_file(path, picture, transparency));
         EXPECT_EQ(picture.type, image_color24);
         EXPECT_TRUE(transparency.empty());
@@ -156,7 +152,7 @@ TEST(WebpRead, ProfileAndExifChunksAndOrientation) {
     // Some writers keep the JPEG "Exif\0\0" in front; both forms carry the same tags.
     for (const Bytes& block : {exif, exif_prefixed(exif)}) {
         const std::string path = dir.file("tagged.webp");
-        const Bytes file = with_chunks(encode_lossless(4, 2, true), icc, block);
+        const Bytes file = with_chunks(encode(4, 2, {rgba(4, 2, true)}), icc, block);
         ASSERT_FALSE(file.empty());
         put_bytes(path, file);
         Image picture, transparency;
@@ -182,7 +178,7 @@ Outcome read_webp(const std::string& path) {
 // Damaged files fail cleanly with the reader's message, whatever the damage.
 TEST(WebpRead, DamagedAndHugeFilesFailCleanly) {
     TempDir dir;
-    std::vector<Bytes> sources = {encode_lossless(40, 30, true)};
+    std::vector<Bytes> sources = {encode(40, 30, {rgba(40, 30, true)})};
     for (const char* name : {"yellow_rose.lossy-with-alpha.webp", "blue-purple-pink.lossy.webp"}) {
         if (fs::exists(go_images + name)) sources.push_back(file_bytes(go_images + name));
     }
@@ -194,7 +190,7 @@ TEST(WebpRead, DamagedAndHugeFilesFailCleanly) {
     EXPECT_TRUE(failed_with(read_webp(dir.file("missing.webp")), "Error reading WEBP file"));
 
     // A size beyond the memory limit is refused before decoding.
-    put_bytes(path, encode_lossless(300, 200, false));
+    put_bytes(path, encode(300, 200, {rgba(300, 200, false)}));
     MemoryLimit limit(50000);
     EXPECT_TRUE(failed_with(read_webp(path), "Image is too large: 300 x 200"));
 }

@@ -1,5 +1,4 @@
-// The mask's command line (its keys, older forms, settings files), the whole-mask operations,
-// undo and redo, and the replay of a recipe on another image.
+// The mask's command line, the whole-mask operations, undo and redo, and replays.
 #include "masks/mask_command_line.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +59,7 @@ TEST(MaskCommandLine, KeysAreReadAndWrittenBackByteForByte) {
         "12.5 0.25 ";
     MaskState state;
     EXPECT_FALSE(read_mask_command_line(text, state));
-    EXPECT_EQ(mask_command_line(state), text);
-    EXPECT_TRUE(scope.recorder.messages.empty());
+    EXPECT_TRUE(mask_command_line(state) == text && scope.recorder.messages.empty());
     // The values land in their fields, coordinates in pixels of 101 x 51; a separate command
     // uses only the entries it names.
     ASSERT_EQ(state.records.size(), 7u);
@@ -300,22 +298,20 @@ TEST(MaskOperations, UndoRedoAndThePendingOperation) {
     };
     EXPECT_TRUE(mask() == (Values{32896, 32896}) && !mask_can_undo(state));
     EXPECT_FALSE(mask_record(state, {mask_op_all}) || mask_record(state, {mask_op_invert}));
-    EXPECT_EQ(mask(), (Values{0, 0}));
-    EXPECT_EQ(mask(state.records[2].before), (Values{65535, 65535}));
-    EXPECT_TRUE(mask_undo(state) && mask_can_redo(state));
-    EXPECT_EQ(mask(), (Values{65535, 65535}));
+    EXPECT_TRUE(mask() == (Values{0, 0}) &&
+                mask(state.records[2].before) == (Values{65535, 65535}));
+    EXPECT_TRUE(mask_undo(state) && mask_can_redo(state) && mask() == (Values{65535, 65535}));
     // The text keeps what is shown: one command after one undo.
     const std::string text = mask_command_line(state);
     EXPECT_TRUE(text.find("n_op 1 ") != text.npos && text.find("command2") == text.npos &&
                 text.find(" command1 operation 17 ") != text.npos);
-    EXPECT_TRUE(mask_redo(state) && !mask_redo(state));
-    EXPECT_EQ(mask(), (Values{0, 0}));
+    EXPECT_TRUE(mask_redo(state) && !mask_redo(state) && mask() == (Values{0, 0}));
 
     // A pending operation shows in the pending mask only, until it is applied; undo drops it;
     // recording after an undo discards the records after the position.
     EXPECT_FALSE(mask_set_pending(state, {mask_op_gray}));
-    EXPECT_EQ(mask(state.pending_mask), (Values{32768, 32768}));
-    EXPECT_TRUE(mask() == (Values{0, 0}) && state.records.size() == 3u);
+    EXPECT_TRUE(mask(state.pending_mask) == (Values{32768, 32768}) && mask() == (Values{0, 0}) &&
+                state.records.size() == 3u);
     mask_cancel_pending(state);
     EXPECT_EQ(mask(state.pending_mask), (Values{0, 0}));
     EXPECT_TRUE(mask_apply_pending(state));  // nothing pending
@@ -332,9 +328,8 @@ TEST(MaskOperations, UndoRedoAndThePendingOperation) {
     EXPECT_EQ(
         scope.recorder.questions,
         (std::vector<std::string>(2, "Confirm: Reset Mask?\nAll mask operations will be lost.")));
-    EXPECT_TRUE(state.records.size() == 1u && mask_recorded_count(state) == 0u);
-    EXPECT_EQ(mask(), (Values{32896, 32896}));
-    EXPECT_TRUE(scope.recorder.messages.empty());
+    EXPECT_TRUE(state.records.size() == 1u && mask_recorded_count(state) == 0u &&
+                mask() == (Values{32896, 32896}) && scope.recorder.messages.empty());
 }
 
 TEST(MaskOperations, ReplayOnImagesOfOtherSizes) {
@@ -369,18 +364,17 @@ TEST(MaskOperations, ReplayOnImagesOfOtherSizes) {
     ASSERT_FALSE(image_alloc(input.image, image_gray8, 1, 1, 0));
     ASSERT_FALSE(image_alloc(other.image, image_gray8, 2, 2, 0));
     node.inputs = {&other};
-    EXPECT_EQ(mask_base_image(&input, node, mask), &input.image);
-    mask.base_input_index = 0;
-    EXPECT_EQ(mask_base_image(&input, node, mask), &other.image);
-    mask.base_input_index = 1;
-    EXPECT_EQ(mask_base_image(&input, node, mask), nullptr);
-    mask.base_input_index = -1;
+    for (const auto& [index, base_image] :
+         {std::pair{-1, &input.image}, {0, &other.image}, {1, nullptr}, {-1, &input.image}}) {
+        mask.base_input_index = index;
+        EXPECT_EQ(mask_base_image(&input, node, mask), base_image) << index;
+    }
 
     // An initial mask image of another size resets the mask; no recipe builds nothing.
     mask.initial_image = mask_of(image_gray8, {{1, 2}});
     EXPECT_FALSE(rebuild_mask(mask, base));
-    EXPECT_TRUE(mask.command_line.empty() && mask.image.empty() && mask.initial_image.empty());
-    EXPECT_TRUE(mask_settings_empty(mask));
+    EXPECT_TRUE(mask.command_line.empty() && mask.image.empty() && mask.initial_image.empty() &&
+                mask_settings_empty(mask));
 
     // An initial image of the other depth is converted: 8-bit 255 and 0 become 65535 and 0.
     mask.initial_image = mask_of(image_gray8, {{255, 0, 0}, {0, 0, 0}, {0, 0, 0}});

@@ -90,15 +90,15 @@ TEST(AmountMasks, InUseConsistencyAndCaption) {
     EXPECT_TRUE(two.amount == 10008 && two.second == -1);
     two = amounts(2500, 3, amount_mode_signed);
     amount_make_consistent(two, &without);
-    EXPECT_EQ(two.amount, 5004);
+    EXPECT_EQ(two.amount, 5004);  // the signed default
     two = amounts(-1, 3);
     amount_make_consistent(two, nullptr);
     EXPECT_TRUE(two.amount == -1 && two.second == -1);
 
-    EXPECT_EQ(amount_caption(amounts(5004, -1)), "Amount: 50.0%");
-    EXPECT_EQ(amount_caption(amounts(0, 10008)), "Amount: 0.0% .. 100.0%");
-    EXPECT_EQ(amount_caption(amounts(5004, 0, amount_mode_signed)), "Amount: 0.0% .. -100.0%");
-    EXPECT_EQ(amount_caption(amounts(-1, 0)), "Amount: ");
+    EXPECT_EQ(amount_caption(amounts(5004, -1)) + "|" + amount_caption(amounts(0, 10008)) + "|" +
+                  amount_caption(amounts(5004, 0, amount_mode_signed)) + "|" +
+                  amount_caption(amounts(-1, 0)),
+              "Amount: 50.0%|Amount: 0.0% .. 100.0%|Amount: 0.0% .. -100.0%|Amount: ");
 }
 
 TEST(MixIntoOutput, HandComputedPixels) {

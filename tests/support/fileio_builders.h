@@ -46,10 +46,6 @@ inline std::string command_output(const std::string& command) {
     return out;
 }
 
-inline bool have_exiftool() {
-    return std::system("exiftool -ver >/dev/null 2>&1") == 0;
-}
-
 // The regular files a Debian package installed whose paths match an extended regex; none when
 // the package is absent.
 inline std::vector<std::string> package_files(const std::string& package,

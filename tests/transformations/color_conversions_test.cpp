@@ -1,5 +1,4 @@
-// Convert and Change Profile: the arithmetic rules by hand, the random widening, relabelling,
-// the refusals, and colour-managed conversions held to Little CMS.
+// Convert and Change Profile.
 #include <gtest/gtest.h>
 #include <lcms2.h>
 

@@ -1,9 +1,8 @@
-// Auxiliary inputs and masks: Bypass moving the inputs that used an image, Copy of the effective
-// image of its slot, the Masks transformation, the amount control's masks, and what settings
-// files keep.
+// Auxiliary inputs and masks: Bypass, Copy, the Masks transformation and the amount control.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "framework/module.h"
 #include "masks/amount_control.h"
@@ -48,19 +47,15 @@ TEST(Bypass, InsertingABypassOffersToMoveTheInputsThatUsedTheImage) {
     EXPECT_EQ(scope.recorder.questions,
               std::vector<std::string>{
                   "Confirm: Update all 2 auxiliary inputs that refer to bypassed image"});
-    EXPECT_TRUE(*bypass->command_line == "bypass" && bypass->caption == "Bypass");
-    EXPECT_TRUE(bypass->bypass == bypass_structural && bypass->same_size);
-    EXPECT_EQ(bypass->input_count() + bypass->mask_count(), 0);
-    EXPECT_EQ(current_node(), bypass);
+    EXPECT_TRUE(*bypass->command_line == "bypass" && bypass->caption == "Bypass" &&
+                bypass->bypass == bypass_structural && bypass->same_size &&
+                bypass->input_count() + bypass->mask_count() == 0 && current_node() == bypass);
     ASSERT_EQ(top->children, std::vector<Node*>{bypass});
     ASSERT_EQ(bypass->children, std::vector<Node*>{turned});
     EXPECT_TRUE(image_equal(bypass->image, top->image));
     EXPECT_EQ(effective_image_node(bypass), top);
     // The users were re-run from their new input.
-    for (Node* c : copies) {
-        EXPECT_EQ(c->inputs[0], bypass);
-        EXPECT_TRUE(image_equal(c->image, top->image));
-    }
+    for (Node* c : copies) EXPECT_TRUE(c->inputs[0] == bypass && image_equal(c->image, top->image));
     EXPECT_EQ(turned->image.height, 2u);
 
     // One user, answered No: nothing moves.
@@ -94,17 +89,14 @@ TEST(Copy, CopiesTheEffectiveImageOfTheSlot) {
     node.inputs = {&bypassed};
     node.input_captions = {copy_input_caption};
     ASSERT_EQ(run_copy(node), 0);
-    EXPECT_TRUE(image_equal(node.image, source.image));
-    ASSERT_NE(node.image.tags, nullptr);
-    EXPECT_EQ(node.image.tags->tag, 274u);
-    EXPECT_NE(node.image.rows, source.image.rows);
+    EXPECT_TRUE(image_equal(node.image, source.image) && node.image.tags &&
+                node.image.tags->tag == 274u && node.image.rows != source.image.rows);
 
     // Binary stays binary; a slot naming the node itself keeps its image.
     ASSERT_FALSE(image_alloc(source.image, image_binary, 11, 1, 72.0));
     bit_set(source.image.rows[0], 10);
     ASSERT_EQ(run_copy(node, "copy 0"), 0);
-    EXPECT_EQ(node.image.type, image_binary);
-    EXPECT_EQ(bit_get(node.image.rows[0], 10), 255);
+    EXPECT_TRUE(node.image.type == image_binary && bit_get(node.image.rows[0], 10) == 255);
     node.inputs = {&node};
     ASSERT_EQ(run_copy(node, "copy 0"), 0);
     EXPECT_EQ(bit_get(node.image.rows[0], 10), 255);
@@ -162,12 +154,10 @@ TEST_F(MasksRun, OutputsMasksAndTheirCombinations) {
     // Recipes carried in the command line are rebuilt on the input before the run.
     const std::string with_masks = " mask_settings1 " + quoted_text(recipe(input.image, 200)) +
                                    " mask_settings2 " + quoted_text(recipe(input.image, 50));
-    ASSERT_EQ(run(line(6, 2) + with_masks), 0);
-    EXPECT_EQ(seen(node.image), uniform(150));
-    ASSERT_EQ(run(line(5, 2)), 0);
-    EXPECT_EQ(seen(node.image), uniform(200));
-    ASSERT_EQ(run(line(7, 2)), 0);
-    EXPECT_EQ(seen(node.image), uniform(50));
+    for (const auto& [output, level] : {std::pair{6, 150u}, {5, 200u}, {7, 50u}}) {
+        ASSERT_EQ(run(line(output, 2) + (output == 6 ? with_masks : "")), 0);
+        EXPECT_EQ(seen(node.image), uniform(level)) << output;
+    }
     ASSERT_EQ(run(line(1, 2)), 0);
     EXPECT_TRUE(image_equal(node.image, node.masks[0]->image));
 
@@ -199,10 +189,8 @@ TEST_F(MasksRun, AmountControlKeepsMasksConsistentWithTheirImage) {
     EXPECT_EQ(scope.recorder.warnings(),
               std::vector<std::string>{
                   "Image and mask size mismatch (in.png and Masks Sky) - mask is being reset"});
-    EXPECT_TRUE(node.masks[0]->image.empty());
-    EXPECT_EQ(a.amount, amount_half);
-    EXPECT_EQ(a.second, -1);
-    EXPECT_EQ(node.masks[0]->caption, "Sky");
+    EXPECT_TRUE(node.masks[0]->image.empty() && a.amount == amount_half && a.second == -1 &&
+                node.masks[0]->caption == "Sky");
 
     // A recipe is rebuilt on the input; two amounts then stay.
     node.masks[0]->command_line = recipe(input.image, 0, false, true);
@@ -211,8 +199,7 @@ TEST_F(MasksRun, AmountControlKeepsMasksConsistentWithTheirImage) {
     a.amount = 2500;
     a.second = amount_full;
     amount_reverse_sliders(a);
-    EXPECT_EQ(a.amount, amount_full);
-    EXPECT_EQ(a.second, 2500);
+    EXPECT_TRUE(a.amount == amount_full && a.second == 2500);
 
     // Reset asks first and keeps everything on no.
     scope.recorder.answers = {Answer::no, Answer::yes};
@@ -221,17 +208,14 @@ TEST_F(MasksRun, AmountControlKeepsMasksConsistentWithTheirImage) {
     EXPECT_TRUE(amount_reset_mask(a, &node));
     EXPECT_EQ(scope.recorder.questions.back(),
               "Confirm: Reset Mask?\nAll mask operations will be lost.");
-    EXPECT_EQ(a.amount, amount_full);
-    EXPECT_EQ(a.second, -1);
-    EXPECT_TRUE(node.masks[0]->command_line.empty());
-    EXPECT_TRUE(node.masks[0]->image.empty());
+    EXPECT_TRUE(a.amount == amount_full && a.second == -1 && node.masks[0]->command_line.empty() &&
+                node.masks[0]->image.empty());
 
     // Starting a mask from another image's mask: the second amount appears.
     Node other;
     MaskSettings* started = amount_start_mask(a, &node, &other, 0, "other - Mask 1");
     ASSERT_EQ(started, node.masks[0].get());
-    EXPECT_EQ(a.second, amount_full);
-    EXPECT_EQ(started->source_name, "other - Mask 1");
+    EXPECT_TRUE(a.second == amount_full && started->source_name == "other - Mask 1");
     a.mask_number = 7;
     EXPECT_EQ(amount_start_mask(a, &node), nullptr);
 }

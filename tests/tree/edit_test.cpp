@@ -43,8 +43,7 @@ TEST_F(Edit, MovesUpAndDownTheChainAndThroughSplitters) {
     EXPECT_TRUE(s->children[1]->children.empty() && pixel(x) == 15);  // t, C, B, A, Y, X
     forget_messages();
     EXPECT_TRUE(move_down(y));
-    EXPECT_EQ(scope.recorder.choices, Strings{"Move to:: Move to:"});
-    EXPECT_EQ(y->children, Nodes{s});
+    EXPECT_TRUE(scope.recorder.choices == Strings{"Move to:: Move to:"} && y->children == Nodes{s});
     scope.recorder.choice_answers = {0, 1};
     ASSERT_FALSE(move_down(y));
     EXPECT_EQ(path(s), (Nodes{s, s->children[0], y, x}));
@@ -87,8 +86,8 @@ TEST_F(Edit, MoveRefusalsAndUndo) {
     before = all_nodes();
     EXPECT_TRUE(move_down(c[0]) && move_up(c[1]));
     EXPECT_EQ(errors(), Strings(2, "Circular reference would be created by move"));
-    EXPECT_TRUE(all_nodes() == before && run_log().empty());
-    EXPECT_EQ(path(t), (Nodes{t, c[0], c[1], s, s->children[0], x}));
+    EXPECT_TRUE(all_nodes() == before && run_log().empty() &&
+                path(t) == (Nodes{t, c[0], c[1], s, s->children[0], x}));
     o1->masks[0]->source = nullptr;
     EXPECT_FALSE(check_cycles());
 }
@@ -121,8 +120,8 @@ TEST_F(Edit, MoveLeftAndRight) {
     forget_messages();
     tree_root().current_child = 0;
     ASSERT_FALSE(move_right(a) || move_left(c));
-    EXPECT_EQ(tree_root().children, (Nodes{b, c, a}));
-    EXPECT_EQ(tree_root().current_child, 2);  // still a
+    // The current child is still a.
+    EXPECT_TRUE(tree_root().children == (Nodes{b, c, a}) && tree_root().current_child == 2);
     ASSERT_FALSE(move_left(b3));
     EXPECT_EQ(s->children[1], b3);
     for (Node* n : {b, s->children[0], a1}) EXPECT_TRUE(move_left(n));
@@ -157,9 +156,8 @@ TEST_F(Edit, ClosingOneNode) {
     EXPECT_EQ(path(t), (Nodes{t, c[1], c[2], c[3]}));
     EXPECT_TRUE(current_node() == t && oc[0]->masks[0]->source == nullptr && autosaves == 1);
     // B and C re-ran on t; o2 after B, with B as its input.
-    EXPECT_EQ(pixel(c[2]), 12);
-    EXPECT_EQ(pixel(oc[1]), pixel(oc[0]) + 1 + 11);
-    EXPECT_LT(run_position(c[1]), run_position(oc[1]));
+    EXPECT_TRUE(pixel(c[2]) == 12 && pixel(oc[1]) == pixel(oc[0]) + 1 + 11 &&
+                run_position(c[1]) < run_position(oc[1]));
     for (Node* n : all_nodes()) EXPECT_FALSE(n->selected || n->relation != relation_none);
     // C is used by nobody but its child; bypassed, closing it re-runs nothing.
     forget_messages();
@@ -168,8 +166,8 @@ TEST_F(Edit, ClosingOneNode) {
     ASSERT_FALSE(close_selected());
     EXPECT_EQ(path(t), (Nodes{t, c[1], c[3]}));
     EXPECT_FALSE(close_selected());  // nothing selected, nothing asked
-    EXPECT_EQ(questions(), Strings{"Confirm: Close selected transformation?"});
-    EXPECT_TRUE(run_log().empty());
+    EXPECT_TRUE(questions() == Strings{"Confirm: Close selected transformation?"} &&
+                run_log().empty());
     // Closing the top level image only changes o2's input (B lies below it).
     forget_messages();
     select_only({t});
@@ -179,8 +177,7 @@ TEST_F(Edit, ClosingOneNode) {
                                     "inputs or masks in other transformations.",
                                     "Warning: Closing a top level transformations closes all the "
                                     "transformations below it."}));
-    EXPECT_EQ(tree_root().children, Nodes{o});
-    EXPECT_EQ(pixel(oc[1]), pixel(oc[0]) + 1);
+    EXPECT_TRUE(tree_root().children == Nodes{o} && pixel(oc[1]) == pixel(oc[0]) + 1);
     select_only({top("lone")});
     ASSERT_FALSE(close_selected());
     EXPECT_EQ(questions().back(), "Confirm: Close selected transformations?");
@@ -204,8 +201,8 @@ TEST_F(Edit, ClosingSeveral) {
     select_only({c[0], c[2]});
     ASSERT_FALSE(close_selected());
     EXPECT_EQ(questions(), (Strings{confirm, warning, confirm, warning}));
-    EXPECT_EQ(path(t), (Nodes{t, c[1], c[3]}));
-    EXPECT_EQ(pixel(o1), pixel(o) + 1 + 12);  // after D re-ran
+    // o1 after D re-ran.
+    EXPECT_TRUE(path(t) == (Nodes{t, c[1], c[3]}) && pixel(o1) == pixel(o) + 1 + 12);
     // Only top level images: everything closes after the question about saving; saving is not
     // possible yet, so Yes keeps the images.
     forget_messages();
@@ -241,8 +238,8 @@ TEST_F(Edit, CopyNode) {
     const MaskSettings& copied = *copy->masks[0];
     EXPECT_TRUE(copied.source == o && copied.command_line == "mask 1" && copied.initial_level == 7);
     EXPECT_TRUE(image_equal(copied.image, mask.image) && copied.image.rows != mask.image.rows);
-    EXPECT_EQ(run_log(), (Nodes{copy, c[1]}));
-    EXPECT_TRUE(pixel(copy) == 11 + 1 + 5 + 40 && pixel(c[1]) == 58);
+    EXPECT_TRUE(run_log() == (Nodes{copy, c[1]}) && pixel(copy) == 11 + 1 + 5 + 40 &&
+                pixel(c[1]) == 58);
     // A copy that would take an image below itself as input is removed again.
     src->inputs[0] = c[1];
     EXPECT_TRUE(copy_node(src, c[0], true, &copy));
@@ -263,14 +260,13 @@ TEST_F(Edit, CopySelected) {
     select_only(c);
     set_current_node(o, -1);
     scope.recorder.answers = {Answer::cancel};
-    EXPECT_TRUE(copy_selected(true));
-    EXPECT_EQ(path(o), (Nodes{o, o1}));
+    EXPECT_TRUE(copy_selected(true) && path(o) == (Nodes{o, o1}));
     ASSERT_FALSE(copy_selected(true));
     Nodes copies = path(o);
     ASSERT_EQ(copies.size(), 5u);
-    EXPECT_EQ(copies[1]->caption + copies[3]->caption, "AC");
-    EXPECT_EQ(run_log(), (Nodes{copies[1], copies[2], copies[3], o1}));
-    EXPECT_TRUE(pixel(o1) == 104 && autosaves == 1);
+    EXPECT_TRUE(copies[1]->caption + copies[3]->caption == "AC" &&
+                run_log() == (Nodes{copies[1], copies[2], copies[3], o1}) && pixel(o1) == 104 &&
+                autosaves == 1);
     select_only({c[1]});
     set_current_node(o1, -1);
     ASSERT_FALSE(copy_selected(true));
