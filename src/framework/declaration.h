@@ -182,6 +182,15 @@ class Schema {
         real_fields_.push_back({fields_.size(), field});
         return add(std::move(s));
     }
+    // A fraction of full scale, 0 to 1 (clamped), written "%4zf": the thresholds and halo limits
+    // of the sharpeners.
+    Schema&& fraction(std::string_view key, double S::*field, double def,
+                      std::string_view label) && {
+        return std::move(*this)
+            .real(key, field, "%4zf", def)
+            .range(0.0, 1.0)
+            .label(label, "of full scale");
+    }
     Schema&& colour(std::string_view key, Colour S::*field, Colour def) && {
         Setting s = base(key, SettingKind::colour, "%x");
         s.reset = [field, def](S& v) { v.*field = def; };

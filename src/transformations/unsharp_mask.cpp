@@ -1,10 +1,9 @@
 // Unsharp Mask: adds back a multiple of the difference between the image and its blur, with a
 // threshold ramp and halo limits, for all channels or only the brightness of RGB images; mixed
 // with the source through the amount and mask.
-#include <algorithm>
-
 #include "framework/module.h"
 #include "kernels/unsharp.h"
+#include "transformations/legacy_threshold.h"
 
 namespace tessaly {
 
@@ -26,14 +25,6 @@ struct Settings {
 };
 using Context = TransformationContext<Settings>;
 
-// The old single threshold, 0..255: both thresholds at once, before the two keys that may
-// override it.
-void legacy_threshold(Settings& s, const ArgumentList& args, const Context&) {
-    std::int32_t threshold = 0;
-    if (read_integer(args, "threshold", threshold)) return;
-    s.thresholdb = s.thresholdw = std::clamp(threshold, 0, 255) / 255.0;
-}
-
 bool neutral(const Context& ctx, int, const Image&) {
     return ctx.settings.radius == 0 || ctx.settings.strength == 0.0;
 }
@@ -50,26 +41,18 @@ const Registered<Settings> unsharp_mask{{
                   .integer("radius", &Settings::radius, 2)
                   .range(0, max_radius)
                   .label("Radius:", "pixels")
-                  .real("thresholdb", &Settings::thresholdb, "%4zf", 0.04)
-                  .range(0.0, 1.0)
-                  .label("Threshold Black:", "of full scale")
-                  .real("thresholdw", &Settings::thresholdw, "%4zf", 0.04)
-                  .range(0.0, 1.0)
-                  .label("Threshold White:", "of full scale")
+                  .fraction("thresholdb", &Settings::thresholdb, 0.04, "Threshold Black:")
+                  .fraction("thresholdw", &Settings::thresholdw, 0.04, "Threshold White:")
                   .choice("what", &Settings::what, unsharp_all_channels,
                           {"All Channels", "Luminance Only"})
                   .real("strength", &Settings::strength, "%4zf", 1.0)
                   .range(0.0, max_strength)
                   .label("Strength:")
-                  .real("maxovershoot", &Settings::maxovershoot, "%4zf", 0.1)
-                  .range(0.0, 1.0)
-                  .label("Maximum Overshoot:", "of full scale")
-                  .real("maxundershoot", &Settings::maxundershoot, "%4zf", 0.1)
-                  .range(0.0, 1.0)
-                  .label("Maximum Undershoot:", "of full scale")
+                  .fraction("maxovershoot", &Settings::maxovershoot, 0.1, "Maximum Overshoot:")
+                  .fraction("maxundershoot", &Settings::maxundershoot, 0.1, "Maximum Undershoot:")
                   .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
                   .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1}),
-    .before_read = legacy_threshold,
+    .before_read = legacy_threshold<Settings>,
     .neutral = neutral,
     .image = sharpen_pass,
 }};
