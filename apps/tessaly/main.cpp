@@ -1,0 +1,64 @@
+// tessaly: the desktop program. Start-up checks for a running instance (which then gets this
+// command line), loads the saved state, shows the frame, offers the recovery of a session that
+// ended abnormally and processes the command line's files, scripts and workspaces.
+#include <QApplication>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "batch/engine.h"
+#include "core/format.h"
+#include "framework/settings_files.h"
+#include "shell/application.h"
+#include "shell/engine_worker.h"
+#include "shell/frame_window.h"
+#include "shell/single_instance.h"
+#include "workspace/startup.h"
+
+namespace {
+
+// Names with blanks are quoted, as the command-line tokenizer expects.
+std::string command_line_text(int argc, char** argv) {
+    std::string text;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!text.empty()) text += ' ';
+        text += arg.find_first_of(" \t") == std::string::npos ? arg : "\"" + arg + "\"";
+    }
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tessaly;
+    QApplication app(argc, argv);
+    shell::prepare_application();
+    init_locale_separators();
+    const std::string text = command_line_text(argc, argv);
+
+    install_engine();
+    create_program_folders();
+    shell::SingleInstance instance;
+    if (!instance.acquire()) {
+        if (!instance.hand_over(text)) {
+            std::fprintf(stderr, "Tessaly is running but did not answer\n");
+        }
+        return 1;
+    }
+    load_saved_state();
+
+    shell::FrameWindow frame;
+    QObject::connect(&instance, &shell::SingleInstance::handed_over, &frame,
+                     [&frame] { frame.run([] { (void)process_handed_over_command_line(); }); });
+    frame.show();
+    bool restored = false;
+    frame.run([&restored] { restored = offer_crash_recovery(); });
+    frame.engine().wait_idle();
+    if (!restored && !text.empty()) frame.process_command_line(text);
+    frame.run([] {
+        std::error_code ec;
+        std::filesystem::remove(crash_recovery_file(), ec);
+    });
+    return app.exec();
+}

@@ -1,0 +1,57 @@
+#include "shell/engine_worker.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+namespace tessaly::shell {
+
+EngineWorker::EngineWorker(QObject* parent) : QObject(parent), thread_([this] { loop(); }) {}
+
+EngineWorker::~EngineWorker() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void EngineWorker::submit(std::function<void()> job, std::function<void()> done) {
+    if (pending_++ == 0) emit busy_changed(true);
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back({std::move(job), std::move(done)});
+    }
+    wake_.notify_one();
+}
+
+bool EngineWorker::busy() const {
+    return pending_ > 0;
+}
+
+void EngineWorker::wait_idle() {
+    while (busy()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    }
+}
+
+void EngineWorker::loop() {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;  // stopping, nothing left
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        job.work();
+        QMetaObject::invokeMethod(this, [this, done = std::move(job.done)] {
+            if (done) done();
+            emit finished();
+            if (--pending_ == 0) emit busy_changed(false);
+        });
+    }
+}
+
+}  // namespace tessaly::shell

@@ -1,0 +1,567 @@
+#include "shell/frame_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QInputDialog>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QUrl>
+#include <set>
+
+#include "core/format.h"
+#include "core/interaction.h"
+#include "fileio/save.h"
+#include "fileio/save_options.h"
+#include "framework/module.h"
+#include "framework/registry.h"
+#include "shell/commands.h"
+#include "shell/engine_worker.h"
+#include "shell/image_view.h"
+#include "shell/qt_interaction.h"
+#include "tree/dialog_session.h"
+#include "tree/edit.h"
+#include "workspace/preferences.h"
+#include "workspace/script_files.h"
+#include "workspace/session_state.h"
+#include "workspace/startup.h"
+#include "workspace/theme.h"
+
+namespace tessaly::shell {
+
+namespace {
+
+constexpr const char* program_caption = "Tessaly";
+
+// The menu text without its accelerator note: "Print...  (Ctrl-P)" is "Print...".
+std::string plain_text(const std::string& text) {
+    const auto cut = text.find("  (");
+    return cut == std::string::npos ? text : text.substr(0, cut);
+}
+
+const MenuEntry* find_entry(const std::vector<MenuEntry>& entries, std::uint32_t id) {
+    for (const MenuEntry& e : entries) {
+        if (e.id == id && !e.is_separator()) return &e;
+        if (const MenuEntry* inner = find_entry(e.items, id)) return inner;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// Nodes whose pictures must be made again, noted on the engine's thread as runs change them.
+class FrameWindow::Observer : public TreeObserver {
+  public:
+    void node_changed(Node* node, bool) override { dirty.insert(node->serial); }
+    void node_destroyed(Node* node) override { gone.insert(node->serial); }
+    std::set<std::int32_t> dirty;
+    std::set<std::int32_t> gone;
+};
+
+FrameWindow::FrameWindow(Interaction* other)
+    : worker_(std::make_unique<EngineWorker>()),
+      observer_(std::make_unique<Observer>()),
+      splitter_(new QSplitter(this)),
+      browser_(new ImageBrowser(splitter_)),
+      view_(new ImageView(splitter_)) {
+    setObjectName("TSY8 Frame Window");
+    setAcceptDrops(true);
+    interaction_ = std::make_unique<QtInteraction>(this, statusBar());
+    previous_interaction_ = set_interaction(other ? other : interaction_.get());
+    add_tree_observer(observer_.get());
+
+    const SessionState& session = session_state();
+    splitter_->setOrientation(session.horizontal_split ? Qt::Vertical : Qt::Horizontal);
+    splitter_->addWidget(browser_);
+    splitter_->addWidget(view_);
+    setCentralWidget(splitter_);
+    browser_->set_state(session.thumbnail_zoom_factor, session.hide_images != 0,
+                        session.show_select != 0);
+    view_->set_smooth(preferences().smooth_zoom != 0);
+    {
+        QPalette palette = view_->palette();
+        const ShellColor& c = current_theme().workspace_background;
+        palette.setColor(QPalette::Window, QColor(c.red, c.green, c.blue));
+        view_->viewport()->setPalette(palette);
+        view_->viewport()->setAutoFillBackground(true);
+    }
+    resize(1200, 800);
+    const int total = splitter_->orientation() == Qt::Horizontal ? width() : height();
+    const int first = static_cast<int>(total * std::clamp(session.separator, 0.05, 0.95));
+    splitter_->setSizes({first, total - first});
+    setWindowTitle(QString::fromStdString(frame_title()));
+
+    build_menus();
+    for (const Accelerator& a : accelerators()) {
+        auto* shortcut = new QShortcut(QKeySequence(a.key), this);
+        connect(shortcut, &QShortcut::activated, this, [this, id = a.id] { command(id); });
+    }
+    connect(browser_->canvas(), &BrowserCanvas::node_clicked, this, [this](std::int32_t serial) {
+        run([serial] { set_current_node(find_node_by_serial(serial), -1); });
+    });
+    connect(browser_, &ImageBrowser::command, this, [this](int id) { command(id); });
+    connect(browser_, &ImageBrowser::state_changed, this, [this] {
+        SessionState& s = session_state();
+        s.thumbnail_zoom_factor = browser_->zoom();
+        s.hide_images = browser_->images_hidden();
+        s.show_select = browser_->selection_bar_shown();
+    });
+    connect(browser_, &ImageBrowser::action, this, [this](BrowserAction what) {
+        switch (what) {
+            case BrowserAction::close_selected:
+                run([] { (void)close_selected(); });
+                break;
+            case BrowserAction::copy_selected:
+                run([] { (void)copy_selected(true); });
+                break;
+            case BrowserAction::snip:
+                run([] { (void)snip_selected(); });
+                break;
+            case BrowserAction::select_single:
+                run([] {
+                    if (Node* n = current_node()) n->selected = !n->selected;
+                });
+                break;
+            case BrowserAction::select_all:
+                run([] {
+                    const auto nodes = all_nodes();
+                    const bool any = std::any_of(nodes.begin(), nodes.end(),
+                                                 [](Node* n) { return n->selected; });
+                    for (Node* n : nodes) n->selected = !any;
+                });
+                break;
+            default:
+                not_available(0);
+                break;
+        }
+    });
+    // Queued opens: one file a second while the program is idle.
+    connect(&timer_, &QTimer::timeout, this, &FrameWindow::tick);
+    timer_.start(1000);
+}
+
+FrameWindow::~FrameWindow() {
+    timer_.stop();
+    worker_.reset();  // finishes what is queued
+    remove_tree_observer(observer_.get());
+    set_interaction(previous_interaction_);
+}
+
+void FrameWindow::build_menus() {
+    std::function<void(QMenu*, const std::vector<MenuEntry>&)> fill =
+        [&](QMenu* menu, const std::vector<MenuEntry>& entries) {
+            for (const MenuEntry& e : entries) {
+                if (e.is_separator()) {
+                    menu->addSeparator();
+                } else if (e.is_submenu()) {
+                    QMenu* sub = menu->addMenu(QString::fromStdString(e.text));
+                    if (e.text == "Open Recent...") {
+                        connect(sub, &QMenu::aboutToShow, this,
+                                [this, sub] { fill_recent_files(sub); });
+                    } else {
+                        fill(sub, e.items);
+                    }
+                } else {
+                    QAction* action = menu->addAction(QString::fromStdString(e.text));
+                    action->setData(static_cast<uint>(e.id));
+                    connect(action, &QAction::triggered, this, [this, id = e.id] { command(id); });
+                }
+            }
+        };
+    for (const MenuEntry& word : menu_strip()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromStdString(word.text));
+        fill(menu, word.items);
+        // Items that need an image are disabled while there is none.
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+            const BrowserSnapshot& shown = browser_->canvas()->snapshot();
+            const bool image = shown.current >= 0;
+            std::function<void(QMenu*)> enable = [&](QMenu* m) {
+                for (QAction* a : m->actions()) {
+                    if (a->menu()) enable(a->menu());
+                    const auto id = a->data().toUInt();
+                    if (needs_current_image(id)) a->setEnabled(image);
+                    if (id == 1012) a->setEnabled(!shown.nodes.empty());
+                }
+            };
+            enable(menu);
+        });
+    }
+}
+
+void FrameWindow::fill_recent_files(QMenu* menu) {
+    menu->clear();
+    const auto& files = recent_script_files();
+    std::uint32_t id = first_recent_file;
+    for (const std::string& file : files) {
+        if (id > last_recent_file) break;
+        QAction* a = menu->addAction(QString::fromStdString(file));
+        a->setData(id);
+        connect(a, &QAction::triggered, this, [this, file] { open_file(file); });
+        ++id;
+    }
+    if (files.empty()) menu->addAction(tr("(none)"))->setEnabled(false);
+}
+
+void FrameWindow::run(std::function<void()> work, std::function<void()> done) {
+    worker_->submit(
+        [this, work = std::move(work)] {
+            work();
+            take_pictures();
+        },
+        [this, done = std::move(done)] {
+            show_pictures();
+            if (done) done();
+        });
+}
+
+void FrameWindow::take_pictures() {
+    const int side = browser_->canvas()->metrics().thumbnail_side();
+    std::map<std::int32_t, QImage> thumbnails;
+    {
+        std::lock_guard lock(pictures_mutex_);
+        thumbnails = thumbnails_;
+    }
+    for (std::int32_t serial : observer_->gone) thumbnails.erase(serial);
+    observer_->gone.clear();
+    for (Node* node : all_nodes()) {
+        const Node* shown = effective_image_node(node);
+        const bool stale = observer_->dirty.count(node->serial) || !thumbnails.count(node->serial);
+        if (!stale) continue;
+        if (shown && shown->image.has_pixels() && !node->error) {
+            // A thumbnail at twice the side keeps it sharp after two zoom steps.
+            thumbnails[node->serial] = display_thumbnail(shown->image, side * 2);
+        } else {
+            thumbnails[node->serial] = QImage();
+        }
+    }
+    Node* current = current_node();
+    const Node* shown = current ? effective_image_node(current) : nullptr;
+    QImage picture;
+    bool changed = false;
+    const std::int32_t serial = current ? current->serial : -1;
+    const void* pixels = shown && shown->image.has_pixels() ? shown->image.rows : nullptr;
+    if (serial != shown_serial_ || pixels != shown_pixels_ ||
+        (current && observer_->dirty.count(serial))) {
+        changed = true;
+        if (pixels) picture = display_picture(shown->image);
+        shown_serial_ = serial;
+        shown_pixels_ = pixels;
+    }
+    observer_->dirty.clear();
+    std::vector<std::pair<std::int32_t, QImage>> list(thumbnails.begin(), thumbnails.end());
+    BrowserSnapshot snapshot = snapshot_tree(list);
+    std::lock_guard lock(pictures_mutex_);
+    thumbnails_ = std::move(thumbnails);
+    if (changed) {
+        picture_ = std::move(picture);
+        picture_changed_ = true;
+    }
+    snapshot_ = std::move(snapshot);
+    title_ = frame_title();
+}
+
+void FrameWindow::show_pictures() {
+    std::lock_guard lock(pictures_mutex_);
+    browser_->canvas()->set_snapshot(snapshot_);
+    if (picture_changed_) {
+        view_->set_picture(picture_, true);
+        picture_changed_ = false;
+    }
+    setWindowTitle(QString::fromStdString(title_));
+}
+
+void FrameWindow::open_file(const std::string& path) {
+    if (worker_->busy()) {
+        queue_.push_back(path);
+        return;
+    }
+    ++opening_;
+    run(
+        [path] {
+            if (process_command_token(path)) return;
+            if (!tree_root().children.empty()) autosave_workspace();
+        },
+        [this] { --opening_; });
+}
+
+void FrameWindow::process_command_line(const std::string& text) {
+    ++opening_;
+    run([text] { (void)tessaly::process_command_line(text); },
+        [this] {
+            --opening_;
+            if (exit_when_done()) close();
+        });
+}
+
+void FrameWindow::tick() {
+    if (worker_->busy() || queue_.empty()) return;
+    const std::string path = queue_.front();
+    queue_.pop_front();
+    ++opening_;
+    run(
+        [path] {
+            if (process_command_token(path)) {
+                show_error("Error opening file: %s", path);
+            } else if (!tree_root().children.empty()) {
+                autosave_workspace();
+            }
+        },
+        [this] { --opening_; });
+}
+
+void FrameWindow::not_available(std::uint32_t id) {
+    const MenuEntry* entry = nullptr;
+    const auto strip = menu_strip();
+    if (id) entry = find_entry(strip, id);
+    const std::string what = entry ? plain_text(entry->text) : std::string("This command");
+    show_warning("%s is not available yet in this version of Tessaly", what);
+}
+
+void FrameWindow::transformation_command(std::uint32_t id) {
+    const TransformationEntry* entry = find_transformation_by_command(id);
+    if (!entry) return;
+    if (!entry->module) {
+        show_error("Transformation not available: %s", entry->display_name);
+        return;
+    }
+    if (browser_->canvas()->snapshot().current < 0) return;  // needs a current image
+    // Until each transformation has its own dialog, its settings are edited as the command
+    // line the dialog would write.
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, QString::fromUtf8(entry->display_name), tr("Command line:"), QLineEdit::Normal,
+        QString::fromStdString(entry->module->default_command_line()), &ok);
+    if (!ok || text.trimmed().isEmpty()) return;
+    const TransformationModule* module = entry->module;
+    run([module, line = text.toStdString()] {
+        auto session = DialogSession::open_new(dialog_module_info(*module), line, false);
+        if (session) (void)session->ok();
+    });
+}
+
+void FrameWindow::copy_to_clipboard() {
+    const QImage& picture = view_->picture();
+    if (picture.isNull()) return;
+    // The picture drawn is already 8 bits a sample: what the clipboard takes.
+    QApplication::clipboard()->setImage(picture);
+    owns_clipboard_ = true;
+}
+
+void FrameWindow::command(std::uint32_t id) {
+    if (id >= 1200 && id <= 1359) {
+        transformation_command(id);
+        return;
+    }
+    const bool image = browser_->canvas()->snapshot().current >= 0;
+    if (needs_current_image(id) && !image) return;
+    switch (id) {
+        case 1001:
+            run([] {
+                FileChoice choice;
+                choice.title = "Open";
+                choice.folder = last_file_open_folder();
+                if (auto path = interaction().choose_open_file(choice)) {
+                    if (!process_command_token(*path)) autosave_workspace();
+                }
+            });
+            break;
+        case 1003:
+            if (!image) return;
+            run([] {
+                FileChoice choice;
+                choice.title = "Save As";
+                choice.folder = session_state().last_file_save_folder;
+                auto path = interaction().choose_save_file(choice);
+                if (!path) return;
+                const std::int32_t format = save_format_of(*path);
+                if (check_save_extension(*path, format)) return;
+                (void)save_image_file(*path, current_node(), format, false);
+            });
+            break;
+        case 1012:
+            run([] {
+                if (interaction().ask(program_caption, "Close All Images?", Buttons::yes_no,
+                                      Answer::no) == Answer::yes) {
+                    close_all_images();
+                }
+            });
+            break;
+        case 1023:
+            close();
+            break;
+        case 1100:
+            if (!image) return;
+            copy_to_clipboard();
+            break;
+        case 1102:
+        case 1103:
+            run([forward = id == 1103] {
+                const auto nodes = all_nodes();
+                const auto at = std::find(nodes.begin(), nodes.end(), current_node());
+                if (at == nodes.end()) return;
+                if (forward && at + 1 != nodes.end()) set_current_node(*(at + 1), -1);
+                if (!forward && at != nodes.begin()) set_current_node(*(at - 1), -1);
+            });
+            break;
+        case 1104:
+            run([] { (void)move_up(current_node()); });
+            break;
+        case 1105:
+            run([] { (void)move_down(current_node()); });
+            break;
+        case 1106:
+            run([] { (void)move_left(current_node()); });
+            break;
+        case 1107:
+            run([] { (void)move_right(current_node()); });
+            break;
+        case 1112:
+            run([] {
+                if (Node* n = current_node()) (void)add_splitter(n, 2);
+            });
+            break;
+        case 1119:
+            isFullScreen() ? showNormal() : showFullScreen();
+            break;
+        case command_zoom_in:
+            view_->zoom_in();
+            break;
+        case command_zoom_out:
+            view_->zoom_out();
+            break;
+        case command_zoom_toggle:
+            view_->toggle_zoom();
+            break;
+        case command_scroll_left:
+            view_->scroll_step(-1, 0);
+            break;
+        case command_scroll_right:
+            view_->scroll_step(1, 0);
+            break;
+        case command_scroll_up:
+            view_->scroll_step(0, -1);
+            break;
+        case command_scroll_down:
+            view_->scroll_step(0, 1);
+            break;
+        case 1401:
+            run([] { (void)load_script(std::nullopt); });
+            break;
+        case 1402:
+            run([] { (void)insert_snippet(std::nullopt); });
+            break;
+        case 1403:
+        case 1404:
+        case 1405:
+            run([id] {
+                const ImageNames names = id == 1403   ? ImageNames::with_names
+                                         : id == 1404 ? ImageNames::without_names
+                                                      : ImageNames::with_copies;
+                if (Node* n = current_node()) (void)save_script(n, std::nullopt, names);
+            });
+            break;
+        case 1406:
+            run([] { (void)load_workspace(std::nullopt); });
+            break;
+        case 1407:
+            run([] { (void)load_autosaved_workspace(); });
+            break;
+        case 1408:
+        case 1409:
+        case 1410:
+            run([id] {
+                const ImageNames names = id == 1408   ? ImageNames::with_names
+                                         : id == 1409 ? ImageNames::without_names
+                                                      : ImageNames::with_copies;
+                (void)save_workspace(std::nullopt, names, false, true);
+            });
+            break;
+        case 1600:
+            interaction().message(MessageKind::information, "About Tessaly",
+                                  version_string() + "\nA non-destructive photo editor.");
+            break;
+        default:
+            not_available(id);
+            break;
+    }
+}
+
+bool FrameWindow::exit_questions() {
+    // A script run unattended ends without questions.
+    if (exit_when_done()) return true;
+    if (opening()) {
+        show_error("A file open is currently in progress - please wait for it to complete.");
+        return false;
+    }
+    worker_->wait_idle();
+    if (preferences().save_workspace_file && !browser_->canvas()->snapshot().nodes.empty()) {
+        const Answer answer =
+            interaction().ask(program_caption, "Save current workspace before exiting?",
+                              Buttons::yes_no_cancel, Answer::yes);
+        if (answer == Answer::cancel) return false;
+        if (answer == Answer::yes) {
+            FileChoice choice;
+            choice.title = "Save Workspace Script File";
+            choice.filter_name = "Workspace Script Files";
+            choice.patterns = {"*.workspace"};
+            choice.folder = workspace_scripts_folder();
+            const auto path = interaction().choose_save_file(choice);
+            if (!path) return false;
+            bool failed = false;
+            run([&failed, path] {
+                failed = save_workspace(*path, ImageNames::with_names, false, false);
+            });
+            worker_->wait_idle();
+            if (failed) return false;
+        }
+    }
+    if (owns_clipboard_ && interaction().ask(program_caption, "Leave image on clipboard?",
+                                             Buttons::yes_no, Answer::yes) == Answer::no) {
+        QApplication::clipboard()->clear();
+        owns_clipboard_ = false;
+    }
+    return true;
+}
+
+void FrameWindow::closeEvent(QCloseEvent* event) {
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    if (!exit_questions()) {
+        event->ignore();
+        return;
+    }
+    closing_ = true;
+    timer_.stop();
+    SessionState& s = session_state();
+    const QList<int> sizes = splitter_->sizes();
+    if (sizes.size() == 2 && sizes[0] + sizes[1] > 0) {
+        s.separator = double(sizes[0]) / (sizes[0] + sizes[1]);
+    }
+    run([] {
+        finish_session();
+        close_all_images();
+    });
+    worker_->wait_idle();
+    event->accept();
+}
+
+void FrameWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void FrameWindow::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        // Names are read up to 1000 characters.
+        if (url.isLocalFile()) open_file(url.toLocalFile().left(1000).toStdString());
+    }
+    event->acceptProposedAction();
+}
+
+}  // namespace tessaly::shell

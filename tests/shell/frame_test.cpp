@@ -1,0 +1,152 @@
+// The frame window on a real photograph: opening, drawing, the queue of files asked for while
+// the engine is busy, the commands that are not there yet, and the exit questions.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+#include <filesystem>
+#include <future>
+
+#include "shell/engine_worker.h"
+#include "shell/frame_window.h"
+#include "shell/image_view.h"
+#include "support/recording_interaction.h"
+#include "workspace/preferences.h"
+#include "workspace/startup.h"
+
+namespace tessaly::shell {
+namespace {
+
+using tessaly::testing::RecordingInteraction;
+
+const std::string photo = "/usr/share/wallpapers/Path/contents/images/2560x1600.jpg";
+
+bool contains(const std::vector<std::string>& texts, const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// The share of pixels that differ by more than a small amount in any channel.
+double differing_share(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return 1.0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    std::int64_t differing = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            const int d = std::max({std::abs(qRed(p[col]) - qRed(q[col])),
+                                    std::abs(qGreen(p[col]) - qGreen(q[col])),
+                                    std::abs(qBlue(p[col]) - qBlue(q[col]))});
+            if (d > 24) ++differing;
+        }
+    }
+    return double(differing) / (double(x.width()) * x.height());
+}
+
+class Frame : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(photo)) GTEST_SKIP() << photo << " is missing";
+        preferences().save_workspace_file = 0;
+    }
+    // The frame is gone by now and its engine thread with it.
+    void TearDown() override {
+        close_all_images();
+        preferences() = Preferences{};
+    }
+    RecordingInteraction record;
+};
+
+TEST_F(Frame, OpensAPhotographAndDrawsItAsTheStoredScreenshot) {
+    FrameWindow frame(&record);
+    frame.resize(1000, 640);
+    frame.show();
+    frame.open_file(photo);
+    frame.engine().wait_idle();
+    const BrowserSnapshot& s = frame.browser()->canvas()->snapshot();
+    ASSERT_EQ(s.nodes.size(), 1u);
+    ASSERT_EQ(s.current, 0);
+    EXPECT_FALSE(s.nodes[0].thumbnail.isNull());
+    EXPECT_EQ(frame.view()->picture().size(), QSize(2560, 1600));
+    EXPECT_LT(frame.view()->zoom(), 1.0);  // fitted into the window
+    EXPECT_EQ(frame.view()->zoom(), frame.view()->fitted_zoom());
+    // The keypad's * shows 1:1, and again the fitted size.
+    frame.command(1127);
+    EXPECT_EQ(frame.view()->zoom(), 1.0);
+    frame.command(1127);
+    EXPECT_EQ(frame.view()->zoom(), frame.view()->fitted_zoom());
+
+    const QImage shot = frame.grab().toImage();
+    const std::string reference = std::string(TESSALY_TEST_DATA) + "/shell/frame.png";
+    if (!std::filesystem::exists(reference)) {
+        shot.save(QString::fromStdString(reference));
+        FAIL() << "no reference screenshot: written to " << reference << ", look at it";
+    }
+    QImage expected(QString::fromStdString(reference));
+    EXPECT_LT(differing_share(shot, expected), 0.01)
+        << "the frame no longer looks like " << reference;
+    EXPECT_TRUE(record.messages.empty());
+}
+
+TEST_F(Frame, FilesAskedForWhileBusyAreOpenedOneBySecondAfterwards) {
+    FrameWindow frame(&record);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    frame.engine().submit([released] { released.wait(); });
+    frame.open_file(photo);
+    frame.open_file("/nonexistent/missing.jpg");
+    EXPECT_EQ(frame.queued_files().size(), 2u);
+    release.set_value();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame.queued_files().empty(); }, 5000));
+    frame.engine().wait_idle();
+    const auto errors = record.texts(MessageKind::error);
+    EXPECT_TRUE(contains(errors, "Error opening file: /nonexistent/missing.jpg"));
+    // The file that failed stays as a node that carries its error.
+    const BrowserSnapshot& s = frame.browser()->canvas()->snapshot();
+    ASSERT_EQ(s.top_level.size(), 2u);
+    EXPECT_FALSE(s.nodes[s.top_level[0]].error);
+    EXPECT_TRUE(s.nodes[s.top_level[1]].error);
+}
+
+TEST_F(Frame, CommandsNotBuiltSaySoAndNeedNoImage) {
+    FrameWindow frame(&record);
+    frame.command(1222);  // Add Border has no module yet
+    frame.command(1014);  // Print
+    frame.command(1002);  // Save Back without an image: nothing
+    frame.engine().wait_idle();
+    EXPECT_EQ(record.texts(MessageKind::error),
+              std::vector<std::string>{"Transformation not available: Add Border"});
+    EXPECT_EQ(record.texts(MessageKind::warning),
+              std::vector<std::string>{"Print... is not available yet in this version of Tessaly"});
+}
+
+TEST_F(Frame, ExitAsksAboutTheWorkspaceAndTheClipboardAndEndsTheSession) {
+    preferences().save_workspace_file = 1;
+    auto frame = std::make_unique<FrameWindow>(&record);
+    frame->show();
+    frame->open_file(photo);
+    frame->engine().wait_idle();
+    ASSERT_TRUE(std::filesystem::exists(crash_recovery_file()));
+    frame->command(1100);  // Copy Image to Clipboard
+    EXPECT_TRUE(frame->owns_clipboard());
+    EXPECT_EQ(QApplication::clipboard()->image().size(), QSize(2560, 1600));
+
+    record.answers = {Answer::cancel};
+    EXPECT_FALSE(frame->close());
+    EXPECT_TRUE(frame->isVisible());
+    ASSERT_EQ(record.questions.size(), 1u);
+    EXPECT_EQ(record.questions[0], "Tessaly: Save current workspace before exiting?");
+
+    record.answers = {Answer::no, Answer::no};
+    EXPECT_TRUE(frame->close());
+    EXPECT_EQ(record.questions.back(), "Tessaly: Leave image on clipboard?");
+    EXPECT_TRUE(QApplication::clipboard()->image().isNull());
+    // The session ended normally: no recovery next time, the open file remembered.
+    EXPECT_FALSE(std::filesystem::exists(crash_recovery_file()));
+    frame.reset();
+}
+
+}  // namespace
+}  // namespace tessaly::shell
