@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
 
     shell::FrameWindow frame;
     QObject::connect(&instance, &shell::SingleInstance::handed_over, &frame,
-                     [&frame] { frame.run([] { (void)process_handed_over_command_line(); }); });
+                     [&frame] { frame.process_handed_over_command_line(); });
     frame.show();
     bool restored = false;
     frame.run([&restored] { restored = offer_crash_recovery(); });

@@ -1,5 +1,7 @@
 #include "batch/export.h"
 
+#include "core/clipboard.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "batch/export_naming.h"
 #include "color/color_transform.h"
 #include "core/builtin_profiles.h"
+#include "core/clipboard.h"
 #include "core/format.h"
 #include "core/image_convert.h"
 #include "core/interaction.h"
@@ -31,8 +34,6 @@ namespace {
 
 using Settings = ExportSettings;
 using Context = TransformationContext<Settings>;
-
-ClipboardWriter clipboard_writer = nullptr;
 
 // Older settings stored "include the script" the other way round under these keys; when one is
 // present it wins over the newer key.
@@ -454,7 +455,9 @@ ExportResult export_write(const ExportSettings& s, const Image& input, Node* nod
 
     switch (s.destination) {
         case export_to_clipboard: {
-            const int r = clipboard_writer ? clipboard_writer(img) : 1;
+            // Without the desktop program's clipboard a clipboard export fails.
+            const ClipboardWriter writer = clipboard_writer();
+            const int r = writer ? writer(img) : 1;
             if (r == 1) show_error("Error copying bitmap to clipboard");
             if (r == 2) show_error("Error copying V5 bitmap to clipboard");
             return r == 0 ? ExportResult::written : ExportResult::failed;
@@ -465,10 +468,6 @@ ExportResult export_write(const ExportSettings& s, const Image& input, Node* nod
         default:
             return write_file(s, img, node, original, folder);
     }
-}
-
-void set_clipboard_writer(ClipboardWriter writer) {
-    clipboard_writer = writer;
 }
 
 std::size_t export_redirect_all(const std::string& folder) {

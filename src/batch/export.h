@@ -92,12 +92,6 @@ ExportResult export_write(const ExportSettings& settings, const Image& input, No
 // The save format an export writes, or -1 for the destinations that are not files.
 std::int32_t export_save_format(const ExportSettings& settings, const std::string& original);
 
-// The clipboard belongs to the desktop program: its writer returns 0 on success, 1 when the
-// bitmap could not be placed, 2 when the version-5 bitmap could not. Without one a clipboard
-// export fails with "Error copying bitmap to clipboard".
-using ClipboardWriter = int (*)(const Image& image);
-void set_clipboard_writer(ClipboardWriter writer);
-
 // Points every Export node of the loaded trees that writes files at folder (the custom folder),
 // so that a saved workspace can deliver somewhere else. Returns how many nodes it changed.
 std::size_t export_redirect_all(const std::string& folder);

@@ -46,10 +46,12 @@ void EngineWorker::loop() {
             jobs_.pop_front();
         }
         job.work();
+        // The job counts as done before its follow-up runs, which may wait for the engine.
         QMetaObject::invokeMethod(this, [this, done = std::move(job.done)] {
+            const bool idle = --pending_ == 0;
             if (done) done();
             emit finished();
-            if (--pending_ == 0) emit busy_changed(false);
+            if (idle) emit busy_changed(false);
         });
     }
 }

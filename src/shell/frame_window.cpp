@@ -14,14 +14,18 @@
 #include <QUrl>
 #include <set>
 
+#include "core/clipboard.h"
 #include "core/format.h"
+#include "core/image_convert.h"
 #include "core/interaction.h"
 #include "fileio/save.h"
 #include "fileio/save_options.h"
 #include "framework/module.h"
 #include "framework/registry.h"
+#include "shell/clipboard.h"
 #include "shell/commands.h"
 #include "shell/engine_worker.h"
+#include "shell/frame_dialogs.h"
 #include "shell/image_view.h"
 #include "shell/qt_interaction.h"
 #include "tree/dialog_session.h"
@@ -74,6 +78,7 @@ FrameWindow::FrameWindow(Interaction* other)
     interaction_ = std::make_unique<QtInteraction>(this, statusBar());
     previous_interaction_ = set_interaction(other ? other : interaction_.get());
     add_tree_observer(observer_.get());
+    install_clipboard();
 
     const SessionState& session = session_state();
     splitter_->setOrientation(session.horizontal_split ? Qt::Vertical : Qt::Horizontal);
@@ -97,6 +102,7 @@ FrameWindow::FrameWindow(Interaction* other)
     setWindowTitle(QString::fromStdString(frame_title()));
 
     build_menus();
+    setup_frame_dialogs(*this);
     for (const Accelerator& a : accelerators()) {
         auto* shortcut = new QShortcut(QKeySequence(a.key), this);
         connect(shortcut, &QShortcut::activated, this, [this, id = a.id] { command(id); });
@@ -290,11 +296,25 @@ void FrameWindow::open_file(const std::string& path) {
 }
 
 void FrameWindow::process_command_line(const std::string& text) {
+    process_then_maybe_end([text] { (void)tessaly::process_command_line(text); });
+}
+
+void FrameWindow::process_handed_over_command_line() {
+    process_then_maybe_end([] { (void)tessaly::process_handed_over_command_line(); });
+}
+
+// exit_when_done on the command line ends the program once its files are processed.
+void FrameWindow::process_then_maybe_end(std::function<void()> work) {
     ++opening_;
-    run([text] { (void)tessaly::process_command_line(text); },
-        [this] {
+    auto end = std::make_shared<bool>(false);
+    run(
+        [work = std::move(work), end] {
+            work();
+            *end = exit_when_done();
+        },
+        [this, end] {
             --opening_;
-            if (exit_when_done()) close();
+            if (*end) close();
         });
 }
 
@@ -329,6 +349,11 @@ void FrameWindow::transformation_command(std::uint32_t id) {
         show_error("Transformation not available: %s", entry->display_name);
         return;
     }
+    // Transformations with a menu command of their own (Bypass, Paste) carry it out.
+    if (entry->dialog) {
+        run([dialog = entry->dialog] { (void)dialog(current_node(), nullptr); });
+        return;
+    }
     if (browser_->canvas()->snapshot().current < 0) return;  // needs a current image
     // Until each transformation has its own dialog, its settings are edited as the command
     // line the dialog would write.
@@ -345,11 +370,28 @@ void FrameWindow::transformation_command(std::uint32_t id) {
 }
 
 void FrameWindow::copy_to_clipboard() {
-    const QImage& picture = view_->picture();
-    if (picture.isNull()) return;
-    // The picture drawn is already 8 bits a sample: what the clipboard takes.
-    QApplication::clipboard()->setImage(picture);
-    owns_clipboard_ = true;
+    auto placed = std::make_shared<bool>(false);
+    run(
+        [placed] {
+            const Node* node = current_node();
+            if (!node) return;
+            const Image& image = effective_image_node(node)->image;
+            if (!image.has_pixels()) return;
+            const Image* out = &image;
+            Image reduced;
+            if (image.type == image_gray16 || image.type == image_color48) {
+                show_warning("16-bit images are copied to the clipboard as 8-bit");
+                const std::uint32_t type = image.type == image_gray16 ? image_gray8 : image_color24;
+                if (image_convert(image, reduced, type)) return;
+                out = &reduced;
+            }
+            const ClipboardWriter writer = clipboard_writer();
+            const int result = writer ? writer(*out) : 1;
+            if (result == 1) show_error("Error copying bitmap to clipboard");
+            if (result == 2) show_error("Error copying V5 bitmap to clipboard");
+            *placed = result == 0;
+        },
+        [this, placed] { owns_clipboard_ = owns_clipboard_ || *placed; });
 }
 
 void FrameWindow::command(std::uint32_t id) {
@@ -359,6 +401,7 @@ void FrameWindow::command(std::uint32_t id) {
     }
     const bool image = browser_->canvas()->snapshot().current >= 0;
     if (needs_current_image(id) && !image) return;
+    if (dialog_command(id)) return;
     switch (id) {
         case 1001:
             run([] {
@@ -397,6 +440,9 @@ void FrameWindow::command(std::uint32_t id) {
         case 1100:
             if (!image) return;
             copy_to_clipboard();
+            break;
+        case 1101:
+            transformation_command(id);
             break;
         case 1102:
         case 1103:

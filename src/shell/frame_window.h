@@ -41,6 +41,8 @@ class FrameWindow : public QMainWindow {
     void open_file(const std::string& path);
     // Processes a command line (files, scripts, workspaces, exit_when_done) on the engine.
     void process_command_line(const std::string& text);
+    // The same for the command line a second start left in the settings root.
+    void process_handed_over_command_line();
 
     // Runs work on the engine's thread, then brings the browser and the image window up to
     // date from what the engine drew afterwards; done runs on the interface thread.
@@ -70,9 +72,13 @@ class FrameWindow : public QMainWindow {
     void take_pictures();
     void show_pictures();
     void tick();
+    void process_then_maybe_end(std::function<void()> work);
     void not_available(std::uint32_t id);
     void transformation_command(std::uint32_t id);
     bool exit_questions();
+    // The commands that open the frame's own windows and dialogs (Image Info, Preferences,
+    // Color Management, Set Default Folder, the caption editor); true when id is one of them.
+    bool dialog_command(std::uint32_t id);
     void copy_to_clipboard();
 
     std::unique_ptr<EngineWorker> worker_;

@@ -130,6 +130,7 @@ TEST_F(Frame, ExitAsksAboutTheWorkspaceAndTheClipboardAndEndsTheSession) {
     frame->engine().wait_idle();
     ASSERT_TRUE(std::filesystem::exists(crash_recovery_file()));
     frame->command(1100);  // Copy Image to Clipboard
+    frame->engine().wait_idle();
     EXPECT_TRUE(frame->owns_clipboard());
     EXPECT_EQ(QApplication::clipboard()->image().size(), QSize(2560, 1600));
 
