@@ -15,19 +15,14 @@ bool present(const std::uint8_t* bytes, std::uint32_t size) {
     return bytes && size > 0;
 }
 
-// Profiles of a display transform live in its own context.
-ProfileHandle open_in(cmsContext context, const std::uint8_t* bytes, std::uint32_t size) {
-    return ProfileHandle(cmsOpenProfileFromMemTHR(context, bytes, size));
-}
-
 ProfileHandle source_profile(cmsContext context, const Image& image) {
     if (present(image.profile, image.profile_size)) {
-        ProfileHandle own = open_in(context, image.profile, image.profile_size);
+        ProfileHandle own = open_profile_in(context, image.profile, image.profile_size);
         if (own) return own;
     }
     if (display_copy_type(image.type) == image_gray8) {
         const ProfileBytes gray = builtin_gray_profile();
-        return open_in(context, gray.data, gray.size);
+        return open_profile_in(context, gray.data, gray.size);
     }
     return ProfileHandle(cmsCreate_sRGBProfileTHR(context));
 }
@@ -52,8 +47,12 @@ bool build_display_transform(const Image& image, const DisplaySettings& settings
                              DisplayTransform& result) {
     result = DisplayTransform();
     const std::uint32_t input_type = display_copy_type(image.type);
-    ContextHandle context(cmsCreateContext(nullptr, nullptr));
-    if (input_type == 0 || !context) {
+    // Profiles of a display transform live in its own context.
+    const std::uint64_t profile_bytes = std::uint64_t{image.profile ? image.profile_size : 0} +
+                                        settings.monitor_profile_size +
+                                        settings.proofing_profile_size;
+    BoundedContext context(profile_bytes);
+    if (input_type == 0 || !context.get()) {
         show_error(display_transform_failure);
         return true;
     }
@@ -61,7 +60,7 @@ bool build_display_transform(const Image& image, const DisplaySettings& settings
     ProfileHandle source = source_profile(ctx, image);
     ProfileHandle monitor =
         present(settings.monitor_profile, settings.monitor_profile_size)
-            ? open_in(ctx, settings.monitor_profile, settings.monitor_profile_size)
+            ? open_profile_in(ctx, settings.monitor_profile, settings.monitor_profile_size)
             : ProfileHandle(cmsCreate_sRGBProfileTHR(ctx));
     const cmsUInt32Number in_format = lcms_format(input_type);
     const LcmsIntent intent = lcms_intent(settings.intent);
@@ -70,7 +69,7 @@ bool build_display_transform(const Image& image, const DisplaySettings& settings
         if (settings.proofing &&
             present(settings.proofing_profile, settings.proofing_profile_size)) {
             ProfileHandle proof =
-                open_in(ctx, settings.proofing_profile, settings.proofing_profile_size);
+                open_profile_in(ctx, settings.proofing_profile, settings.proofing_profile_size);
             cmsUInt32Number flags = intent.flags | cmsFLAGS_SOFTPROOFING;
             if (settings.gamut_alarm) {
                 flags |= cmsFLAGS_GAMUTCHECK;

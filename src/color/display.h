@@ -6,8 +6,6 @@
 #include <lcms2.h>
 
 #include <cstdint>
-#include <memory>
-#include <type_traits>
 
 #include "color/lcms_support.h"
 #include "core/image.h"
@@ -44,16 +42,12 @@ struct MonitorCurveTables {
     const std::uint8_t* blue = nullptr;
 };
 
-struct ContextDeleter {
-    void operator()(cmsContext context) const { cmsDeleteContext(context); }
-};
-using ContextHandle = std::unique_ptr<std::remove_pointer_t<cmsContext>, ContextDeleter>;
-
 // A transform from an image's 8-bit display copy (gray for types 1, 2, 4, blue-green-red for 3
 // and 5) to 8-bit blue-green-red. Each has its own Little CMS context, so that the alarm codes
-// of one display do not leak into another. Declared in this order so the transform goes first.
+// of one display do not leak into another, and its profiles and transform stay within that
+// context's budget. Declared in this order so the transform goes first.
 struct DisplayTransform {
-    ContextHandle context;
+    BoundedContext context;
     TransformHandle transform;
     std::uint32_t input_type = 0;  // image_gray8 or image_color24; 0 when empty
 

@@ -39,8 +39,38 @@ struct TransformDeleter {
 using ProfileHandle = std::unique_ptr<void, ProfileCloser>;
 using TransformHandle = std::unique_ptr<void, TransformDeleter>;
 
-// Opens profile bytes (null when they do not parse).
+// Little CMS allocates the tables a profile declares before it reads them, so a few bytes can
+// claim gigabytes (grid points to the power of the inputs, times the outputs). Profiles read from
+// bytes therefore live in contexts whose allocations may not exceed a budget sized from the
+// bytes; a transform made from such a profile allocates in its context, within the same budget.
+// A profile beyond its budget fails to open or to give a transform, like a damaged one.
+// Contexts are kept for the whole run and reused once nothing allocated in them lives.
+struct BoundedSlot;
+class BoundedContext {
+  public:
+    // Claims an empty context with room for profiles of profile_bytes bytes in all and the
+    // transforms between them; get() is null when none can be made.
+    explicit BoundedContext(std::uint64_t profile_bytes);
+    BoundedContext() = default;
+    ~BoundedContext();
+    BoundedContext(BoundedContext&& other) noexcept;
+    BoundedContext& operator=(BoundedContext&& other) noexcept;
+    BoundedContext(const BoundedContext&) = delete;
+    BoundedContext& operator=(const BoundedContext&) = delete;
+
+    cmsContext get() const;
+
+  private:
+    BoundedSlot* slot_ = nullptr;
+};
+
+// How many bounded contexts the run has made: the most that were in use at one time.
+std::size_t bounded_context_count();
+
+// Opens profile bytes (null when they do not parse), in a bounded context of its own.
 ProfileHandle open_profile(const std::uint8_t* bytes, std::uint32_t size);
+// The same in a context the caller claimed (null when they do not parse).
+ProfileHandle open_profile_in(cmsContext context, const std::uint8_t* bytes, std::uint32_t size);
 // The profile an image of a type converts from or to when it carries none: the built-in gray
 // profile for gray types, Little CMS's own sRGB profile for colour types.
 ProfileHandle fallback_profile(std::uint32_t image_type);

@@ -5,7 +5,9 @@
 // or 5 above 8 bits).
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -146,6 +148,102 @@ bool attach_exif(const heif_image_handle* handle, Image& picture) {
     return false;
 }
 
+// Big-endian numbers of a box.
+std::uint64_t be_number(const std::uint8_t* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int k = 0; k < bytes; ++k) v = v << 8 | p[k];
+    return v;
+}
+
+// The boxes inside [at, end) of a buffer: f(type, body, body_end) for each; false when a header
+// runs past the end.
+template <class F>
+bool for_each_box(const std::uint8_t* at, const std::uint8_t* end, F&& f) {
+    while (end - at >= 8) {
+        std::uint64_t size = be_number(at, 4);
+        const std::uint32_t type = static_cast<std::uint32_t>(be_number(at + 4, 4));
+        std::size_t header = 8;
+        if (size == 1) {
+            if (end - at < 16) return false;
+            size = be_number(at + 8, 8);
+            header = 16;
+        } else if (size == 0) {
+            size = static_cast<std::uint64_t>(end - at);
+        }
+        if (size < header || size > static_cast<std::uint64_t>(end - at)) return false;
+        f(type, at + header, at + size);
+        at += size;
+    }
+    return true;
+}
+
+constexpr std::uint32_t fourcc(const char (&s)[5]) {
+    return std::uint32_t(std::uint8_t(s[0])) << 24 | std::uint32_t(std::uint8_t(s[1])) << 16 |
+           std::uint32_t(std::uint8_t(s[2])) << 8 | std::uint8_t(s[3]);
+}
+
+// The largest meta box looked into; real ones hold a few kilobytes of item records.
+constexpr std::uint64_t meta_bytes_max = std::uint64_t{16} << 20;
+
+// How many tiles the primary image is made of: its "dimg" references in the file's meta box
+// (0 for an image that is not derived, or when the box cannot be read, which libheif then
+// judges). libheif decodes every tile a grid names, so the count is checked before it does.
+std::uint64_t primary_tile_count(const std::string& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         std::fclose);
+    if (!file) return 0;
+    std::vector<std::uint8_t> meta;
+    for (;;) {
+        std::uint8_t head[16];
+        if (std::fread(head, 1, 8, file.get()) != 8) return 0;
+        std::uint64_t size = be_number(head, 4), header = 8;
+        if (size == 1) {
+            if (std::fread(head + 8, 1, 8, file.get()) != 8) return 0;
+            size = be_number(head + 8, 8);
+            header = 16;
+        }
+        if (size < header) return 0;  // to the end of the file, or damaged: no meta box here
+        if (be_number(head + 4, 4) == fourcc("meta")) {
+            if (size - header > meta_bytes_max) return 0;
+            meta.resize(size - header);
+            if (std::fread(meta.data(), 1, meta.size(), file.get()) != meta.size()) return 0;
+            break;
+        }
+        if (std::fseek(file.get(), static_cast<long>(size - header), SEEK_CUR) != 0) return 0;
+    }
+    if (meta.size() < 4) return 0;
+    std::uint64_t primary = 0;
+    const std::uint8_t* refs = nullptr;
+    const std::uint8_t* refs_end = nullptr;
+    // Past the meta box's version and flags.
+    for_each_box(meta.data() + 4, meta.data() + meta.size(),
+                 [&](std::uint32_t type, const std::uint8_t* body, const std::uint8_t* end) {
+                     if (end - body < 4) return;
+                     if (type == fourcc("pitm")) {
+                         const int bytes = body[0] == 0 ? 2 : 4;
+                         if (end - body >= 4 + bytes) primary = be_number(body + 4, bytes);
+                     } else if (type == fourcc("iref")) {
+                         refs = body;
+                         refs_end = end;
+                     }
+                 });
+    if (!refs) return 0;
+    const int id_bytes = refs[0] == 0 ? 2 : 4;
+    std::uint64_t tiles = 0;
+    for_each_box(refs + 4, refs_end,
+                 [&](std::uint32_t type, const std::uint8_t* body, const std::uint8_t* end) {
+                     if (type != fourcc("dimg") || end - body < id_bytes + 2) return;
+                     if (be_number(body, id_bytes) == primary) {
+                         tiles += be_number(body + id_bytes, 2);
+                     }
+                 });
+    return tiles;
+}
+
+// A tile of a real grid holds thousands of pixels; one that holds fewer only multiplies the
+// decoding work.
+constexpr std::uint64_t tile_pixels_min = 4096;
+
 }  // namespace
 
 bool read_heif_file(const std::string& path, Image& picture) {
@@ -182,6 +280,20 @@ bool read_heif_file(const std::string& path, Image& picture) {
                         type, decoder_bytes)) {
         return true;
     }
+
+    // A grid may not name more tiles than its picture can hold, nor be put together larger than
+    // the size its image declares: libheif allocates the grid from its own record.
+    const std::uint64_t ispe_side = static_cast<std::uint64_t>(
+        std::max({heif_image_handle_get_ispe_width(handle.get()),
+                  heif_image_handle_get_ispe_height(handle.get()), handle_w, handle_h}));
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(handle_w) * static_cast<std::uint64_t>(handle_h);
+    if (primary_tile_count(path) > 1 + pixels / tile_pixels_min) {
+        show_error(heif_read_error);
+        return true;
+    }
+    heif_context_set_maximum_image_size_limit(
+        context.get(), static_cast<int>(std::min<std::uint64_t>(ispe_side + 1, 0x7fffffff)));
 
     // The library's own form: monochrome images stay one plane, the rest become planar RGB.
     // Alpha is decoded along and then dropped: these files bring no transparency image.

@@ -2,13 +2,18 @@
 // released on an error lives in a PngReader owned by the calling frame, and the frame that calls
 // setjmp holds nothing with a destructor.
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/builtin_profiles.h"
 #include "core/format.h"
@@ -28,6 +33,10 @@ constexpr const char* png_error_text = "Error reading PNG file";
 // message.
 constexpr png_alloc_size_t png_chunk_bytes_max = profile_bytes_max;
 constexpr png_uint_32 png_chunk_cache_max = 1000;
+// All text kept from one file, and all text inflated for it: text chunks are read here rather
+// than by libpng, only those whose keywords become tags are inflated, and what is inflated counts
+// whether it is kept or not, so a file of many compressed texts costs no more than one.
+constexpr std::uint64_t png_text_bytes_max = std::uint64_t{16} << 20;
 
 [[noreturn]] void png_quiet_error(png_structp png, png_const_charp) {
     png_longjmp(png, 1);
@@ -41,6 +50,8 @@ struct PngReader {
     png_infop info = nullptr;
     std::unique_ptr<std::uint8_t[]> buffer;  // decoded rows (all of them when interlaced)
     bool progress_open = false;
+    std::vector<std::pair<std::uint32_t, std::string>> texts;  // tag, text, in file order
+    std::uint64_t text_budget = png_text_bytes_max;
 
     ~PngReader() {
         if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
@@ -183,7 +194,101 @@ void convert_row(const PngLayout& layout, const std::uint8_t* in, std::uint32_t 
     }
 }
 
-void read_metadata(png_structp png, png_infop info, Image& picture) {
+// Inflates a zlib stream into out, giving up (false) once it would exceed budget bytes or the
+// stream is damaged; what was inflated is taken from budget either way.
+bool inflate_text(const std::uint8_t* in, std::size_t size, std::uint64_t& budget,
+                  std::string& out) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(std::min<std::size_t>(size, 0xFFFFFFFFu));
+    char piece[16384];
+    int status = Z_OK;
+    bool fits = true;
+    while (status == Z_OK && fits) {
+        z.next_out = reinterpret_cast<Bytef*>(piece);
+        z.avail_out = sizeof piece;
+        status = inflate(&z, Z_NO_FLUSH);
+        const std::size_t produced = sizeof piece - z.avail_out;
+        fits = produced <= budget;
+        budget -= fits ? produced : budget;
+        if (fits) out.append(piece, produced);
+    }
+    inflateEnd(&z);
+    return fits && status == Z_STREAM_END;
+}
+
+// The tag of a text keyword; 0 for keywords that are not kept.
+std::uint32_t text_tag(const std::uint8_t* keyword, std::size_t length) {
+    for (const auto& k : png_text_keywords) {
+        if (std::strlen(k.keyword) == length && std::memcmp(k.keyword, keyword, length) == 0) {
+            return k.tag;
+        }
+    }
+    return 0;
+}
+
+// A tEXt, zTXt or iTXt chunk: its text kept under the keyword's tag when the keyword is one of
+// ours and the text fits what is left of the budget.
+void read_text_chunk(PngReader& r, const png_unknown_chunk& chunk) {
+    const std::uint8_t* data = chunk.data;
+    const std::size_t size = chunk.size;
+    const std::uint8_t* end = data + size;
+    const auto* key_end = static_cast<const std::uint8_t*>(std::memchr(data, 0, size));
+    if (!key_end) return;
+    const std::uint32_t tag = text_tag(data, static_cast<std::size_t>(key_end - data));
+    if (tag == 0) return;
+    const std::uint8_t* text = key_end + 1;
+    bool compressed = false;
+    if (std::memcmp(chunk.name, "zTXt", 4) == 0) {
+        if (text >= end || *text != 0) return;  // deflate is the only method
+        compressed = true;
+        ++text;
+    } else if (std::memcmp(chunk.name, "iTXt", 4) == 0) {
+        // Compression flag and method, then the language tag and the translated keyword.
+        if (end - text < 2 || text[0] > 1 || text[1] != 0) return;
+        compressed = text[0] == 1;
+        text += 2;
+        for (int skip = 0; skip < 2; ++skip) {
+            const auto* z = static_cast<const std::uint8_t*>(
+                std::memchr(text, 0, static_cast<std::size_t>(end - text)));
+            if (!z) return;
+            text = z + 1;
+        }
+    }
+    std::string value;
+    const auto length = static_cast<std::size_t>(end - text);
+    if (compressed) {
+        if (!inflate_text(text, length, r.text_budget, value)) return;
+    } else {
+        if (length > r.text_budget) return;
+        r.text_budget -= length;
+        value.assign(reinterpret_cast<const char*>(text), length);
+    }
+    // A tag holds its text up to the first zero byte.
+    value.resize(std::strlen(value.c_str()));
+    r.texts.emplace_back(tag, std::move(value));
+}
+
+// Every chunk libpng does not handle itself comes here. Unknown ancillary chunks are dropped as
+// libpng would drop them; unknown critical chunks go back to libpng, which refuses the file.
+int read_chunk(png_structp png, png_unknown_chunkp chunk) {
+    auto& r = *static_cast<PngReader*>(png_get_user_chunk_ptr(png));
+    const bool text = std::memcmp(chunk->name, "tEXt", 4) == 0 ||
+                      std::memcmp(chunk->name, "zTXt", 4) == 0 ||
+                      std::memcmp(chunk->name, "iTXt", 4) == 0;
+    if (text && chunk->data) {
+        try {
+            read_text_chunk(r, *chunk);
+        } catch (const std::bad_alloc&) {
+            // The text is left out, as libpng leaves out a chunk it has no memory for.
+        }
+    }
+    return (chunk->name[0] & 0x20) ? 1 : 0;
+}
+
+void read_metadata(png_structp png, png_infop info, Image& picture,
+                   const std::vector<std::pair<std::uint32_t, std::string>>& texts) {
     png_uint_32 res_x = 0, res_y = 0;
     int unit = PNG_RESOLUTION_UNKNOWN;
     // Without a unit the chunk only gives the pixel aspect ratio, which is not a resolution.
@@ -207,19 +312,9 @@ void read_metadata(png_structp png, png_infop info, Image& picture) {
         (void)image_set_profile(picture, srgb.data, srgb.size);
     }
 
-    png_textp texts = nullptr;
-    int text_count = 0;
-    png_get_text(png, info, &texts, &text_count);
-    for (int i = 0; i < text_count; ++i) {
-        for (const auto& k : png_text_keywords) {
-            if (texts[i].key && std::strcmp(texts[i].key, k.keyword) == 0) {
-                const char* text = texts[i].text ? texts[i].text : "";
-                const std::size_t length = std::strlen(text);
-                (void)image_add_tag(picture, k.tag, 2, static_cast<std::uint32_t>(length + 1),
-                                    text);
-                break;
-            }
-        }
+    for (const auto& [tag, text] : texts) {
+        (void)image_add_tag(picture, tag, 2, static_cast<std::uint32_t>(text.size() + 1),
+                            text.c_str());
     }
 }
 
@@ -234,6 +329,9 @@ int decode(PngReader& r, Image& picture, Image* transparency) {
     png_set_chunk_cache_max(r.png, png_chunk_cache_max);
     png_set_chunk_malloc_max(r.png, png_chunk_bytes_max);
     png_set_benign_errors(r.png, 1);
+    static constexpr png_byte text_chunks[] = "tEXt\0zTXt\0iTXt";
+    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, text_chunks, 3);
+    png_set_read_user_chunk_fn(r.png, &r, read_chunk);
     png_read_info(r.png, r.info);
 
     const std::uint32_t width = png_get_image_width(r.png, r.info);
@@ -269,7 +367,7 @@ int decode(PngReader& r, Image& picture, Image* transparency) {
         }
     }
     png_read_end(r.png, r.info);
-    read_metadata(r.png, r.info, picture);
+    read_metadata(r.png, r.info, picture, r.texts);
     return 0;
 }
 

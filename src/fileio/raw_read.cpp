@@ -178,6 +178,8 @@ bool read_raw_file(const std::string& path, Image& picture) {
     bool failed = true;
     try {
         auto processor = std::make_unique<LibRaw>(0);
+        // LibRaw prints a damaged file's troubles on stderr; the caller reports the file instead.
+        processor->set_dataerror_handler([](void*, const char*, int) {}, nullptr);
         failed = develop(*processor, path, picture);
         processor->recycle();
     } catch (...) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "color/color_open.h"
 #include "color/color_settings.h"
 #include "color/color_transform.h"
+#include "color/display.h"
 #include "color/lcms_support.h"
 #include "color/profiles.h"
 #include "core/builtin_profiles.h"
@@ -21,6 +24,7 @@
 #include "framework/transformation.h"
 #include "support/image_helpers.h"
 #include "support/module_helpers.h"
+#include "support/peak_memory.h"
 #include "support/recording_interaction.h"
 #include "support/suite_helpers.h"
 #include "support/temp_dir.h"
@@ -65,6 +69,67 @@ Bytes reference(const Image& image, std::uint32_t type, cmsHPROFILE from, cmsHPR
 Bytes transformed(const Image& image, const Bytes& from, const Bytes& to) {
     return reference(image, image.type, open_profile(from.data(), size(from)).get(),
                      open_profile(to.data(), size(to)).get());
+}
+
+// An RGB profile of 260 bytes whose A2B0 and B2A0 tables each declare 255 grid points on three
+// inputs: about 100 MB of 16-bit samples, none of which the file holds.
+void put_be32(Bytes& b, std::size_t at, std::uint64_t v) {
+    for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (24 - 8 * k));
+}
+
+Bytes oversized_table_profile() {
+    Bytes table(52, 0);  // a 16-bit table: its header, identity matrix, two entries per curve
+    std::memcpy(&table[0], "mft2", 4);
+    table[8] = table[9] = 3;
+    table[10] = 255;
+    for (int i = 0; i < 3; ++i) put_be32(table, 12 + 16 * i, 0x10000);
+    table[49] = table[51] = 2;
+    Bytes p(128 + 4 + 2 * 12, 0);
+    put_be32(p, 8, 0x02100000);
+    std::memcpy(&p[12], "mntrRGB XYZ ", 12);
+    std::memcpy(&p[36], "acsp", 4);
+    for (int k = 0; k < 3; ++k)  // the D50 illuminant
+        put_be32(p, 68 + 4 * k, std::array<std::uint32_t, 3>{0xF6D6, 0x10000, 0xD32D}[k]);
+    p[131] = 2;
+    for (int t = 0; t < 2; ++t) {
+        std::memcpy(&p[132 + 12 * t], t ? "B2A0" : "A2B0", 4);
+        put_be32(p, 136 + 12 * t, p.size());
+        put_be32(p, 140 + 12 * t, table.size());
+        p.insert(p.end(), table.begin(), table.end());
+    }
+    put_be32(p, 0, p.size());
+    return p;
+}
+
+// A real table profile: a 16-bit table of 81 grid points on three inputs (3 MB), gamma 2.2
+// through it in both directions.
+Bytes large_table_profile() {
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetDeviceClass(profile, cmsSigDisplayClass);
+    cmsSetColorSpace(profile, cmsSigRgbData);
+    cmsSetPCS(profile, cmsSigXYZData);
+    cmsSetProfileVersion(profile, 2.1);
+    const auto sampler = [](const cmsUInt16Number in[], cmsUInt16Number out[], void* to_pcs) {
+        const double g = to_pcs ? 2.2 : 1 / 2.2;
+        for (int c = 0; c < 3; ++c)
+            out[c] = static_cast<cmsUInt16Number>(
+                std::lround(std::pow(in[c] / 65535.0, g) * 0.5 * 65535));
+        return 1;
+    };
+    for (int to_pcs = 0; to_pcs < 2; ++to_pcs) {
+        cmsPipeline* lut = cmsPipelineAlloc(nullptr, 3, 3);
+        cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 81, 3, 3, nullptr);
+        cmsStageSampleCLut16bit(clut, sampler, to_pcs ? &to_pcs : nullptr, 0);
+        cmsPipelineInsertStage(lut, cmsAT_END, clut);
+        cmsWriteTag(profile, to_pcs ? cmsSigAToB0Tag : cmsSigBToA0Tag, lut);
+        cmsPipelineFree(lut);
+    }
+    cmsUInt32Number length = 0;
+    cmsSaveProfileToMem(profile, nullptr, &length);
+    Bytes bytes(length);
+    cmsSaveProfileToMem(profile, bytes.data(), &length);
+    cmsCloseProfile(profile);
+    return bytes;
 }
 
 // An RGB profile whose black is raised to 5 % luminance, where black point compensation matters.
@@ -372,6 +437,58 @@ TEST_F(ColorOpenTest, TypeConversionsGoThroughTransforms) {
     for (std::uint32_t x = 0; x < 7; ++x)
         EXPECT_TRUE(target.rows[2][3 * x] == node.image.rows[2][x] &&
                     target.rows[2][3 * x + 2] == node.image.rows[2][x]);
+}
+
+// A profile whose tables claim far more than it holds is unusable as it would be if damaged:
+// the conversion on open, a conversion to it and the display fail with their messages, and
+// nothing near the claimed size is ever allocated. A real table profile still converts, and
+// the contexts the profiles are read in are reused rather than made anew each time.
+TEST_F(ColorOpenTest, ProfilesClaimingHugeTablesAreUnusable) {
+    const Bytes hostile = oversized_table_profile();
+    enable(mismatch_convert);
+    make_image(image_color24, hostile);
+    const Bytes before = pixels_of(node.image);
+    expect_open(color_open_done, {}, before);
+    EXPECT_EQ(
+        scope.recorder.errors(),
+        std::vector<std::string>{"Error converting to working color space, image profile removed"});
+
+    make_image(image_color48, {});
+    Image& image = node.image;
+    EXPECT_TRUE(
+        convert_image_profile(image, data(hostile), size(hostile), data(work), size(work), 2));
+    EXPECT_TRUE(
+        convert_image_profile(image, data(work), size(work), data(hostile), size(hostile), 0));
+    EXPECT_LT(testing::peak_growth_mib([&] {
+                  (void)convert_image_profile(image, data(hostile), size(hostile), data(work),
+                                              size(work), 0);
+              }),
+              40 + testing::sanitizer_shadow_mib);
+
+    ASSERT_FALSE(image_set_profile(image, data(hostile), size(hostile)));
+    DisplaySettings display{.color_management = true,
+                            .monitor_profile = data(work),
+                            .monitor_profile_size = size(work)};
+    DisplayTransform transform;
+    EXPECT_TRUE(build_display_transform(image, display, transform));
+    EXPECT_EQ(scope.recorder.errors().back(), display_transform_failure);
+
+    const Bytes large = large_table_profile();
+    ASSERT_GT(large.size(), 3u << 20);
+    make_image(image_color24, work);
+    const Bytes expected = transformed(node.image, work, large);
+    ASSERT_FALSE(
+        convert_image_profile(node.image, data(work), size(work), data(large), size(large), 0));
+    EXPECT_EQ(pixels_of(node.image), expected);
+
+    const std::size_t contexts = bounded_context_count();
+    for (int i = 0; i < 200; ++i) {
+        make_image(image_color24, wide);
+        ASSERT_FALSE(
+            convert_image_profile(node.image, data(wide), size(wide), data(work), size(work), 0));
+        ASSERT_FALSE(build_display_transform(node.image, display, transform));
+    }
+    EXPECT_LE(bounded_context_count(), contexts + 4);
 }
 
 }  // namespace

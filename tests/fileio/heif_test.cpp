@@ -228,6 +228,78 @@ TEST_P(HeifRead, ClaimedSizesAndTheDecodersBuffersAreCheckedFirst) {
     EXPECT_TRUE(failed_with(read_heif(path), "Image is too large: 64 x 48"));
 }
 
+// The file with count references of a type from its primary item to itself added to its meta
+// box (to its item reference box, or in one of their own), every data offset in the file moved
+// past the added bytes. libheif takes a derived image's first "dimg" reference and ignores any
+// on a coded image; the reader counts them all.
+Bytes with_references(Bytes b, const char* type, std::uint32_t count) {
+    const auto find = [&](const char* box, std::size_t from) {
+        return static_cast<std::size_t>(
+            std::search(b.begin() + static_cast<std::ptrdiff_t>(from), b.end(), box, box + 4) -
+            b.begin());
+    };
+    const std::size_t meta = find("meta", 0) - 4, pitm = find("pitm", meta),
+                      iloc = find("iloc", meta), meta_size = number_at(&b[meta], 4, true);
+    std::size_t iref = find("iref", meta) - 4;
+    const bool own_box = iref >= meta + meta_size;
+    Bytes refs(12 + 2 * count);
+    put_number(refs, 0, refs.size(), 4, true);
+    std::memcpy(&refs[4], type, 4);
+    const std::uint64_t primary = number_at(&b[pitm + 8], 2, true);
+    put_number(refs, 8, primary, 2, true);
+    put_number(refs, 10, count, 2, true);
+    for (std::uint32_t i = 0; i < count; ++i) put_number(refs, 12 + 2 * i, primary, 2, true);
+    if (own_box) {
+        Bytes box = {0, 0, 0, 0, 'i', 'r', 'e', 'f', 0, 0, 0, 0};
+        refs.insert(refs.begin(), box.begin(), box.end());
+        put_number(refs, 0, refs.size(), 4, true);
+        iref = meta + meta_size;
+    }
+    const auto added = static_cast<std::uint32_t>(refs.size());
+
+    // Items stored in the file (construction method 0) move; those in the meta box do not.
+    const int version = b[iloc + 4], offset_size = b[iloc + 8] >> 4, length_size = b[iloc + 8] & 15,
+              base_size = b[iloc + 9] >> 4, index_size = version ? b[iloc + 9] & 15 : 0,
+              id_size = version < 2 ? 2 : 4;
+    const auto shift = [&](std::size_t at, int size) {
+        if (size) put_number(b, at, number_at(&b[at], size, true) + added, size, true);
+    };
+    std::size_t at = iloc + 10 + id_size;
+    for (std::uint64_t i = number_at(&b[at - id_size], id_size, true); i > 0; --i) {
+        at += id_size;
+        const bool in_file = version == 0 || (b[at + 1] & 15) == 0;
+        at += (version ? 2 : 0) + 2;
+        if (in_file) shift(at, base_size);
+        at += static_cast<std::size_t>(base_size);
+        std::uint64_t extents = number_at(&b[at], 2, true);
+        for (at += 2; extents > 0; --extents) {
+            at += static_cast<std::size_t>(index_size);
+            if (in_file && base_size == 0) shift(at, offset_size);
+            at += static_cast<std::size_t>(offset_size + length_size);
+        }
+    }
+    if (!own_box) put_number(b, iref, number_at(&b[iref], 4, true) + added, 4, true);
+    put_number(b, meta, meta_size + added, 4, true);
+    const std::size_t insert_at = own_box ? iref : iref + number_at(&b[iref], 4, true) - added;
+    b.insert(b.begin() + static_cast<std::ptrdiff_t>(insert_at), refs.begin(), refs.end());
+    return b;
+}
+
+// libheif decodes every tile an image names: an image naming more tiles than its picture has
+// room for is refused before anything is decoded, while as many references of a kind nobody reads
+// leave the file readable.
+TEST_P(HeifRead, ImagesNamingMoreTilesThanTheyHoldAreRefused) {
+    const std::string path = dir.file("sample.heic"), tiled = dir.file("tiled.heic");
+    WRITE_OR_SKIP(path, HeifSample{});
+    const Bytes bytes = file_bytes(path);
+    put_bytes(tiled, with_references(bytes, "xtra", 20000));  // a kind nobody reads
+    const Outcome other = read_heif(tiled);
+    ASSERT_TRUE(read_cleanly(other));
+    expect_quadrants(other.picture, {0, 1, 2, 3}, 24);
+    put_bytes(tiled, with_references(bytes, "dimg", 20000));
+    EXPECT_TRUE(failed_with(read_heif(tiled), "Error reading HEIF file"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Codecs, HeifRead,
                          ::testing::Values(heif_compression_HEVC, heif_compression_AV1),
                          [](const auto& test) { return std::string(format_name(test.param)); });
