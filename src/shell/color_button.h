@@ -20,7 +20,9 @@ class ColorButton : public QPushButton {
     QColor color() const { return color_; }
     void set_color(const QColor& color) {
         color_ = color;
-        setStyleSheet(QString("background-color: %1").arg(color.name()));
+        // The name stays readable on dark colours as on light ones.
+        const char* text = color.lightness() < 128 ? "white" : "black";
+        setStyleSheet(QString("background-color: %1; color: %2").arg(color.name(), text));
         setText(color.name());
     }
 

@@ -201,13 +201,10 @@ std::vector<InfoLine> image_lines(const Node* node, const Image& image, std::int
     std::vector<InfoLine> lines;
     lines.push_back({"Type:", type_name(image.type)});
     lines.push_back({"Caption:", node->caption});
-    if (image.dpi > 0.0) {
-        lines.push_back(
-            {"Size:", formatted("%d x %d @ %2zf dpi", image.width, image.height, image.dpi)});
-    } else {
-        lines.push_back({"Size:", formatted("%d x %d", image.width, image.height)});
-    }
-    lines.push_back({"", physical_size_text(image, units)});
+    const std::string pixels =
+        image.dpi > 0.0 ? formatted("%d x %d @ %2zf dpi", image.width, image.height, image.dpi)
+                        : formatted("%d x %d", image.width, image.height);
+    lines.push_back({"Size:", pixels + "\n" + physical_size_text(image, units)});
     const std::string profile =
         image.profile ? profile_description(image.profile, image.profile_size) : std::string();
     lines.push_back({"Profile:", image.profile ? (profile.empty() ? "(no description)" : profile)

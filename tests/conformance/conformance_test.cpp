@@ -204,8 +204,9 @@ bool is_filter(ModuleKind k) {
 }
 // A module whose command line is its keyword alone passes its input through: the image tree
 // copies the input into its node, and its run has nothing to produce.
+// Keyword-only lines that are not sources of their own (Paste makes a picture from the clipboard).
 bool passes_through(const TransformationModule& m) {
-    return m.version().empty();
+    return m.version().empty() && m.kind() != ModuleKind::generator;
 }
 bool numeric(SettingKind k) {
     return k == SettingKind::integer || k == SettingKind::flag || k == SettingKind::choice ||
