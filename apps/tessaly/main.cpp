@@ -13,6 +13,7 @@
 #include "shell/engine_worker.h"
 #include "shell/frame_window.h"
 #include "shell/single_instance.h"
+#include "shell/start_session.h"
 #include "workspace/startup.h"
 
 namespace {
@@ -52,13 +53,8 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &shell::SingleInstance::handed_over, &frame,
                      [&frame] { frame.process_handed_over_command_line(); });
     frame.show();
-    bool restored = false;
-    frame.run([&restored] { restored = offer_crash_recovery(); });
-    frame.engine().wait_idle();
-    if (!restored && !text.empty()) frame.process_command_line(text);
-    frame.run([] {
-        std::error_code ec;
-        std::filesystem::remove(crash_recovery_file(), ec);
-    });
+    shell::start_session(frame, text);
+    // exit_when_done: the command line's work is done and the frame already closed.
+    if (!frame.isVisible()) return 0;
     return app.exec();
 }

@@ -22,6 +22,7 @@
 #include "fileio/save_options.h"
 #include "framework/module.h"
 #include "framework/registry.h"
+#include "shell/browser_actions.h"
 #include "shell/clipboard.h"
 #include "shell/commands.h"
 #include "shell/engine_worker.h"
@@ -129,17 +130,15 @@ FrameWindow::FrameWindow(Interaction* other)
                 run([] { (void)snip_selected(); });
                 break;
             case BrowserAction::select_single:
-                run([] {
-                    if (Node* n = current_node()) n->selected = !n->selected;
-                });
-                break;
+            case BrowserAction::select_branch:
+            case BrowserAction::select_downstream:
+            case BrowserAction::select_upstream:
             case BrowserAction::select_all:
-                run([] {
-                    const auto nodes = all_nodes();
-                    const bool any = std::any_of(nodes.begin(), nodes.end(),
-                                                 [](Node* n) { return n->selected; });
-                    for (Node* n : nodes) n->selected = !any;
-                });
+                run([what] { toggle_selection(what); });
+                break;
+            case BrowserAction::bypass_on:
+            case BrowserAction::bypass_off:
+                run([on = what == BrowserAction::bypass_on] { set_selected_bypass(on); });
                 break;
             default:
                 not_available(0);

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "shell/browser_actions.h"
 #include "shell/browser_layout.h"
 #include "shell/image_browser.h"
+#include "tree/run_node.h"
 #include "tree/tree.h"
 
 namespace tessaly::shell {
@@ -116,6 +118,73 @@ TEST(Browser, TopLevelImagesStandSideBySideAndTheCurrentOneIsScrolledIntoView) {
     EXPECT_TRUE(canvas.viewport()->rect().contains(in_view));
     EXPECT_EQ(canvas.node_at(in_view), s.current);
     EXPECT_EQ(canvas.node_at(QPoint(1, 1)), -1);
+}
+
+}  // namespace
+}  // namespace tessaly::shell
+
+namespace tessaly::shell {
+namespace {
+
+std::vector<std::string> selected_captions() {
+    std::vector<std::string> out;
+    for (Node* n : all_nodes()) {
+        if (n->selected) out.push_back(n->caption);
+    }
+    return out;
+}
+
+// A gray picture and two Inverts below it, each run: the second shows the picture again.
+struct InvertChain {
+    InvertChain() {
+        top = create_top_level_image(true, false, 0, 0, bypass_none, "picture", true);
+        EXPECT_FALSE(image_alloc(top->image, image_gray8, 5, 3, 100.0));
+        for (std::uint32_t y = 0; y < 3; ++y) {
+            for (std::uint32_t x = 0; x < 5; ++x) top->image.row(y)[x] = std::uint8_t(x * 40 + y);
+        }
+        first = add_transformation_after(top, true, false, 1, 0, bypass_none, "first");
+        second = add_transformation_after(first, true, false, 1, 0, bypass_none, "second");
+        for (Node* n : {first, second}) {
+            n->command_line = "invert 0";
+            EXPECT_FALSE(run_node(n->parent, n));
+        }
+    }
+    ~InvertChain() { close_all_images(); }
+    std::uint8_t shown(int x, int y) const {
+        return effective_image_node(second)->image.row(std::uint32_t(y))[x];
+    }
+    Node* top;
+    Node* first;
+    Node* second;
+};
+
+TEST(BrowserSelection, ButtonsSelectTheirNodesAndDeselectThemWhenAllAre) {
+    InvertChain chain;
+    set_current_node(chain.first, -1);
+    toggle_selection(BrowserAction::select_branch);
+    EXPECT_EQ(selected_captions(), (std::vector<std::string>{"first", "second"}));
+    toggle_selection(BrowserAction::select_upstream);
+    EXPECT_EQ(selected_captions(), (std::vector<std::string>{"picture", "first", "second"}));
+    toggle_selection(BrowserAction::select_downstream);  // all selected already: off
+    EXPECT_EQ(selected_captions(), (std::vector<std::string>{"picture", "first"}));
+    toggle_selection(BrowserAction::select_all);
+    EXPECT_EQ(selected_captions().size(), 3u);
+    toggle_selection(BrowserAction::select_all);
+    EXPECT_TRUE(selected_captions().empty());
+}
+
+TEST(BrowserSelection, BypassOfTheSelectionReRunsWhatFollows) {
+    InvertChain chain;
+    EXPECT_EQ(chain.shown(3, 1), 121);
+    chain.first->selected = true;
+    chain.top->selected = true;  // a top level image has no bypass: left alone
+    set_selected_bypass(true);
+    EXPECT_EQ(chain.first->bypass, bypass_user);
+    EXPECT_EQ(chain.top->bypass, bypass_none);
+    EXPECT_EQ(chain.shown(3, 1), 255 - 121);  // the second Invert now works on the picture
+    set_selected_bypass(false);
+    EXPECT_EQ(chain.first->bypass, bypass_none);
+    EXPECT_EQ(chain.shown(3, 1), 121);
 }
 
 }  // namespace

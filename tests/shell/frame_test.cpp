@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <filesystem>
 #include <future>
@@ -110,8 +112,22 @@ TEST_F(Frame, FilesAskedForWhileBusyAreOpenedOneBySecondAfterwards) {
     EXPECT_TRUE(s.nodes[s.top_level[1]].error);
 }
 
+// The File menu's action of a command id, after the menu brought its items up to date.
+QAction* file_menu_action(FrameWindow& frame, std::uint32_t id) {
+    QMenu* file = frame.menuBar()->actions().front()->menu();
+    emit file->aboutToShow();
+    for (QAction* a : file->actions()) {
+        if (a->data().toUInt() == id) return a;
+    }
+    return nullptr;
+}
+
 TEST_F(Frame, CommandsNotBuiltSaySoAndNeedNoImage) {
     FrameWindow frame(&record);
+    ASSERT_NE(file_menu_action(frame, 1002), nullptr);
+    EXPECT_FALSE(file_menu_action(frame, 1002)->isEnabled());  // Save Back needs an image
+    EXPECT_FALSE(file_menu_action(frame, 1012)->isEnabled());  // Close All Images too
+    EXPECT_TRUE(file_menu_action(frame, 1001)->isEnabled());
     frame.command(1222);  // Add Border has no module yet
     frame.command(1014);  // Print
     frame.command(1002);  // Save Back without an image: nothing
@@ -120,6 +136,10 @@ TEST_F(Frame, CommandsNotBuiltSaySoAndNeedNoImage) {
               std::vector<std::string>{"Transformation not available: Add Border"});
     EXPECT_EQ(record.texts(MessageKind::warning),
               std::vector<std::string>{"Print... is not available yet in this version of Tessaly"});
+    frame.open_file(photo);
+    frame.engine().wait_idle();
+    EXPECT_TRUE(file_menu_action(frame, 1002)->isEnabled());
+    EXPECT_TRUE(file_menu_action(frame, 1012)->isEnabled());
 }
 
 TEST_F(Frame, ExitAsksAboutTheWorkspaceAndTheClipboardAndEndsTheSession) {
