@@ -6,7 +6,9 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <filesystem>
 #include <future>
 
@@ -167,6 +169,37 @@ TEST_F(Frame, ExitAsksAboutTheWorkspaceAndTheClipboardAndEndsTheSession) {
     // The session ended normally: no recovery next time, the open file remembered.
     EXPECT_FALSE(std::filesystem::exists(crash_recovery_file()));
     frame.reset();
+}
+
+}  // namespace
+}  // namespace tessaly::shell
+
+namespace tessaly::shell {
+namespace {
+
+TEST(FrameDrop, DroppedFilesAreOpenedInTheirOrder) {
+    if (!std::filesystem::exists(photo)) GTEST_SKIP() << photo << " is missing";
+    RecordingInteraction record;
+    FrameWindow frame(&record);
+    frame.show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(photo)),
+                  QUrl::fromLocalFile("/nonexistent/second.jpg")});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &drop);
+    // The second file arrives while the first is being opened: it waits for the queue.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !frame.engine().busy() && frame.queued_files().empty(); }, 5000));
+    frame.engine().wait_idle();
+    const BrowserSnapshot& s = frame.browser()->canvas()->snapshot();
+    ASSERT_EQ(s.top_level.size(), 2u);
+    EXPECT_EQ(s.nodes[s.top_level[0]].caption, "2560x1600.jpg");
+    EXPECT_TRUE(s.nodes[s.top_level[1]].error);
+    frame.run([] { close_all_images(); });
+    frame.engine().wait_idle();
 }
 
 }  // namespace
