@@ -1,5 +1,8 @@
 # The two set-up commands: `make run` and `make test`. Both install what is missing first.
-.PHONY: deps build run test test-release test-asan fuzz fuzz-regression bench compare clean
+# The desktop program on three of the bundled photographs (settings kept in out/settings).
+GUI_PHOTOS := $(foreach w,Path Autumn BytheWater,/usr/share/wallpapers/$(w)/contents/images/2560x1600.jpg)
+
+.PHONY: deps build run gui test test-release test-asan fuzz fuzz-regression bench compare clean
 
 deps:
 	@scripts/install-deps
@@ -25,6 +28,10 @@ run: build
 	@build/bin/tessaly-cli --settings-root out/settings $(RUN_PHOTO) \
 		--insert-snippet share/snippets/print-preview.snip --save out/IMG_5952-preview.jpg
 	@echo "Saved in $(CURDIR)/out/: IMG_5952-preview.jpg and IMG_5952-preview.script"
+
+gui: build
+	@mkdir -p out/settings
+	@TESSALY_SETTINGS_ROOT=$(CURDIR)/out/settings build/bin/tessaly $(GUI_PHOTOS)
 
 test: fuzz-regression test-asan test-release
 

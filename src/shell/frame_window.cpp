@@ -145,6 +145,10 @@ FrameWindow::FrameWindow(Interaction* other)
                 break;
         }
     });
+    // What the engine said while it worked ("Opening file: ...") is over when it is idle.
+    connect(worker_.get(), &EngineWorker::busy_changed, this, [this](bool busy) {
+        if (!busy) statusBar()->clearMessage();
+    });
     // Queued opens: one file a second while the program is idle.
     connect(&timer_, &QTimer::timeout, this, &FrameWindow::tick);
     timer_.start(1000);
