@@ -85,6 +85,7 @@ BrowserSnapshot snapshot_tree(const std::vector<std::pair<std::int32_t, QImage>>
         b.saved = !node->saved_as_pathname.empty();
         b.editing = node->editing;
         b.bypassed = node->bypass == bypass_user;
+        b.breakpoint = node->breakpoint;
         b.error = node->error;
         b.error_text = node->error_text;
         if (auto it = by_serial.find(node->serial); it != by_serial.end())

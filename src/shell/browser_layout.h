@@ -27,6 +27,7 @@ struct BrowserNode {
     bool editing = false;
     bool bypassed = false;
     bool closing = false;
+    bool breakpoint = false;
     bool error = false;
     std::string error_text;
     QImage thumbnail;             // null when there is none (yet)

@@ -407,26 +407,70 @@ void FrameWindow::command(std::uint32_t id) {
     if (dialog_command(id)) return;
     switch (id) {
         case 1001:
-            run([] {
+        case 1004:
+            run([from_default = id == 1004] {
                 FileChoice choice;
-                choice.title = "Open";
-                choice.folder = last_file_open_folder();
+                choice.title = from_default ? "Open from Default" : "Open";
+                choice.folder =
+                    from_default ? session_state().default_folder : last_file_open_folder();
                 if (auto path = interaction().choose_open_file(choice)) {
                     if (!process_command_token(*path)) autosave_workspace();
                 }
             });
             break;
         case 1003:
+        case 1005:
             if (!image) return;
-            run([] {
+            run([to_default = id == 1005] {
                 FileChoice choice;
-                choice.title = "Save As";
-                choice.folder = session_state().last_file_save_folder;
+                choice.title = to_default ? "Save to Default" : "Save As";
+                choice.folder = to_default ? session_state().default_folder
+                                           : session_state().last_file_save_folder;
                 auto path = interaction().choose_save_file(choice);
                 if (!path) return;
                 const std::int32_t format = save_format_of(*path);
                 if (check_save_extension(*path, format)) return;
                 (void)save_image_file(*path, current_node(), format, false);
+            });
+            break;
+        case 1011:
+            // Close: the current node alone, through the same questions as the browser's.
+            run([] {
+                Node* node = current_node();
+                if (!node) return;
+                clear_selection();
+                node->selected = true;
+                (void)close_selected();
+                clear_selection();
+            });
+            break;
+        case 1113:
+            run([] {
+                Node* node = current_node();
+                if (node && is_side_branch(node)) node = node->parent;
+                if (node && is_splitter(node)) {
+                    if (add_branch(node)) autosave();
+                }
+            });
+            break;
+        case 1117:
+            run([] {
+                if (Node* node = current_node()) node->breakpoint = !node->breakpoint;
+            });
+            break;
+        case 1118:
+            run([] {
+                for (Node* node : all_nodes()) node->breakpoint = false;
+            });
+            break;
+        case 1120:
+            // Files copied in a file manager are opened as if they were dropped.
+            run([] {
+                ClipboardContent content;
+                const ClipboardReader reader = clipboard_reader();
+                if (!reader || reader(content) || content.files.empty()) return;
+                for (const std::string& path : content.files) (void)process_command_token(path);
+                if (!tree_root().children.empty()) autosave_workspace();
             });
             break;
         case 1012:
@@ -470,8 +514,14 @@ void FrameWindow::command(std::uint32_t id) {
             run([] { (void)move_right(current_node()); });
             break;
         case 1112:
+            // The new splitter becomes current, ready for Add Branch to Splitter.
             run([] {
-                if (Node* n = current_node()) (void)add_splitter(n, 2);
+                Node* n = current_node();
+                if (!n) return;
+                if (Node* splitter = add_splitter(n, 2)) {
+                    set_current_node(splitter, -1);
+                    autosave();
+                }
             });
             break;
         case 1119:

@@ -131,7 +131,8 @@ void BrowserCanvas::draw_node(QPainter& painter, const BrowserNode& node) const 
     painter.fillRect(caption, background);
     static const Mark marks[] = {{&BrowserNode::saved, "S"},    {&BrowserNode::modified, "M"},
                                  {&BrowserNode::selected, "+"}, {&BrowserNode::editing, "E"},
-                                 {&BrowserNode::bypassed, "O"}, {&BrowserNode::closing, "X"}};
+                                 {&BrowserNode::bypassed, "O"}, {&BrowserNode::closing, "X"},
+                                 {&BrowserNode::breakpoint, "B"}};
     QString badges;
     for (const Mark& mark : marks) {
         if (node.*mark.flag) badges += mark.letter;

@@ -17,6 +17,8 @@
 #include "shell/image_view.h"
 #include "support/recording_interaction.h"
 #include "workspace/preferences.h"
+#include "tree/run_node.h"
+#include "tree/tree.h"
 #include "workspace/startup.h"
 
 namespace tessaly::shell {
@@ -198,6 +200,54 @@ TEST(FrameDrop, DroppedFilesAreOpenedInTheirOrder) {
     ASSERT_EQ(s.top_level.size(), 2u);
     EXPECT_EQ(s.nodes[s.top_level[0]].caption, "2560x1600.jpg");
     EXPECT_TRUE(s.nodes[s.top_level[1]].error);
+    frame.run([] { close_all_images(); });
+    frame.engine().wait_idle();
+}
+
+}  // namespace
+}  // namespace tessaly::shell
+
+namespace tessaly::shell {
+namespace {
+
+TEST(FrameCommands, CloseBranchesAndBreakpointsActOnTheCurrentNode) {
+    RecordingInteraction record;
+    FrameWindow frame(&record);
+    frame.run([] {
+        Node* top = create_top_level_image(true, false, 0, 0, bypass_none, "picture", true);
+        ASSERT_FALSE(image_alloc(top->image, image_gray8, 4, 4, 100.0));
+        Node* a = add_transformation_after(top, true, false, 0, 0, bypass_none, "a");
+        Node* b = add_transformation_after(a, true, false, 0, 0, bypass_none, "b");
+        for (Node* n : {a, b}) {
+            n->command_line = "invert 0";
+            (void)run_node(n->parent, n);
+        }
+        set_current_node(a, -1);
+    });
+    const auto captions = [&] {
+        std::vector<std::string> out;
+        for (const BrowserNode& n : frame.browser()->canvas()->snapshot().nodes) {
+            out.push_back(n.caption + (n.breakpoint ? "*" : ""));
+        }
+        return out;
+    };
+    frame.command(1117);  // a breakpoint on a
+    frame.engine().wait_idle();
+    EXPECT_EQ(captions(), (std::vector<std::string>{"picture", "a*", "b"}));
+    frame.command(1112);  // a splitter after a: b moves into its first branch
+    frame.command(1113);  // and a third branch
+    frame.engine().wait_idle();
+    EXPECT_EQ(captions(), (std::vector<std::string>{"picture", "a*", "Splitter", "Branch 1",
+                                                    "b", "Branch 2", "Branch 3"}));
+    frame.command(1118);
+    frame.run([] { set_current_node(tree_root().children[0]->children[0], -1); });
+    record.answers = {Answer::ok};
+    frame.command(1011);  // Close a: its child takes its place
+    frame.engine().wait_idle();
+    EXPECT_EQ(record.questions, std::vector<std::string>{"Confirm: Close selected transformation?"});
+    const std::vector<std::string> left = captions();
+    EXPECT_EQ(left.front(), "picture");
+    EXPECT_EQ(std::count(left.begin(), left.end(), "a"), 0);
     frame.run([] { close_all_images(); });
     frame.engine().wait_idle();
 }
