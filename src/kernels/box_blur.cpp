@@ -39,6 +39,19 @@ struct Divide16 {
         return static_cast<std::int32_t>((static_cast<double>(s) + 0.5) * inverse);
     }
 };
+// 16-bit sums of windows up to 63 samples, in floats, twice as many to a vector: s <= 65535 x 63
+// < 2^23, so s + 0.5 is exact; the rounded inverse and the rounded product are each within
+// 2^-24 of their values, so the product is within q x 2^-23 < 2^-7 of q = (s + 0.5) / w < 2^16,
+// less than the distance 0.5 / w > 2^-7 from q to the nearest integer: the truncation is s / w's.
+// Wider windows keep Divide16.
+constexpr int float_divide16_window = 63;
+struct Divide16Float {
+    float inverse;
+    explicit Divide16Float(int w) : inverse(1.0f / static_cast<float>(w)) {}
+    TESSALY_INLINE std::int32_t operator()(std::int32_t s) const {
+        return static_cast<std::int32_t>((static_cast<float>(s) + 0.5f) * inverse);
+    }
+};
 struct DivideFloat {
     float w;
     explicit DivideFloat(int window) : w(static_cast<float>(window)) {}
@@ -97,13 +110,13 @@ TESSALY_INLINE void update_row(Acc<T>* sum, const T* add, const T* sub, std::siz
     for (std::size_t j = 0; j < n; ++j)
         sum[j] += static_cast<Acc<T>>(add[j]) - static_cast<Acc<T>>(sub[j]);
 }
-template <class T>
-TESSALY_INLINE void divide_row(const Acc<T>* sum, T* out, std::size_t n, Divide<T> d) {
+template <class T, class D>
+TESSALY_INLINE void divide_row(const Acc<T>* sum, T* out, std::size_t n, D d) {
     for (std::size_t j = 0; j < n; ++j) out[j] = static_cast<T>(d(sum[j]));
 }
-template <class T>
+template <class T, class D>
 TESSALY_INLINE void update_divide_row(Acc<T>* sum, const T* add, const T* sub, T* out,
-                                      std::size_t n, Divide<T> d) {
+                                      std::size_t n, D d) {
     for (std::size_t j = 0; j < n; ++j) {
         sum[j] += static_cast<Acc<T>>(add[j]) - static_cast<Acc<T>>(sub[j]);
         out[j] = static_cast<T>(d(sum[j]));
@@ -137,9 +150,9 @@ TESSALY_INLINE void prefix(const T* in, std::uint32_t* out, std::size_t from, st
         prefix_of<T, 1>(in, out, from, to, total);
     }
 }
-template <class T>
+template <class T, class D>
 TESSALY_INLINE void window_divide(const std::uint32_t* p, std::size_t span, T* out, std::size_t n,
-                                  Divide<T> d) {
+                                  D d) {
     for (std::size_t j = 0; j < n; ++j)
         out[j] = static_cast<T>(d(static_cast<std::int32_t>(p[j + span] - p[j])));
 }
@@ -163,6 +176,15 @@ BLUR_KERNELS(std::uint8_t)
 BLUR_KERNELS(std::uint16_t)
 BLUR_KERNELS(float)
 #undef BLUR_KERNELS
+TESSALY_CLONES void divide_rows(const std::int32_t* s, std::uint16_t* o, std::size_t n,
+                                Divide16Float d) {
+    divide_row<std::uint16_t>(s, o, n, d);
+}
+TESSALY_CLONES void update_divide_rows(std::int32_t* s, const std::uint16_t* a,
+                                       const std::uint16_t* b, std::uint16_t* o, std::size_t n,
+                                       Divide16Float d) {
+    update_divide_row<std::uint16_t>(s, a, b, o, n, d);
+}
 
 TESSALY_CLONES void window_divide_rows(const std::uint32_t* p, std::size_t span, std::uint8_t* o,
                                        std::size_t n, Divide8 d) {
@@ -172,30 +194,32 @@ TESSALY_CLONES void window_divide_rows(const std::uint32_t* p, std::size_t span,
                                        std::size_t n, Divide16 d) {
     window_divide<std::uint16_t>(p, span, o, n, d);
 }
+TESSALY_CLONES void window_divide_rows(const std::uint32_t* p, std::size_t span, std::uint16_t* o,
+                                       std::size_t n, Divide16Float d) {
+    window_divide<std::uint16_t>(p, span, o, n, d);
+}
 
-template <class Sample>
+template <class Sample, class Quotient = Divide<Sample>>
 struct Kernels {
     using T = Sample;
     using Sum = Acc<T>;
-    using Divider = Divide<T>;
+    using Divider = Quotient;
     static void add(Acc<T>* s, const T* a, std::size_t n) { add_rows(s, a, n); }
     static void update(Acc<T>* s, const T* a, const T* b, std::size_t n) {
         update_rows(s, a, b, n);
     }
-    static void divide(const Acc<T>* s, T* o, std::size_t n, Divide<T> d) {
-        divide_rows(s, o, n, d);
-    }
-    static void update_divide(Acc<T>* s, const T* a, const T* b, T* o, std::size_t n, Divide<T> d) {
+    static void divide(const Acc<T>* s, T* o, std::size_t n, Divider d) { divide_rows(s, o, n, d); }
+    static void update_divide(Acc<T>* s, const T* a, const T* b, T* o, std::size_t n, Divider d) {
         update_divide_rows(s, a, b, o, n, d);
     }
     // Both filters at once: the first's row goes to t, and the second's moves on by it.
     static void update_divide_twice(Acc<T>* s1, const T* a, const T* b, T* t, Acc<T>* s2,
-                                    const T* leaving, T* o, std::size_t n, Divide<T> d) {
+                                    const T* leaving, T* o, std::size_t n, Divider d) {
         update_divide_rows(s1, a, b, t, n, d);
         update_divide_rows(s2, t, leaving, o, n, d);
     }
     // Integer samples only (not instantiated for floats).
-    static void window(const std::uint32_t* p, std::size_t span, T* o, std::size_t n, Divide<T> d) {
+    static void window(const std::uint32_t* p, std::size_t span, T* o, std::size_t n, Divider d) {
         window_divide_rows(p, span, o, n, d);
     }
 };
@@ -255,7 +279,7 @@ struct RowPass {
     // out[q] = (in[q] + ... + in[q + span - c]) / w per channel, for q < count: prefix sums and
     // their differences taken block by block, so the sums are read back while still in the
     // first-level cache.
-    void box(const T* in, T* out, std::size_t count, std::size_t span, Divide<T> d) {
+    void box(const T* in, T* out, std::size_t count, std::size_t span, typename K::Divider d) {
         constexpr std::size_t block = 3 * 1024;
         std::uint32_t total[3] = {};
         for (int k = 0; k < c; ++k) sums[static_cast<std::size_t>(k)] = 0;
@@ -279,7 +303,7 @@ struct RowPass {
             line_filter<float>(fonce.data(), ftwice.data(), length, r, c, c);
             std::memcpy(out, &ftwice[2 * r * pc], static_cast<std::size_t>(width) * pc * 4);
         } else {
-            const Divide<T> d(2 * r + 1);
+            const typename K::Divider d(2 * r + 1);
             const std::size_t span = (2 * static_cast<std::size_t>(r) + 1) * pc;
             // First filter: positions r .. length - r - 1 (the only ones the second reads).
             const std::size_t inner = static_cast<std::size_t>(width + 2 * r) * pc;
@@ -896,8 +920,11 @@ std::uint8_t band_step(const Image& in, RowTarget& out, int first, int last, int
                         : band_plain<std::uint8_t>(in, out, first, last, r, chroma, p);
         case image_gray16:
         case image_color48:
-            return fast ? band_fast<Kernels<std::uint16_t>>(in, out, first, last, r, p)
-                        : band_plain<std::uint16_t>(in, out, first, last, r, chroma, p);
+            if (!fast) return band_plain<std::uint16_t>(in, out, first, last, r, chroma, p);
+            return 2 * r + 1 <= float_divide16_window
+                       ? band_fast<Kernels<std::uint16_t, Divide16Float>>(in, out, first, last, r,
+                                                                          p)
+                       : band_fast<Kernels<std::uint16_t>>(in, out, first, last, r, p);
         default:
             return fast ? band_fast<Kernels<float>>(in, out, first, last, r, p)
                         : band_plain<float>(in, out, first, last, r, chroma, p);

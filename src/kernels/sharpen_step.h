@@ -12,7 +12,8 @@
 // 8-bit rows take an integer form in 16-bit vector lanes where the processor has AVX2. Its
 // rounding of d x strength and its weight are checked against the double formulas for every
 // 8-bit difference when the step is set up, and it is used only when all of them agree, so the
-// results are the same bit for bit.
+// results are the same bit for bit. 16-bit rows keep the double formulas, in AVX2 lanes, with
+// the weight in registers and no division where there is no ramp.
 #pragma once
 
 #include <algorithm>
@@ -334,7 +335,161 @@ TESSALY_AVX2_TARGET std::size_t sharpen_row8_avx2(const std::uint8_t* s, const s
     return p;
 }
 
+// 16-bit rows: the same double operations as sharpen_delta and sharpen_weight, four lanes at a
+// time, and the integers around them in eight 32-bit lanes. rnd(e x strength) is taken as
+// rnd(|e| x strength) with e's sign: rounding to nearest is symmetric, so with strength >= 0 the
+// double product, the added half and the truncation all mirror for a negative e.
+struct SharpenLanes16 {
+    __m256d strength, half, offset, inverse;
+    __m256i below, low, over, under, full;
+    TESSALY_AVX2_TARGET explicit SharpenLanes16(const SharpenStep& k)
+        : strength(_mm256_set1_pd(k.strength)),
+          half(_mm256_set1_pd(0.5)),
+          offset(_mm256_set1_pd(k.ramp_offset)),
+          inverse(_mm256_set1_pd(k.ramp_inverse)),
+          below(_mm256_set1_epi32(k.low - 1)),
+          low(_mm256_set1_epi32(k.low)),
+          over(_mm256_set1_epi32(std::min(k.over, 65535))),
+          under(_mm256_set1_epi32(std::min(k.under, 65535))),
+          full(_mm256_set1_epi32(65535)) {}
+};
+
+// The lanes take settings whose integers stay far from overflow and a strength the mirrored
+// rounding holds for (sharpen_block does the rest).
+inline bool sharpen_lanes16_apply(const SharpenStep& k) {
+    constexpr std::int32_t limit = 1 << 20;
+    return k.strength >= 0.0 && k.strength <= 32767.0 && k.low >= -limit && k.low <= limit &&
+           k.over >= 0 && k.under >= 0;
+}
+
+// Truncated x / 255 for every x up to 65535 x 255 (the largest step times the largest weight);
+// tests check every such x.
+TESSALY_INLINE std::uint32_t divide255(std::uint32_t x) {
+    return (x + ((x + 1 + (x >> 8)) >> 8) + 1) >> 8;
+}
+TESSALY_AVX2_TARGET TESSALY_INLINE __m256i divide255_lanes(__m256i x) {
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i y =
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(x, one), _mm256_srli_epi32(x, 8)), 8);
+    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(x, y), one), 8);
+}
+
+// Eight int32 lanes truncated from two groups of four doubles, and the doubles of an int32
+// vector's lower and upper four lanes.
+TESSALY_AVX2_TARGET TESSALY_INLINE __m256i to_int_lanes(__m256d lo, __m256d hi) {
+    return _mm256_set_m128i(_mm256_cvttpd_epi32(hi), _mm256_cvttpd_epi32(lo));
+}
+TESSALY_AVX2_TARGET TESSALY_INLINE __m256d low_pd(__m256i a) {
+    return _mm256_cvtepi32_pd(_mm256_castsi256_si128(a));
+}
+TESSALY_AVX2_TARGET TESSALY_INLINE __m256d high_pd(__m256i a) {
+    return _mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1));
+}
+
+// Eight samples: v the source, m the reference, d the pixel's largest |v - m|.
+template <bool Ramp>
+TESSALY_AVX2_TARGET TESSALY_INLINE __m128i sharpen_lanes16(__m128i v16, __m128i m16, __m128i d16,
+                                                           const SharpenLanes16& k) {
+    const __m256i v = _mm256_cvtepu16_epi32(v16);
+    const __m256i e = _mm256_sub_epi32(v, _mm256_cvtepu16_epi32(m16));
+    const __m256i a = _mm256_abs_epi32(e);
+    const __m256i r = to_int_lanes(_mm256_add_pd(_mm256_mul_pd(low_pd(a), k.strength), k.half),
+                                   _mm256_add_pd(_mm256_mul_pd(high_pd(a), k.strength), k.half));
+    const __m256i candidate = _mm256_min_epi32(
+        _mm256_max_epi32(_mm256_add_epi32(v, _mm256_sign_epi32(r, e)), _mm256_setzero_si256()),
+        k.full);
+    const __m256i d = _mm256_cvtepu16_epi32(d16);
+    __m256i o;
+    if constexpr (Ramp) {
+        // (d - low) x 255 fits 32 bits, and converts to double exactly.
+        const __m256i n = _mm256_mullo_epi32(_mm256_sub_epi32(d, k.low), _mm256_set1_epi32(255));
+        __m256i w = to_int_lanes(_mm256_mul_pd(_mm256_add_pd(low_pd(n), k.offset), k.inverse),
+                                 _mm256_mul_pd(_mm256_add_pd(high_pd(n), k.offset), k.inverse));
+        w = _mm256_min_epi32(_mm256_max_epi32(w, _mm256_setzero_si256()), _mm256_set1_epi32(255));
+        const __m256i diff = _mm256_sub_epi32(candidate, v);
+        const __m256i step = divide255_lanes(_mm256_mullo_epi32(_mm256_abs_epi32(diff), w));
+        o = _mm256_add_epi32(v, _mm256_sign_epi32(step, diff));
+    } else {
+        o = _mm256_blendv_epi8(v, candidate, _mm256_cmpgt_epi32(d, k.below));
+    }
+    o = _mm256_max_epi32(_mm256_min_epi32(o, _mm256_add_epi32(v, k.over)),
+                         _mm256_sub_epi32(v, k.under));
+    return _mm_packus_epi32(_mm256_castsi256_si128(o), _mm256_extracti128_si256(o, 1));
+}
+
+TESSALY_AVX2_TARGET TESSALY_INLINE __m128i load8x16(const std::uint16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+TESSALY_AVX2_TARGET TESSALY_INLINE __m128i absolute_difference16(__m128i a, __m128i b) {
+    return _mm_or_si128(_mm_subs_epu16(a, b), _mm_subs_epu16(b, a));
+}
+
+// Whole groups of 8 pixels; returns the pixels done.
+template <int C, bool Ramp>
+TESSALY_AVX2_TARGET std::size_t sharpen_row16_avx2(const std::uint16_t* s, const std::uint16_t* m,
+                                                   std::uint16_t* out, std::size_t pixels,
+                                                   const SharpenStep& step) {
+    const SharpenLanes16 k(step);
+    std::size_t p = 0;
+    if constexpr (C == 1) {
+        for (; p + 8 <= pixels; p += 8) {
+            const __m128i v = load8x16(s + p), w = load8x16(m + p);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + p),
+                             sharpen_lanes16<Ramp>(v, w, absolute_difference16(v, w), k));
+        }
+    } else {
+        // As the 8-bit rows, in 16-bit elements: 8 pixels are three pieces of 8 samples, the
+        // second starting in pixel 2 (sample 6) and the third in pixel 5 (sample 15). The maximum
+        // over a pixel's samples lands on its first, and shuffles copy it to all three.
+        alignas(16) static constexpr std::uint8_t spread[3][16] = {
+            {0, 1, 0, 1, 0, 1, 6, 7, 6, 7, 6, 7, 12, 13, 12, 13},
+            {0, 1, 6, 7, 6, 7, 6, 7, 12, 13, 12, 13, 12, 13, 14, 15},
+            {0, 1, 0, 1, 6, 7, 6, 7, 6, 7, 12, 13, 12, 13, 12, 13}};
+        const __m128i spread0 = _mm_load_si128(reinterpret_cast<const __m128i*>(spread[0]));
+        const __m128i spread1 = _mm_load_si128(reinterpret_cast<const __m128i*>(spread[1]));
+        const __m128i spread2 = _mm_load_si128(reinterpret_cast<const __m128i*>(spread[2]));
+        for (; p + 8 <= pixels; p += 8) {
+            const std::size_t i = p * 3;
+            __m128i sv[3], mv[3], a[3], d[3];
+            for (int j = 0; j < 3; ++j) {
+                sv[j] = load8x16(s + i + 8 * j);
+                mv[j] = load8x16(m + i + 8 * j);
+                a[j] = absolute_difference16(sv[j], mv[j]);
+            }
+            const __m128i t0 = _mm_max_epu16(a[0], _mm_max_epu16(_mm_alignr_epi8(a[1], a[0], 2),
+                                                                 _mm_alignr_epi8(a[1], a[0], 4)));
+            const __m128i t1 = _mm_max_epu16(a[1], _mm_max_epu16(_mm_alignr_epi8(a[2], a[1], 2),
+                                                                 _mm_alignr_epi8(a[2], a[1], 4)));
+            const __m128i t2 = _mm_max_epu16(
+                a[2], _mm_max_epu16(_mm_srli_si128(a[2], 2), _mm_srli_si128(a[2], 4)));
+            d[0] = _mm_shuffle_epi8(t0, spread0);
+            // Sample 15 starts pixel 5: its maximum is already in place in t1.
+            d[1] =
+                _mm_blend_epi16(_mm_shuffle_epi8(_mm_alignr_epi8(t1, t0, 12), spread1), t1, 0x80);
+            d[2] = _mm_shuffle_epi8(_mm_alignr_epi8(t2, t1, 14), spread2);
+            for (int j = 0; j < 3; ++j) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8 * j),
+                                 sharpen_lanes16<Ramp>(sv[j], mv[j], d[j], k));
+            }
+        }
+    }
+    return p;
+}
+
 #endif  // TESSALY_AVX2
+
+// The pixels of a 16-bit row the vector form did (from the left), 0 where it does not apply.
+template <int C>
+inline std::size_t sharpen_row16(const std::uint16_t* s, const std::uint16_t* m, std::uint16_t* out,
+                                 std::size_t pixels, const SharpenStep& k) {
+#if TESSALY_AVX2
+    if (sharpen_lanes16_apply(k) && tessaly_has_avx2()) {
+        return k.high > k.low ? sharpen_row16_avx2<C, true>(s, m, out, pixels, k)
+                              : sharpen_row16_avx2<C, false>(s, m, out, pixels, k);
+    }
+#endif
+    return 0;
+}
 
 // The pixels of an 8-bit row the vector form did (from the left), 0 where it does not apply.
 template <int C>
@@ -358,8 +513,13 @@ inline std::size_t sharpen_row8(const std::uint8_t* s, const std::uint8_t* m, st
 template <class T, int C>
 TESSALY_INLINE void sharpen_row(const T* s, const T* m, T* out, std::size_t pixels,
                                 const SharpenStep& k, SharpenScratch& scratch) {
-    if constexpr (sizeof(T) == 1) {
-        const std::size_t done = sharpen_row8<C>(s, m, out, pixels, k);
+    {
+        std::size_t done;
+        if constexpr (sizeof(T) == 1) {
+            done = sharpen_row8<C>(s, m, out, pixels, k);
+        } else {
+            done = sharpen_row16<C>(s, m, out, pixels, k);
+        }
         s += done * C;
         m += done * C;
         out += done * C;

@@ -144,16 +144,22 @@ TEST(BoxBlur, FastAndPlainFormsAgreeWholeOrHandedToASink) {
     for (int radius : {128, 256}) EXPECT_EQ(blurred(white8, radius), rows_of(white8));
 
     // One 254 in a white line: every window over it sums to 255 w - 1, where a division by one
-    // 16-bit product first goes wrong for the widths that cannot use it. Along a row and along
-    // a column.
-    Image row = image_of_rows(image_gray8, Rows(1, std::vector<int>(600, 255)));
-    Image column = image_of_rows(image_gray8, Rows(600, std::vector<int>(1, 255)));
-    row.rows[0][300] = column.rows[300][0] = 254;
-    for (int radius = 1; radius <= 128; ++radius) {
-        for (const Image* line : {&row, &column}) {
-            Image fast;
-            ASSERT_FALSE(box_blur_image(*line, fast, radius, false));
-            ASSERT_TRUE(image_equal(fast, plain_blur(*line, radius))) << "r " << radius;
+    // 16-bit product first goes wrong for the widths that cannot use it. The same with 65534 in
+    // 65535 for the 16-bit division in floats, on either side of the widest window it takes
+    // (63): the quotients lie as close to an integer as any can. Along a row and along a column.
+    for (const int full : {255, 65535}) {
+        const std::uint32_t type = full == 255 ? image_gray8 : image_gray16;
+        Image row = image_of_rows(type, Rows(1, std::vector<int>(600, full)));
+        Image column = image_of_rows(type, Rows(600, std::vector<int>(1, full)));
+        testing::set_sample_at(row, 300, 0, 0, full - 1);
+        testing::set_sample_at(column, 0, 300, 0, full - 1);
+        for (int radius = 1; radius <= (full == 255 ? 128 : 40); ++radius) {
+            for (const Image* line : {&row, &column}) {
+                Image fast;
+                ASSERT_FALSE(box_blur_image(*line, fast, radius, false));
+                ASSERT_TRUE(image_equal(fast, plain_blur(*line, radius)))
+                    << full << " r " << radius;
+            }
         }
     }
 

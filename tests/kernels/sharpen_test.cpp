@@ -160,6 +160,32 @@ TEST(SharpenStep, KernelsMatchThePlainForm) {
     }
 }
 
+// The 16-bit blend divides |c - s| x t by 255 with shifts, exact for every product up to
+// 65535 x 255. The rows reach the top of that range where sparse mid-grey pixels on black are
+// pushed to white at strength 5 with a ramp ending just above their differences (t up to 254),
+// and still give the plain form's pixels.
+TEST(SharpenStep, SixteenBitBlendAtTheLargestSteps) {
+    for (std::uint32_t x = 0; x <= 65535u * 255u; ++x) ASSERT_EQ(divide255(x), x / 255) << x;
+    for (std::uint32_t type : {image_gray16, image_color48}) {
+        Image in = random_pixels(type, 203, 7, 31);
+        for (std::uint32_t i = 0; i < 203 * 7 * 3; ++i) {
+            const std::uint32_t x = i / 3 % 203, y = i / 3 / 203;
+            const int c = samples_per_pixel(in) == 3 ? static_cast<int>(i % 3) : 0;
+            const int v = sample_at(in, x, y, c);
+            set_sample_at(in, x, y, c, v % 3 ? 0 : 8000 + v % 8000);
+        }
+        Image blurred, out;
+        ASSERT_FALSE(box_blur_image(in, blurred, 1, false));
+        const Image mean = neighbour_mean(in, 0);
+        for (const double tw : {0.25, 0.2442}) {
+            ASSERT_FALSE(unsharp_mask_image(in, out, 1, 0, tw, 5, 1, 1));
+            EXPECT_TRUE(image_equal(out, reference(in, blurred, 0, tw, 5, 1, 1))) << type << tw;
+            ASSERT_FALSE(sharpen_image(in, out, 0, 1, 1, 0, tw, 5, false));
+            EXPECT_TRUE(image_equal(out, reference(in, mean, 0, tw, 5, 1, 1))) << type << tw;
+        }
+    }
+}
+
 TEST(UnsharpMask, BlurredCopyAndLuminanceOnly) {
     // Radius 1 blurs 0 0 90 0 0 to 10 20 30 20 10: d = 60 lifts the peak to 150, capped at 116;
     // the sides would go below 0 and stay there.
