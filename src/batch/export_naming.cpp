@@ -14,6 +14,7 @@
 
 #include "core/format.h"
 #include "core/interaction.h"
+#include "core/metadata_values.h"
 #include "fileio/exif.h"
 #include "fileio/save_options.h"
 
@@ -49,51 +50,6 @@ std::optional<Stamp> local_stamp(std::optional<std::int64_t> seconds) {
     std::tm tm{};
     if (!localtime_r(&t, &tm)) return std::nullopt;
     return Stamp{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
-
-const MetadataTag* find_tag(const MetadataTag* tags, std::uint32_t number) {
-    for (const MetadataTag* t = tags; t; t = t->next) {
-        if (t->tag == number) return t;
-    }
-    return nullptr;
-}
-
-std::optional<std::string> tag_text(const MetadataTag* tags, std::uint32_t number) {
-    const MetadataTag* t = find_tag(tags, number);
-    if (!t || t->field_type != 2 || !t->data) return std::nullopt;
-    std::string s(reinterpret_cast<const char*>(t->data));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    if (s.empty()) return std::nullopt;
-    return s;
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// A SHORT, LONG, RATIONAL or SRATIONAL value as a number.
-std::optional<double> tag_number(const MetadataTag* tags, std::uint32_t number) {
-    const MetadataTag* t = find_tag(tags, number);
-    if (!t || !t->data || t->count < 1) return std::nullopt;
-    switch (t->field_type) {
-        case 3:
-            return static_cast<double>(t->data[0] | (t->data[1] << 8));
-        case 4:
-            return static_cast<double>(le32(t->data));
-        case 5: {
-            const std::uint32_t d = le32(t->data + 4);
-            if (d == 0) return std::nullopt;
-            return static_cast<double>(le32(t->data)) / d;
-        }
-        case 10: {
-            const auto n = static_cast<std::int32_t>(le32(t->data));
-            const auto d = static_cast<std::int32_t>(le32(t->data + 4));
-            if (d == 0) return std::nullopt;
-            return static_cast<double>(n) / d;
-        }
-        default:
-            return std::nullopt;
-    }
 }
 
 // EXIF "YYYY:MM:DD HH:MM:SS".

@@ -14,6 +14,7 @@
 #include "batch/export_naming.h"
 #include "color/lcms_support.h"
 #include "core/format.h"
+#include "core/metadata_values.h"
 #include "fileio/save.h"
 #include "framework/node.h"
 #include "workspace/preferences.h"
@@ -25,59 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* absent = "N/A";
-
-const MetadataTag* find_tag(const MetadataTag* tags, std::uint32_t number) {
-    for (const MetadataTag* t = tags; t; t = t->next) {
-        if (t->tag == number) return t;
-    }
-    return nullptr;
-}
-
-std::optional<std::string> tag_text(const MetadataTag* tags, std::uint32_t number) {
-    const MetadataTag* t = find_tag(tags, number);
-    if (!t || t->field_type != 2 || !t->data || t->count == 0) return std::nullopt;
-    std::string s(reinterpret_cast<const char*>(t->data), t->count - 1);
-    s = s.c_str();  // up to the first zero
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\n')) s.pop_back();
-    if (s.empty()) return std::nullopt;
-    return s;
-}
-
-std::uint32_t le32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// Value `index` of a numeric tag (values are stored little-endian, unit by unit).
-std::optional<double> tag_number(const MetadataTag* tags, std::uint32_t number,
-                                 std::uint32_t index = 0) {
-    const MetadataTag* t = find_tag(tags, number);
-    if (!t || !t->data || index >= t->count) return std::nullopt;
-    const std::uint8_t* p = t->data + index * tag_unit_size(t->field_type);
-    switch (t->field_type) {
-        case 1:
-        case 7:
-            return static_cast<double>(p[0]);
-        case 3:
-            return static_cast<double>(p[0] | (p[1] << 8));
-        case 4:
-            return static_cast<double>(le32(p));
-        case 9:
-            return static_cast<double>(static_cast<std::int32_t>(le32(p)));
-        case 5: {
-            const std::uint32_t d = le32(p + 4);
-            if (d == 0) return std::nullopt;
-            return static_cast<double>(le32(p)) / d;
-        }
-        case 10: {
-            const auto n = static_cast<std::int32_t>(le32(p));
-            const auto d = static_cast<std::int32_t>(le32(p + 4));
-            if (d == 0) return std::nullopt;
-            return static_cast<double>(n) / d;
-        }
-        default:
-            return std::nullopt;
-    }
-}
 
 std::string or_absent(const std::optional<std::string>& value) {
     return value ? *value : std::string(absent);
