@@ -12,6 +12,7 @@
 #include "shell/application.h"
 #include "shell/engine_worker.h"
 #include "shell/frame_window.h"
+#include "shell/monitor_profile.h"
 #include "shell/single_instance.h"
 #include "shell/start_session.h"
 #include "workspace/startup.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     using namespace tessaly;
     QApplication app(argc, argv);
     shell::prepare_application();
+    shell::install_monitor_profile_query();
     init_locale_separators();
     const std::string text = command_line_text(argc, argv);
 

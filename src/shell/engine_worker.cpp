@@ -30,8 +30,10 @@ bool EngineWorker::busy() const {
 }
 
 void EngineWorker::wait_idle() {
+    // Blocks between events (the engine's reply is one): the overload with a time limit ignores
+    // WaitForMoreEvents and would spin a whole core away from the engine.
     while (busy()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 

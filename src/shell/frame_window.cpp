@@ -257,7 +257,7 @@ void FrameWindow::take_pictures() {
     if (serial != shown_serial_ || pixels != shown_pixels_ ||
         (current && observer_->dirty.count(serial))) {
         changed = true;
-        if (pixels) picture = display_picture(shown->image);
+        if (pixels) picture = window_picture(shown->image);
         shown_serial_ = serial;
         shown_pixels_ = pixels;
     }
@@ -405,6 +405,7 @@ void FrameWindow::command(std::uint32_t id) {
     const bool image = browser_->canvas()->snapshot().current >= 0;
     if (needs_current_image(id) && !image) return;
     if (dialog_command(id)) return;
+    if (view_->command(id)) return;
     switch (id) {
         case 1001:
         case 1004:

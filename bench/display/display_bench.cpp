@@ -1,0 +1,476 @@
+// The desktop program's figures, measured on its own windows (not timed tests):
+//
+//   start     a 24-megapixel JPEG from process start (as a double click starts it) to the image
+//             window's first paint with the picture, against `tessaly-cli FILE` reading it;
+//   zoom      frame times of zooming and scrolling a 24-megapixel 16-bit image;
+//   gaps      the longest pause of the interface's event loop while Gaussian Blur runs on the
+//             engine's thread over 24 megapixels;
+//   browser   the Image Browser laying out and drawing 300 nodes.
+//
+//   display_bench [RUNS] [start|zoom|gaps|browser ...]      (default 7 runs, everything)
+//
+// Offscreen platform unless QT_QPA_PLATFORM says otherwise; every run has a settings root of its
+// own. Prints medians in milliseconds and the load average before and after.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "batch/engine.h"
+#include "core/format.h"
+#include "fileio/image_file.h"
+#include "framework/console_interaction.h"
+#include "framework/registry.h"
+#include "framework/settings_files.h"
+#include "shell/application.h"
+#include "shell/display_picture.h"
+#include "shell/engine_worker.h"
+#include "shell/frame_window.h"
+#include "shell/image_view.h"
+#include "shell/monitor_profile.h"
+#include "shell/single_instance.h"
+#include "shell/start_session.h"
+#include "tree/dialog_session.h"
+#include "tree/tree.h"
+#include "workspace/startup.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tessaly;
+using Clock = std::chrono::steady_clock;
+
+const char* const wallpaper = "/usr/share/wallpapers/Path/contents/images/2560x1600.jpg";
+
+double ms_since(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double highest(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
+
+std::string load() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+// Starts a program with its output into a pipe; the pid, or -1.
+pid_t spawn(const std::vector<std::string>& args, int& out) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    out = fds[0];
+    return pid;
+}
+
+// Reads the child's output until it ends or names `word`; true when it did.
+bool wait_for_word(int fd, const std::string& word) {
+    std::string seen;
+    char buffer[256];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        seen.append(buffer, std::size_t(n));
+        if (seen.find(word) != std::string::npos) return true;
+    }
+}
+
+bool run_quietly(const std::vector<std::string>& args) {
+    int out = -1;
+    const pid_t pid = spawn(args, out);
+    if (pid < 0) return false;
+    char buffer[256];
+    while (::read(out, buffer, sizeof buffer) > 0) {
+    }
+    ::close(out);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+struct Folders {
+    fs::path work;
+    std::string bin;
+    std::string cli() const { return bin + "/tessaly-cli"; }
+    std::string jpeg() const { return (work / "24mp.jpg").string(); }
+    std::string small() const { return (work / "small.jpg").string(); }
+    std::string settings(const std::string& name) const { return (work / name).string(); }
+};
+
+// The pictures: the wallpaper scaled to 6000 x 3750 (22.5 megapixels, JPEG quality of the save
+// options) and to 320 x 200.
+bool make_files(const Folders& f) {
+    const std::string root = "--settings-root=" + f.settings("make");
+    auto resize = [](int w, int h) {
+        return formatted("resize 0 pixel_w %d pixel_h %d resample 0 set 2 method 2 sharpen -0.75",
+                         w, h);
+    };
+    return run_quietly({f.cli(), "--settings-root", f.settings("make"), wallpaper, "--apply",
+                        resize(6000, 3750), "--save", f.jpeg()}) &&
+           run_quietly({f.cli(), "--settings-root", f.settings("make"), wallpaper, "--apply",
+                        resize(320, 200), "--save", f.small()});
+}
+
+// --- start: the child ---
+
+// What apps/tessaly does, then "drawn" on stdout at the first paint of the image window that
+// has the picture, and out.
+int start_child(int argc, char** argv, const std::string& file) {
+    // DISPLAY_BENCH_STAGES=1: when each stage of the start ended, in ms since main.
+    const auto begun = Clock::now();
+    const bool stages = std::getenv("DISPLAY_BENCH_STAGES") != nullptr;
+    auto stage = [&](const char* what) {
+        if (stages) std::fprintf(stderr, "%s %.0f\n", what, ms_since(begun));
+    };
+    QApplication app(argc, argv);
+    stage("app");
+    shell::prepare_application();
+    shell::install_monitor_profile_query();
+    init_locale_separators();
+    install_engine();
+    create_program_folders();
+    shell::SingleInstance instance;
+    if (!instance.acquire()) return 3;
+    load_saved_state();
+    stage("state");
+    shell::FrameWindow frame;
+    frame.resize(1600, 1000);
+    frame.show();
+    stage("shown");
+    struct Watch : QObject {
+        shell::ImageView* view;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint && !view->picture().isNull()) {
+                // After this paint is done.
+                QTimer::singleShot(0, [] {
+                    std::fputs("drawn\n", stdout);
+                    std::fflush(stdout);
+                    std::_Exit(0);
+                });
+            }
+            return false;
+        }
+    } watch;
+    watch.view = frame.view();
+    frame.view()->viewport()->installEventFilter(&watch);
+    shell::start_session(frame, file);
+    stage("session");
+    return app.exec();
+}
+
+void bench_start(const Folders& f, int runs) {
+    const std::string self = f.bin + "/display_bench";
+    std::vector<double> gui, cli;
+    for (int i = 0; i <= runs; ++i) {
+        const std::string root = f.settings("start" + std::to_string(i));
+        auto start = Clock::now();
+        int out = -1;
+        pid_t pid = spawn({self, "start-child", f.jpeg(), root}, out);
+        const bool drawn = pid > 0 && wait_for_word(out, "drawn");
+        const double g = ms_since(start);
+        if (out >= 0) ::close(out);
+        if (pid > 0) ::waitpid(pid, nullptr, 0);
+        start = Clock::now();
+        const bool read = run_quietly({f.cli(), "--settings-root", root + "-cli", f.jpeg()});
+        const double c = ms_since(start);
+        if (!drawn || !read) {
+            std::printf("start: run %d failed (drawn %d, read %d)\n", i, drawn, read);
+            return;
+        }
+        if (i == 0) continue;  // warm-up: the file and the libraries in the page cache
+        gui.push_back(g);
+        cli.push_back(c);
+    }
+    std::printf("| start to drawn, 24 MP JPEG | %.0f | tessaly-cli FILE %.0f | %.2fx |\n",
+                median(gui), median(cli), median(gui) / median(cli));
+}
+
+// --- in one process: zoom, gaps, browser ---
+
+// Times every event the interface thread handles, so that a long gap can be told apart from
+// the machine giving the thread no time.
+class TimedApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (depth_++ > 0) {
+            const bool handled = QApplication::notify(receiver, event);
+            --depth_;
+            return handled;
+        }
+        const auto start = Clock::now();
+        const int type = event->type();
+        const bool handled = QApplication::notify(receiver, event);
+        const double took = ms_since(start);
+        if (took > longest) {
+            longest = took;
+            longest_type = type;
+        }
+        --depth_;
+        return handled;
+    }
+    double longest = 0;
+    int longest_type = 0;
+
+  private:
+    int depth_ = 0;
+};
+
+// A frame as the person sees it, its messages on stderr.
+struct BenchFrame {
+    ConsoleInteraction console;
+    shell::FrameWindow frame{&console};
+    BenchFrame() {
+        frame.resize(1600, 1000);
+        frame.show();
+    }
+};
+
+void wait(shell::FrameWindow& frame) {
+    frame.engine().wait_idle();
+    QApplication::processEvents();
+}
+
+void apply_line(shell::FrameWindow& frame, const std::string& line, int times = 1) {
+    const TransformationModule* module =
+        find_transformation(line.substr(0, line.find(' ')))->module;
+    frame.run([module, line, times] {
+        for (int i = 0; i < times; ++i) {
+            auto session = DialogSession::open_new(dialog_module_info(*module), line, false);
+            if (session) (void)session->ok();
+        }
+    });
+    wait(frame);
+}
+
+// Where the start's time goes: the steps of showing a picture, each on its own.
+void bench_parts(const Folders& f, int runs) {
+    std::vector<double> read, picture, thumbnail, levels;
+    for (int i = 0; i < runs; ++i) {
+        Image image, transparency;
+        auto start = Clock::now();
+        if (read_image_file(f.jpeg(), image, transparency)) return;
+        read.push_back(ms_since(start));
+        start = Clock::now();
+        const QImage shown = shell::display_picture(image);
+        picture.push_back(ms_since(start));
+        start = Clock::now();
+        (void)shell::display_thumbnail(image, 256);
+        thumbnail.push_back(ms_since(start));
+        start = Clock::now();
+        for (QImage level = shown; level.width() >= 512 && level.height() >= 512;) {
+            level = shell::halved_picture(level);
+        }
+        levels.push_back(ms_since(start));
+    }
+    std::printf("| steps: read %.0f, display picture %.0f, thumbnail %.0f, halved copies %.0f |\n",
+                median(read), median(picture), median(thumbnail), median(levels));
+}
+
+void bench_zoom(const Folders& f) {
+    BenchFrame bench;
+    shell::FrameWindow& frame = bench.frame;
+    frame.open_file(f.jpeg());
+    wait(frame);
+    apply_line(frame, "convert 0 otype 5");
+    shell::ImageView* view = frame.view();
+    // The whole picture and its halved copies, not the preview, are what is timed.
+    while (view->picture().size() != view->image_size() || view->reduced().empty() ||
+           frame.engine().busy()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    const QImage& picture = view->picture();
+    auto frame_time = [&](auto change) {
+        const auto start = Clock::now();
+        change();
+        view->viewport()->repaint();
+        return ms_since(start);
+    };
+    std::vector<double> zoom_times, zoom_smooth, scroll_times;
+    // Fitted, up to 4x and back, plain and smooth.
+    for (int smooth = 0; smooth < 2; ++smooth) {
+        view->set_smooth(smooth);
+        view->set_zoom(view->fitted_zoom());
+        auto& times = smooth ? zoom_smooth : zoom_times;
+        while (view->zoom() < 4) times.push_back(frame_time([&] { view->zoom_in(); }));
+        while (view->zoom() > view->fitted_zoom()) {
+            times.push_back(frame_time([&] { view->zoom_out(); }));
+        }
+    }
+    view->set_smooth(false);
+    for (double zoom : {1.0, 0.5, 0.25}) {
+        view->set_zoom(zoom);
+        view->horizontalScrollBar()->setValue(0);
+        for (int i = 0; i < 10; ++i) {
+            scroll_times.push_back(frame_time([&] { view->scroll_step(1, 1); }));
+        }
+    }
+    std::printf("| zoom, %dx%d 16-bit in a %dx%d window, %zu frames | median %.1f, worst %.1f |\n",
+                picture.width(), picture.height(), view->viewport()->width(),
+                view->viewport()->height(), zoom_times.size(), median(zoom_times),
+                highest(zoom_times));
+    std::printf("| zoom, smooth, %zu frames | median %.1f, worst %.1f |\n", zoom_smooth.size(),
+                median(zoom_smooth), highest(zoom_smooth));
+    std::printf("| scroll at 1, 0.5 and 0.25, %zu frames | median %.1f, worst %.1f |\n",
+                scroll_times.size(), median(scroll_times), highest(scroll_times));
+    close_all_images();
+}
+
+void bench_gaps(const Folders& f, int runs) {
+    BenchFrame bench;
+    shell::FrameWindow& frame = bench.frame;
+    frame.open_file(f.jpeg());
+    wait(frame);
+    std::vector<double> longest, totals, handlers;
+    auto* app = static_cast<TimedApplication*>(QApplication::instance());
+    for (int i = 0; i < runs; ++i) {
+        app->longest = 0;
+        double gap = 0;
+        auto last = Clock::now();
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            gap = std::max(gap, ms_since(last));
+            last = Clock::now();
+        });
+        tick.start(1);
+        const auto start = Clock::now();
+        // A new node each time: the blur, its picture, its thumbnail, the redraw.
+        apply_line(frame, formatted("gaussian_blur 0 radius %d", 3 + i));
+        totals.push_back(ms_since(start));
+        tick.stop();
+        gap = std::max(gap, ms_since(last));
+        longest.push_back(gap);
+        handlers.push_back(app->longest);
+    }
+    std::printf(
+        "| longest event-loop gap during Gaussian Blur, %d runs | median %.1f, worst %.1f "
+        "| (blur to redrawn %.0f) |\n",
+        runs, median(longest), highest(longest), median(totals));
+    std::printf("| longest single event handled meanwhile | median %.1f, worst %.1f |\n",
+                median(handlers), highest(handlers));
+    close_all_images();
+}
+
+void bench_browser(const Folders& f, int runs) {
+    BenchFrame bench;
+    shell::FrameWindow& frame = bench.frame;
+    // 30 images, each with a chain of 9 transformations: 300 nodes.
+    for (int i = 0; i < 30; ++i) {
+        frame.open_file(f.small());
+        wait(frame);
+        apply_line(frame, "invert 0", 9);
+    }
+    shell::BrowserCanvas* canvas = frame.browser()->canvas();
+    const shell::BrowserSnapshot snapshot = canvas->snapshot();
+    std::vector<double> times;
+    for (int i = 0; i < runs * 5; ++i) {
+        const auto start = Clock::now();
+        canvas->set_snapshot(snapshot);
+        canvas->viewport()->repaint();
+        times.push_back(ms_since(start));
+    }
+    std::printf("| Image Browser, %zu nodes laid out and drawn | median %.1f, worst %.1f |\n",
+                snapshot.nodes.size(), median(times), highest(times));
+    close_all_images();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "start-child") {
+        ::setenv("TESSALY_SETTINGS_ROOT", argv[3], 1);
+        char* args[] = {argv[0], nullptr};
+        int one = 1;
+        return start_child(one, args, argv[2]);
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::setenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").constData(), 1);
+    int runs = 7;
+    std::vector<std::string> parts;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (std::isdigit(static_cast<unsigned char>(a[0]))) {
+            runs = std::max(1, std::atoi(a.c_str()));
+        } else {
+            parts.push_back(a);
+        }
+    }
+    if (parts.empty()) parts = {"start", "zoom", "gaps", "browser"};
+    auto wanted = [&](const char* part) {
+        return std::find(parts.begin(), parts.end(), part) != parts.end();
+    };
+    if (!fs::exists(wallpaper)) {
+        std::fprintf(stderr, "display_bench: %s is missing (plasma-workspace-wallpapers)\n",
+                     wallpaper);
+        return 2;
+    }
+    Folders f;
+    char folder[] = "/tmp/tessaly-display-bench-XXXXXX";
+    if (!::mkdtemp(folder)) return 2;
+    f.work = folder;
+    f.bin = fs::canonical("/proc/self/exe").parent_path().string();
+    if (!fs::exists(f.cli())) {
+        std::fprintf(stderr, "display_bench: build %s first\n", f.cli().c_str());
+        return 2;
+    }
+    std::printf("load average before: %s\n", load().c_str());
+    int result = 0;
+    if (!make_files(f)) {
+        std::fprintf(stderr, "display_bench: cannot make the pictures with %s\n", f.cli().c_str());
+        result = 1;
+    } else {
+        if (wanted("start")) bench_start(f, runs);
+        if (wanted("start") || wanted("zoom") || wanted("gaps") || wanted("browser")) {
+            ::setenv("TESSALY_SETTINGS_ROOT", f.settings("in-process").c_str(), 1);
+            TimedApplication app(argc, argv);
+            shell::prepare_application();
+            init_locale_separators();
+            install_engine();
+            create_program_folders();
+            load_saved_state();
+            if (wanted("start")) bench_parts(f, runs);
+            if (wanted("zoom")) bench_zoom(f);
+            if (wanted("gaps")) bench_gaps(f, runs);
+            if (wanted("browser")) bench_browser(f, runs);
+        }
+    }
+    std::printf("load average after: %s\n", load().c_str());
+    std::error_code ec;
+    fs::remove_all(f.work, ec);
+    return result;
+}
