@@ -1,10 +1,5 @@
 // tessaly-cli: Tessaly without a window. The arguments are processed in order, the way the
 // desktop program processes its command line, with options that save and batch in between.
-#include <unistd.h>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +17,7 @@
 #include "color/color_transform.h"
 #include "core/arguments.h"
 #include "core/format.h"
+#include "core/process_memory.h"
 #include "core/runner.h"
 #include "fileio/save.h"
 #include "fileio/save_options.h"
@@ -147,37 +143,10 @@ bool save_current(const std::string& target) {
     return false;
 }
 
-#ifdef __GLIBC__
-// Where the system hands out huge pages only on request, the allocator asks for them when its
-// tunable says so. It reads tunables once, at start, so the program starts itself again with
-// the tunable set: a picture's first touch then faults once per 2 MB instead of once per 4 KB,
-// which on virtual machines is a quarter of a large file's save. Where exec fails, nothing
-// changes.
-void restart_with_huge_pages(char** argv) {
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    if (tunables && std::strstr(tunables, "glibc.malloc.hugetlb")) return;
-    std::ifstream enabled("/sys/kernel/mm/transparent_hugepage/enabled");
-    std::string modes;
-    if (!std::getline(enabled, modes) || modes.find("[madvise]") == std::string::npos) return;
-    const std::string value =
-        (tunables && *tunables ? std::string(tunables) + ":" : std::string()) +
-        "glibc.malloc.hugetlb=1";
-    if (::setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
-    ::execv("/proc/self/exe", argv);
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef __GLIBC__
-    restart_with_huge_pages(argv);
-    // Pictures come and go in 8 MB chunks. By default the allocator hands large freed blocks
-    // back to the system, and every new picture then pays a page fault per 4 KB again; kept,
-    // they are reused, which makes a batch about a quarter faster.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-#endif
+    tune_process_memory(argv);
     init_locale_separators();
     ConsoleInteraction console;
     ScopedInteraction scope(console);

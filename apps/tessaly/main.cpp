@@ -8,6 +8,7 @@
 
 #include "batch/engine.h"
 #include "core/format.h"
+#include "core/process_memory.h"
 #include "framework/settings_files.h"
 #include "shell/application.h"
 #include "shell/engine_worker.h"
@@ -34,6 +35,7 @@ std::string command_line_text(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     using namespace tessaly;
+    tune_process_memory(argv);
     QApplication app(argc, argv);
     shell::prepare_application();
     shell::install_monitor_profile_query();

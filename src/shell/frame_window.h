@@ -43,6 +43,9 @@ class FrameWindow : public QMainWindow {
     void process_command_line(const std::string& text);
     // The same for the command line a second start left in the settings root.
     void process_handed_over_command_line();
+    // Runs work (which processes a command line) on the engine; when it set exit_when_done,
+    // the program ends afterwards.
+    void process_then_maybe_end(std::function<void()> work);
 
     // Runs work on the engine's thread, then brings the browser and the image window up to
     // date from what the engine drew afterwards; done runs on the interface thread.
@@ -72,7 +75,6 @@ class FrameWindow : public QMainWindow {
     void take_pictures();
     void show_pictures();
     void tick();
-    void process_then_maybe_end(std::function<void()> work);
     void not_available(std::uint32_t id);
     void transformation_command(std::uint32_t id);
     bool exit_questions();

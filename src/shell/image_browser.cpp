@@ -129,9 +129,9 @@ void BrowserCanvas::draw_node(QPainter& painter, const BrowserNode& node) const 
     }
     const QRect caption(box.left(), box.bottom() - caption_height + 1, box.width(), caption_height);
     painter.fillRect(caption, background);
-    static const Mark marks[] = {{&BrowserNode::saved, "S"},    {&BrowserNode::modified, "M"},
-                                 {&BrowserNode::selected, "+"}, {&BrowserNode::editing, "E"},
-                                 {&BrowserNode::bypassed, "O"}, {&BrowserNode::closing, "X"},
+    static const Mark marks[] = {{&BrowserNode::saved, "S"},     {&BrowserNode::modified, "M"},
+                                 {&BrowserNode::selected, "+"},  {&BrowserNode::editing, "E"},
+                                 {&BrowserNode::bypassed, "O"},  {&BrowserNode::closing, "X"},
                                  {&BrowserNode::breakpoint, "B"}};
     QString badges;
     for (const Mark& mark : marks) {

@@ -67,7 +67,10 @@ void ImageView::set_picture(QImage picture, bool fit) {
     size_ = full_size(picture_);
     levels_.clear();
     ++generation_;
-    if (fit) zoom_ = fitted_zoom();
+    if (fit) {
+        zoom_ = fitted_zoom();
+        fitted_ = true;
+    }
     update_ranges();
     // The whole picture is asked for once the preview is on the screen, so that making it does
     // not hold up the preview's first paint.
@@ -136,6 +139,7 @@ double ImageView::fitted_zoom() const {
 
 void ImageView::set_zoom(double zoom) {
     zoom = std::clamp(zoom, view_zoom_min, view_zoom_max);
+    fitted_ = zoom == fitted_zoom();
     // Keep the point in the middle of the window where it is.
     const QPointF middle((horizontalScrollBar()->value() + viewport()->width() / 2.0) / zoom_,
                          (verticalScrollBar()->value() + viewport()->height() / 2.0) / zoom_);
@@ -300,6 +304,9 @@ void ImageView::update_ranges() {
 
 void ImageView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    // A fitted picture stays fitted when the window or the separator moves, as the preference
+    // asks by default.
+    if (fitted_ && preferences().on_separator_move) zoom_ = fitted_zoom();
     update_ranges();
 }
 

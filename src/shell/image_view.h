@@ -79,6 +79,7 @@ class ImageView : public QAbstractScrollArea {
     std::vector<QImage> levels_;
     int generation_ = 0;
     double zoom_ = 1.0;
+    bool fitted_ = false;  // the zoom shows the whole picture in the window
     bool smooth_ = false;
     bool whole_pending_ = false;
     bool proofing_ = false;

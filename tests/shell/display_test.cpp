@@ -274,8 +274,11 @@ TEST_F(Display, TheSecondZoomModeWorksInFullScreenOnly) {
     EXPECT_EQ(view->zoom(), fitted);
     frame.showFullScreen();
     QTest::qWait(50);
+    // A fitted picture is fitted again to the larger window.
+    const double refitted = view->zoom();
+    EXPECT_EQ(refitted, view->fitted_zoom());
     frame.command(command_fine_zoom_in);
-    EXPECT_NEAR(view->zoom(), fitted * std::pow(2.0, 1.0 / 8), 1e-9);
+    EXPECT_NEAR(view->zoom(), refitted * std::pow(2.0, 1.0 / 8), 1e-9);
     // As the keypad's *: 1:1 from any other zoom, and from 1:1 filling the screen.
     frame.command(command_fill_toggle);
     EXPECT_EQ(view->zoom(), 1.0);

@@ -16,9 +16,9 @@
 #include "shell/frame_window.h"
 #include "shell/image_view.h"
 #include "support/recording_interaction.h"
-#include "workspace/preferences.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
+#include "workspace/preferences.h"
 #include "workspace/startup.h"
 
 namespace tessaly::shell {
@@ -93,6 +93,15 @@ TEST_F(Frame, OpensAPhotographAndDrawsItAsTheStoredScreenshot) {
     QImage expected(QString::fromStdString(reference));
     EXPECT_LT(differing_share(shot, expected), 0.01)
         << "the frame no longer looks like " << reference;
+    // A fitted picture stays fitted when the window changes; one zoomed by hand keeps its zoom.
+    frame.resize(700, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(frame.view()->zoom(), frame.view()->fitted_zoom());
+    frame.command(1125);
+    const double zoomed = frame.view()->zoom();
+    frame.resize(900, 600);
+    QApplication::processEvents();
+    EXPECT_EQ(frame.view()->zoom(), zoomed);
     EXPECT_TRUE(record.messages.empty());
 }
 
@@ -237,14 +246,15 @@ TEST(FrameCommands, CloseBranchesAndBreakpointsActOnTheCurrentNode) {
     frame.command(1112);  // a splitter after a: b moves into its first branch
     frame.command(1113);  // and a third branch
     frame.engine().wait_idle();
-    EXPECT_EQ(captions(), (std::vector<std::string>{"picture", "a*", "Splitter", "Branch 1",
-                                                    "b", "Branch 2", "Branch 3"}));
+    EXPECT_EQ(captions(), (std::vector<std::string>{"picture", "a*", "Splitter", "Branch 1", "b",
+                                                    "Branch 2", "Branch 3"}));
     frame.command(1118);
     frame.run([] { set_current_node(tree_root().children[0]->children[0], -1); });
     record.answers = {Answer::ok};
     frame.command(1011);  // Close a: its child takes its place
     frame.engine().wait_idle();
-    EXPECT_EQ(record.questions, std::vector<std::string>{"Confirm: Close selected transformation?"});
+    EXPECT_EQ(record.questions,
+              std::vector<std::string>{"Confirm: Close selected transformation?"});
     const std::vector<std::string> left = captions();
     EXPECT_EQ(left.front(), "picture");
     EXPECT_EQ(std::count(left.begin(), left.end(), "a"), 0);
