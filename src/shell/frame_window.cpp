@@ -49,6 +49,48 @@ std::string plain_text(const std::string& text) {
     return cut == std::string::npos ? text : text.substr(0, cut);
 }
 
+// What the keys that have no menu item do.
+const char* key_purpose(std::uint32_t id) {
+    switch (id) {
+        case command_zoom_in:
+            return "Zoom in";
+        case command_zoom_out:
+            return "Zoom out";
+        case command_zoom_toggle:
+            return "1:1 or fitted";
+        case 1128:
+        case 1129:
+            return "Fine zoom in full screen";
+        case 1130:
+            return "1:1 or filled, in full screen";
+        case command_scroll_left:
+        case command_scroll_right:
+        case command_scroll_up:
+        case command_scroll_down:
+            return "Scroll";
+        case 1801:
+            return "OK of the transformation's dialog";
+        case 1802:
+            return "Cancel of the transformation's dialog";
+        case 1136:
+            return "Mask: Add";
+        case 1137:
+            return "Mask: Subtract";
+        case 1800:
+            return "Proofing and gamut alarm";
+        case 1080:
+            return "Clipped shadows and highlights";
+        case 1138:
+            return "Preview window";
+        case 1133:
+            return "Dialog command";
+        case 1411:
+            return "Reopen the previous workspace";
+        default:
+            return "";
+    }
+}
+
 const MenuEntry* find_entry(const std::vector<MenuEntry>& entries, std::uint32_t id) {
     for (const MenuEntry& e : entries) {
         if (e.id == id && !e.is_separator()) return &e;
@@ -581,6 +623,25 @@ void FrameWindow::command(std::uint32_t id) {
                 (void)save_workspace(std::nullopt, names, false, true);
             });
             break;
+        case 1139:
+            // The browser colours the captions of what the current image uses and what uses it.
+            run([] {
+                clear_relation_marks();
+                if (Node* node = current_node()) select_node(node);
+            });
+            break;
+        case 1604: {
+            std::string keys;
+            const std::vector<MenuEntry> strip = menu_strip();
+            for (const Accelerator& a : accelerators()) {
+                const MenuEntry* entry = find_entry(strip, a.id);
+                const QString key = QKeySequence(a.key).toString(QKeySequence::NativeText);
+                keys += key.toStdString() + "\t" +
+                        (entry ? plain_text(entry->text) : std::string(key_purpose(a.id))) + "\n";
+            }
+            interaction().message(MessageKind::information, "Keyboard Shortcuts", keys);
+            break;
+        }
         case 1600:
             interaction().message(MessageKind::information, "About Tessaly",
                                   version_string() + "\nA non-destructive photo editor.");

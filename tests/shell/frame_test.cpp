@@ -248,6 +248,20 @@ TEST(FrameCommands, CloseBranchesAndBreakpointsActOnTheCurrentNode) {
     frame.engine().wait_idle();
     EXPECT_EQ(captions(), (std::vector<std::string>{"picture", "a*", "Splitter", "Branch 1", "b",
                                                     "Branch 2", "Branch 3"}));
+    // Show Dependencies: what a uses is upstream, what uses it downstream.
+    frame.run([] { set_current_node(tree_root().children[0]->children[0], -1); });
+    frame.command(1139);
+    frame.engine().wait_idle();
+    std::vector<int> relations;
+    for (const BrowserNode& n : frame.browser()->canvas()->snapshot().nodes) {
+        relations.push_back(n.relation);
+    }
+    EXPECT_EQ(relations, (std::vector<int>{1, 0, 2, 2, 2, 2, 2}));
+    frame.command(1604);
+    frame.engine().wait_idle();
+    ASSERT_EQ(record.messages.size(), 1u);
+    EXPECT_NE(record.messages[0].text.find("Ctrl+N\tNew..."), std::string::npos);
+    record.messages.clear();
     frame.command(1118);
     frame.run([] { set_current_node(tree_root().children[0]->children[0], -1); });
     record.answers = {Answer::ok};
