@@ -27,19 +27,26 @@ namespace {
 
 std::atomic<bool> in_process{true};
 
-// The XMP toolkit under Exiv2 keeps global state: one copy at a time.
-std::mutex& exiv2_mutex() {
+// The XMP toolkit under Exiv2 keeps global state: one copy at a time. The lock is held while
+// the returned guard lives, and the library is set up on first use.
+std::unique_lock<std::mutex> exiv2_session() {
     static std::mutex m;
-    return m;
-}
-
-void initialise_exiv2() {
+    std::unique_lock<std::mutex> lock(m);
     static std::once_flag once;
     std::call_once(once, [] {
         Exiv2::XmpParser::initialize();
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         Exiv2::enableBMFF(true);
     });
+    return lock;
+}
+
+// The thumbnail of the picture saved as target, as a JPEG; true (after the message) when it
+// cannot be made. No source, no thumbnail.
+bool make_thumbnail(const Image* source, const std::string& target, std::string& jpeg) {
+    if (!source || !thumbnail_jpeg(*source, jpeg)) return false;
+    show_error("Cannot save thumbnail jpeg: %s", target);
+    return true;
 }
 
 bool writable(int type) {
@@ -285,8 +292,7 @@ struct InMemory {
 
 bool library_reads(const std::string& original) {
     if (!in_process) return false;
-    std::lock_guard<std::mutex> lock(exiv2_mutex());
-    initialise_exiv2();
+    const auto lock = exiv2_session();
     try {
         return Exiv2::ImageFactory::getType(original) != Exiv2::ImageType::none;
     } catch (const Exiv2::AnyError&) {
@@ -322,12 +328,8 @@ InProcess rewrite(const std::string& target, const std::string& original, int mo
         return InProcess::failed;
     };
     std::string thumbnail;
-    if (thumbnail_source && thumbnail_jpeg(*thumbnail_source, thumbnail)) {
-        show_error("Cannot save thumbnail jpeg: %s", target);
-        return InProcess::failed;
-    }
-    std::lock_guard<std::mutex> lock(exiv2_mutex());
-    initialise_exiv2();
+    if (make_thumbnail(thumbnail_source, target, thumbnail)) return InProcess::failed;
+    const auto lock = exiv2_session();
     std::unique_ptr<Exiv2::Image> source;
     InMemory file;
     int type = Exiv2::ImageType::none;
@@ -389,17 +391,14 @@ InProcess add_thumbnail_in_process(const std::string& target, const Image& image
     return rewrite(target, "", metadata_all, &image);
 }
 
-InProcess embedded_metadata(const std::string& original, int mode, const Image* thumbnail_source,
-                            bool png, double dpi, EmbeddedMetadata& out) {
+InProcess embedded_metadata(const std::string& target, const std::string& original, int mode,
+                            const Image* thumbnail_source, bool png, double dpi,
+                            EmbeddedMetadata& out) {
     out = EmbeddedMetadata{};
     if (!in_process) return InProcess::not_handled;
     std::string thumbnail;
-    if (thumbnail_source && thumbnail_jpeg(*thumbnail_source, thumbnail)) {
-        show_error("Cannot save thumbnail jpeg: %s", original);
-        return InProcess::failed;
-    }
-    std::lock_guard<std::mutex> lock(exiv2_mutex());
-    initialise_exiv2();
+    if (make_thumbnail(thumbnail_source, target, thumbnail)) return InProcess::failed;
+    const auto lock = exiv2_session();
     try {
         std::unique_ptr<Exiv2::Image> source;
         if (!original.empty()) {

@@ -43,12 +43,13 @@ struct EmbeddedMetadata {
     std::function<InProcess(std::string& file_bytes, const ByteSink& write)> rewrite;
 };
 
-// The blocks for a JPEG (or PNG) file of a picture written at dpi: what copy_metadata_in_process
-// would put in (nothing of an original when original is ""), with the thumbnail of
-// thumbnail_source. not_handled when the library cannot read the original or the blocks do not
-// fit where the format keeps them; the caller then writes the file and rewrites it.
-InProcess embedded_metadata(const std::string& original, int mode, const Image* thumbnail_source,
-                            bool png, double dpi, EmbeddedMetadata& out);
+// The blocks for a JPEG (or PNG) file target of a picture written at dpi: what
+// copy_metadata_in_process would put in (nothing of an original when original is ""), with the
+// thumbnail of thumbnail_source. not_handled when the library cannot read the original or the
+// blocks do not fit where the format keeps them; the caller then writes the file and rewrites it.
+InProcess embedded_metadata(const std::string& target, const std::string& original, int mode,
+                            const Image* thumbnail_source, bool png, double dpi,
+                            EmbeddedMetadata& out);
 
 // Whether the library knows the kind of file original is (by its first bytes): the TIFF writer
 // then takes the in-memory step.

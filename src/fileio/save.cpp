@@ -118,7 +118,7 @@ int write_with_metadata(const std::string& path, const Image& image, const Image
     if (format == save_jpeg || format == save_png) {
         EmbeddedMetadata embed;
         const InProcess made =
-            embedded_metadata(copy ? plan.original : std::string(), plan.mode, plan.thumbnail,
+            embedded_metadata(path, copy ? plan.original : std::string(), plan.mode, plan.thumbnail,
                               format == save_png, resolution_as_written(image, format), embed);
         if (made != InProcess::not_handled) {
             return write_image_file(path, image, transparency, format, options,

@@ -223,7 +223,7 @@ TEST_F(MetadataCopy, WrittenInOnePassAsInTheRewrite) {
             plan.thumbnail = format != save_png ? &picture : nullptr;
             if (format != save_tiff) {
                 EmbeddedMetadata embed;
-                ASSERT_EQ(embedded_metadata(original, metadata_all, plan.thumbnail,
+                ASSERT_EQ(embedded_metadata(one_pass, original, metadata_all, plan.thumbnail,
                                             format == save_png, 72, embed),
                           InProcess::done);
                 EXPECT_FALSE(embed.exif.empty());
