@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QInputDialog>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QShortcut>
@@ -29,7 +28,7 @@
 #include "shell/frame_dialogs.h"
 #include "shell/image_view.h"
 #include "shell/qt_interaction.h"
-#include "tree/dialog_session.h"
+#include "shell/transformation_dialog.h"
 #include "tree/edit.h"
 #include "workspace/preferences.h"
 #include "workspace/script_files.h"
@@ -400,18 +399,7 @@ void FrameWindow::transformation_command(std::uint32_t id) {
         return;
     }
     if (browser_->canvas()->snapshot().current < 0) return;  // needs a current image
-    // Until each transformation has its own dialog, its settings are edited as the command
-    // line the dialog would write.
-    bool ok = false;
-    const QString text = QInputDialog::getText(
-        this, QString::fromUtf8(entry->display_name), tr("Command line:"), QLineEdit::Normal,
-        QString::fromStdString(entry->module->default_command_line()), &ok);
-    if (!ok || text.trimmed().isEmpty()) return;
-    const TransformationModule* module = entry->module;
-    run([module, line = text.toStdString()] {
-        auto session = DialogSession::open_new(dialog_module_info(*module), line, false);
-        if (session) (void)session->ok();
-    });
+    open_transformation_dialog(*this, *entry->module);
 }
 
 void FrameWindow::copy_to_clipboard() {
@@ -444,6 +432,7 @@ void FrameWindow::command(std::uint32_t id) {
         transformation_command(id);
         return;
     }
+    if (transformation_dialog_command(*this, id)) return;
     const bool image = browser_->canvas()->snapshot().current >= 0;
     if (needs_current_image(id) && !image) return;
     if (dialog_command(id)) return;

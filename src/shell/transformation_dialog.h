@@ -1,0 +1,84 @@
+// A transformation's dialog made from its module's declaration: one control per setting (spin box
+// and slider, check box or drop-down), OK and Cancel. The dialog owns a DialogSession that lives
+// on the engine's thread; every change of a control becomes the module's own command line and
+// re-runs the node there, a burst of changes running only the last one.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/declaration.h"
+
+class QCloseEvent;
+class QWidget;
+
+namespace tessaly {
+class TransformationModule;
+}
+
+namespace tessaly::shell {
+
+class FrameWindow;
+
+class TransformationDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // The settings the dialog shows: the module's, less those it keeps from the command line
+    // (texts, curves, amounts, groups, the preview keys).
+    static bool has_control(const SettingInfo& info);
+
+    // The control of a setting by its key (tests set values through them); null when the
+    // setting has none.
+    QWidget* control(const std::string& key) const;
+    // The command line the controls make (the last one the module wrote, with the controls'
+    // values in front).
+    std::string command_line() const;
+    // A change, OK or Cancel is still on its way to the engine.
+    bool waiting() const { return in_flight_ || pending_; }
+
+    // OK and Cancel as the buttons, Enter, Esc, F1 and F2 do.
+    void accept() override;
+    void reject() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    struct Engine;
+    friend void open_transformation_dialog(FrameWindow& frame, const TransformationModule& module);
+
+    TransformationDialog(FrameWindow& frame, const TransformationModule& module,
+                         std::shared_ptr<Engine> engine, const std::string& line);
+    void build(const std::string& line);
+    void changed();
+    void send_change();
+    void finish(bool ok);
+
+    struct Control {
+        SettingInfo info;
+        QWidget* widget;
+        std::string value() const;
+    };
+
+    FrameWindow& frame_;
+    const TransformationModule& module_;
+    std::shared_ptr<Engine> engine_;
+    std::vector<Control> controls_;
+    std::string line_;  // the module's last line
+    bool in_flight_ = false;
+    bool pending_ = false;
+    bool closing_ = false;
+};
+
+// Opens the dialog of module on the current image: a new node after the current one, starting
+// from the "Default" settings or the built-in defaults. An open dialog is first closed with OK.
+void open_transformation_dialog(FrameWindow& frame, const TransformationModule& module);
+
+// F1 and F2 (OK and Cancel of the open dialog); true when id is one of them.
+bool transformation_dialog_command(FrameWindow& frame, std::uint32_t id);
+
+}  // namespace tessaly::shell

@@ -1,0 +1,265 @@
+// The transformation dialogs made from the modules' declarations, driven through their controls
+// over a small real photograph: what OK writes into the node, that changes re-run it, and that
+// Cancel or closing the window leaves the tree as it was.
+#include "shell/transformation_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTest>
+#include <filesystem>
+
+#include "core/arguments.h"
+#include "framework/module.h"
+#include "framework/node.h"
+#include "framework/registry.h"
+#include "shell/engine_worker.h"
+#include "shell/frame_window.h"
+#include "support/recording_interaction.h"
+#include "tree/tree.h"
+
+namespace tessaly::shell {
+namespace {
+
+using tessaly::testing::RecordingInteraction;
+
+const std::string photo = "/usr/share/wallpapers/Autumn/contents/images/640x480.jpg";
+
+// What the engine holds of the current node, read on its own thread.
+struct Current {
+    std::int32_t serial = -1;
+    std::size_t children = 0;
+    std::string command_line;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint64_t checksum = 0;
+};
+
+Current current(FrameWindow& frame) {
+    Current c;
+    frame.engine().submit([&c] {
+        const Node* node = current_node();
+        if (!node) return;
+        c.serial = node->serial;
+        c.children = node->children.size();
+        c.command_line = node->command_line.value_or("");
+        c.width = node->image.width;
+        c.height = node->image.height;
+        if (!node->image.has_pixels()) return;
+        for (std::uint32_t y = 0; y < node->image.height; ++y) {
+            const std::uint8_t* row = node->image.row(y);
+            for (std::uint32_t x = 0; x < node->image.row_bytes; ++x)
+                c.checksum += row[x] * (x + 1);
+        }
+    });
+    frame.engine().wait_idle();
+    return c;
+}
+
+// The module's own text for a command line.
+std::string written(const char* keyword, const std::string& line) {
+    const TransformationModule* module = find_module(keyword);
+    if (!module) return "(no module " + std::string(keyword) + ")";
+    std::string out;
+    if (module->normalise(split(line), nullptr, nullptr, out))
+        return "(does not parse: " + line + ")";
+    return out;
+}
+
+class TransformationDialogs : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(photo)) GTEST_SKIP() << photo << " is missing";
+        frame = std::make_unique<FrameWindow>(&record);
+        frame->resize(1000, 700);
+        frame->show();
+        frame->open_file(photo);
+        frame->engine().wait_idle();
+        before = current(*frame);
+        ASSERT_GT(before.serial, -1);
+    }
+    void TearDown() override {
+        frame.reset();
+        close_all_images();
+    }
+
+    // Chooses the transformation in the menu and waits for its dialog.
+    TransformationDialog* open(const char* keyword) {
+        const TransformationEntry* entry = find_transformation(keyword);
+        if (!entry) return nullptr;
+        frame->command(entry->command_id);
+        TransformationDialog* dialog = nullptr;
+        (void)QTest::qWaitFor(
+            [&] {
+                dialog = frame->findChild<TransformationDialog*>();
+                return dialog && dialog->isVisible();
+            },
+            5000);
+        frame->engine().wait_idle();
+        return dialog;
+    }
+    // Waits until the changes made through the controls have run.
+    void settle(TransformationDialog* dialog) {
+        QPointer<TransformationDialog> alive(dialog);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !alive || !alive->waiting(); }, 10000));
+        frame->engine().wait_idle();
+    }
+    // With TESSALY_SCREENSHOT_DIR set: the dialog drawn over the frame, as a person sees them.
+    void keep_screenshot(TransformationDialog* dialog, const char* name) {
+        const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR");
+        if (folder.isEmpty()) return;
+        QPixmap shot = frame->grab();
+        QPainter painter(&shot);
+        const QPixmap window = dialog->grab();
+        painter.fillRect(
+            QRect(shot.width() - window.width() - 36, 76, window.width() + 8, window.height() + 8),
+            QColor(0, 0, 0, 60));
+        painter.drawPixmap(shot.width() - window.width() - 40, 72, window);
+        painter.end();
+        shot.save(QString::fromUtf8(folder) + "/" + name);
+    }
+    bool closed() {
+        return QTest::qWaitFor([&] { return !frame->findChild<TransformationDialog*>(); }, 5000);
+    }
+
+    RecordingInteraction record;
+    std::unique_ptr<FrameWindow> frame;
+    Current before;
+};
+
+TEST_F(TransformationDialogs, GaussianBlurControlsWriteTheModulesCommandLineOnOk) {
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), "Gaussian Blur");
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    auto* what = qobject_cast<QComboBox*>(dialog->control("what"));
+    ASSERT_NE(radius, nullptr);
+    ASSERT_NE(what, nullptr);
+    EXPECT_EQ(radius->minimum(), 0);
+    EXPECT_EQ(radius->maximum(), 256);
+    EXPECT_EQ(radius->value(), 3);
+    ASSERT_EQ(what->count(), 2);
+    EXPECT_EQ(what->itemText(1), "Chrominance Only");
+    // Amounts and the preview keys keep their values from the command line.
+    EXPECT_EQ(dialog->control("amount"), nullptr);
+    EXPECT_EQ(dialog->control("display"), nullptr);
+
+    // Opening ran the new node with the defaults at once.
+    const Current opened = current(*frame);
+    EXPECT_NE(opened.serial, before.serial);
+    EXPECT_EQ(opened.command_line, find_module("gaussian_blur")->default_command_line());
+    EXPECT_NE(opened.checksum, before.checksum);
+
+    // The slider and the spin box are one value; a burst of changes ends on the last one.
+    auto* slider = radius->parentWidget()->findChild<QSlider*>();
+    ASSERT_NE(slider, nullptr);
+    for (int r = 1; r <= 9; ++r) slider->setValue(r);
+    EXPECT_EQ(radius->value(), 9);
+    what->setCurrentIndex(1);
+    settle(dialog);
+    const Current changed = current(*frame);
+    EXPECT_EQ(changed.serial, opened.serial);
+    EXPECT_EQ(changed.command_line, written("gaussian_blur", "gaussian_blur 0 radius 9 what 1"));
+    EXPECT_NE(changed.checksum, opened.checksum);
+
+    // Values changed while a preview is on its way reach the node on OK all the same.
+    radius->setValue(5);
+    what->setCurrentIndex(0);
+    EXPECT_TRUE(dialog->waiting());
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    keep_screenshot(dialog, "gaussian-blur-dialog.png");
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    ASSERT_TRUE(closed());
+    frame->engine().wait_idle();
+    const Current done = current(*frame);
+    EXPECT_EQ(done.serial, opened.serial);
+    EXPECT_EQ(done.command_line, written("gaussian_blur", "gaussian_blur 0 radius 5 what 0"));
+    EXPECT_NE(done.checksum, changed.checksum);
+    EXPECT_TRUE(record.messages.empty());
+}
+
+TEST_F(TransformationDialogs, InvertUnchangedOkWritesTheDefaultsAndCancelOrCloseLeaveTheTree) {
+    // OK with nothing changed: the defaults as the module writes them.
+    TransformationDialog* dialog = open("invert");
+    ASSERT_NE(dialog, nullptr);
+    frame->command(1801);  // F1
+    ASSERT_TRUE(closed());
+    const Current inverted = current(*frame);
+    EXPECT_NE(inverted.serial, before.serial);
+    EXPECT_EQ(inverted.command_line, find_module("invert")->default_command_line());
+
+    // On the inverted image: a change re-runs the new node, then Cancel (F2) removes it.
+    dialog = open("invert");
+    ASSERT_NE(dialog, nullptr);
+    auto* colorspace = qobject_cast<QComboBox*>(dialog->control("colorspace"));
+    ASSERT_NE(colorspace, nullptr);
+    EXPECT_EQ(colorspace->itemText(2), "HSL");
+    const Current opened = current(*frame);
+    colorspace->setCurrentIndex(2);
+    settle(dialog);
+    const Current changed = current(*frame);
+    EXPECT_EQ(changed.command_line, written("invert", "invert 0 colorspace 2"));
+    EXPECT_NE(changed.checksum, opened.checksum);
+    frame->command(1802);  // F2
+    ASSERT_TRUE(closed());
+    Current after = current(*frame);
+    EXPECT_EQ(after.serial, inverted.serial);
+    EXPECT_EQ(after.children, 0u);
+    EXPECT_EQ(after.checksum, inverted.checksum);
+
+    // Closing the window is Cancel as well.
+    dialog = open("invert");
+    ASSERT_NE(dialog, nullptr);
+    dialog->close();
+    ASSERT_TRUE(closed());
+    after = current(*frame);
+    EXPECT_EQ(after.serial, inverted.serial);
+    EXPECT_EQ(after.children, 0u);
+    EXPECT_TRUE(record.messages.empty());
+}
+
+TEST_F(TransformationDialogs, RotateMirrorChoiceTurnsThePreviewAndOpeningAnotherPressesOk) {
+    TransformationDialog* dialog = open("rotref");
+    ASSERT_NE(dialog, nullptr);
+    auto* orientation = qobject_cast<QComboBox*>(dialog->control("orientation"));
+    ASSERT_NE(orientation, nullptr);
+    ASSERT_EQ(orientation->count(), 8);
+    orientation->setCurrentIndex(1);  // Rotated 90 CW
+    settle(dialog);
+    const Current turned = current(*frame);
+    EXPECT_EQ(turned.width, before.height);
+    EXPECT_EQ(turned.height, before.width);
+
+    // Choosing another transformation closes this dialog with OK first.
+    TransformationDialog* blur = nullptr;
+    const TransformationEntry* entry = find_transformation("gaussian_blur");
+    ASSERT_NE(entry, nullptr);
+    frame->command(entry->command_id);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto open = frame->findChildren<TransformationDialog*>();
+            blur = open.size() == 1 ? open.front() : nullptr;
+            return blur && blur->windowTitle() == "Gaussian Blur" && blur->isVisible();
+        },
+        5000));
+    frame->engine().wait_idle();
+    std::string rotated_line;
+    frame->engine().submit([&] {
+        const Node* node = current_node();
+        if (node && node->parent) rotated_line = node->parent->command_line.value_or("");
+    });
+    frame->engine().wait_idle();
+    EXPECT_EQ(rotated_line, written("rotref", "rotref 0 orientation 1"));
+    blur->reject();
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(current(*frame).command_line, rotated_line);
+}
+
+}  // namespace
+}  // namespace tessaly::shell
