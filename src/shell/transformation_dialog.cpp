@@ -7,17 +7,23 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 
 #include "core/arguments.h"
+#include "core/format.h"
 #include "framework/describe.h"
 #include "framework/module.h"
 #include "framework/node.h"
+#include "framework/registry.h"
 #include "framework/settings_files.h"
 #include "shell/frame_window.h"
 #include "tree/dialog_session.h"
@@ -73,6 +79,41 @@ std::string dialog_label(const SettingInfo& info) {
     return label;
 }
 
+// The settings a new node starts from: "Default" when it exists and parses, else the built-in
+// defaults. Engine thread.
+std::string starting_line(const TransformationModule& module, Node* input, Node* node) {
+    const std::string name = "Default";
+    if (settings_exist(module.settings_name(), name)) {
+        std::string read;
+        if (auto stored = load_settings(module.keyword(), name, module.settings_name());
+            stored && !module.normalise(*stored, input, node, read)) {
+            return read;
+        }
+    }
+    return module.default_command_line();
+}
+
+// The user's own settings files of a transformation: the names in its folder with its
+// extension, less "Default" and "Previous", sorted. The folder is fixed once the program runs.
+QStringList named_settings(const SettingsName& which) {
+    namespace fs = std::filesystem;
+    QStringList names;
+    std::error_code ec;
+    const fs::path folder = fs::path(settings_path(which, "")).parent_path();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string file = it->path().filename().string();
+        if (file.size() <= which.extension.size() ||
+            file.compare(file.size() - which.extension.size(), std::string::npos,
+                         which.extension) != 0) {
+            continue;
+        }
+        const std::string name = file.substr(0, file.size() - which.extension.size());
+        if (name != "Default" && name != "Previous") names << QString::fromStdString(name);
+    }
+    names.sort(Qt::CaseInsensitive);
+    return names;
+}
+
 }  // namespace
 
 bool TransformationDialog::has_control(const SettingInfo& info) {
@@ -100,8 +141,14 @@ std::string TransformationDialog::Control::value() const {
 }
 
 TransformationDialog::TransformationDialog(FrameWindow& frame, const TransformationModule& module,
-                                           std::shared_ptr<Engine> engine, const std::string& line)
-    : QDialog(&frame), frame_(frame), module_(module), engine_(std::move(engine)), line_(line) {
+                                           std::shared_ptr<Engine> engine, const std::string& line,
+                                           std::int32_t serial)
+    : QDialog(&frame),
+      frame_(frame),
+      module_(module),
+      engine_(std::move(engine)),
+      line_(line),
+      serial_(serial) {
     setWindowTitle(QString::fromUtf8(module.display_name()));
     setModal(false);
     setSizeGripEnabled(true);
@@ -113,27 +160,20 @@ void TransformationDialog::build(const std::string& line) {
     auto* outer = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     outer->addLayout(form);
-    const ArgumentList args = split(line);
     for (const SettingInfo& info : module_.describe()) {
         if (!has_control(info)) continue;
         const QString label = QString::fromStdString(dialog_label(info));
         QWidget* widget = nullptr;
         QWidget* row = nullptr;
         if (info.kind == SettingKind::flag) {
-            std::int32_t value = 0;
-            (void)read_integer(args, info.key, value);
             auto* box = new QCheckBox(label);
-            box->setChecked(value != 0);
             connect(box, &QCheckBox::toggled, this, &TransformationDialog::changed);
             widget = row = box;
             form->addRow(row);
         } else if (info.kind == SettingKind::choice) {
-            std::int32_t value = 0;
-            (void)read_integer(args, info.key, value);
             auto* combo = new QComboBox;
             for (const std::string& name : info.choices)
                 combo->addItem(QString::fromStdString(name));
-            combo->setCurrentIndex(std::clamp<int>(value, 0, combo->count() - 1));
             connect(combo, &QComboBox::currentIndexChanged, this, &TransformationDialog::changed);
             widget = row = combo;
             form->addRow(label, row);
@@ -143,16 +183,12 @@ void TransformationDialog::build(const std::string& line) {
             auto* line_layout = new QHBoxLayout(row);
             line_layout->setContentsMargins(0, 0, 0, 0);
             if (info.kind == SettingKind::integer) {
-                std::int32_t value = 0;
-                (void)read_integer(args, info.key, value);
                 auto* spin = new QSpinBox;
                 spin->setRange(
                     info.ranged ? static_cast<int>(std::max<double>(info.min, INT_MIN)) : INT_MIN,
                     info.ranged ? static_cast<int>(std::min<double>(info.max, INT_MAX)) : INT_MAX);
-                spin->setValue(value);
                 if (slider) {
                     slider->setRange(spin->minimum(), spin->maximum());
-                    slider->setValue(value);
                     connect(slider, &QSlider::valueChanged, spin, &QSpinBox::setValue);
                     connect(spin, &QSpinBox::valueChanged, slider, [slider](int v) {
                         const QSignalBlocker quiet(slider);
@@ -162,20 +198,16 @@ void TransformationDialog::build(const std::string& line) {
                 connect(spin, &QSpinBox::valueChanged, this, &TransformationDialog::changed);
                 widget = spin;
             } else {
-                double value = 0.0;
-                (void)read_real(args, info.key, value);
                 auto* spin = new QDoubleSpinBox;
                 spin->setDecimals(decimals_of(info.written));
                 spin->setRange(info.ranged ? info.min : -1e9, info.ranged ? info.max : 1e9);
                 spin->setSingleStep(std::pow(10.0, -std::min(spin->decimals(), 2)));
-                spin->setValue(value);
                 if (slider) {
                     const double min = info.min, span = info.max - info.min;
                     slider->setRange(0, real_slider_steps);
                     auto to_step = [min, span](double v) {
                         return static_cast<int>(std::lround((v - min) / span * real_slider_steps));
                     };
-                    slider->setValue(to_step(value));
                     connect(slider, &QSlider::valueChanged, spin, [spin, min, span](int step) {
                         spin->setValue(min + span * step / real_slider_steps);
                     });
@@ -197,10 +229,44 @@ void TransformationDialog::build(const std::string& line) {
         widget->setObjectName(QString::fromStdString(info.key));
         controls_.push_back({info, widget});
     }
+    show_values(line);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    auto* settings = new QToolButton;
+    settings->setText("Settings");
+    settings->setPopupMode(QToolButton::InstantPopup);
+    menu_ = new QMenu(settings);
+    settings->setMenu(menu_);
+    connect(menu_, &QMenu::aboutToShow, this, &TransformationDialog::fill_settings_menu);
+    buttons->addButton(settings, QDialogButtonBox::ResetRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &TransformationDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &TransformationDialog::reject);
     outer->addWidget(buttons);
+    auto* reload = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+    connect(reload, &QShortcut::activated, this, [this] { load(Source::file, "Previous"); });
+}
+
+void TransformationDialog::show_values(const std::string& line) {
+    // Set from a line, the controls only follow: the node already has it.
+    quiet_ = true;
+    const ArgumentList args = split(line);
+    for (const Control& c : controls_) {
+        if (c.info.kind == SettingKind::real) {
+            double value = 0.0;
+            (void)read_real(args, c.info.key, value);
+            static_cast<QDoubleSpinBox*>(c.widget)->setValue(value);
+            continue;
+        }
+        std::int32_t value = 0;
+        (void)read_integer(args, c.info.key, value);
+        if (auto* box = qobject_cast<QCheckBox*>(c.widget)) {
+            box->setChecked(value != 0);
+        } else if (auto* combo = qobject_cast<QComboBox*>(c.widget)) {
+            combo->setCurrentIndex(std::clamp<int>(value, 0, combo->count() - 1));
+        } else if (auto* spin = qobject_cast<QSpinBox*>(c.widget)) {
+            spin->setValue(value);
+        }
+    }
+    quiet_ = false;
 }
 
 QWidget* TransformationDialog::control(const std::string& key) const {
@@ -221,8 +287,95 @@ std::string TransformationDialog::command_line() const {
     return line + tail;
 }
 
-void TransformationDialog::changed() {
+void TransformationDialog::fill_settings_menu() {
+    menu_->clear();
+    const SettingsName& which = module_.settings_name();
+    connect(menu_->addAction("Reset"), &QAction::triggered, this, [this] { load(Source::reset); });
+    QAction* previous = menu_->addAction("Reload Last Settings");
+    previous->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    previous->setEnabled(settings_exist(which, "Previous"));
+    connect(previous, &QAction::triggered, this, [this] { load(Source::file, "Previous"); });
+    const QStringList names = named_settings(which);
+    if (!names.isEmpty()) menu_->addSeparator();
+    for (const QString& name : names) {
+        connect(menu_->addAction(name), &QAction::triggered, this,
+                [this, name] { load(Source::file, name.toStdString()); });
+    }
+    menu_->addSeparator();
+    connect(menu_->addAction("Save Settings As..."), &QAction::triggered, this,
+            [this] { save(std::nullopt); });
+    connect(menu_->addAction("Load Settings..."), &QAction::triggered, this,
+            [this] { load(Source::ask); });
+    connect(menu_->addAction("Save As Default Settings"), &QAction::triggered, this,
+            [this] { save(std::string("Default")); });
+    QAction* clear = menu_->addAction("Clear Default Settings");
+    clear->setEnabled(settings_exist(which, "Default"));
+    connect(clear, &QAction::triggered, this, &TransformationDialog::clear_default);
+}
+
+void TransformationDialog::load(Source source, const std::string& name) {
     if (closing_) return;
+    // What is read replaces a change not yet sent.
+    pending_ = false;
+    ++menu_jobs_;
+    auto written = std::make_shared<std::string>();
+    frame_.run(
+        [engine = engine_, &module = module_, source, name, written] {
+            DialogSession* session = engine->session.get();
+            if (!session || session->closed()) return;
+            Node* node = session->node();
+            if (source == Source::reset) {
+                *written = starting_line(module, node->parent, node);
+            } else {
+                std::optional<ArgumentList> args = load_settings(
+                    module.keyword(), source == Source::ask ? std::nullopt : std::optional(name),
+                    module.settings_name());
+                if (!args) return;
+                if (module.normalise(*args, node->parent, node, *written)) {
+                    show_error("Error in settings file");
+                    written->clear();
+                    return;
+                }
+            }
+            session->settings_changed(*written);
+        },
+        [self = QPointer(this), written] {
+            if (!self) return;
+            --self->menu_jobs_;
+            if (written->empty() || self->closing_) return;
+            self->line_ = *written;
+            self->show_values(*written);
+        });
+}
+
+void TransformationDialog::save(std::optional<std::string> name) {
+    if (closing_) return;
+    ++menu_jobs_;
+    frame_.run(
+        [engine = engine_, &module = module_, line = command_line(), name] {
+            DialogSession* session = engine->session.get();
+            std::string written;
+            if (!session || session->closed() ||
+                !module_line(module, session->node(), line, written)) {
+                return;
+            }
+            (void)save_settings(written, name, module.settings_name());
+        },
+        [self = QPointer(this)] {
+            if (self) --self->menu_jobs_;
+        });
+}
+
+void TransformationDialog::clear_default() {
+    ++menu_jobs_;
+    frame_.run([&module = module_] { tessaly::clear_default(module.settings_name()); },
+               [self = QPointer(this)] {
+                   if (self) --self->menu_jobs_;
+               });
+}
+
+void TransformationDialog::changed() {
+    if (closing_ || quiet_) return;
     pending_ = true;
     if (!in_flight_) send_change();
 }
@@ -308,30 +461,84 @@ void open_transformation_dialog(FrameWindow& frame, const TransformationModule& 
     for (TransformationDialog* open : frame.findChildren<TransformationDialog*>()) open->accept();
     auto engine = std::make_shared<TransformationDialog::Engine>();
     auto line = std::make_shared<std::string>();
+    auto serial = std::make_shared<std::int32_t>(-1);
     frame.run(
-        [engine, &module, line] {
+        [engine, &module, line, serial] {
             Node* current = current_node();
             if (!current) return;
-            std::string initial = module.default_command_line();
-            const std::string name = "Default";
-            if (settings_exist(module.settings_name(), name)) {
-                std::string read;
-                if (auto stored = load_settings(module.keyword(), name, module.settings_name());
-                    stored && !module.normalise(*stored, current, nullptr, read)) {
-                    initial = read;
-                }
-            }
+            const std::string initial = starting_line(module, current, nullptr);
             engine->session = DialogSession::open_new(dialog_module_info(module), initial, true);
-            if (engine->session) *line = engine->session->node()->command_line.value_or(initial);
+            if (!engine->session) return;
+            *line = engine->session->node()->command_line.value_or(initial);
+            *serial = engine->session->node()->serial;
         },
-        [&frame, &module, engine, line] {
+        [&frame, &module, engine, line, serial] {
             if (line->empty()) return;  // no session was opened
-            auto* dialog = new TransformationDialog(frame, module, engine, *line);
+            auto* dialog = new TransformationDialog(frame, module, engine, *line, *serial);
             dialog->show();
         });
 }
 
+void edit_transformation(FrameWindow& frame) {
+    auto serial = std::make_shared<std::int32_t>(-1);
+    frame.run(
+        [serial] {
+            if (const Node* node = current_node()) *serial = node->serial;
+        },
+        [&frame, serial] {
+            if (*serial < 0) return;
+            for (TransformationDialog* open : frame.findChildren<TransformationDialog*>()) {
+                if (open->node_serial() == *serial && !open->closing_) {
+                    open->show();
+                    open->raise();
+                    open->activateWindow();
+                    return;
+                }
+            }
+            for (TransformationDialog* open : frame.findChildren<TransformationDialog*>())
+                open->accept();
+            auto engine = std::make_shared<TransformationDialog::Engine>();
+            auto opened = std::make_shared<std::pair<const TransformationModule*, std::string>>();
+            frame.run(
+                [engine, opened] {
+                    Node* node = current_node();
+                    if (!node || !node->command_line) return;
+                    const ArgumentList args = split(*node->command_line);
+                    const std::string_view keyword = args.count() > 0 ? args[0] : "";
+                    const TransformationEntry* entry = find_transformation(keyword);
+                    if (!entry) {
+                        show_error("No such transformation: %s", keyword);
+                        return;
+                    }
+                    if (entry->no_edit) return;
+                    if (entry->dialog) {
+                        // A transformation with a command of its own edits through it.
+                        (void)open_node_for_editing(node);
+                        return;
+                    }
+                    if (!entry->module) {
+                        show_error("Transformation not available: %s", entry->display_name);
+                        return;
+                    }
+                    engine->session = DialogSession::open_existing(
+                        dialog_module_info(*entry->module), node, true);
+                    if (!engine->session) return;
+                    *opened = {entry->module, *node->command_line};
+                },
+                [&frame, engine, opened, serial = *serial] {
+                    if (!opened->first) return;
+                    auto* dialog = new TransformationDialog(frame, *opened->first, engine,
+                                                            opened->second, serial);
+                    dialog->show();
+                });
+        });
+}
+
 bool transformation_dialog_command(FrameWindow& frame, std::uint32_t id) {
+    if (id == 1108) {
+        edit_transformation(frame);
+        return true;
+    }
     if (id != 1801 && id != 1802) return false;
     const auto open = frame.findChildren<TransformationDialog*>();
     for (auto it = open.rbegin(); it != open.rend(); ++it) {

@@ -1,12 +1,15 @@
 // The transformation dialogs made from the modules' declarations, driven through their controls
-// over a small real photograph: what OK writes into the node, that changes re-run it, and that
-// Cancel or closing the window leaves the tree as it was.
+// over a small real photograph: what OK writes into the node, that changes re-run it, that
+// Cancel or closing the window leaves the tree as it was, editing an existing node, and the
+// Settings menu with the settings files.
 #include "shell/transformation_dialog.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
@@ -18,6 +21,7 @@
 #include "framework/module.h"
 #include "framework/node.h"
 #include "framework/registry.h"
+#include "framework/settings_files.h"
 #include "shell/engine_worker.h"
 #include "shell/frame_window.h"
 #include "support/recording_interaction.h"
@@ -122,6 +126,41 @@ class TransformationDialogs : public ::testing::Test {
         painter.drawPixmap(shot.width() - window.width() - 40, 72, window);
         painter.end();
         shot.save(QString::fromUtf8(folder) + "/" + name);
+    }
+    // Chooses an entry of the dialog's Settings menu by its text and waits for what it does.
+    bool choose_setting(TransformationDialog* dialog, const QString& text) {
+        dialog->fill_settings_menu();
+        for (QAction* action : dialog->settings_menu()->actions()) {
+            if (action->text() != text || !action->isEnabled()) continue;
+            action->trigger();
+            settle(dialog);
+            return true;
+        }
+        return false;
+    }
+    // Edit Transformation on the current node and waits for its dialog.
+    TransformationDialog* edit() {
+        frame->command(1108);
+        TransformationDialog* dialog = nullptr;
+        (void)QTest::qWaitFor(
+            [&] {
+                frame->engine().wait_idle();
+                dialog = frame->findChild<TransformationDialog*>();
+                return dialog && dialog->isVisible();
+            },
+            5000);
+        frame->engine().wait_idle();
+        return dialog;
+    }
+    // The command line of the node the current node was added after.
+    std::string parent_line() {
+        std::string line;
+        frame->engine().submit([&] {
+            const Node* node = current_node();
+            if (node && node->parent) line = node->parent->command_line.value_or("");
+        });
+        frame->engine().wait_idle();
+        return line;
     }
     bool closed() {
         return QTest::qWaitFor([&] { return !frame->findChild<TransformationDialog*>(); }, 5000);
@@ -259,6 +298,190 @@ TEST_F(TransformationDialogs, RotateMirrorChoiceTurnsThePreviewAndOpeningAnother
     blur->reject();
     ASSERT_TRUE(closed());
     EXPECT_EQ(current(*frame).command_line, rotated_line);
+}
+
+TEST_F(TransformationDialogs, EditingAnExistingBlurReRunsWhatIsBelowAndCancelPutsItBack) {
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    dialog->accept();
+    ASSERT_TRUE(closed());
+    const Current blurred = current(*frame);
+    dialog = open("invert");
+    ASSERT_NE(dialog, nullptr);
+    dialog->accept();
+    ASSERT_TRUE(closed());
+    const Current inverted = current(*frame);
+    frame->engine().submit([&] {
+        Node* node = current_node();
+        set_current_node(node->parent, -1);
+    });
+    frame->engine().wait_idle();
+    ASSERT_EQ(current(*frame).serial, blurred.serial);
+
+    // The node's own line fills the controls; opening does not run it.
+    dialog = edit();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), "Gaussian Blur");
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    ASSERT_NE(radius, nullptr);
+    EXPECT_EQ(radius->value(), 3);
+    EXPECT_FALSE(dialog->waiting());
+    keep_screenshot(dialog, "gaussian-blur-edit-dialog.png");
+    // Edit again while it is open: the same dialog, not a second one.
+    EXPECT_EQ(edit(), dialog);
+    EXPECT_EQ(frame->findChildren<TransformationDialog*>().size(), 1);
+
+    radius->setValue(8);
+    settle(dialog);
+    EXPECT_NE(current(*frame).checksum, blurred.checksum);
+    dialog->accept();
+    ASSERT_TRUE(closed());
+    frame->engine().wait_idle();
+    const Current edited = current(*frame);
+    EXPECT_EQ(edited.serial, blurred.serial);
+    EXPECT_EQ(edited.children, 1u);
+    EXPECT_EQ(edited.command_line, written("gaussian_blur", "gaussian_blur 0 radius 8"));
+    frame->engine().submit([&] { set_current_node(current_node()->children.front(), -1); });
+    const Current below = current(*frame);
+    EXPECT_EQ(below.serial, inverted.serial);
+    EXPECT_EQ(below.command_line, inverted.command_line);
+    EXPECT_NE(below.checksum, inverted.checksum);  // re-run from the new blur
+    frame->engine().submit([&] { set_current_node(current_node()->parent, -1); });
+    frame->engine().wait_idle();
+
+    // A change then Cancel: the person is asked, and the node gets its line and picture back.
+    dialog = edit();
+    ASSERT_NE(dialog, nullptr);
+    radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    EXPECT_EQ(radius->value(), 8);
+    radius->setValue(1);
+    settle(dialog);
+    record.answers.push_back(Answer::ok);
+    dialog->reject();
+    ASSERT_TRUE(closed());
+    frame->engine().wait_idle();
+    Current after = current(*frame);
+    EXPECT_EQ(after.command_line, edited.command_line);
+    EXPECT_EQ(after.checksum, edited.checksum);
+    ASSERT_EQ(record.questions.size(), 1u);
+    EXPECT_EQ(record.questions[0], "Confirm: Abandon changes to settings?");
+
+    // Cancel with nothing changed closes without a question.
+    dialog = edit();
+    ASSERT_NE(dialog, nullptr);
+    dialog->reject();
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(record.questions.size(), 1u);
+    EXPECT_EQ(current(*frame).command_line, edited.command_line);
+
+    // A node whose transformation is not built says so.
+    frame->engine().submit([&] { current_node()->command_line = "checkerboard 0"; });
+    frame->engine().wait_idle();
+    frame->command(1108);
+    frame->engine().wait_idle();
+    QTest::qWait(50);
+    frame->engine().wait_idle();
+    EXPECT_EQ(frame->findChild<TransformationDialog*>(), nullptr);
+    ASSERT_EQ(record.messages.size(), 1u);
+    EXPECT_EQ(record.messages[0].text, "Transformation not available: Checkerboard");
+}
+
+TEST_F(TransformationDialogs, SettingsMenuSavesAndLoadsNamedDefaultAndPreviousSettings) {
+    const SettingsName& which = find_module("gaussian_blur")->settings_name();
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    auto* what = qobject_cast<QComboBox*>(dialog->control("what"));
+    ASSERT_NE(radius, nullptr);
+    ASSERT_NE(what, nullptr);
+    const std::string mine = written("gaussian_blur", "gaussian_blur 0 radius 7 what 1");
+
+    // Save As... through the file dialog, then change, then the named file from the menu.
+    radius->setValue(7);
+    what->setCurrentIndex(1);
+    record.files.push_back(settings_path(which, "Mine"));
+    ASSERT_TRUE(choose_setting(dialog, "Save Settings As..."));
+    ASSERT_EQ(record.file_dialogs.size(), 1u);
+    EXPECT_EQ(record.file_dialogs[0], "Save Gaussian Blur Settings");
+    radius->setValue(2);
+    what->setCurrentIndex(0);
+    settle(dialog);
+    EXPECT_EQ(current(*frame).command_line,
+              written("gaussian_blur", "gaussian_blur 0 radius 2 what 0"));
+    ASSERT_TRUE(choose_setting(dialog, "Mine"));
+    EXPECT_EQ(radius->value(), 7);
+    EXPECT_EQ(what->currentIndex(), 1);
+    EXPECT_EQ(current(*frame).command_line, mine);
+
+    // Save As Default, then Reset reads it; cleared, Reset gives the built-in defaults.
+    ASSERT_TRUE(choose_setting(dialog, "Save As Default Settings"));
+    radius->setValue(4);
+    settle(dialog);
+    ASSERT_TRUE(choose_setting(dialog, "Reset"));
+    EXPECT_EQ(radius->value(), 7);
+    ASSERT_TRUE(choose_setting(dialog, "Clear Default Settings"));
+    EXPECT_FALSE(settings_exist(which, "Default"));
+    ASSERT_TRUE(choose_setting(dialog, "Reset"));
+    EXPECT_EQ(radius->value(), 3);
+    EXPECT_EQ(what->currentIndex(), 0);
+    EXPECT_EQ(current(*frame).command_line, find_module("gaussian_blur")->default_command_line());
+
+    // OK makes "Previous"; the next dialog reloads it.
+    radius->setValue(5);
+    dialog->accept();
+    ASSERT_TRUE(closed());
+    dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    EXPECT_EQ(radius->value(), 3);
+    ASSERT_TRUE(choose_setting(dialog, "Reload Last Settings"));
+    EXPECT_EQ(radius->value(), 5);
+    EXPECT_EQ(current(*frame).command_line,
+              written("gaussian_blur", "gaussian_blur 0 radius 5 what 0"));
+
+    // Load... answered with Cancel changes nothing.
+    ASSERT_TRUE(choose_setting(dialog, "Load Settings..."));
+    EXPECT_EQ(record.file_dialogs.back(), "Load Gaussian Blur Settings");
+    EXPECT_EQ(radius->value(), 5);
+    dialog->reject();
+    ASSERT_TRUE(closed());
+    EXPECT_TRUE(record.messages.empty());
+    std::filesystem::remove(settings_path(which, "Mine"));
+}
+
+TEST_F(TransformationDialogs, ASettingsFileThatDoesNotParseLeavesTheDialogAsItWas) {
+    const SettingsName& which = find_module("gaussian_blur")->settings_name();
+    const std::string wrong = settings_path(which, "Wrong");
+    ASSERT_FALSE(write_settings_file(wrong, "invert 0 colorspace 2"));
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    ASSERT_NE(radius, nullptr);
+    radius->setValue(6);
+    settle(dialog);
+    const Current changed = current(*frame);
+
+    // Chosen from the menu and through Load...: the engine's message, nothing else moves.
+    ASSERT_TRUE(choose_setting(dialog, "Wrong"));
+    record.files.push_back(wrong);
+    ASSERT_TRUE(choose_setting(dialog, "Load Settings..."));
+    ASSERT_EQ(record.messages.size(), 2u);
+    for (const auto& message : record.messages) {
+        EXPECT_EQ(message.text,
+                  "Settings file " + wrong + " - command line starts with wrong command: invert");
+    }
+    EXPECT_EQ(radius->value(), 6);
+    const Current after = current(*frame);
+    EXPECT_EQ(after.command_line, changed.command_line);
+    EXPECT_EQ(after.checksum, changed.checksum);
+
+    // The dialog still works afterwards.
+    radius->setValue(1);
+    dialog->accept();
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(current(*frame).command_line,
+              written("gaussian_blur", "gaussian_blur 0 radius 1 what 0"));
+    std::filesystem::remove(wrong);
 }
 
 }  // namespace
