@@ -21,6 +21,7 @@
 #include "fileio/save_options.h"
 #include "framework/module.h"
 #include "framework/registry.h"
+#include "shell/batch_window.h"
 #include "shell/browser_actions.h"
 #include "shell/clipboard.h"
 #include "shell/commands.h"
@@ -145,6 +146,7 @@ FrameWindow::FrameWindow(Interaction* other)
 
     build_menus();
     setup_frame_dialogs(*this);
+    install_batch_window(*this);
     for (const Accelerator& a : accelerators()) {
         auto* shortcut = new QShortcut(QKeySequence(a.key), this);
         connect(shortcut, &QShortcut::activated, this, [this, id = a.id] { command(id); });
@@ -198,6 +200,7 @@ FrameWindow::FrameWindow(Interaction* other)
 FrameWindow::~FrameWindow() {
     timer_.stop();
     worker_.reset();  // finishes what is queued
+    uninstall_batch_window(*this);
     remove_tree_observer(observer_.get());
     set_interaction(previous_interaction_);
 }

@@ -46,6 +46,7 @@ class FrameWindow : public QMainWindow {
     // Runs work (which processes a command line) on the engine; when it set exit_when_done,
     // the program ends afterwards.
     void process_then_maybe_end(std::function<void()> work);
+    void run_batch(bool test_mode);  // the batch of what is loaded, on the engine
 
     // Runs work on the engine's thread, then brings the browser and the image window up to
     // date from what the engine drew afterwards; done runs on the interface thread.

@@ -25,6 +25,7 @@
 #include "framework/node.h"
 #include "framework/registry.h"
 #include "framework/settings_files.h"
+#include "shell/curve_control.h"
 #include "shell/frame_window.h"
 #include "tree/dialog_session.h"
 
@@ -121,6 +122,7 @@ bool TransformationDialog::has_control(const SettingInfo& info) {
         case SettingKind::integer:
         case SettingKind::real:
         case SettingKind::flag:
+        case SettingKind::curve:
             return true;
         case SettingKind::choice:
             return !info.choices.empty();
@@ -131,6 +133,7 @@ bool TransformationDialog::has_control(const SettingInfo& info) {
 
 std::string TransformationDialog::Control::value() const {
     if (auto* box = qobject_cast<QCheckBox*>(widget)) return box->isChecked() ? "1" : "0";
+    if (auto* curve = qobject_cast<CurveControl*>(widget)) return curve_to_text(curve->curve());
     if (auto* combo = qobject_cast<QComboBox*>(widget))
         return std::to_string(combo->currentIndex());
     if (auto* spin = qobject_cast<QSpinBox*>(widget)) return std::to_string(spin->value());
@@ -170,6 +173,11 @@ void TransformationDialog::build(const std::string& line) {
             connect(box, &QCheckBox::toggled, this, &TransformationDialog::changed);
             widget = row = box;
             form->addRow(row);
+        } else if (info.kind == SettingKind::curve) {
+            auto* curve = new CurveControl;
+            connect(curve, &CurveControl::changed, this, &TransformationDialog::changed);
+            widget = row = curve;
+            form->addRow(label, row);
         } else if (info.kind == SettingKind::choice) {
             auto* combo = new QComboBox;
             for (const std::string& name : info.choices)
@@ -254,6 +262,13 @@ void TransformationDialog::show_values(const std::string& line) {
             double value = 0.0;
             (void)read_real(args, c.info.key, value);
             static_cast<QDoubleSpinBox*>(c.widget)->setValue(value);
+            continue;
+        }
+        if (auto* control = qobject_cast<CurveControl*>(c.widget)) {
+            Curve curve;
+            int at = 0;
+            if (!find_key(args, c.info.key, at)) (void)curve_from_args(args, at, curve);
+            control->set_curve(curve);
             continue;
         }
         std::int32_t value = 0;

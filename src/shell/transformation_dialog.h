@@ -31,7 +31,7 @@ class TransformationDialog : public QDialog {
     Q_OBJECT
   public:
     // The settings the dialog shows: the module's, less those it keeps from the command line
-    // (texts, curves, amounts, groups, the preview keys).
+    // (texts, amounts, groups, the preview keys).
     static bool has_control(const SettingInfo& info);
 
     // The control of a setting by its key (tests set values through them); null when the

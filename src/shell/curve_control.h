@@ -1,0 +1,56 @@
+// The curve control of the transformation dialogs: the curve on a square grid (input 0..255
+// across, output 0..255 up) with its points as handles. Dragging a point moves it (its x kept
+// between its neighbours, the ends keeping theirs); a click on empty space puts a new point on
+// the curve there and drags it; a right click, or dragging an inner point far outside, removes it.
+// The curve is drawn from the engine's own 8-bit table, so what is seen is what runs.
+#pragma once
+
+#include <QWidget>
+
+#include "core/curve.h"
+
+namespace tessaly::shell {
+
+class CurveControl : public QWidget {
+    Q_OBJECT
+  public:
+    explicit CurveControl(QWidget* parent = nullptr);
+
+    const Curve& curve() const { return curve_; }
+    // Shows a curve without emitting changed; an invalid one shows the identity.
+    void set_curve(const Curve& curve);
+
+    // Where a curve coordinate (0..255 each way) lies in the widget.
+    QPointF to_widget(double x, double y) const;
+
+    QSize sizeHint() const override { return {260, 260}; }
+    QSize minimumSizeHint() const override { return {200, 200}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return width; }
+
+  signals:
+    // The person changed the points.
+    void changed(const tessaly::Curve& curve);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    QRectF grid() const;
+    // Curve coordinates of a widget position, not clamped.
+    QPointF to_curve(const QPointF& at) const;
+    // The point whose handle is under a widget position, or -1.
+    int handle_at(const QPointF& at) const;
+    void insert_point(int index, int x, int y);
+    void remove_point(int index);
+    void refresh_table();
+
+    Curve curve_;
+    std::uint8_t table_[256];
+    int dragged_ = -1;
+};
+
+}  // namespace tessaly::shell
