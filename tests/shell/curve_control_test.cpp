@@ -13,18 +13,11 @@
 #include "core/image.h"
 #include "framework/node.h"
 #include "framework/registry.h"
-#include "shell/engine_worker.h"
-#include "shell/frame_window.h"
-#include "shell/transformation_dialog.h"
-#include "support/recording_interaction.h"
+#include "shell/dialog_fixture.h"
 #include "tree/tree.h"
 
 namespace tessaly::shell {
 namespace {
-
-using tessaly::testing::RecordingInteraction;
-
-const std::string photo = "/usr/share/wallpapers/Autumn/contents/images/640x480.jpg";
 
 void send_mouse(QWidget* widget, QEvent::Type type, QPointF at, Qt::MouseButton button) {
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton
@@ -58,37 +51,18 @@ std::string points(const Curve& c) {
     return text;
 }
 
-class CurveControlDialog : public ::testing::Test {
+class CurveControlDialog : public DialogOnAPhoto {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(photo)) GTEST_SKIP() << photo << " is missing";
-        frame = std::make_unique<FrameWindow>(&record);
-        frame->resize(1000, 800);
-        frame->show();
-        frame->open_file(photo);
-        frame->engine().wait_idle();
-        const TransformationEntry* entry = find_transformation("brightness_curve");
-        ASSERT_NE(entry, nullptr);
-        frame->command(entry->command_id);
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                dialog = frame->findChild<TransformationDialog*>();
-                return dialog && dialog->isVisible();
-            },
-            5000));
+        DialogOnAPhoto::SetUp();
+        if (IsSkipped()) return;
+        dialog = open("brightness_curve");
+        ASSERT_NE(dialog, nullptr);
         settle();
         control = qobject_cast<CurveControl*>(dialog->control("curve"));
         ASSERT_NE(control, nullptr);
     }
-    void TearDown() override {
-        frame.reset();
-        close_all_images();
-    }
-    void settle() {
-        QPointer<TransformationDialog> alive(dialog);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !alive || !alive->waiting(); }, 10000));
-        frame->engine().wait_idle();
-    }
+    void settle() { DialogOnAPhoto::settle(dialog); }
     std::string node_line() {
         std::string line;
         frame->engine().submit([&] {
@@ -98,8 +72,6 @@ class CurveControlDialog : public ::testing::Test {
         return line;
     }
 
-    RecordingInteraction record;
-    std::unique_ptr<FrameWindow> frame;
     TransformationDialog* dialog = nullptr;
     CurveControl* control = nullptr;
 };

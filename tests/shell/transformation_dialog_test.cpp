@@ -22,17 +22,11 @@
 #include "framework/node.h"
 #include "framework/registry.h"
 #include "framework/settings_files.h"
-#include "shell/engine_worker.h"
-#include "shell/frame_window.h"
-#include "support/recording_interaction.h"
+#include "shell/dialog_fixture.h"
 #include "tree/tree.h"
 
 namespace tessaly::shell {
 namespace {
-
-using tessaly::testing::RecordingInteraction;
-
-const std::string photo = "/usr/share/wallpapers/Autumn/contents/images/640x480.jpg";
 
 // What the engine holds of the current node, read on its own thread.
 struct Current {
@@ -75,44 +69,15 @@ std::string written(const char* keyword, const std::string& line) {
     return out;
 }
 
-class TransformationDialogs : public ::testing::Test {
+class TransformationDialogs : public DialogOnAPhoto {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(photo)) GTEST_SKIP() << photo << " is missing";
-        frame = std::make_unique<FrameWindow>(&record);
-        frame->resize(1000, 700);
-        frame->show();
-        frame->open_file(photo);
-        frame->engine().wait_idle();
+        DialogOnAPhoto::SetUp();
+        if (IsSkipped()) return;
         before = current(*frame);
         ASSERT_GT(before.serial, -1);
     }
-    void TearDown() override {
-        frame.reset();
-        close_all_images();
-    }
 
-    // Chooses the transformation in the menu and waits for its dialog.
-    TransformationDialog* open(const char* keyword) {
-        const TransformationEntry* entry = find_transformation(keyword);
-        if (!entry) return nullptr;
-        frame->command(entry->command_id);
-        TransformationDialog* dialog = nullptr;
-        (void)QTest::qWaitFor(
-            [&] {
-                dialog = frame->findChild<TransformationDialog*>();
-                return dialog && dialog->isVisible();
-            },
-            5000);
-        frame->engine().wait_idle();
-        return dialog;
-    }
-    // Waits until the changes made through the controls have run.
-    void settle(TransformationDialog* dialog) {
-        QPointer<TransformationDialog> alive(dialog);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !alive || !alive->waiting(); }, 10000));
-        frame->engine().wait_idle();
-    }
     // With TESSALY_SCREENSHOT_DIR set: the dialog drawn over the frame, as a person sees them.
     void keep_screenshot(TransformationDialog* dialog, const char* name) {
         const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR");
@@ -166,8 +131,6 @@ class TransformationDialogs : public ::testing::Test {
         return QTest::qWaitFor([&] { return !frame->findChild<TransformationDialog*>(); }, 5000);
     }
 
-    RecordingInteraction record;
-    std::unique_ptr<FrameWindow> frame;
     Current before;
 };
 
