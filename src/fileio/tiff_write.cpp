@@ -1,6 +1,8 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -91,8 +93,17 @@ struct MemoryFile {
     static void unmap(thandle_t, void*, toff_t) {}
 };
 
+// What a libtiff pass writes: the whole file; its directory with a stand-in byte for each strip
+// (for the metadata step to build its directory around); or only the strips, whose places
+// are then handed back (the directory libtiff adds is left unused).
+enum class Pass { whole, skeleton, strips };
+
+struct StripPlace {
+    std::uint64_t offset, size;
+};
+
 bool write_tiff(TIFF* tif, const Image& image, std::int32_t compression, std::int32_t metadata_mode,
-                double dpi) {
+                double dpi, Pass pass = Pass::whole, std::vector<StripPlace>* places = nullptr) {
     if (!tif) return true;
     const bool color = image.type == image_color24 || image.type == image_color48;
     const int bits = image.type == image_binary                                    ? 1
@@ -119,16 +130,26 @@ bool write_tiff(TIFF* tif, const Image& image, std::int32_t compression, std::in
     const auto rows_per_strip = static_cast<std::uint32_t>(
         std::clamp<std::size_t>(strip_bytes / line_bytes, 1, image.height));
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
-    if (metadata_mode != 3 && image.profile && image.profile_size > 0) {
+    const std::uint32_t strips = (image.height + rows_per_strip - 1) / rows_per_strip;
+    if (pass != Pass::strips && metadata_mode != 3 && image.profile && image.profile_size > 0) {
         TIFFSetField(tif, TIFFTAG_ICCPROFILE, image.profile_size, image.profile);
     }
     for (std::uint32_t tag : ascii_tags) {
-        for (const MetadataTag* t = image.tags; t; t = t->next) {
+        for (const MetadataTag* t = image.tags; t && pass != Pass::strips; t = t->next) {
             if (t->tag == tag && t->field_type == 2 && t->data) {
                 TIFFSetField(tif, tag, reinterpret_cast<const char*>(t->data));
                 break;
             }
         }
+    }
+    if (pass == Pass::skeleton) {
+        bool failed = false;
+        std::uint8_t stand_in = 0;
+        for (std::uint32_t s = 0; s < strips && !failed; ++s)
+            failed = TIFFWriteRawStrip(tif, s, &stand_in, 1) < 0;
+        if (!failed) failed = TIFFWriteDirectory(tif) == 0;
+        TIFFClose(tif);
+        return failed;
     }
     // Whole strips at once: libtiff writes an uncompressed strip with one call.
     std::vector<std::uint8_t> strip(line_bytes * rows_per_strip);
@@ -140,6 +161,16 @@ bool write_tiff(TIFF* tif, const Image& image, std::int32_t compression, std::in
                       line_bytes);
         failed = TIFFWriteEncodedStrip(tif, s, strip.data(),
                                        static_cast<tmsize_t>(rows * line_bytes)) < 0;
+    }
+    if (!failed && places) {
+        places->resize(strips);
+        for (std::uint32_t s = 0; s < strips; ++s) {
+            int error = 0;
+            (*places)[s].offset = TIFFGetStrileOffsetWithErr(tif, s, &error);
+            if (error) failed = true;
+            (*places)[s].size = TIFFGetStrileByteCountWithErr(tif, s, &error);
+            if (error) failed = true;
+        }
     }
     if (!failed) failed = TIFFWriteDirectory(tif) == 0;
     TIFFClose(tif);
@@ -156,10 +187,92 @@ bool write_tiff_to(PendingFile& file, const Image& image, std::int32_t compressi
     return write_tiff(tif, image, compression, metadata_mode, dpi);
 }
 
-// The file built in memory, given its metadata there and written once. A metadata step that
-// fails leaves the picture written without it (after its message).
-bool write_tiff_through(PendingFile& file, const Image& image, std::int32_t compression,
-                        std::int32_t metadata_mode, double dpi, const EmbeddedMetadata& embed) {
+// A file written through libtiff at an offset of the pending file: libtiff's offsets are then
+// this far from the real ones.
+struct PlacedFile {
+    int fd;
+    std::uint64_t base;
+    std::uint64_t at = 0, end = 0;
+
+    static tmsize_t read(thandle_t h, void* data, tmsize_t n) {
+        auto* f = static_cast<PlacedFile*>(h);
+        const ssize_t got = ::pread(f->fd, data, static_cast<std::size_t>(n),
+                                    static_cast<off_t>(f->base + f->at));
+        if (got > 0) f->at += static_cast<std::uint64_t>(got);
+        return got;
+    }
+    static tmsize_t write(thandle_t h, void* data, tmsize_t n) {
+        auto* f = static_cast<PlacedFile*>(h);
+        const auto* p = static_cast<const char*>(data);
+        std::size_t left = static_cast<std::size_t>(n);
+        while (left > 0) {
+            const ssize_t w = ::pwrite(f->fd, p, left, static_cast<off_t>(f->base + f->at));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return -1;
+            p += w;
+            left -= static_cast<std::size_t>(w);
+            f->at += static_cast<std::uint64_t>(w);
+        }
+        f->end = std::max(f->end, f->at);
+        return n;
+    }
+    static toff_t seek(thandle_t h, toff_t offset, int whence) {
+        auto* f = static_cast<PlacedFile*>(h);
+        const std::uint64_t origin = whence == SEEK_CUR ? f->at : whence == SEEK_END ? f->end : 0;
+        f->at = origin + offset;
+        return f->at;
+    }
+    static int close(thandle_t) { return 0; }
+    static toff_t size(thandle_t h) { return static_cast<PlacedFile*>(h)->end; }
+};
+
+// Where the first directory of a classic TIFF in memory keeps the strips' places: the value
+// arrays of StripOffsets and StripByteCounts, LONGs of the same count.
+struct StripTables {
+    bool little = true;
+    std::uint32_t count = 0;
+    std::size_t offsets = 0, sizes = 0;
+
+    std::uint32_t get(const std::string& b, std::size_t at, int bytes) const {
+        std::uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i) {
+            const auto byte = static_cast<std::uint8_t>(b[at + (little ? bytes - 1 - i : i)]);
+            v = v << 8 | byte;
+        }
+        return v;
+    }
+    void put(std::string& b, std::size_t at, std::uint32_t v) const {
+        for (int i = 0; i < 4; ++i)
+            b[at + (little ? i : 3 - i)] = static_cast<char>(v >> (8 * i) & 0xff);
+    }
+
+    // False when the file is not laid out as expected.
+    bool find(const std::string& b) {
+        if (b.size() < 8 || (b.compare(0, 4, "II*\0", 4) != 0 && b.compare(0, 4, "MM\0*", 4) != 0))
+            return false;
+        little = b[0] == 'I';
+        const std::size_t ifd = get(b, 4, 4);
+        if (ifd + 2 > b.size()) return false;
+        const std::size_t entries = get(b, ifd, 2);
+        if (ifd + 2 + entries * 12 > b.size()) return false;
+        for (std::size_t e = 0; e < entries; ++e) {
+            const std::size_t at = ifd + 2 + e * 12;
+            const std::uint32_t tag = get(b, at, 2), type = get(b, at + 2, 2), n = get(b, at + 4, 4);
+            if (tag != TIFFTAG_STRIPOFFSETS && tag != TIFFTAG_STRIPBYTECOUNTS) continue;
+            if (type != TIFF_LONG || n == 0 || (count != 0 && n != count)) return false;
+            count = n;
+            const std::size_t values = n == 1 ? at + 8 : get(b, at + 8, 4);
+            if (values + std::size_t{4} * n > b.size()) return false;
+            (tag == TIFFTAG_STRIPOFFSETS ? offsets : sizes) = values;
+        }
+        return offsets != 0 && sizes != 0;
+    }
+};
+
+// The file built in memory, given its metadata there and written once: the way for a
+// directory the tables cannot be found in.
+bool write_tiff_in_memory(PendingFile& file, const Image& image, std::int32_t compression,
+                          std::int32_t metadata_mode, double dpi, const EmbeddedMetadata& embed) {
     MemoryFile memory;
     // The picture's bytes and a little for the directory: one allocation.
     memory.bytes.reserve(static_cast<std::size_t>(image.height) * image.row_bytes + (1 << 16));
@@ -174,6 +287,49 @@ bool write_tiff_through(PendingFile& file, const Image& image, std::int32_t comp
     };
     if (embed.rewrite(memory.bytes, sink) == InProcess::done) return false;
     return io_failed || file.write(memory.bytes.data(), memory.bytes.size());
+}
+
+// The metadata step works on a file whose strips are one stand-in byte each, so that it builds
+// the directory and metadata without copying the picture; that small file goes first, the
+// strips are written once after it, and its strip tables are then pointed at them. A metadata
+// step that fails leaves the picture written without it (after its message).
+bool write_tiff_through(PendingFile& file, const Image& image, std::int32_t compression,
+                        std::int32_t metadata_mode, double dpi, const EmbeddedMetadata& embed) {
+    MemoryFile skeleton;
+    TIFF* tif = TIFFClientOpen(file.target().c_str(), "w", &skeleton, MemoryFile::read,
+                               MemoryFile::write, MemoryFile::seek, MemoryFile::close,
+                               MemoryFile::size, MemoryFile::map, MemoryFile::unmap);
+    if (write_tiff(tif, image, compression, metadata_mode, dpi, Pass::skeleton)) return true;
+    std::string head;
+    const ByteSink keep = [&](const char* data, std::size_t size) {
+        head.append(data, size);
+        return false;
+    };
+    if (embed.rewrite(skeleton.bytes, keep) != InProcess::done) {
+        return write_tiff_to(file, image, compression, metadata_mode, dpi);
+    }
+    StripTables tables;
+    if (!tables.find(head)) {
+        return write_tiff_in_memory(file, image, compression, metadata_mode, dpi, embed);
+    }
+    head.resize((head.size() + 7) & ~std::size_t{7}, '\0');
+    if (file.write(head.data(), head.size())) return true;
+    PlacedFile placed{file.fd(), head.size()};
+    std::vector<StripPlace> places;
+    tif = TIFFClientOpen(file.target().c_str(), "w", &placed, PlacedFile::read, PlacedFile::write,
+                         PlacedFile::seek, PlacedFile::close, PlacedFile::size, MemoryFile::map,
+                         MemoryFile::unmap);
+    if (write_tiff(tif, image, compression, metadata_mode, dpi, Pass::strips, &places) ||
+        places.size() != tables.count) {
+        return true;
+    }
+    for (std::size_t s = 0; s < places.size(); ++s) {
+        const std::uint64_t offset = placed.base + places[s].offset;
+        if (offset > 0xffffffffu || places[s].size > 0xffffffffu) return true;
+        tables.put(head, tables.offsets + 4 * s, static_cast<std::uint32_t>(offset));
+        tables.put(head, tables.sizes + 4 * s, static_cast<std::uint32_t>(places[s].size));
+    }
+    return ::pwrite(file.fd(), head.data(), head.size(), 0) != static_cast<ssize_t>(head.size());
 }
 
 }  // namespace

@@ -255,6 +255,64 @@ TEST_F(MetadataCopy, WrittenInOnePassAsInTheRewrite) {
     EXPECT_TRUE(scope_.recorder.messages.empty());
 }
 
+// TIFF files get their metadata around stand-in strips and the picture's strips after it: every
+// depth and compression reads back pixel for pixel, with the original's tags, the thumbnail and
+// the profile, and ExifTool finds nothing amiss in the file's structure.
+TEST_F(MetadataCopy, TiffStripsFollowTheMetadataInEveryDepthAndCompression) {
+    for (std::uint32_t type : {image_gray8, image_gray16, image_color24, image_color48}) {
+        Image picture;
+        // Tall enough for several strips, odd-sized so that the last strip is short.
+        ASSERT_FALSE(image_alloc(picture, type, 301, 1203, 240.0));
+        std::uint32_t seed = type;
+        for (std::uint32_t r = 0; r < picture.height; ++r) {
+            for (std::uint32_t i = 0; i < picture.row_bytes; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                picture.rows[r][i] = static_cast<std::uint8_t>(i % 7 == 0 ? seed >> 24 : r + i);
+            }
+        }
+        const bool color = type == image_color24 || type == image_color48;
+        std::string profile;
+        if (color) {
+            ASSERT_FALSE(read_file_bytes("/usr/share/color/icc/sRGB.icc", profile));
+            ASSERT_FALSE(image_set_profile(picture,
+                                           reinterpret_cast<const std::uint8_t*>(profile.data()),
+                                           static_cast<std::uint32_t>(profile.size())));
+        }
+        for (std::int32_t compression : {0, 1, 2}) {
+            SCOPED_TRACE("type " + std::to_string(type) + ", compression " +
+                         std::to_string(compression));
+            const std::string file = dir_.file("strips.tif");
+            MetadataPlan plan;
+            plan.original = path_jpeg;
+            plan.mode = metadata_all;
+            plan.thumbnail = &picture;
+            SaveOptions options;
+            options.tiff.compression = compression;
+            ASSERT_EQ(write_with_metadata(file, picture, nullptr, save_tiff, options, plan),
+                      write_done);
+            Image back, back_alpha;
+            ASSERT_FALSE(read_image_file(file, back, back_alpha));
+            ASSERT_EQ(back.type, picture.type);
+            ASSERT_EQ(back.height, picture.height);
+            // Row padding is not part of the picture.
+            const std::size_t used = std::size_t{picture.width} *
+                                     (type == image_gray8 ? 1 : type == image_gray16 ? 2
+                                                            : type == image_color24  ? 3
+                                                                                     : 6);
+            for (std::uint32_t r = 0; r < back.height; ++r) {
+                ASSERT_EQ(std::memcmp(back.rows[r], picture.rows[r], used), 0) << "row " << r;
+            }
+            const Tags tags = read_tags({file}, dir_)[0];
+            EXPECT_EQ(tags.count("IFD0:Model") ? tags.at("IFD0:Model") : "", "E-M1");
+            EXPECT_EQ(tags.count("IFD1:ThumbnailLength"), 1u);
+            EXPECT_EQ(tags.count("ICC_Profile:ProfileDescription"), color ? 1u : 0u);
+            EXPECT_EQ(tags.count("ExifTool:Warning"), 0u)
+                << tags.at("ExifTool:Warning");
+        }
+    }
+    EXPECT_TRUE(scope_.recorder.messages.empty());
+}
+
 // All but GPS: no position in EXIF or XMP, by either path, the rest as in mode 0. A picture
 // turned by its orientation tag is written upright, and the tag does not come back.
 TEST_F(MetadataCopy, AllButGpsAndTheOrientation) {
