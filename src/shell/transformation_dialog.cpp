@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -26,6 +27,7 @@
 #include "framework/registry.h"
 #include "framework/settings_files.h"
 #include "shell/curve_control.h"
+#include "shell/display_picture.h"
 #include "shell/frame_window.h"
 #include "tree/dialog_session.h"
 
@@ -145,7 +147,7 @@ std::string TransformationDialog::Control::value() const {
 
 TransformationDialog::TransformationDialog(FrameWindow& frame, const TransformationModule& module,
                                            std::shared_ptr<Engine> engine, const std::string& line,
-                                           std::int32_t serial)
+                                           std::int32_t serial, const PanelInput& input)
     : QDialog(&frame),
       frame_(frame),
       module_(module),
@@ -156,15 +158,25 @@ TransformationDialog::TransformationDialog(FrameWindow& frame, const Transformat
     setModal(false);
     setSizeGripEnabled(true);
     setMinimumWidth(380);  // room for the sliders
-    build(line);
+    build(line, input);
 }
 
-void TransformationDialog::build(const std::string& line) {
+void TransformationDialog::build(const std::string& line, const PanelInput& input) {
     auto* outer = new QVBoxLayout(this);
+    std::vector<std::string> panel_keys;
+    if (const PanelFactory* make = dialog_panel_factory(module_.keyword())) {
+        panel_ = (*make)(frame_, input);
+        panel_keys = panel_->keys();
+        outer->addWidget(panel_);
+        connect(panel_, &DialogPanel::edited, this, &TransformationDialog::changed);
+    }
     auto* form = new QFormLayout;
     outer->addLayout(form);
     for (const SettingInfo& info : module_.describe()) {
-        if (!has_control(info)) continue;
+        if (!has_control(info) ||
+            std::find(panel_keys.begin(), panel_keys.end(), info.key) != panel_keys.end()) {
+            continue;
+        }
         const QString label = QString::fromStdString(dialog_label(info));
         QWidget* widget = nullptr;
         QWidget* row = nullptr;
@@ -256,6 +268,7 @@ void TransformationDialog::build(const std::string& line) {
 void TransformationDialog::show_values(const std::string& line) {
     // Set from a line, the controls only follow: the node already has it.
     quiet_ = true;
+    if (panel_) panel_->show_line(line);
     const ArgumentList args = split(line);
     for (const Control& c : controls_) {
         if (c.info.kind == SettingKind::real) {
@@ -299,6 +312,7 @@ std::string TransformationDialog::command_line() const {
     std::string tail = line_.rfind(prefix, 0) == 0 ? line_.substr(prefix.size()) : std::string();
     std::string line = prefix;
     for (const Control& c : controls_) line += " " + c.info.key + " " + c.value();
+    if (panel_) line += panel_->settings();
     return line + tail;
 }
 
@@ -470,6 +484,24 @@ void TransformationDialog::finish(bool ok) {
         });
 }
 
+namespace {
+
+// What the module's panel may show of the picture the node works on; on the engine's thread.
+PanelInput panel_input(const TransformationModule& module, const Node* input) {
+    PanelInput in;
+    if (!dialog_panel_factory(module.keyword()) || !input || !input->image.has_pixels()) return in;
+    const Image& image = input->image;
+    in.width = image.width;
+    in.height = image.height;
+    in.type = image.type;
+    in.dpi = image.dpi;
+    in.bytes = std::uint64_t{image.height} * image.row_bytes;
+    in.thumbnail = display_thumbnail(image, 256);
+    return in;
+}
+
+}  // namespace
+
 void open_transformation_dialog(FrameWindow& frame, const TransformationModule& module) {
     // Another transformation chosen while a dialog is open: that dialog is closed with OK first
     // (the engine takes the jobs in order).
@@ -477,19 +509,21 @@ void open_transformation_dialog(FrameWindow& frame, const TransformationModule& 
     auto engine = std::make_shared<TransformationDialog::Engine>();
     auto line = std::make_shared<std::string>();
     auto serial = std::make_shared<std::int32_t>(-1);
+    auto input = std::make_shared<PanelInput>();
     frame.run(
-        [engine, &module, line, serial] {
+        [engine, &module, line, serial, input] {
             Node* current = current_node();
             if (!current) return;
+            *input = panel_input(module, current);
             const std::string initial = starting_line(module, current, nullptr);
             engine->session = DialogSession::open_new(dialog_module_info(module), initial, true);
             if (!engine->session) return;
             *line = engine->session->node()->command_line.value_or(initial);
             *serial = engine->session->node()->serial;
         },
-        [&frame, &module, engine, line, serial] {
+        [&frame, &module, engine, line, serial, input] {
             if (line->empty()) return;  // no session was opened
-            auto* dialog = new TransformationDialog(frame, module, engine, *line, *serial);
+            auto* dialog = new TransformationDialog(frame, module, engine, *line, *serial, *input);
             dialog->show();
         });
 }
@@ -514,8 +548,9 @@ void edit_transformation(FrameWindow& frame) {
                 open->accept();
             auto engine = std::make_shared<TransformationDialog::Engine>();
             auto opened = std::make_shared<std::pair<const TransformationModule*, std::string>>();
+            auto input = std::make_shared<PanelInput>();
             frame.run(
-                [engine, opened] {
+                [engine, opened, input] {
                     Node* node = current_node();
                     if (!node || !node->command_line) return;
                     const ArgumentList args = split(*node->command_line);
@@ -539,11 +574,12 @@ void edit_transformation(FrameWindow& frame) {
                         dialog_module_info(*entry->module), node, true);
                     if (!engine->session) return;
                     *opened = {entry->module, *node->command_line};
+                    *input = panel_input(*entry->module, node->parent);
                 },
-                [&frame, engine, opened, serial = *serial] {
+                [&frame, engine, opened, input, serial = *serial] {
                     if (!opened->first) return;
                     auto* dialog = new TransformationDialog(frame, *opened->first, engine,
-                                                            opened->second, serial);
+                                                            opened->second, serial, *input);
                     dialog->show();
                 });
         });

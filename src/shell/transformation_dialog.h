@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "framework/declaration.h"
+#include "shell/dialog_panel.h"
 
 class QCloseEvent;
 class QMenu;
@@ -37,6 +38,8 @@ class TransformationDialog : public QDialog {
     // The control of a setting by its key (tests set values through them); null when the
     // setting has none.
     QWidget* control(const std::string& key) const;
+    // The module's own panel; null when it has none.
+    DialogPanel* panel() const { return panel_; }
     // The command line the controls make (the last one the module wrote, with the controls'
     // values in front).
     std::string command_line() const;
@@ -65,8 +68,8 @@ class TransformationDialog : public QDialog {
 
     TransformationDialog(FrameWindow& frame, const TransformationModule& module,
                          std::shared_ptr<Engine> engine, const std::string& line,
-                         std::int32_t serial);
-    void build(const std::string& line);
+                         std::int32_t serial, const PanelInput& input);
+    void build(const std::string& line, const PanelInput& input);
     void show_values(const std::string& line);
     void load(Source source, const std::string& name = {});
     void save(std::optional<std::string> name);
@@ -85,7 +88,8 @@ class TransformationDialog : public QDialog {
     const TransformationModule& module_;
     std::shared_ptr<Engine> engine_;
     std::vector<Control> controls_;
-    std::string line_;  // the module's last line
+    DialogPanel* panel_ = nullptr;  // the module's own panel, if it has one
+    std::string line_;              // the module's last line
     std::int32_t serial_;
     QMenu* menu_ = nullptr;
     int menu_jobs_ = 0;
