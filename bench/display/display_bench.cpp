@@ -5,9 +5,11 @@
 //   zoom      frame times of zooming and scrolling a 24-megapixel 16-bit image;
 //   gaps      the longest pause of the interface's event loop while Gaussian Blur runs on the
 //             engine's thread over 24 megapixels;
-//   browser   the Image Browser laying out and drawing 300 nodes.
+//   browser   the Image Browser laying out and drawing 300 nodes;
+//   preview   a dialog's change of a setting to its result drawn in the image window, on 24
+//             megapixels at 8 and 16 bits, against the same transformation in tessaly-cli.
 //
-//   display_bench [RUNS] [start|zoom|gaps|browser ...]      (default 7 runs, everything)
+//   display_bench [RUNS] [start|zoom|gaps|browser|preview ...]      (default 7 runs, everything)
 //
 // Offscreen platform unless QT_QPA_PLATFORM says otherwise; every run has a settings root of its
 // own. Prints medians in milliseconds and the load average before and after.
@@ -409,6 +411,104 @@ void bench_browser(const Folders& f, int runs) {
     close_all_images();
 }
 
+// A change made in a transformation's dialog, as the dialog hands it to its session: the new
+// line on the engine's thread, the node re-run, its picture and thumbnail made, then drawn.
+// Each change alternates between two lines so that every one really runs.
+struct PreviewCase {
+    const char* name;
+    std::string lines[2];
+};
+
+const PreviewCase preview_cases[] = {
+    {"Gaussian Blur", {"gaussian_blur 0 radius 3", "gaussian_blur 0 radius 4"}},
+    {"Unsharp Mask", {"unsharp_mask 0 radius 2", "unsharp_mask 0 radius 3"}},
+    {"Brightness Curve",
+     {"brightness_curve 0 curve 3 2 0 0 128 150 255 255",
+      "brightness_curve 0 curve 3 2 0 0 128 110 255 255"}},
+    {"Resize",
+     {"resize 0 pixel_w 3000 pixel_h 1875 set 2 method 2",
+      "resize 0 pixel_w 3100 pixel_h 1938 set 2 method 2"}},
+};
+
+// The transformation's own time in tessaly-cli: the command with it less the command without.
+double cli_time(const Folders& f, const std::vector<std::string>& before, const std::string& line,
+                int runs) {
+    auto timed = [&](bool with) {
+        std::vector<double> times;
+        for (int i = 0; i < runs; ++i) {
+            std::vector<std::string> args = {f.cli(), "--settings-root", f.settings("cli"),
+                                             f.jpeg()};
+            for (const std::string& b : before) args.insert(args.end(), {"--apply", b});
+            if (with) args.insert(args.end(), {"--apply", line});
+            const auto start = Clock::now();
+            if (!run_quietly(args)) return -1.0;
+            times.push_back(ms_since(start));
+        }
+        return median(times);
+    };
+    return timed(true) - timed(false);
+}
+
+void bench_preview(const Folders& f, int runs) {
+    BenchFrame bench;
+    shell::FrameWindow& frame = bench.frame;
+    frame.open_file(f.jpeg());
+    wait(frame);
+    shell::ImageView* view = frame.view();
+    Node* picture = nullptr;
+    frame.run([&picture] { picture = current_node(); });
+    wait(frame);
+    for (int depth : {8, 16}) {
+        std::vector<std::string> before;
+        if (depth == 16) {
+            before.push_back("convert 0 otype 5");
+            frame.run([picture] { set_current_node(picture, -1); });
+            apply_line(frame, before.back());
+        }
+        auto base = std::make_shared<Node*>(nullptr);
+        for (const PreviewCase& c : preview_cases) {
+            const TransformationModule* module =
+                find_transformation(c.lines[0].substr(0, c.lines[0].find(' ')))->module;
+            auto session = std::make_shared<std::unique_ptr<DialogSession>>();
+            // Every case starts from the same picture: the node after which the first opened.
+            frame.run([module, session, base, line = c.lines[0]] {
+                if (*base) set_current_node(*base, -1);
+                *base = current_node();
+                *session = DialogSession::open_new(dialog_module_info(*module), line, true);
+            });
+            wait(frame);
+            if (!*session) continue;
+            std::vector<double> ran, drawn;
+            for (int i = 0; i < runs; ++i) {
+                const auto start = Clock::now();
+                bool done = false;
+                double ran_ms = 0;
+                frame.run(
+                    [session, line = c.lines[(i + 1) % 2]] { (*session)->settings_changed(line); },
+                    [&] {
+                        ran_ms = ms_since(start);
+                        done = true;
+                    });
+                while (!done) QApplication::processEvents(QEventLoop::AllEvents, 1);
+                view->viewport()->repaint();
+                ran.push_back(ran_ms);
+                drawn.push_back(ms_since(start));
+            }
+            frame.run([session] {
+                (void)(*session)->ok();
+                session->reset();
+            });
+            wait(frame);
+            const double cli = cli_time(f, before, c.lines[0], std::max(5, runs));
+            std::printf(
+                "| %s, %d-bit: change to result drawn | median %.0f, worst %.0f | "
+                "(run and pictures %.0f; tessaly-cli %.0f) |\n",
+                c.name, depth, median(drawn), highest(drawn), median(ran), cli);
+        }
+    }
+    close_all_images();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -455,7 +555,8 @@ int main(int argc, char** argv) {
         result = 1;
     } else {
         if (wanted("start")) bench_start(f, runs);
-        if (wanted("start") || wanted("zoom") || wanted("gaps") || wanted("browser")) {
+        if (wanted("start") || wanted("zoom") || wanted("gaps") || wanted("browser") ||
+            wanted("preview")) {
             ::setenv("TESSALY_SETTINGS_ROOT", f.settings("in-process").c_str(), 1);
             TimedApplication app(argc, argv);
             shell::prepare_application();
@@ -467,6 +568,7 @@ int main(int argc, char** argv) {
             if (wanted("zoom")) bench_zoom(f);
             if (wanted("gaps")) bench_gaps(f, runs);
             if (wanted("browser")) bench_browser(f, runs);
+            if (wanted("preview")) bench_preview(f, runs);
         }
     }
     std::printf("load average after: %s\n", load().c_str());
