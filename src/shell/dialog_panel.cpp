@@ -4,8 +4,12 @@
 
 namespace tessaly::shell {
 
-// Each panel's maker, declared in its own file.
-// (One line per module with a panel of its own.)
+// Each panel's maker, defined in its own file; one line per module with a panel.
+DialogPanel* make_file_new_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_export_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_file_open_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_resize_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_rotref_panel(FrameWindow& frame, const PanelInput& input);
 
 namespace {
 
@@ -15,7 +19,13 @@ struct PanelEntry {
 };
 
 const std::vector<PanelEntry>& panels() {
-    static const std::vector<PanelEntry> all = {};
+    static const std::vector<PanelEntry> all = {
+        {"file_new", make_file_new_panel},
+        {"export", make_export_panel},
+        {"file_open", make_file_open_panel},
+        {"resize", make_resize_panel},
+        {"rotref", make_rotref_panel},
+    };
     return all;
 }
 

@@ -42,6 +42,10 @@ class DialogOnAPhoto : public ::testing::Test {
         const TransformationEntry* entry = find_transformation(keyword);
         if (!entry) return nullptr;
         frame->command(entry->command_id);
+        return wait_for_dialog();
+    }
+    // Waits for a dialog to show (null after five seconds without one).
+    TransformationDialog* wait_for_dialog() {
         TransformationDialog* dialog = nullptr;
         (void)QTest::qWaitFor(
             [&] {

@@ -23,6 +23,7 @@
 #include "framework/registry.h"
 #include "framework/settings_files.h"
 #include "shell/dialog_fixture.h"
+#include "shell/rotref_panel.h"
 #include "tree/tree.h"
 
 namespace tessaly::shell {
@@ -229,10 +230,9 @@ TEST_F(TransformationDialogs, InvertUnchangedOkWritesTheDefaultsAndCancelOrClose
 TEST_F(TransformationDialogs, RotateMirrorChoiceTurnsThePreviewAndOpeningAnotherPressesOk) {
     TransformationDialog* dialog = open("rotref");
     ASSERT_NE(dialog, nullptr);
-    auto* orientation = qobject_cast<QComboBox*>(dialog->control("orientation"));
-    ASSERT_NE(orientation, nullptr);
-    ASSERT_EQ(orientation->count(), 8);
-    orientation->setCurrentIndex(1);  // Rotated 90 CW
+    auto* panel = qobject_cast<RotrefPanel*>(dialog->panel());
+    ASSERT_NE(panel, nullptr);
+    QTest::mouseClick(panel->thumbnail(1), Qt::LeftButton);  // Rotated 90 CW
     settle(dialog);
     const Current turned = current(*frame);
     EXPECT_EQ(turned.width, before.height);
