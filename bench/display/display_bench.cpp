@@ -6,8 +6,9 @@
 //   gaps      the longest pause of the interface's event loop while Gaussian Blur runs on the
 //             engine's thread over 24 megapixels;
 //   browser   the Image Browser laying out and drawing 300 nodes;
-//   preview   a dialog's change of a setting to its result drawn in the image window, on 24
-//             megapixels at 8 and 16 bits, against the same transformation in tessaly-cli.
+//   preview   a dialog's change of a setting to its first look and its whole result drawn in
+//             the image window, on 24 megapixels at 8 and 16 bits, against the same
+//             transformation in tessaly-cli.
 //
 //   display_bench [RUNS] [start|zoom|gaps|browser|preview ...]      (default 7 runs, everything)
 //
@@ -18,8 +19,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -44,6 +48,7 @@
 #include "shell/monitor_profile.h"
 #include "shell/single_instance.h"
 #include "shell/start_session.h"
+#include "shell/transformation_dialog.h"
 #include "tree/dialog_session.h"
 #include "tree/tree.h"
 #include "workspace/startup.h"
@@ -411,23 +416,36 @@ void bench_browser(const Folders& f, int runs) {
     close_all_images();
 }
 
-// A change made in a transformation's dialog, as the dialog hands it to its session: the new
-// line on the engine's thread, the node re-run, its picture and thumbnail made, then drawn.
-// Each change alternates between two lines so that every one really runs.
+// A change made in a transformation's dialog, through its control: from the new value to the
+// first look drawn in the image window (a reduced copy's result, for large pictures) and to the
+// whole result drawn. Each change alternates between two values so that every one really runs.
 struct PreviewCase {
     const char* name;
-    std::string lines[2];
+    const char* keyword;
+    const char* key;  // the control changed
+    double values[2];
+    const char* setup_key = nullptr;  // a drop-down set first, when the control needs it
+    int setup_index = 0;
+    std::string cli_line;  // the same change in tessaly-cli
 };
 
 const PreviewCase preview_cases[] = {
-    {"Gaussian Blur", {"gaussian_blur 0 radius 3", "gaussian_blur 0 radius 4"}},
-    {"Unsharp Mask", {"unsharp_mask 0 radius 2", "unsharp_mask 0 radius 3"}},
+    {"Gaussian Blur", "gaussian_blur", "radius", {3, 4}, nullptr, 0, "gaussian_blur 0 radius 4"},
+    {"Unsharp Mask", "unsharp_mask", "radius", {2, 3}, nullptr, 0, "unsharp_mask 0 radius 3"},
     {"Brightness Curve",
-     {"brightness_curve 0 curve 3 2 0 0 128 150 255 255",
-      "brightness_curve 0 curve 3 2 0 0 128 110 255 255"}},
+     "brightness_curve",
+     "saturation",
+     {0.2, 0.3},
+     nullptr,
+     0,
+     "brightness_curve 0 saturation 0.3"},
     {"Resize",
-     {"resize 0 pixel_w 3000 pixel_h 1875 set 2 method 2",
-      "resize 0 pixel_w 3100 pixel_h 1938 set 2 method 2"}},
+     "resize",
+     "percent",
+     {50, 51},
+     "set",
+     14,
+     "resize 0 percent 51 set 14 method 2 sharpen -0.75"},
 };
 
 // The transformation's own time in tessaly-cli: the command with it less the command without.
@@ -449,6 +467,20 @@ double cli_time(const Folders& f, const std::vector<std::string>& before, const 
     return timed(true) - timed(false);
 }
 
+void set_control(QWidget* control, double value) {
+    if (auto* spin = qobject_cast<QSpinBox*>(control)) spin->setValue(static_cast<int>(value));
+    if (auto* spin = qobject_cast<QDoubleSpinBox*>(control)) spin->setValue(value);
+    if (auto* combo = qobject_cast<QComboBox*>(control))
+        combo->setCurrentIndex(static_cast<int>(value));
+}
+
+void settle(shell::FrameWindow& frame, shell::TransformationDialog* dialog) {
+    while (dialog->waiting() || frame.engine().busy()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    QApplication::processEvents();
+}
+
 void bench_preview(const Folders& f, int runs) {
     BenchFrame bench;
     shell::FrameWindow& frame = bench.frame;
@@ -460,50 +492,57 @@ void bench_preview(const Folders& f, int runs) {
     wait(frame);
     for (int depth : {8, 16}) {
         std::vector<std::string> before;
+        Node* base = picture;
         if (depth == 16) {
             before.push_back("convert 0 otype 5");
             frame.run([picture] { set_current_node(picture, -1); });
             apply_line(frame, before.back());
+            frame.run([&base] { base = current_node(); });
+            wait(frame);
         }
-        auto base = std::make_shared<Node*>(nullptr);
         for (const PreviewCase& c : preview_cases) {
-            const TransformationModule* module =
-                find_transformation(c.lines[0].substr(0, c.lines[0].find(' ')))->module;
-            auto session = std::make_shared<std::unique_ptr<DialogSession>>();
-            // Every case starts from the same picture: the node after which the first opened.
-            frame.run([module, session, base, line = c.lines[0]] {
-                if (*base) set_current_node(*base, -1);
-                *base = current_node();
-                *session = DialogSession::open_new(dialog_module_info(*module), line, true);
-            });
+            frame.run([base] { set_current_node(base, -1); });
             wait(frame);
-            if (!*session) continue;
-            std::vector<double> ran, drawn;
-            for (int i = 0; i < runs; ++i) {
-                const auto start = Clock::now();
-                bool done = false;
-                double ran_ms = 0;
-                frame.run(
-                    [session, line = c.lines[(i + 1) % 2]] { (*session)->settings_changed(line); },
-                    [&] {
-                        ran_ms = ms_since(start);
-                        done = true;
-                    });
-                while (!done) QApplication::processEvents(QEventLoop::AllEvents, 1);
-                view->viewport()->repaint();
-                ran.push_back(ran_ms);
-                drawn.push_back(ms_since(start));
+            shell::open_transformation_dialog(frame, *find_transformation(c.keyword)->module);
+            wait(frame);
+            auto dialogs = frame.findChildren<shell::TransformationDialog*>();
+            if (dialogs.empty()) continue;
+            shell::TransformationDialog* dialog = dialogs.back();
+            QWidget* control = dialog->control(c.key);
+            if (!control) {
+                std::printf("| %s: no control %s |\n", c.name, c.key);
+                dialog->reject();
+                settle(frame, dialog);
+                continue;
             }
-            frame.run([session] {
-                (void)(*session)->ok();
-                session->reset();
-            });
-            wait(frame);
-            const double cli = cli_time(f, before, c.lines[0], std::max(5, runs));
+            if (c.setup_key) set_control(dialog->control(c.setup_key), c.setup_index);
+            set_control(control, c.values[0]);
+            settle(frame, dialog);
+            std::vector<double> first, whole;
+            for (int i = 0; i < runs; ++i) {
+                const qint64 shown = view->picture().cacheKey();
+                const auto start = Clock::now();
+                set_control(control, c.values[(i + 1) % 2]);
+                double first_ms = -1;
+                while (dialog->waiting() || frame.engine().busy()) {
+                    QApplication::processEvents(QEventLoop::AllEvents, 1);
+                    if (first_ms < 0 && view->picture().cacheKey() != shown) {
+                        view->viewport()->repaint();
+                        first_ms = ms_since(start);
+                    }
+                }
+                QApplication::processEvents();
+                view->viewport()->repaint();
+                whole.push_back(ms_since(start));
+                first.push_back(first_ms < 0 ? whole.back() : first_ms);
+            }
+            dialog->reject();
+            settle(frame, dialog);
+            const double cli = cli_time(f, before, c.cli_line, std::max(5, runs));
             std::printf(
-                "| %s, %d-bit: change to result drawn | median %.0f, worst %.0f | "
-                "(run and pictures %.0f; tessaly-cli %.0f) |\n",
-                c.name, depth, median(drawn), highest(drawn), median(ran), cli);
+                "| %s, %d-bit | first look %.0f (worst %.0f) | whole result %.0f (worst "
+                "%.0f) | tessaly-cli %.0f |\n",
+                c.name, depth, median(first), highest(first), median(whole), highest(whole), cli);
         }
     }
     close_all_images();

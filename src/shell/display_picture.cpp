@@ -227,9 +227,13 @@ QImage window_picture(const Image& image) {
     const std::uint32_t step = (longest + preview_side - 1) / preview_side;
     QImage preview = picture_of(image, display_proofing(), current_clip_marks(), step);
     if (!preview.isNull()) {
-        preview.setText(full_size_key, QString("%1x%2").arg(image.width).arg(image.height));
+        mark_full_size(preview, image.width, image.height);
     }
     return preview;
+}
+
+void mark_full_size(QImage& picture, std::uint32_t width, std::uint32_t height) {
+    picture.setText(full_size_key, QString("%1x%2").arg(width).arg(height));
 }
 
 QSize full_size(const QImage& picture) {

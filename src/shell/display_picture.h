@@ -41,6 +41,8 @@ QImage display_picture(const Image& image, bool proofing, const ClipMarks& marks
 QImage window_picture(const Image& image);
 // The size of the image a picture shows: its own size unless it is a preview.
 QSize full_size(const QImage& picture);
+// Marks a picture as the preview of an image of that size.
+void mark_full_size(QImage& picture, std::uint32_t width, std::uint32_t height);
 
 // The same reduced to fit a side x side square, without proofing or marks, colour managed only
 // when the settings ask for colour-managed thumbnails. Made from a sample of the image a few

@@ -66,7 +66,7 @@ void ImageView::set_picture(QImage picture, bool fit) {
     picture_ = std::move(picture);
     size_ = full_size(picture_);
     levels_.clear();
-    ++generation_;
+    latest_->store(++generation_);
     if (fit) {
         zoom_ = fitted_zoom();
         fitted_ = true;
@@ -86,7 +86,9 @@ void ImageView::make_whole_picture() {
     if (!frame) return;
     auto whole = std::make_shared<QImage>();
     frame->engine().submit(
-        [whole] {
+        [whole, latest = latest_, generation = generation_] {
+            // A picture that came meanwhile (the next change in a dialog) makes this one moot.
+            if (latest->load() != generation) return;
             const Node* node = current_node();
             const Node* shown = node ? effective_image_node(node) : nullptr;
             if (shown && shown->image.has_pixels()) *whole = display_picture(shown->image);

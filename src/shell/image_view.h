@@ -6,6 +6,8 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <atomic>
+#include <memory>
 #include <vector>
 
 #include "shell/display_picture.h"
@@ -78,6 +80,8 @@ class ImageView : public QAbstractScrollArea {
     QSize size_;
     std::vector<QImage> levels_;
     int generation_ = 0;
+    // The same, for jobs on the engine's thread to see that their picture is no longer wanted.
+    std::shared_ptr<std::atomic<int>> latest_ = std::make_shared<std::atomic<int>>(0);
     double zoom_ = 1.0;
     bool fitted_ = false;  // the zoom shows the whole picture in the window
     bool smooth_ = false;

@@ -29,6 +29,8 @@
 #include "shell/curve_control.h"
 #include "shell/display_picture.h"
 #include "shell/frame_window.h"
+#include "shell/image_view.h"
+#include "shell/preview_proxy.h"
 #include "tree/dialog_session.h"
 
 namespace tessaly::shell {
@@ -36,6 +38,7 @@ namespace tessaly::shell {
 // Touched on the engine's thread only.
 struct TransformationDialog::Engine {
     std::unique_ptr<DialogSession> session;
+    PreviewProxy proxy;  // the first look at each change
 };
 
 namespace {
@@ -413,15 +416,30 @@ void TransformationDialog::send_change() {
     pending_ = false;
     in_flight_ = true;
     auto written = std::make_shared<std::string>();
+    auto first_look = std::make_shared<QImage>();
+    // A large picture gets a first look made from a reduced copy, drawn while the whole
+    // result is made in the next job.
     frame_.run(
-        [engine = engine_, &module = module_, line = command_line(), written] {
+        [engine = engine_, &module = module_, line = command_line(), written, first_look] {
             DialogSession* session = engine->session.get();
             if (!session || session->closed()) return;
-            if (module_line(module, session->node(), line, *written)) {
-                session->settings_changed(*written);
-            } else {
+            if (!module_line(module, session->node(), line, *written)) {
                 written->clear();
+                return;
             }
+            const Node* node = session->node();
+            if (session->auto_preview() && node->bypass == bypass_none) {
+                *first_look = engine->proxy.picture(module, node, *written);
+            }
+        },
+        [self = QPointer(this), first_look] {
+            if (self && !first_look->isNull()) self->frame_.view()->set_picture(*first_look, false);
+        });
+    frame_.run(
+        [engine = engine_, written] {
+            DialogSession* session = engine->session.get();
+            if (!session || session->closed() || written->empty()) return;
+            session->settings_changed(*written);
         },
         [self = QPointer(this), written] {
             if (!self) return;

@@ -59,6 +59,7 @@ class DialogSession {
     // preview (unless the node is bypassed), else marks the node as needing a run.
     void settings_changed(const std::string& command_line);
     void set_auto_preview(bool on) { auto_preview_ = on; }
+    bool auto_preview() const { return auto_preview_; }
     // Preview: runs the node now. true when the run failed.
     bool run();
     // OK and Apply. true when the run failed (the dialog closes on OK all the same).
