@@ -19,9 +19,9 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTimer>
@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "batch/engine.h"
+#include "core/arguments.h"
 #include "core/format.h"
 #include "fileio/image_file.h"
 #include "framework/console_interaction.h"
@@ -46,6 +47,7 @@
 #include "shell/frame_window.h"
 #include "shell/image_view.h"
 #include "shell/monitor_profile.h"
+#include "shell/resize_panel.h"
 #include "shell/single_instance.h"
 #include "shell/start_session.h"
 #include "shell/transformation_dialog.h"
@@ -417,61 +419,53 @@ void bench_browser(const Folders& f, int runs) {
 }
 
 // A change made in a transformation's dialog, through its control: from the new value to the
-// first look drawn in the image window (a reduced copy's result, for large pictures) and to the
-// whole result drawn. Each change alternates between two values so that every one really runs.
+// first look drawn in the image window (a reduced copy's result, for large pictures), to the
+// result drawn (the window's picture of the re-run node), and to the engine idle again (the
+// full-resolution display copy and its halved copies made). Each change alternates between two
+// values so that every one really runs. Against it, the same transformation as tessaly-cli
+// runs it: the module on the same picture, in this process, on the same threads.
 struct PreviewCase {
     const char* name;
     const char* keyword;
-    const char* key;  // the control changed
+    const char* key;  // the control changed (Resize: the Percent field of its panel)
     double values[2];
-    const char* setup_key = nullptr;  // a drop-down set first, when the control needs it
-    int setup_index = 0;
-    std::string cli_line;  // the same change in tessaly-cli
+    std::string line;  // the second value as a command line, for the module alone
 };
 
+// clang-format off
 const PreviewCase preview_cases[] = {
-    {"Gaussian Blur", "gaussian_blur", "radius", {3, 4}, nullptr, 0, "gaussian_blur 0 radius 4"},
-    {"Unsharp Mask", "unsharp_mask", "radius", {2, 3}, nullptr, 0, "unsharp_mask 0 radius 3"},
-    {"Brightness Curve",
-     "brightness_curve",
-     "saturation",
-     {0.2, 0.3},
-     nullptr,
-     0,
+    {"Gaussian Blur", "gaussian_blur", "radius", {3, 4}, "gaussian_blur 0 radius 4"},
+    {"Unsharp Mask", "unsharp_mask", "radius", {2, 3}, "unsharp_mask 0 radius 3"},
+    {"Brightness Curve", "brightness_curve", "saturation", {0.2, 0.3},
      "brightness_curve 0 saturation 0.3"},
-    {"Resize",
-     "resize",
-     "percent",
-     {50, 51},
-     "set",
-     14,
-     "resize 0 percent 51 set 14 method 2 sharpen -0.75"},
+    {"Resize", "resize", "percent", {50, 51}, "resize 0 percent 51 set 14 method 2 sharpen -0.75"},
 };
+// clang-format on
 
-// The transformation's own time in tessaly-cli: the command with it less the command without.
-double cli_time(const Folders& f, const std::vector<std::string>& before, const std::string& line,
-                int runs) {
-    auto timed = [&](bool with) {
-        std::vector<double> times;
-        for (int i = 0; i < runs; ++i) {
-            std::vector<std::string> args = {f.cli(), "--settings-root", f.settings("cli"),
-                                             f.jpeg()};
-            for (const std::string& b : before) args.insert(args.end(), {"--apply", b});
-            if (with) args.insert(args.end(), {"--apply", line});
-            const auto start = Clock::now();
-            if (!run_quietly(args)) return -1.0;
-            times.push_back(ms_since(start));
-        }
-        return median(times);
-    };
-    return timed(true) - timed(false);
+// The module alone on input's picture, as tessaly-cli's --apply runs it.
+double module_time(Node* input, const std::string& line, int runs) {
+    const ArgumentList args = split(line);
+    const TransformationEntry* entry = find_transformation(args[0]);
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        Node out;
+        out.masks.resize(1);
+        out.masks[0] = std::make_unique<MaskSettings>();
+        const auto start = Clock::now();
+        if (entry->run(input, &out, args) != 0) return -1;
+        times.push_back(ms_since(start));
+    }
+    return median(times);
 }
 
 void set_control(QWidget* control, double value) {
     if (auto* spin = qobject_cast<QSpinBox*>(control)) spin->setValue(static_cast<int>(value));
     if (auto* spin = qobject_cast<QDoubleSpinBox*>(control)) spin->setValue(value);
-    if (auto* combo = qobject_cast<QComboBox*>(control))
-        combo->setCurrentIndex(static_cast<int>(value));
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        // Typed and left, as a person does.
+        edit->setText(QString::number(value));
+        emit edit->editingFinished();
+    }
 }
 
 void settle(shell::FrameWindow& frame, shell::TransformationDialog* dialog) {
@@ -491,12 +485,10 @@ void bench_preview(const Folders& f, int runs) {
     frame.run([&picture] { picture = current_node(); });
     wait(frame);
     for (int depth : {8, 16}) {
-        std::vector<std::string> before;
         Node* base = picture;
         if (depth == 16) {
-            before.push_back("convert 0 otype 5");
             frame.run([picture] { set_current_node(picture, -1); });
-            apply_line(frame, before.back());
+            apply_line(frame, "convert 0 otype 5");
             frame.run([&base] { base = current_node(); });
             wait(frame);
         }
@@ -509,40 +501,50 @@ void bench_preview(const Folders& f, int runs) {
             if (dialogs.empty()) continue;
             shell::TransformationDialog* dialog = dialogs.back();
             QWidget* control = dialog->control(c.key);
+            if (auto* resize = qobject_cast<shell::ResizePanel*>(dialog->panel())) {
+                control = resize->field(shell::ResizePanel::percent);
+            }
             if (!control) {
                 std::printf("| %s: no control %s |\n", c.name, c.key);
                 dialog->reject();
                 settle(frame, dialog);
                 continue;
             }
-            if (c.setup_key) set_control(dialog->control(c.setup_key), c.setup_index);
             set_control(control, c.values[0]);
             settle(frame, dialog);
-            std::vector<double> first, whole;
+            std::vector<double> first, result, idle;
             for (int i = 0; i < runs; ++i) {
-                const qint64 shown = view->picture().cacheKey();
+                qint64 shown = view->picture().cacheKey();
                 const auto start = Clock::now();
                 set_control(control, c.values[(i + 1) % 2]);
-                double first_ms = -1;
+                double first_ms = -1, result_ms = -1;
                 while (dialog->waiting() || frame.engine().busy()) {
                     QApplication::processEvents(QEventLoop::AllEvents, 1);
-                    if (first_ms < 0 && view->picture().cacheKey() != shown) {
-                        view->viewport()->repaint();
+                    if (view->picture().cacheKey() == shown) continue;
+                    view->viewport()->repaint();
+                    shown = view->picture().cacheKey();
+                    // The first look, then the re-run node's picture; later pictures are the
+                    // same result at full resolution.
+                    if (first_ms < 0) {
                         first_ms = ms_since(start);
+                    } else if (result_ms < 0) {
+                        result_ms = ms_since(start);
                     }
                 }
                 QApplication::processEvents();
                 view->viewport()->repaint();
-                whole.push_back(ms_since(start));
-                first.push_back(first_ms < 0 ? whole.back() : first_ms);
+                idle.push_back(ms_since(start));
+                first.push_back(first_ms < 0 ? idle.back() : first_ms);
+                result.push_back(result_ms < 0 ? idle.back() : result_ms);
             }
             dialog->reject();
             settle(frame, dialog);
-            const double cli = cli_time(f, before, c.cli_line, std::max(5, runs));
-            std::printf(
-                "| %s, %d-bit | first look %.0f (worst %.0f) | whole result %.0f (worst "
-                "%.0f) | tessaly-cli %.0f |\n",
-                c.name, depth, median(first), highest(first), median(whole), highest(whole), cli);
+            double alone = -1;
+            frame.run([&] { alone = module_time(base, c.line, std::max(3, runs / 2)); });
+            wait(frame);
+            std::printf("| %s, %d-bit | %.0f (%.0f) | %.0f (%.0f) | %.0f | %.0f |\n", c.name, depth,
+                        median(first), highest(first), median(result), highest(result),
+                        median(idle), alone);
         }
     }
     close_all_images();
@@ -607,7 +609,12 @@ int main(int argc, char** argv) {
             if (wanted("zoom")) bench_zoom(f);
             if (wanted("gaps")) bench_gaps(f, runs);
             if (wanted("browser")) bench_browser(f, runs);
-            if (wanted("preview")) bench_preview(f, runs);
+            if (wanted("preview")) {
+                std::printf(
+                    "| 24 MP, median (worst), ms | first look drawn | result drawn | "
+                    "engine idle | module alone |\n|---|---|---|---|---|\n");
+                bench_preview(f, runs);
+            }
         }
     }
     std::printf("load average after: %s\n", load().c_str());

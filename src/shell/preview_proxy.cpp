@@ -137,8 +137,9 @@ QImage PreviewProxy::picture(const TransformationModule& module, const Node* nod
         // Bilinear over a reduced copy is plenty for a first look, and made once per dialog.
         // Resize only reads its input node.
         const std::string reduce =
-            formatted("resize 0 pixel_w %u pixel_h %u set 2 method 1 resample 0",
-                      std::max(1u, image.width / step), std::max(1u, image.height / step));
+            formatted("resize 0 pixel_w %d pixel_h %d set 2 method 1 resample 0",
+                      static_cast<int>(std::max(1u, image.width / step)),
+                      static_cast<int>(std::max(1u, image.height / step)));
         if (resize->run(const_cast<Node*>(source), &input_->node, split(reduce)) != 0 ||
             !input_->node.image.has_pixels()) {
             input_->node.image = Image();
