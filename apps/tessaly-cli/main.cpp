@@ -1,5 +1,7 @@
 // tessaly-cli: Tessaly without a window. The arguments are processed in order, the way the
 // desktop program processes its command line, with options that save and batch in between.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +27,7 @@
 #include "framework/settings_files.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
+#include "worker.h"
 #include "workspace/script_files.h"
 #include "workspace/startup.h"
 
@@ -55,6 +58,15 @@ const char* usage =
     "  --save-workspace PATH   save the whole workspace (with image names)\n"
     "  --batch                 run a batch over the File Open lists of what is loaded\n"
     "  --test-mode             make the following --batch a test run (writes no files)\n"
+    "  --files-from FILE       the batch's files: one path a line (- reads standard input);\n"
+    "                          they replace the files of the first File Open list\n"
+    "  -0                      the --files-from list is NUL-separated\n"
+    "  --shard K/N             take only the K-th of N equal slices of the files (1 <= K <= N);\n"
+    "                          Sequence names then number files by their place in the whole list\n"
+    "  --skip-existing         pass over files whose Export outputs all exist (a rerun resumes)\n"
+    "  --jobs N                run the batch in N processes at once, each a slice of the files\n"
+    "  --report FILE           write what happened to each file as JSON (file, outputs, status,\n"
+    "                          seconds)\n"
     "  --export-folder DIR     make the Export nodes loaded so far write their files into DIR\n"
     "                          (created when missing)\n"
     "  --settings-root DIR     the folder of settings, preferences and workspace scripts\n"
@@ -76,14 +88,25 @@ const char* usage =
     "  --write-fuzz-seeds DIR  (for developers) write the command-line fuzz target's seeds\n"
     "\n"
     "Messages go to stderr as \"Error: ...\", \"Warning: ...\". The exit status is 0 when no\n"
-    "error was shown, 1 otherwise, 2 for a usage error.\n";
+    "error was shown (a batch file that failed is one), 1 otherwise, 2 for a usage error.\n";
 
 // Options that take a value.
 bool takes_value(const std::string& arg) {
-    static const char* const with_value[] = {
-        "--insert-snippet", "--save",     "--save-script",     "--save-workspace",
-        "--threads",        "--answer",   "--settings-root",   "--export-folder",
-        "--apply",          "--describe", "--write-fuzz-seeds"};
+    static const char* const with_value[] = {"--insert-snippet",
+                                             "--save",
+                                             "--save-script",
+                                             "--save-workspace",
+                                             "--threads",
+                                             "--answer",
+                                             "--settings-root",
+                                             "--export-folder",
+                                             "--apply",
+                                             "--describe",
+                                             "--write-fuzz-seeds",
+                                             "--files-from",
+                                             "--shard",
+                                             "--report",
+                                             "--jobs"};
     for (const char* option : with_value) {
         if (arg == option) return true;
     }
@@ -152,6 +175,7 @@ int main(int argc, char** argv) {
     ScopedInteraction scope(console);
 
     std::vector<std::string> args(argv + 1, argv + argc);
+    cli::WorkerOptions worker;
     // First pass: what must be known before anything is read.
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -186,17 +210,62 @@ int main(int argc, char** argv) {
                 return 0;
             }
             if (arg == "--write-fuzz-seeds") return cli::write_fuzz_seeds(value) ? 1 : 0;
+            if (arg == "--shard" &&
+                cli::parse_shard(value, worker.share.shard, worker.share.shards)) {
+                show_error("Illegal shard: %s (K/N with 1 <= K <= N)", value);
+                return 2;
+            }
+            if (arg == "--jobs" && (parse_integer(value, worker.jobs) || worker.jobs < 1)) {
+                show_error("Illegal job count: %s", value);
+                return 2;
+            }
+            if (arg == "--files-from") worker.files_from = value;
+            if (arg == "--report") worker.report = value;
             if (arg == "--apply" && value.find_first_not_of(" \t") == std::string::npos) {
                 show_error("Missing command line after --apply");
                 return 2;
             }
             ++i;
+        } else if (arg == "-0") {
+            worker.nul = true;
+        } else if (arg == "--skip-existing") {
+            worker.share.skip_existing = true;
         } else if (arg.rfind("--", 0) == 0 && arg != "--batch" && arg != "--test-mode" &&
                    arg != "--quiet") {
             show_error("Unknown option: %s", arg);
             std::fputs(usage, stderr);
             return 2;
         }
+    }
+
+    if (!worker.files_from.empty()) {
+        std::vector<std::string> files;
+        if (cli::read_file_list(worker.files_from, worker.nul, files)) return 2;
+        worker.share.files = std::move(files);
+    }
+    if (worker.jobs > 1) {
+        if (worker.files_from == "-") {
+            // The workers cannot all read standard input: they get the list in a file.
+            char name[] = "/tmp/tessaly-files-XXXXXX";
+            const int fd = ::mkstemp(name);
+            std::string list;
+            for (const std::string& f : *worker.share.files) list += f + '\0';
+            const bool written = fd >= 0 && ::write(fd, list.data(), list.size()) ==
+                                                static_cast<ssize_t>(list.size());
+            if (fd >= 0) ::close(fd);
+            if (!written) {
+                show_error("Cannot keep the file list for the workers");
+                return 1;
+            }
+            for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+                if (args[i] == "--files-from") args[i + 1] = name;
+            }
+            args.push_back("-0");
+            const int status = cli::run_jobs(args, worker);
+            ::unlink(name);
+            return status;
+        }
+        return cli::run_jobs(args, worker);
     }
 
     install_engine();
@@ -225,7 +294,9 @@ int main(int argc, char** argv) {
                 return 2;
             }
             console.set_policy(policy);
-        } else if (arg == "--settings-root") {
+        } else if (arg == "--settings-root" || arg == "--files-from" || arg == "--shard" ||
+                   arg == "--jobs" || arg == "--report" || arg == "-0" ||
+                   arg == "--skip-existing") {
             // Taken in the first pass.
         } else if (arg == "--apply") {
             (void)cli::apply_command_line(value);
@@ -243,7 +314,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--test-mode") {
             test_mode = true;
         } else if (arg == "--batch") {
-            (void)run_batch_over_loaded(test_mode ? 2 : 1);
+            if (!worker.narrows() || !share_batch(worker.share)) {
+                (void)run_batch_over_loaded(test_mode ? 2 : 1);
+                if (!worker.report.empty()) (void)cli::write_report(worker.report, batch_results());
+            }
             test_mode = false;
         } else {
             (void)process_command_token(arg);

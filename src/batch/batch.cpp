@@ -1,11 +1,13 @@
 #include "batch/batch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <utility>
 #include <vector>
 
 #include "batch/batch_display.h"
+#include "batch/export.h"
 #include "color/color_open.h"
 #include "core/arguments.h"
 #include "core/format.h"
@@ -28,6 +30,16 @@ bool display_open = false;
 // resumes there. Serial numbers are never reused, so a closed node cannot be mistaken.
 std::int32_t resume_serial = -1;
 std::int32_t resume_index = 0;
+
+// A worker's share (share_batch): Sequence numbers by position, the position of each list entry
+// in the whole list (none: its index), and whether finished files are skipped.
+bool numbering_by_position = false;
+std::vector<std::int32_t> list_positions;
+bool skipping_existing = false;
+std::int32_t current_position = 0;
+
+std::vector<BatchFileResult> results;
+BatchFileResult* current_result = nullptr;
 
 bool names_file_open(const Node* node) {
     if (!node || !node->command_line) return false;
@@ -130,11 +142,39 @@ bool rerun_after_all(const std::vector<Node*>& starts) {
     return cycle || (watch.failed && !batch_abort());
 }
 
+// The File Open list a share narrows: the first top level one.
+Node* first_list() {
+    for (Node* n : tree_root().children) {
+        if (names_file_open(n)) return n;
+    }
+    return nullptr;
+}
+
+// Whether every file the Export nodes would write for the batch file at position exists, so
+// that a rerun can pass it by. No: when a name is only known once the picture is made.
+bool outputs_exist(const std::string& file, std::int32_t position) {
+    bool any = false;
+    for (Node* n : all_nodes()) {
+        if (!n->command_line) continue;
+        const ArgumentList args = split(*n->command_line);
+        ExportSettings e;
+        if (args.count() == 0 || args[0] != "export" || export_module.parse(args, e)) continue;
+        if (e.destination != export_to_file) continue;
+        const std::optional<std::string> path = export_predicted_path(e, file, position);
+        std::error_code ec;
+        if (!path || !std::filesystem::exists(*path, ec)) return false;
+        any = true;
+    }
+    return any;
+}
+
 void start_batch(std::int32_t mode, int steps) {
     set_batch_mode(mode);
     set_batch_stop_check(batch_should_stop);
     batch_display().enable_browser(false);
     export_count = 0;
+    results.clear();
+    current_result = nullptr;
     batch_display().open(steps);
     display_open = true;
     set_batch_abort(false);
@@ -174,8 +214,16 @@ BatchOutcome single_batch(Node* node, FileOpenSettings& s, std::int32_t mode) {
         if (batch_abort()) break;
         if (!s.files[static_cast<std::size_t>(index)].selected) continue;
         const std::string path = s.files[static_cast<std::size_t>(index)].path;
+        current_position = static_cast<std::size_t>(index) < list_positions.size()
+                               ? list_positions[static_cast<std::size_t>(index)]
+                               : index;
+        const auto started = std::chrono::steady_clock::now();
+        results.push_back({path, {}, "failed", 0.0});
+        current_result = &results.back();
         set_current_file(path);
-        if (!load_entry(node, s, index)) {
+        if (skipping_existing && outputs_exist(path, current_position)) {
+            current_result->status = "skipped";
+        } else if (!load_entry(node, s, index)) {
             show_batch_image("", node->image);
             if (batch_should_stop()) break;
             node_changed(node, true);
@@ -185,9 +233,18 @@ BatchOutcome single_batch(Node* node, FileOpenSettings& s, std::int32_t mode) {
                 if (batch_abort() || batch_should_stop()) break;
                 display.file_list_changed(node);
                 last = index;
+                current_result->status = "done";
             }
         }
+        current_result->seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        current_result = nullptr;
         display.progress(++done);
+    }
+    // A file the batch stopped in is not reported as processed.
+    if (current_result) {
+        results.pop_back();
+        current_result = nullptr;
     }
     if (batch_abort() && !selected_indexes(s, index).empty()) {
         resume_serial = node->serial;
@@ -295,8 +352,61 @@ std::int32_t batch_export_count() {
     return export_count;
 }
 
-void batch_export_written() {
+void batch_export_written(const std::string& path) {
     ++export_count;
+    if (current_result && !path.empty()) current_result->outputs.push_back(path);
+}
+
+std::int32_t batch_sequence_number() {
+    return numbering_by_position ? current_position : export_count;
+}
+
+std::pair<std::size_t, std::size_t> shard_slice(std::size_t count, std::int32_t shard,
+                                                std::int32_t shards) {
+    if (shards <= 0 || shard < 1 || shard > shards) return {0, count};
+    const auto n = static_cast<std::uint64_t>(shards);
+    const auto k = static_cast<std::uint64_t>(shard);
+    return {static_cast<std::size_t>(count * (k - 1) / n), static_cast<std::size_t>(count * k / n)};
+}
+
+bool share_batch(const BatchShare& share) {
+    Node* node = first_list();
+    FileOpenSettings s;
+    if (!node || !read_file_open(node, s)) {
+        show_error("No File Open list to take the files");
+        return true;
+    }
+    list_positions.clear();
+    if (share.files) {
+        const auto [first, last] = shard_slice(share.files->size(), share.shard, share.shards);
+        if (last - first > static_cast<std::size_t>(file_open_max_files)) {
+            show_error("Too many files");
+            return true;
+        }
+        s.files.clear();
+        for (std::size_t i = first; i < last; ++i) {
+            s.files.push_back({(*share.files)[i], std::string(), true});
+            list_positions.push_back(static_cast<std::int32_t>(i));
+        }
+    } else if (share.shards > 0) {
+        const std::vector<int> selected = selected_indexes(s);
+        const auto [first, last] = shard_slice(selected.size(), share.shard, share.shards);
+        list_positions.assign(s.files.size(), 0);
+        for (std::size_t rank = 0; rank < selected.size(); ++rank) {
+            const auto index = static_cast<std::size_t>(selected[rank]);
+            list_positions[index] = static_cast<std::int32_t>(rank);
+            s.files[index].selected = rank >= first && rank < last;
+        }
+    }
+    s.current = 0;
+    write_command_line(node, s);
+    numbering_by_position = share.shards > 0;
+    skipping_existing = share.skip_existing;
+    return false;
+}
+
+const std::vector<BatchFileResult>& batch_results() {
+    return results;
 }
 
 bool batch_should_stop() {

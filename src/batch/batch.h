@@ -10,8 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/image.h"
 #include "framework/node.h"
@@ -22,10 +25,15 @@ enum : std::int32_t { batch_none = 0, batch_run = 1, batch_test = 2 };
 
 // --- the process-wide state ---
 
-// Files written by Export in this batch; Export's Sequence naming numbers its files with it.
-// Reset when the progress display opens.
+// Files written by Export in this batch. Reset when the progress display opens.
 std::int32_t batch_export_count();
-void batch_export_written();
+// Export tells the batch each file it wrote: counted, and listed with the file being processed.
+void batch_export_written(const std::string& path = {});
+
+// The number Export's Sequence naming gives the next file (its name ends in this number + 1):
+// the export count, or, for a worker of a distributed batch, the position of the file being
+// processed in the whole list, so that workers never hand out one name twice.
+std::int32_t batch_sequence_number();
 
 // Lets the progress display dispatch its messages (its Terminate button), then returns the
 // terminate flag. Checked between the steps of a batch and before each node of a re-run.
@@ -63,5 +71,35 @@ enum class BatchOutcome { not_run, completed, terminated };
 // list would re-run trees that take the earlier lists' images as inputs with stale pictures.
 // "No files selected" and not_run when no list has a selected file.
 [[nodiscard]] BatchOutcome run_batch_over_loaded(std::int32_t mode);
+
+// --- a worker's share of a larger batch (tessaly-cli on many machines) ---
+
+// How a worker narrows the first top level File Open list before its batch. With `files` the
+// list becomes those files (all selected) instead of its own; with a shard, only the shard-th
+// (1-based) of `shards` equal, contiguous slices of the selected files stays selected, and
+// Sequence names number each file by its position in the whole list. With skip_existing a file
+// whose Export outputs can be named in advance and all exist is not processed again.
+struct BatchShare {
+    std::optional<std::vector<std::string>> files;
+    std::int32_t shard = 0, shards = 0;
+    bool skip_existing = false;
+};
+
+// The slice [first, last) of count items that shard (1-based) of shards takes.
+std::pair<std::size_t, std::size_t> shard_slice(std::size_t count, std::int32_t shard,
+                                                std::int32_t shards);
+
+// Applies a share to the loaded lists; true (after the message) when there is no File Open list
+// to apply it to. Stays in force for the batches that follow.
+[[nodiscard]] bool share_batch(const BatchShare& share);
+
+// What happened to each file of the last batch, in order.
+struct BatchFileResult {
+    std::string file;
+    std::vector<std::string> outputs;  // the files Export wrote for it
+    std::string status;                // "done", "failed" or "skipped"
+    double seconds = 0.0;
+};
+const std::vector<BatchFileResult>& batch_results();
 
 }  // namespace tessaly

@@ -1,6 +1,6 @@
 #include "batch/export.h"
 
-#include "core/clipboard.h"
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -214,7 +214,7 @@ std::optional<std::string> base_name(const Settings& s, const std::string& origi
                                      const Image& img) {
     switch (s.file_name) {
         case export_name_sequence:
-            return sequence_name(s.first_file_name, batch_export_count());
+            return sequence_name(s.first_file_name, batch_sequence_number());
         case export_name_template: {
             Image holder;
             MacroSource src;
@@ -235,7 +235,8 @@ std::optional<std::string> base_name(const Settings& s, const std::string& origi
 }
 
 ExportResult write_file(const Settings& s, const Image& img, Node* node,
-                        const std::string& original, const fs::path& folder) {
+                        const std::string& original, const fs::path& folder,
+                        std::string* written_path) {
     const std::int32_t format = export_save_format(s, original);
     std::string path;
     if (s.file_name == export_name_ask) {
@@ -259,9 +260,15 @@ ExportResult write_file(const Settings& s, const Image& img, Node* node,
         }
         path = with_export_extension((folder / p).string(), format);
     }
-    if (settle_existing(path, s.if_exists, format) == NameDecision::skip) {
+    bool claimed = false;
+    if (settle_existing(path, s.if_exists, format, &claimed) == NameDecision::skip) {
         return ExportResult::skipped;
     }
+    // A name claimed for this file (Add Version Number) is given back when the file fails.
+    auto failed = [&] {
+        if (claimed) ::unlink(path.c_str());
+        return ExportResult::failed;
+    };
 
     const SaveOptions options = options_of(s);
     std::error_code ec;
@@ -281,16 +288,20 @@ ExportResult write_file(const Settings& s, const Image& img, Node* node,
     }
     interaction().status(formatted("Exporting file: %s", path));
     const int written = write_with_metadata(path, img, nullptr, format, options, plan);
-    if (written == write_cancelled) return ExportResult::skipped;
+    if (written == write_cancelled) {
+        if (claimed) ::unlink(path.c_str());
+        return ExportResult::skipped;
+    }
     if (written != write_done) {
         show_error("Error exporting file: %s", path);
-        return ExportResult::failed;
+        return failed();
     }
 
     const std::int32_t script = script_mode(options, format);
     if (script >= 1 && script <= 4) {
-        if (write_companion(node, path, script)) return ExportResult::failed;
+        if (write_companion(node, path, script)) return failed();
     }
+    if (written_path) *written_path = path;
     return ExportResult::written;
 }
 
@@ -310,9 +321,10 @@ std::uint8_t run(Context& ctx) {
         !((script_running() && s.execute == 1) || s.destination == export_to_output)) {
         return 0;
     }
-    const ExportResult r = export_write(s, *in, ctx.node);
+    std::string written;
+    const ExportResult r = export_write(s, *in, ctx.node, &written);
     if (r == ExportResult::failed) return fail_node(ctx.node, "Error exporting file");
-    if (r == ExportResult::written && mode == batch_run) batch_export_written();
+    if (r == ExportResult::written && mode == batch_run) batch_export_written(written);
     return 0;
 }
 
@@ -410,23 +422,48 @@ std::int32_t export_save_format(const ExportSettings& s, const std::string& orig
     return std::clamp<std::int32_t>(s.default_file_type, save_tiff, save_gif);
 }
 
-ExportResult export_write(const ExportSettings& s, const Image& input, Node* node) {
+namespace {
+
+// The folder a file export writes into; no value (after the message, unless quiet) when there is
+// none.
+std::optional<fs::path> export_folder(const ExportSettings& s, const std::string& original,
+                                      bool quiet) {
+    if (s.which_folder == 1) {
+        if (!s.folder.empty()) return fs::path(s.folder);
+        if (!quiet) show_error("No folder specified");
+        return std::nullopt;
+    }
+    if (!original.empty()) return fs::path(original).parent_path();
+    if (!quiet) show_error("No original folder");
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> export_predicted_path(const ExportSettings& s,
+                                                 const std::string& original, std::int32_t number) {
+    if (s.destination != export_to_file) return std::nullopt;
+    const std::optional<fs::path> folder = export_folder(s, original, true);
+    if (!folder) return std::nullopt;
+    std::string name;
+    if (s.file_name == export_name_original && !original.empty()) {
+        name = fs::path(original).stem().string();
+    } else if (s.file_name == export_name_sequence) {
+        name = sequence_name(s.first_file_name, number);
+    } else {
+        return std::nullopt;  // made from the picture, or asked for
+    }
+    return with_export_extension((*folder / name).string(), export_save_format(s, original));
+}
+
+ExportResult export_write(const ExportSettings& s, const Image& input, Node* node,
+                          std::string* written) {
     const std::string original = original_file_of(node);
     fs::path folder;
     if (s.destination == export_to_file) {
-        if (s.which_folder == 1) {
-            if (s.folder.empty()) {
-                show_error("No folder specified");
-                return ExportResult::failed;
-            }
-            folder = s.folder;
-        } else {
-            if (original.empty()) {
-                show_error("No original folder");
-                return ExportResult::failed;
-            }
-            folder = fs::path(original).parent_path();
-        }
+        const std::optional<fs::path> chosen = export_folder(s, original, false);
+        if (!chosen) return ExportResult::failed;
+        folder = *chosen;
     }
 
     // The processing steps fail only for want of memory, a cancel or a type they cannot take.
@@ -466,7 +503,7 @@ ExportResult export_write(const ExportSettings& s, const Image& input, Node* nod
             node->image = std::move(img);
             return ExportResult::written;
         default:
-            return write_file(s, img, node, original, folder);
+            return write_file(s, img, node, original, folder, written);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/arguments.h"
@@ -87,7 +88,15 @@ enum class ExportResult { written, skipped, failed };
 // The writing steps (folder, resize, 16-bit reduction, sharpen, profile, destination) for the
 // image of input going out through node. Messages are shown; a skip is silent. For Output Image
 // the processed picture replaces node's image.
-ExportResult export_write(const ExportSettings& settings, const Image& input, Node* node);
+// written gets the path of the file written, if any.
+ExportResult export_write(const ExportSettings& settings, const Image& input, Node* node,
+                          std::string* written = nullptr);
+
+// Where a file export would write for a batch file at a position of the list (Sequence names
+// number by it), without making the picture; no value when the name is only known from the
+// picture (templates), is asked for, or the export writes no file.
+std::optional<std::string> export_predicted_path(const ExportSettings& settings,
+                                                 const std::string& original, std::int32_t number);
 
 // The save format an export writes, or -1 for the destinations that are not files.
 std::int32_t export_save_format(const ExportSettings& settings, const std::string& original);

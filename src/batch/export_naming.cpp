@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -375,8 +377,20 @@ std::optional<std::string> ask_export_name(std::int32_t format, const std::strin
     return interaction().choose_save_file(choice);
 }
 
-NameDecision settle_existing(std::string& path, std::int32_t if_exists, std::int32_t format) {
+NameDecision settle_existing(std::string& path, std::int32_t if_exists, std::int32_t format,
+                             bool* claimed) {
     for (;;) {
+        if (if_exists == exists_add_version) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::close(fd);
+                if (claimed) *claimed = true;
+                return NameDecision::write;
+            }
+            if (errno != EEXIST) return NameDecision::write;  // the writer reports the folder
+            path = next_version_name(path);
+            continue;
+        }
         std::error_code ec;
         if (!fs::exists(path, ec)) return NameDecision::write;
         switch (if_exists) {
@@ -397,9 +411,6 @@ NameDecision settle_existing(std::string& path, std::int32_t if_exists, std::int
                 path = with_export_extension(*other, format);
                 break;
             }
-            case exists_add_version:
-                path = next_version_name(path);
-                break;
             default:
                 return NameDecision::skip;
         }

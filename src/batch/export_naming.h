@@ -75,7 +75,11 @@ enum class NameDecision { write, skip };
 // Applies the If File Exists rule to path (which may be changed): Overwrite writes over it (the
 // old file goes only when the new one is complete), Ask asks "Overwrite existing file?" with
 // Yes/No/Cancel (No picks another name through the save dialog and checks again), Add Version
-// Number moves on to the first free version name, Skip skips.
-NameDecision settle_existing(std::string& path, std::int32_t if_exists, std::int32_t format);
+// Number moves on to the first free version name, Skip skips. Add Version Number claims the
+// name it settles on by creating it, empty, exclusively: two writers in one folder (workers of a
+// distributed batch) never take the same name. *claimed tells the caller to remove that file if
+// it then writes nothing.
+NameDecision settle_existing(std::string& path, std::int32_t if_exists, std::int32_t format,
+                             bool* claimed = nullptr);
 
 }  // namespace tessaly

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -372,6 +373,126 @@ TEST_F(Cli, ListAndDescribeComeFromTheRegistryAndTheDeclarations) {
     }
     // Asking about the transformations leaves no settings behind.
     EXPECT_FALSE(fs::exists(dir.file("settings")));
+}
+
+// A worker workspace: a File Open list (its own file is replaced by --files-from), a quarter-size
+// resize, and an Export naming its files by sequence (or by the original with a version number
+// added when taken) into folder.
+std::string worker_nodes(const std::string& folder, bool by_original) {
+    fs::create_directories(folder);
+    return node_lines(1, "Photos", -1, file_list({wallpaper("Kite")})) +
+           node_lines(2, "Resize", 1, "resize 0 percent 25 set 14 method 2") +
+           node_lines(3, "Export", 2,
+                      formatted("export 0 file_type 2 file_name %d first_file_name ″shot″ "
+                                "if_exists %d jpeg_ask 0 jpeg_metadata 0 jpeg_quality 90 "
+                                "which_folder 1 folder ″%s″",
+                                by_original ? 0 : 2, by_original ? 2 : 0, folder));
+}
+
+std::vector<std::string> files_in(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// Three workers each take a third of one list: every photograph is exported once, numbered by
+// its place in the whole list, with its EXIF; the missing file fails in its own worker (exit 1,
+// one line, "failed" in the report) and the others carry on. A rerun with --skip-existing passes
+// the finished files by and writes nothing; --jobs runs the same in one command.
+TEST_F(Cli, WorkersShareOneListAndARerunResumes) {
+    std::vector<std::string> list;
+    for (const char* name : {"FallenLeaf", "ColdRipple", "DarkestHour", "Kite", "Path", "Autumn"}) {
+        list.push_back(wallpaper(name));
+        ASSERT_TRUE(fs::exists(list.back())) << list.back();
+    }
+    list.insert(list.begin() + 2, dir.file("missing.jpg"));
+    std::string text;
+    for (const std::string& f : list) text += f + "\n";
+    ASSERT_FALSE(write_file_atomic(dir.file("files.txt"), text));
+    const std::string out = dir.file("out");
+    const std::string workspace =
+        write_script("worker.workspace", "workspace_script", worker_nodes(out, false));
+    std::string reports;
+    for (int k = 1; k <= 3; ++k) {
+        const std::string report = dir.file(formatted("r%d.json", k));
+        const Outcome r = run({"--files-from", dir.file("files.txt"), "--shard",
+                               formatted("%d/3", k), "--report", report, workspace, "--batch"});
+        // 7 files in thirds: [0, 2), [2, 4), [4, 7); the missing one is the third.
+        EXPECT_EQ(r.status, k == 2 ? 1 : 0) << k << r.err;
+        EXPECT_EQ(count_of(r.err, "missing.jpg"), k == 2 ? 1u : 0u) << r.err;
+        std::string json;
+        ASSERT_FALSE(read_file_bytes(report, json));
+        reports += json;
+    }
+    const std::vector<std::string> expected = {"shot 1.jpg", "shot 2.jpg", "shot 4.jpg",
+                                               "shot 5.jpg", "shot 6.jpg", "shot 7.jpg"};
+    EXPECT_EQ(files_in(out), expected);
+    EXPECT_EQ(count_of(reports, "\"status\": \"done\""), 6u) << reports;
+    EXPECT_EQ(count_of(reports, "\"status\": \"failed\""), 1u);
+    EXPECT_TRUE(contains(reports, "\"outputs\": [\"" + out + "/shot 4.jpg\"]")) << reports;
+    Outcome tags = run_program("exiftool", {"-s3", "-Model", out + "/shot 5.jpg"});
+    EXPECT_EQ(tags.out, "E-M1\n") << tags.err;  // Path's camera
+
+    const auto stamp = fs::last_write_time(out + "/shot 1.jpg");
+    const Outcome again = run({"--files-from", dir.file("files.txt"), "--skip-existing", "--jobs",
+                               "2", "--report", dir.file("again.json"), workspace, "--batch"});
+    EXPECT_EQ(again.status, 1) << again.err;
+    std::string json;
+    ASSERT_FALSE(read_file_bytes(dir.file("again.json"), json));
+    EXPECT_EQ(count_of(json, "\"status\": \"skipped\""), 6u) << json;
+    EXPECT_EQ(count_of(json, "\"file\": "), 7u);
+    // In the list's order, as the slices are.
+    EXPECT_LT(json.find("FallenLeaf"), json.find("missing.jpg"));
+    EXPECT_LT(json.find("missing.jpg"), json.find("Autumn"));
+    EXPECT_EQ(fs::last_write_time(out + "/shot 1.jpg"), stamp);
+    EXPECT_EQ(files_in(out), expected);
+}
+
+// Usage errors end at once with status 2 and say why; a NUL-separated list is read as such.
+TEST_F(Cli, WorkerOptionsRefuseBadShardsAndMissingLists) {
+    const std::string workspace =
+        write_script("worker.workspace", "workspace_script", worker_nodes(dir.file("out"), false));
+    for (const char* shard : {"0/4", "5/4", "2", "a/b"}) {
+        const Outcome r = run({"--shard", shard, workspace, "--batch"});
+        EXPECT_TRUE(r.status == 2 && contains(r.err, "Illegal shard")) << shard << r.err;
+    }
+    Outcome r = run({"--files-from", dir.file("none.txt"), workspace, "--batch"});
+    EXPECT_TRUE(r.status == 2 && contains(r.err, "none.txt")) << r.err;
+    r = run({"--jobs", "0", workspace, "--batch"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    const std::string nul_list = wallpaper("Kite") + std::string(1, '\0') + wallpaper("Autumn");
+    ASSERT_FALSE(write_file_atomic(dir.file("nul.txt"), nul_list));
+    r = run({"--files-from", dir.file("nul.txt"), "-0", workspace, "--batch"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(files_in(dir.file("out")), (std::vector<std::string>{"shot 1.jpg", "shot 2.jpg"}));
+}
+
+// Two workers writing the same names into one folder at once with Add Version Number: each file
+// claims its name, so none overwrites another.
+TEST_F(Cli, AddVersionNumberNeverHandsOneNameToTwoWorkers) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) text += wallpaper("Kite") + "\n";
+    ASSERT_FALSE(write_file_atomic(dir.file("same.txt"), text));
+    const std::string out = dir.file("versions");
+    const std::string workspace =
+        write_script("versions.workspace", "workspace_script", worker_nodes(out, true));
+    const Outcome r =
+        run({"--files-from", dir.file("same.txt"), "--jobs", "2", workspace, "--batch"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(files_in(out), (std::vector<std::string>{"640x480 v1.jpg", "640x480 v2.jpg",
+                                                       "640x480 v3.jpg", "640x480.jpg"}));
+    for (const std::string& name : files_in(out)) {
+        EXPECT_GT(fs::file_size(out + "/" + name), 1000u) << name;
+    }
 }
 
 }  // namespace
