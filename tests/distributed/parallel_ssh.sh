@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# scripts/tessaly-parallel with GNU parallel over ssh to two host names of this machine: an sshd
+# of the test's own on a spare port with a throwaway key. Over the bundled photographs and one
+# broken file: every photograph exported exactly once, numbered by its place in the list, with
+# its EXIF; the broken one reported, then mended and resumed with --resume-failed without
+# redoing the rest; the same again with --transfer (no shared file system assumed).
+#
+#   parallel_ssh.sh TESSALY_CLI SOURCE_DIR      (exit 77: skipped, with the reason)
+set -euo pipefail
+cli=$(realpath "$1")
+source_dir=$(realpath "$2")
+for tool in parallel ssh ssh-keygen exiftool python3 /usr/sbin/sshd; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+sshd_pid=""
+cleanup() {
+    [[ -n $sshd_pid ]] && kill "$sshd_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+# --- the hosts: one sshd, two names ---
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
+ssh-keygen -q -t ed25519 -N '' -f "$work/id"
+cp "$work/id.pub" "$work/authorized_keys"
+chmod 600 "$work/authorized_keys" "$work/host_key" "$work/id"
+cat >"$work/sshd_config" <<CONF
+Port $port
+ListenAddress 127.0.0.1
+HostKey $work/host_key
+AuthorizedKeysFile $work/authorized_keys
+PidFile $work/sshd.pid
+StrictModes no
+UsePAM no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin prohibit-password
+CONF
+[[ $(id -u) -eq 0 ]] && mkdir -p /run/sshd
+/usr/sbin/sshd -D -f "$work/sshd_config" -E "$work/sshd.log" &
+sshd_pid=$!
+cat >"$work/ssh_config" <<CONF
+Host w1 w2
+    HostName 127.0.0.1
+    Port $port
+    IdentityFile $work/id
+    IdentitiesOnly yes
+    StrictHostKeyChecking no
+    UserKnownHostsFile /dev/null
+    LogLevel ERROR
+    BatchMode yes
+CONF
+ssh_command="ssh -F $work/ssh_config"
+for _ in $(seq 50); do $ssh_command w1 true 2>/dev/null && break; sleep 0.1; done
+$ssh_command w2 true || fail "sshd did not come up: $(cat "$work/sshd.log")"
+
+# --- the photographs, a broken one among them, and the workspace ---
+mapfile -t photos < <(ls /usr/share/wallpapers/*/contents/images/640x480.jpg)
+[[ ${#photos[@]} -ge 6 ]] || { echo "skipped: the bundled wallpapers are missing"; exit 77; }
+broken="$work/broken.jpg"
+head -c 5000 /dev/urandom >"$broken"
+{ printf '%s\n' "${photos[@]:0:3}"; echo "$broken"; printf '%s\n' "${photos[@]:3}"; } >"$work/list"
+total=$(wc -l <"$work/list")
+cat >"$work/job.workspace" <<WS
+workspace_script 1.0
+image index 1 caption ″Photos″ parent -1 bypass 0 same_size 0 size_specific 0 n_inputs 0 n_masks 0 command ‴file_open 0 n_files 1 current 0 from_default 0 multiple 0 prompt ″″ file1 ″${photos[0]}″ time1 ″″ selected1 1‴
+end_image
+image index 2 caption ″Resize″ parent 1 bypass 0 same_size 0 size_specific 0 n_inputs 0 n_masks 0 command ‴resize 0 percent 25 set 14 method 2‴
+end_image
+image index 3 caption ″Export″ parent 2 bypass 0 same_size 0 size_specific 0 n_inputs 0 n_masks 0 command ‴export 0 file_type 2 file_name 2 first_file_name ″photo″ if_exists 0 jpeg_ask 0 jpeg_metadata 0 jpeg_quality 90 which_folder 1 folder ″$work/unused″‴
+end_image
+end
+WS
+run() { "$source_dir/scripts/tessaly-parallel" --ssh "$ssh_command" -S 1/w1,1/w2 --shards 4 \
+    --cli "$cli" "$@"; }
+# Every position but the broken one's (4th, "photo 4"), exactly once.
+check_outputs() {  # folder, expected count
+    local names
+    names=$(find "$1" -maxdepth 1 -type f -name '*.jpg' -printf '%f\n' | sort)
+    [[ $(wc -l <<<"$names") -eq $2 ]] || fail "$1 holds $(wc -l <<<"$names") files: $names"
+    for ((n = 1; n <= total; ++n)); do
+        if [[ $n -eq 4 && $2 -lt $total ]]; then
+            grep -qx "photo 4.jpg" <<<"$names" && fail "the broken file made an output"
+        else
+            grep -qx "photo $n.jpg" <<<"$names" || fail "photo $n.jpg is missing in $1"
+        fi
+    done
+}
+
+# --- one file system ---
+out="$work/out"
+status=0
+run "$work/job.workspace" "$work/list" "$out" >"$work/run1.txt" 2>&1 || status=$?
+[[ $status -ne 0 ]] || fail "a failed photograph must fail the run"
+grep -q "broken.jpg" "$work/run1.txt" || fail "the broken file is not named: $(cat "$work/run1.txt")"
+check_outputs "$out" $((total - 1))
+[[ $(cat "$out"/.tessaly-report-*.json | grep -c '"status": "done"') -eq $((total - 1)) ]] ||
+    fail "reports: $(cat "$out"/.tessaly-report-*.json)"
+grep -q '"status": "failed"' "$out/.tessaly-report-2.json" || fail "the failure is not in slice 2"
+[[ $(exiftool -s3 -Model "$out/photo $(( $(grep -n /Path/ "$work/list" | cut -d: -f1) )).jpg") == E-M1 ]] ||
+    fail "EXIF was not copied"
+# Both hosts took slices: the job log names them.
+grep -q w1 "$out/.tessaly-joblog" && grep -q w2 "$out/.tessaly-joblog" || fail "one host did all"
+touch -d '2001-01-01' "$out"/*.jpg
+cp "${photos[0]}" "$broken"
+run --resume-failed "$work/job.workspace" "$work/list" "$out" >"$work/run2.txt" 2>&1 ||
+    fail "the resumed run failed: $(cat "$work/run2.txt")"
+check_outputs "$out" "$total"
+# Only the mended photograph was written again.
+[[ $(find "$out" -maxdepth 1 -name '*.jpg' -newermt '2002-01-01' | wc -l) -eq 1 ]] ||
+    fail "the resumed run redid finished photographs"
+
+# --- no shared file system assumed ---
+head -c 5000 /dev/urandom >"$broken"
+out2="$work/out2"
+status=0
+run --transfer "$work/job.workspace" "$work/list" "$out2" >"$work/run3.txt" 2>&1 || status=$?
+[[ $status -ne 0 ]] || fail "a failed photograph must fail the transfer run"
+check_outputs "$out2" $((total - 1))
+# The same pictures (the files differ in their metadata: the dates of the profile made for
+# them). GIF keeps only the pixels.
+for dir in "$out" "$out2"; do
+    "$cli" --quiet --settings-root "$work/s" "$dir/photo 1.jpg" --save "$dir/photo 1.gif"
+done
+cmp -s "$out/photo 1.gif" "$out2/photo 1.gif" || fail "the transferred run made another picture"
+echo "parallel over ssh: $total photographs, 2 hosts, 4 slices: ok"
