@@ -1,8 +1,48 @@
 # What the distributed tests share: the bundled photographs with a broken file among them, a
 # workspace that resizes them and exports each under a Sequence name with its EXIF, and the
-# check that every photograph came out exactly once. Sourced; needs $work and $cli.
+# check that every photograph came out exactly once; the ssh hosts of the GNU parallel test and
+# benchmark. Sourced; needs $work.
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
+
+# An sshd of our own on a spare port of 127.0.0.1 with throwaway keys, reached as the hosts w1
+# and w2 through $ssh_command; its pid in $sshd_pid for the caller to stop.
+start_sshd() {
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
+    ssh-keygen -q -t ed25519 -N '' -f "$work/id"
+    cp "$work/id.pub" "$work/authorized_keys"
+    chmod 600 "$work/authorized_keys" "$work/host_key" "$work/id"
+    cat >"$work/sshd_config" <<CONF
+Port $port
+ListenAddress 127.0.0.1
+HostKey $work/host_key
+AuthorizedKeysFile $work/authorized_keys
+PidFile $work/sshd.pid
+StrictModes no
+UsePAM no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin prohibit-password
+CONF
+    [[ $(id -u) -eq 0 ]] && mkdir -p /run/sshd
+    /usr/sbin/sshd -D -f "$work/sshd_config" -E "$work/sshd.log" &
+    sshd_pid=$!
+    cat >"$work/ssh_config" <<CONF
+Host w1 w2
+    HostName 127.0.0.1
+    Port $port
+    IdentityFile $work/id
+    IdentitiesOnly yes
+    StrictHostKeyChecking no
+    UserKnownHostsFile /dev/null
+    LogLevel ERROR
+    BatchMode yes
+CONF
+    ssh_command="ssh -F $work/ssh_config"
+    for _ in $(seq 50); do $ssh_command w1 true 2>/dev/null && break; sleep 0.1; done
+    $ssh_command w2 true || fail "sshd did not come up: $(cat "$work/sshd.log")"
+}
 
 make_photos() {
     mapfile -t photos < <(ls /usr/share/wallpapers/*/contents/images/640x480.jpg)

@@ -21,43 +21,9 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the hosts: one sshd, two names ---
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-ssh-keygen -q -t ed25519 -N '' -f "$work/host_key"
-ssh-keygen -q -t ed25519 -N '' -f "$work/id"
-cp "$work/id.pub" "$work/authorized_keys"
-chmod 600 "$work/authorized_keys" "$work/host_key" "$work/id"
-cat >"$work/sshd_config" <<CONF
-Port $port
-ListenAddress 127.0.0.1
-HostKey $work/host_key
-AuthorizedKeysFile $work/authorized_keys
-PidFile $work/sshd.pid
-StrictModes no
-UsePAM no
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-PermitRootLogin prohibit-password
-CONF
-[[ $(id -u) -eq 0 ]] && mkdir -p /run/sshd
-/usr/sbin/sshd -D -f "$work/sshd_config" -E "$work/sshd.log" &
-sshd_pid=$!
-cat >"$work/ssh_config" <<CONF
-Host w1 w2
-    HostName 127.0.0.1
-    Port $port
-    IdentityFile $work/id
-    IdentitiesOnly yes
-    StrictHostKeyChecking no
-    UserKnownHostsFile /dev/null
-    LogLevel ERROR
-    BatchMode yes
-CONF
-ssh_command="ssh -F $work/ssh_config"
-for _ in $(seq 50); do $ssh_command w1 true 2>/dev/null && break; sleep 0.1; done
-$ssh_command w2 true || fail "sshd did not come up: $(cat "$work/sshd.log")"
-
-# --- the photographs, a broken one among them, and the workspace ---
 source "$(dirname "$0")/common.sh"
+start_sshd
+# --- the photographs, a broken one among them, and the workspace ---
 make_photos
 run() { "$source_dir/scripts/tessaly-parallel" --ssh "$ssh_command" -S 1/w1,1/w2 --shards 4 \
     --cli "$cli" "$@"; }
