@@ -93,7 +93,7 @@ std::uint8_t luminance_of_to8(const std::uint8_t* row, std::uint32_t x) {
 // One row by the arithmetic rules, one loop per pair so that each stays simple enough for the
 // compiler. The output row starts zeroed, so binary targets only set their white bits.
 void convert_row(std::uint32_t from, std::uint32_t to, const std::uint8_t* in, std::uint8_t* out,
-                 std::uint32_t width) {
+                 std::uint32_t width, std::int32_t& noise) {
     switch (pair(from, to)) {
         case pair(image_binary, image_gray8):
             each(width, [&](std::uint32_t x) { out[x] = bit_get(in, x); });
@@ -116,10 +116,11 @@ void convert_row(std::uint32_t from, std::uint32_t to, const std::uint8_t* in, s
             each(width, [&](std::uint32_t x) { put3(out, x, in[x]); });
             break;
         case pair(image_gray8, image_gray16):
-            each(width, [&](std::uint32_t x) { set_sample16(out, x, convert_widen(in[x])); });
+            each(width,
+                 [&](std::uint32_t x) { set_sample16(out, x, convert_widen(in[x], noise)); });
             break;
         case pair(image_gray8, image_color48):
-            each(width, [&](std::uint32_t x) { put3_16(out, x, convert_widen(in[x])); });
+            each(width, [&](std::uint32_t x) { put3_16(out, x, convert_widen(in[x], noise)); });
             break;
         case pair(image_color24, image_binary):
             each(width, [&](std::uint32_t x) {
@@ -131,12 +132,13 @@ void convert_row(std::uint32_t from, std::uint32_t to, const std::uint8_t* in, s
             break;
         case pair(image_color24, image_gray16):
             each(width, [&](std::uint32_t x) {
-                set_sample16(out, x, convert_widen(luminance8(in + 3 * x)));
+                set_sample16(out, x, convert_widen(luminance8(in + 3 * x), noise));
             });
             break;
         case pair(image_color24, image_color48):
             // Each channel draws its own offset.
-            each(3 * width, [&](std::uint32_t i) { set_sample16(out, i, convert_widen(in[i])); });
+            each(3 * width,
+                 [&](std::uint32_t i) { set_sample16(out, i, convert_widen(in[i], noise)); });
             break;
         case pair(image_gray16, image_binary):
             each(width, [&](std::uint32_t x) {
@@ -217,15 +219,21 @@ std::uint8_t run_convert(Context& ctx) {
     if (!ctx.result->has_pixels()) return 0;
 
     void* t = transform.get();
+    // Widening draws noise from a generator of each row's own, seeded from one draw of the
+    // shared one: the workers never contend for it, and the picture does not depend on which
+    // worker took which row.
+    const std::int32_t base = random_int();
     const std::uint8_t failed = run_rows(
-        [t, to](const Image* src, Image* dst, int first, int last,
-                Progress& progress) -> std::uint8_t {
+        [t, to, base](const Image* src, Image* dst, int first, int last,
+                      Progress& progress) -> std::uint8_t {
             for (int r = first; r <= last; ++r) {
                 if (progress_tick(progress)) return 1;
                 if (t) {
                     cmsDoTransform(t, src->rows[r], dst->rows[r], src->width);
                 } else {
-                    convert_row(src->type, to, src->rows[r], dst->rows[r], src->width);
+                    std::int32_t noise = static_cast<std::int32_t>(
+                        1 + (std::uint64_t(base) + std::uint64_t(r) * 40503u) % 2147483646u);
+                    convert_row(src->type, to, src->rows[r], dst->rows[r], src->width, noise);
                 }
             }
             return 0;
@@ -259,8 +267,9 @@ std::int32_t convert_default_type(std::uint32_t input_type) {
     return input_type == image_gray8 || input_type == image_color48 ? image_color24 : image_gray8;
 }
 
-std::uint16_t convert_widen(std::uint8_t value) {
-    const std::int32_t n = random_int();
+std::uint16_t convert_widen(std::uint8_t value, std::int32_t& state) {
+    state = random_step(state);
+    const std::int32_t n = state;
     const std::int32_t offset = (n & 0x100) ? -(n % 128) : n % 128;
     std::int32_t v = to16[value] + offset;
     // Reflected rather than clamped, so the ends of the range are not piled up.

@@ -15,7 +15,8 @@ namespace tessaly {
 std::int32_t convert_default_type(std::uint32_t input_type);
 
 // An 8-bit level as 16 bits with a small random offset (up to 127 either way, reflected at the
-// ends of the range), so that widened pictures have no empty gaps between levels.
-std::uint16_t convert_widen(std::uint8_t value);
+// ends of the range), so that widened pictures have no empty gaps between levels. The offset
+// comes from the generator state given, which it advances.
+std::uint16_t convert_widen(std::uint8_t value, std::int32_t& state);
 
 }  // namespace tessaly
