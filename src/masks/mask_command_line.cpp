@@ -698,23 +698,7 @@ bool read_mask_command_line(const ArgumentList& args, MaskState& state,
         r.key_integer("mask_operation", c, op.tool);
         r.key_integer("mask_mode", c, op.mode);
         // A command starts from the tool settings, as the dialog records a person's action.
-        MaskOperationParameters& p = op.parameters;
-        const MaskToolSettings& s = state.settings;
-        p.feather = s.feather;
-        p.blur_radius = s.blur_radius;
-        p.color_range = s.color_range;
-        p.brush = s.brush;
-        p.channel = s.curve_channel;
-        p.curve = op.code == mask_op_brightness_curve ? s.shape_curve : s.curve;
-        p.floodfill_threshold = s.floodfill_threshold;
-        p.separate = s.separate;
-        p.texture = s.texture;
-        p.color_line = s.gradient_line;
-        p.angle = op.code == mask_op_oval_gradient ? s.gradient_angle : 0.0;
-        p.pinhole = s.pinhole;
-        p.median = s.median;
-        p.huesat = s.huesat;
-        p.histogram = s.histogram;
+        take_tool_settings(state.settings, op);
         read_parameters(r, state, c, op);
         MaskRecord record;
         record.operation = std::move(op);

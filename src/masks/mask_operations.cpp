@@ -285,6 +285,25 @@ bool mask_reset_asked(MaskState& state) {
     return mask_list_reset(state);
 }
 
+void take_tool_settings(const MaskToolSettings& s, MaskOperation& op) {
+    MaskOperationParameters& p = op.parameters;
+    p.feather = s.feather;
+    p.blur_radius = s.blur_radius;
+    p.color_range = s.color_range;
+    p.brush = s.brush;
+    p.channel = s.curve_channel;
+    p.curve = op.code == mask_op_brightness_curve ? s.shape_curve : s.curve;
+    p.floodfill_threshold = s.floodfill_threshold;
+    p.separate = s.separate;
+    p.texture = s.texture;
+    p.color_line = s.gradient_line;
+    p.angle = op.code == mask_op_oval_gradient ? s.gradient_angle : 0.0;
+    p.pinhole = s.pinhole;
+    p.median = s.median;
+    p.huesat = s.huesat;
+    p.histogram = s.histogram;
+}
+
 bool mask_record(MaskState& state, const MaskOperation& operation) {
     if (state.records.empty() && mask_list_reset(state)) return true;
     state.records.resize(state.current + 1);

@@ -48,6 +48,10 @@ struct MaskOperation {
     MaskOperationParameters parameters;
 };
 
+// Fills an operation's parameters from the tool settings, as a recorded action takes them (the
+// curve of Brightness Curve from the shape curve, the angle only for oval gradients).
+void take_tool_settings(const MaskToolSettings& settings, MaskOperation& operation);
+
 // One entry of the operation list: the operation and the mask after and before it, so that undo
 // and redo never recompute.
 struct MaskRecord {

@@ -37,6 +37,9 @@ class DialogPanel : public QWidget {
     virtual void show_line(const std::string& line) = 0;
     // The panel's settings as " key value" pairs, in the module's written form.
     virtual std::string settings() const = 0;
+    // OK and Apply ask first: false when a field does not read (the panel has said why), and
+    // the dialog stays open.
+    virtual bool accept_check() { return true; }
 
   signals:
     // The person changed a value: the dialog writes the line and re-runs the node.

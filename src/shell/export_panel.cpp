@@ -13,8 +13,10 @@
 
 #include "batch/export_naming.h"
 #include "core/arguments.h"
+#include "core/format.h"
 #include "framework/module.h"
 #include "framework/registry.h"
+#include "shell/save_options_dialog.h"
 #include "shell/transformation_dialog.h"
 
 namespace tessaly::shell {
@@ -24,6 +26,34 @@ namespace {
 // The choices the panel shows, in its order; their names and labels are the module's own.
 const char* const choice_keys[] = {"destination", "file_type", "default_file_type",
                                    "file_name",   "if_exists", "which_folder"};
+
+// Export's save keys and the stored record's field of each. Export's ask flags (and bmp_v5) are
+// true where the record's are 0.
+using Field = std::int32_t& (*)(SaveOptions&);
+const struct {
+    const char* key;
+    Field field;
+    bool inverted;
+} save_keys[] = {
+    {"tiff_ask", [](SaveOptions& o) -> std::int32_t& { return o.tiff.ask; }, true},
+    {"tiff_metadata", [](SaveOptions& o) -> std::int32_t& { return o.tiff.metadata; }, false},
+    {"tiff_save_script", [](SaveOptions& o) -> std::int32_t& { return o.tiff.script; }, false},
+    {"tiff_compression", [](SaveOptions& o) -> std::int32_t& { return o.tiff.compression; }, false},
+    {"jpeg_ask", [](SaveOptions& o) -> std::int32_t& { return o.jpeg.ask; }, true},
+    {"jpeg_metadata", [](SaveOptions& o) -> std::int32_t& { return o.jpeg.metadata; }, false},
+    {"jpeg_save_script", [](SaveOptions& o) -> std::int32_t& { return o.jpeg.script; }, false},
+    {"jpeg_chroma_subsampling", [](SaveOptions& o) -> std::int32_t& { return o.jpeg.subsampling; },
+     false},
+    {"jpeg_summary", [](SaveOptions& o) -> std::int32_t& { return o.jpeg.show_summary; }, false},
+    {"bmp_ask", [](SaveOptions& o) -> std::int32_t& { return o.bmp.ask; }, true},
+    {"bmp_v5", [](SaveOptions& o) -> std::int32_t& { return o.bmp.version; }, true},
+    {"bmp_save_script", [](SaveOptions& o) -> std::int32_t& { return o.bmp.script; }, false},
+    {"png_ask", [](SaveOptions& o) -> std::int32_t& { return o.png.ask; }, true},
+    {"png_metadata", [](SaveOptions& o) -> std::int32_t& { return o.png.metadata; }, false},
+    {"png_save_script", [](SaveOptions& o) -> std::int32_t& { return o.png.script; }, false},
+    {"gif_ask", [](SaveOptions& o) -> std::int32_t& { return o.gif.ask; }, true},
+    {"gif_save_script", [](SaveOptions& o) -> std::int32_t& { return o.gif.script; }, false},
+};
 
 constexpr std::size_t text_capacity = 260;
 constexpr int name_template = 3;
@@ -78,6 +108,13 @@ ExportPanel::ExportPanel(FrameWindow&, const PanelInput&) {
     for (const char* key : choice_keys) {
         if (std::string_view(key) == "which_folder") break;
         add_choice(key);
+        if (std::string_view(key) == "default_file_type") {
+            // The format's save options open in their own dialog rather than filling this one.
+            options_button_ = new QPushButton("Options...");
+            options_button_->setObjectName("save_options");
+            form->addRow("", options_button_);
+            connect(options_button_, &QPushButton::clicked, this, &ExportPanel::edit_options);
+        }
     }
 
     // The name: Sequence's base name or Template's template, with the macros at hand.
@@ -119,7 +156,8 @@ ExportPanel::ExportPanel(FrameWindow&, const PanelInput&) {
 
 std::vector<std::string> ExportPanel::keys() const {
     std::vector<std::string> keys(std::begin(choice_keys), std::end(choice_keys));
-    keys.insert(keys.end(), {"folder", "first_file_name", "execute"});
+    keys.insert(keys.end(), {"folder", "first_file_name", "execute", "jpeg_quality"});
+    for (const auto& k : save_keys) keys.emplace_back(k.key);
     return keys;
 }
 
@@ -146,6 +184,12 @@ void ExportPanel::show_line(const std::string& line) {
     folder_->setModified(false);
     name_->setModified(false);
     (void)read_integer(args, "execute", execute_);
+    for (const auto& k : save_keys) {
+        std::int32_t value = 0;
+        if (read_integer(args, k.key, value)) continue;
+        k.field(save_) = k.inverted ? (value != 0 ? 0 : 1) : value;
+    }
+    (void)read_real(args, "jpeg_quality", save_.jpeg.quality);
     enable();
 }
 
@@ -156,6 +200,14 @@ std::string ExportPanel::settings() const {
     out += " folder " + quoted_text(folder_->text().toStdString());
     out += " first_file_name " + quoted_text(name_->text().toStdString());
     out += " execute " + std::to_string(execute_);
+    SaveOptions o = save_;
+    for (const auto& k : save_keys) {
+        const std::int32_t value = k.field(o);
+        out += " " + std::string(k.key) + " " +
+               std::to_string(k.inverted ? (value != 0 ? 0 : 1) : value);
+    }
+    PlainSeparators plain;
+    out += formatted(" jpeg_quality %2zf", save_.jpeg.quality);
     return out;
 }
 
@@ -170,6 +222,17 @@ void ExportPanel::enable() {
     const bool custom = file && choice("which_folder")->currentIndex() == folder_custom;
     folder_->setEnabled(custom);
     browse_->setEnabled(custom);
+    options_button_->setEnabled(file);
+}
+
+std::int32_t ExportPanel::options_format() const {
+    const int type = choice("file_type")->currentIndex();
+    return type >= 1 ? type - 1 : choice("default_file_type")->currentIndex();
+}
+
+void ExportPanel::edit_options() {
+    if (edit_save_options(this, options_format(), save_)) return;
+    emit edited();
 }
 
 void ExportPanel::showEvent(QShowEvent* event) {

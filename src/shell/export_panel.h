@@ -1,11 +1,13 @@
 // Export's panel: where the picture goes and in which format, how the file is named (with the
-// template's macro menu) and in which folder, and when the node writes at all (the two radio
-// items it adds to the dialog's Settings menu).
+// template's macro menu) and in which folder, when the node writes at all (the two radio
+// items it adds to the dialog's Settings menu), and behind "Options..." the node's own save
+// options of the chosen format.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "fileio/save_options.h"
 #include "shell/dialog_panel.h"
 
 class QComboBox;
@@ -30,6 +32,9 @@ class ExportPanel : public DialogPanel {
     QPushButton* folder_button() const { return browse_; }
     QLineEdit* name_field() const { return name_; }
     QMenu* macro_menu() const { return macros_; }
+    QPushButton* options_button() const { return options_button_; }
+    // The save format "Options..." edits: the chosen one, or the default one for "Original".
+    std::int32_t options_format() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -37,6 +42,7 @@ class ExportPanel : public DialogPanel {
   private:
     void add_execute_items();
     void enable();
+    void edit_options();
 
     struct Choice {
         const char* key;
@@ -48,6 +54,8 @@ class ExportPanel : public DialogPanel {
     QLineEdit* name_;
     QPushButton* macro_button_;
     QMenu* macros_;
+    QPushButton* options_button_;
+    SaveOptions save_{};  // the node's save keys, with the stored records' meaning of each flag
     std::int32_t execute_ = 0;
     bool menu_joined_ = false;
 };

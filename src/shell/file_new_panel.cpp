@@ -64,7 +64,7 @@ FileNewPanel::FileNewPanel(FrameWindow&, const PanelInput&)
         const std::int32_t before = settings_.units;
         units_->blockSignals(true);
         units_->setCurrentIndex(before);
-        read_fields();
+        (void)read_fields();
         units_->setCurrentIndex(index);
         units_->blockSignals(false);
         settings_.units = index;
@@ -120,16 +120,16 @@ void FileNewPanel::show_fields() {
     dpi_->setText(QString::fromStdString(formatted("%5zf", settings_.dpi)));
 }
 
-void FileNewPanel::read_fields() {
+bool FileNewPanel::read_fields() {
     // A message box takes the focus away from the field, which would read it again.
-    if (reading_) return;
+    if (reading_) return false;
     const FileNewFields fields{width_->text().toStdString(), height_->text().toStdString(),
                                dpi_->text().toStdString(), units_->currentIndex()};
     const FileNewFields shown{file_new_size_text(settings_.nx, settings_.units, settings_.dpi),
                               file_new_size_text(settings_.ny, settings_.units, settings_.dpi),
                               formatted("%5zf", settings_.dpi), settings_.units};
     if (fields.width == shown.width && fields.height == shown.height && fields.dpi == shown.dpi) {
-        return;
+        return false;
     }
     reading_ = true;
     const FileNewSettings before = settings_;
@@ -141,6 +141,14 @@ void FileNewPanel::read_fields() {
         !(before.nx == settings_.nx && before.ny == settings_.ny && before.dpi == settings_.dpi)) {
         emit edited();
     }
+    refused_ = refused;
+    return refused;
+}
+
+bool FileNewPanel::accept_check() {
+    const bool refused = read_fields() || refused_;
+    refused_ = false;
+    return !refused;
 }
 
 DialogPanel* make_file_new_panel(FrameWindow& frame, const PanelInput& input) {

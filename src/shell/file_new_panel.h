@@ -24,6 +24,9 @@ class FileNewPanel : public DialogPanel {
     std::vector<std::string> keys() const override;
     void show_line(const std::string& line) override;
     std::string settings() const override;
+    // A field refused on its last reading (its message shown, the field put back) keeps the
+    // dialog open once.
+    bool accept_check() override;
 
     // The controls, for the tests.
     QComboBox* type_box() const { return type_; }
@@ -35,7 +38,8 @@ class FileNewPanel : public DialogPanel {
 
   private:
     void show_fields();
-    void read_fields();
+    // Reads the typed fields; true when they were refused.
+    bool read_fields();
 
     FileNewSettings settings_{};
     std::int32_t warn_limit_;
@@ -46,6 +50,7 @@ class FileNewPanel : public DialogPanel {
     QLineEdit* dpi_;
     ColorButton* color_;
     bool reading_ = false;
+    bool refused_ = false;
 };
 
 // A size in pixels as the dialog shows it in unit (0 pixels, 1 inches, 2 millimetres,

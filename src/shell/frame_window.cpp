@@ -28,7 +28,10 @@
 #include "shell/engine_worker.h"
 #include "shell/frame_dialogs.h"
 #include "shell/image_view.h"
+#include "shell/mask_dialog.h"
 #include "shell/qt_interaction.h"
+#include "shell/quick_pick.h"
+#include "shell/save_options_dialog.h"
 #include "shell/transformation_dialog.h"
 #include "tree/edit.h"
 #include "workspace/preferences.h"
@@ -147,6 +150,8 @@ FrameWindow::FrameWindow(Interaction* other)
     build_menus();
     setup_frame_dialogs(*this);
     install_batch_window(*this);
+    install_quick_pick(*this);
+    install_save_options_dialog(*this);
     for (const Accelerator& a : accelerators()) {
         auto* shortcut = new QShortcut(QKeySequence(a.key), this);
         connect(shortcut, &QShortcut::activated, this, [this, id = a.id] { command(id); });
@@ -294,6 +299,9 @@ void FrameWindow::take_pictures() {
     }
     Node* current = current_node();
     const Node* shown = current ? effective_image_node(current) : nullptr;
+    if (current && current->serial == input_of_) {
+        shown = current->parent ? effective_image_node(current->parent) : nullptr;
+    }
     QImage picture;
     bool changed = false;
     const std::int32_t serial = current ? current->serial : -1;
@@ -431,11 +439,13 @@ void FrameWindow::copy_to_clipboard() {
 }
 
 void FrameWindow::command(std::uint32_t id) {
-    if (id >= 1200 && id <= 1359) {
+    if ((id >= 1200 && id <= 1399) || id == 1001 || id == 1101) run([id] { bump_use_count(id); });
+    if ((id >= 1200 && id <= 1359) || id == 1000) {
         transformation_command(id);
         return;
     }
     if (transformation_dialog_command(*this, id)) return;
+    if (mask_dialog_command(*this, id)) return;  // F3 and F4 while a mask dialog is open
     const bool image = browser_->canvas()->snapshot().current >= 0;
     if (needs_current_image(id) && !image) return;
     if (dialog_command(id)) return;
@@ -465,7 +475,7 @@ void FrameWindow::command(std::uint32_t id) {
                 if (!path) return;
                 const std::int32_t format = save_format_of(*path);
                 if (check_save_extension(*path, format)) return;
-                (void)save_image_file(*path, current_node(), format, false);
+                (void)save_with_options(*path, current_node(), format);
             });
             break;
         case 1011:

@@ -60,6 +60,9 @@ class FrameWindow : public QMainWindow {
     bool owns_clipboard() const { return owns_clipboard_; }
     // A file open is running on the engine.
     bool opening() const { return opening_ > 0; }
+    // Engine thread: while node serial is current, the image window shows its input instead of
+    // its result (a dialog's display toggle); -1 shows results again.
+    void show_input_of(std::int32_t serial) { input_of_ = serial; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,6 +104,7 @@ class FrameWindow : public QMainWindow {
     std::mutex pictures_mutex_;
     std::map<std::int32_t, QImage> thumbnails_;  // by node serial
     std::int32_t shown_serial_ = -1;
+    std::int32_t input_of_ = -1;  // engine thread
     const void* shown_pixels_ = nullptr;
     QImage picture_;
     bool picture_changed_ = false;

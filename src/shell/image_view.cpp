@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
@@ -312,6 +313,65 @@ void ImageView::resizeEvent(QResizeEvent* event) {
     update_ranges();
 }
 
+QPointF ImageView::origin() const {
+    const QRect view = viewport()->rect();
+    const QSizeF shown(size_.width() * zoom_, size_.height() * zoom_);
+    // A picture smaller than the window stands in its middle.
+    return QPointF(shown.width() < view.width() ? (view.width() - shown.width()) / 2
+                                                : -horizontalScrollBar()->value(),
+                   shown.height() < view.height() ? (view.height() - shown.height()) / 2
+                                                  : -verticalScrollBar()->value());
+}
+
+// Pixel centres sit half a pixel in from the pixel's top left corner.
+QTransform ImageView::to_view() const {
+    const QPointF at = origin();
+    return QTransform(zoom_, 0, 0, zoom_, at.x() + 0.5 * zoom_, at.y() + 0.5 * zoom_);
+}
+
+QPointF ImageView::to_image(QPointF viewport_point) const {
+    const QPointF at = origin();
+    return QPointF((viewport_point.x() - at.x()) / zoom_ - 0.5,
+                   (viewport_point.y() - at.y()) / zoom_ - 0.5);
+}
+
+void ImageView::set_overlay(ImageOverlay* overlay) {
+    overlay_ = overlay;
+    viewport()->update();
+}
+
+void ImageView::mousePressEvent(QMouseEvent* event) {
+    if (overlay_ && overlay_->mouse_press(to_image(event->position()), event->button())) {
+        viewport()->update();
+        return;
+    }
+    QAbstractScrollArea::mousePressEvent(event);
+}
+
+void ImageView::mouseMoveEvent(QMouseEvent* event) {
+    if (overlay_ && overlay_->mouse_move(to_image(event->position()), event->buttons())) {
+        viewport()->update();
+        return;
+    }
+    QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void ImageView::mouseReleaseEvent(QMouseEvent* event) {
+    if (overlay_ && overlay_->mouse_release(to_image(event->position()), event->button())) {
+        viewport()->update();
+        return;
+    }
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void ImageView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (overlay_ && overlay_->mouse_double_click(to_image(event->position()))) {
+        viewport()->update();
+        return;
+    }
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const QRect view = viewport()->rect();
@@ -319,11 +379,7 @@ void ImageView::paintEvent(QPaintEvent*) {
     painter.fillRect(view, QColor(background.red, background.green, background.blue));
     if (picture_.isNull() || size_.isEmpty()) return;
     const QSizeF shown(size_.width() * zoom_, size_.height() * zoom_);
-    // A picture smaller than the window stands in its middle.
-    const QPointF origin(shown.width() < view.width() ? (view.width() - shown.width()) / 2
-                                                      : -horizontalScrollBar()->value(),
-                         shown.height() < view.height() ? (view.height() - shown.height()) / 2
-                                                        : -verticalScrollBar()->value());
+    const QPointF origin = this->origin();
     // The image border of the preferences, outside the picture.
     const Preferences& p = preferences();
     if (p.border_width > 0) {
@@ -347,6 +403,12 @@ void ImageView::paintEvent(QPaintEvent*) {
                         target.width() / z, target.height() / z);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth_ || p.smooth_zoom != 0);
     painter.drawImage(target, *source_picture, source);
+    if (overlay_) {
+        painter.save();
+        painter.setClipRect(target);
+        overlay_->paint(painter, to_view());
+        painter.restore();
+    }
     if (whole_pending_) {
         whole_pending_ = false;
         QTimer::singleShot(0, this, [this] { make_whole_picture(); });

@@ -6,6 +6,9 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QPainter>
+#include <QPointF>
+#include <QTransform>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -21,6 +24,21 @@ enum : std::uint32_t {
     command_fine_zoom_out = 1129,
     command_fill_toggle = 1130,     // 1:1 or filling the screen, full screen only
     command_display_button = 1800,  // Ctrl+B: off, proofing, proofing with the gamut alarm
+};
+
+// Something drawn over the picture that also takes the mouse there (the mask dialog's mask and
+// the shape being drawn). Points are in picture pixels: x to the right, y down, pixel centres at
+// integers.
+class ImageOverlay {
+  public:
+    virtual ~ImageOverlay() = default;
+    // to_view maps picture pixels to the window's viewport.
+    virtual void paint(QPainter& painter, const QTransform& to_view) = 0;
+    // true when the overlay used the event.
+    virtual bool mouse_press(QPointF /*at*/, Qt::MouseButton /*button*/) { return false; }
+    virtual bool mouse_move(QPointF /*at*/, Qt::MouseButtons /*buttons*/) { return false; }
+    virtual bool mouse_release(QPointF /*at*/, Qt::MouseButton /*button*/) { return false; }
+    virtual bool mouse_double_click(QPointF /*at*/) { return false; }
 };
 
 class ImageView : public QAbstractScrollArea {
@@ -62,8 +80,19 @@ class ImageView : public QAbstractScrollArea {
     bool proofing() const { return proofing_; }
     bool gamut_alarm() const { return gamut_alarm_; }
 
+    // The overlay drawn over the picture (not owned; null for none).
+    void set_overlay(ImageOverlay* overlay);
+    ImageOverlay* overlay() const { return overlay_; }
+    // Picture pixels to viewport points and back, at the present zoom and scroll.
+    QTransform to_view() const;
+    QPointF to_image(QPointF viewport_point) const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -75,6 +104,8 @@ class ImageView : public QAbstractScrollArea {
     // when the window stands alone.
     void display_job(std::function<void()> work);
     bool full_screen() const;
+    // Where the picture's top left corner stands in the viewport.
+    QPointF origin() const;
 
     QImage picture_;
     QSize size_;
@@ -88,6 +119,7 @@ class ImageView : public QAbstractScrollArea {
     bool whole_pending_ = false;
     bool proofing_ = false;
     bool gamut_alarm_ = false;
+    ImageOverlay* overlay_ = nullptr;
 };
 
 }  // namespace tessaly::shell

@@ -6,8 +6,12 @@
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
@@ -26,24 +30,58 @@
 #include "framework/node.h"
 #include "framework/registry.h"
 #include "framework/settings_files.h"
+#include "masks/amount_control.h"
 #include "shell/curve_control.h"
 #include "shell/display_picture.h"
 #include "shell/frame_window.h"
 #include "shell/image_view.h"
+#include "shell/mask_dialog.h"
 #include "shell/preview_proxy.h"
 #include "tree/dialog_session.h"
+#include "workspace/preferences.h"
 
 namespace tessaly::shell {
 
 // Touched on the engine's thread only.
 struct TransformationDialog::Engine {
     std::unique_ptr<DialogSession> session;
-    PreviewProxy proxy;  // the first look at each change
+    PreviewProxy proxy;     // the first look at each change
+    int text_delay = 2000;  // the preview delay preference, read as the dialog opens
 };
 
 namespace {
 
 constexpr int real_slider_steps = 1000;
+constexpr int amount_steps = 1000;  // an amount slider moves in tenths of a percent
+
+// An amount as its slider shows it, and back: 0..1000, or -1000..1000 in the signed mode.
+int amount_to_step(std::int32_t amount, std::int32_t mode) {
+    if (amount < 0) return 0;
+    if (mode == amount_mode_signed) {
+        return static_cast<int>(
+            std::lround((amount - amount_half) * double(amount_steps) / amount_half));
+    }
+    return static_cast<int>(std::lround(amount * double(amount_steps) / amount_full));
+}
+std::int32_t step_to_amount(int step, std::int32_t mode) {
+    if (mode == amount_mode_signed) {
+        return amount_half +
+               static_cast<std::int32_t>(std::lround(step * double(amount_half) / amount_steps));
+    }
+    return static_cast<std::int32_t>(std::lround(step * double(amount_full) / amount_steps));
+}
+
+// The preview delay: a multiple of half a second, at least one.
+int typing_delay(int preference) {
+    return std::max(500, (preference + 250) / 500 * 500);
+}
+
+// The value of a preview key in a line; fallback when it is absent.
+std::int32_t line_value(const std::string& line, const char* key, std::int32_t fallback) {
+    std::int32_t value = fallback;
+    (void)read_integer(split(line), key, value);
+    return value;
+}
 
 // Decimals of a real's written form: "%4zf" and "%.2f" give 4 and 2.
 int decimals_of(const std::string& written) {
@@ -174,8 +212,19 @@ void TransformationDialog::build(const std::string& line, const PanelInput& inpu
         connect(panel_, &DialogPanel::edited, this, &TransformationDialog::changed);
     }
     auto* form = new QFormLayout;
+    form_ = form;
     outer->addLayout(form);
+    bool has_display = false, has_auto = false;
     for (const SettingInfo& info : module_.describe()) {
+        if (info.kind == SettingKind::dialog) {
+            has_display = has_display || info.key == "display";
+            has_auto = has_auto || info.key == "auto_preview";
+            continue;
+        }
+        if (info.kind == SettingKind::amount) {
+            build_amount(info, form);
+            continue;
+        }
         if (!has_control(info) ||
             std::find(panel_keys.begin(), panel_keys.end(), info.key) != panel_keys.end()) {
             continue;
@@ -219,6 +268,7 @@ void TransformationDialog::build(const std::string& line, const PanelInput& inpu
                     });
                 }
                 connect(spin, &QSpinBox::valueChanged, this, &TransformationDialog::changed);
+                spin->setKeyboardTracking(false);
                 widget = spin;
             } else {
                 auto* spin = new QDoubleSpinBox;
@@ -241,19 +291,53 @@ void TransformationDialog::build(const std::string& line, const PanelInput& inpu
                             });
                 }
                 connect(spin, &QDoubleSpinBox::valueChanged, this, &TransformationDialog::changed);
+                spin->setKeyboardTracking(false);
                 widget = spin;
             }
             line_layout->addWidget(widget);
+            // Typing waits for a pause before the field is read and previewed.
+            if (auto* edit = widget->findChild<QLineEdit*>())
+                connect(edit, &QLineEdit::textEdited, this, &TransformationDialog::typed);
             if (slider) line_layout->addWidget(slider, 1);
             form->addRow(label, row);
         }
         const QString range = QString::fromStdString(range_text(info));
         if (!range.isEmpty()) row->setToolTip(range);
         widget->setObjectName(QString::fromStdString(info.key));
-        controls_.push_back({info, widget});
+        controls_.push_back({info, widget, row});
+    }
+    if (module_.mixing() == Mixing::two_sets) {
+        if (auto* which = qobject_cast<QComboBox*>(control("which_curve"))) {
+            connect(which, &QComboBox::currentIndexChanged, this, &TransformationDialog::show_set);
+            show_set(0);  // the line shown below may choose the other
+        }
+    }
+    typing_.setSingleShot(true);
+    typing_.setInterval(typing_delay(engine_->text_delay));
+    connect(&typing_, &QTimer::timeout, this, [this] { (void)fields_read(); });
+    if (has_display || has_auto) {
+        auto* preview_row = new QHBoxLayout;
+        if (has_display) {
+            display_box_ = new QCheckBox("Display Result");
+            display_box_->setToolTip("Off: the image window shows the input");
+            connect(display_box_, &QCheckBox::toggled, this, &TransformationDialog::set_display);
+            preview_row->addWidget(display_box_);
+        }
+        if (has_auto) {
+            auto_box_ = new QCheckBox("Auto Preview");
+            preview_button_ = new QPushButton("Preview");
+            connect(auto_box_, &QCheckBox::toggled, this, &TransformationDialog::set_auto_preview);
+            connect(preview_button_, &QPushButton::clicked, this, &TransformationDialog::preview);
+            preview_row->addWidget(auto_box_);
+            preview_row->addWidget(preview_button_);
+        }
+        preview_row->addStretch(1);
+        outer->addLayout(preview_row);
     }
     show_values(line);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    apply_button_ = buttons->addButton(QDialogButtonBox::Apply);
+    connect(apply_button_, &QPushButton::clicked, this, &TransformationDialog::apply);
     auto* settings = new QToolButton;
     settings->setText("Settings");
     settings->setPopupMode(QToolButton::InstantPopup);
@@ -297,7 +381,241 @@ void TransformationDialog::show_values(const std::string& line) {
             spin->setValue(value);
         }
     }
+    show_amounts(line);
     quiet_ = false;
+    // The preview keys act at once (not through the line), so they follow outside the quiet.
+    if (display_box_) {
+        const std::int32_t display = line_value(line, "display", display_on_);
+        if (display != 0) display_on_ = display;
+        const QSignalBlocker quiet(display_box_);
+        display_box_->setChecked(display != 0);
+        set_display(display != 0);
+    }
+    if (auto_box_) {
+        const QSignalBlocker quiet(auto_box_);
+        auto_box_->setChecked(line_value(line, "auto_preview", 1) != 0);
+        set_auto_preview(auto_box_->isChecked());
+    }
+}
+
+void TransformationDialog::build_amount(const SettingInfo& info, QFormLayout* form) {
+    auto* row = new QWidget;
+    auto* layout = new QGridLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* caption = new QLabel;
+    auto* first = new QSlider(Qt::Horizontal);
+    auto* second = new QSlider(Qt::Horizontal);
+    auto* mask = new QToolButton;
+    mask->setText("Mask");
+    mask->setPopupMode(QToolButton::MenuButtonPopup);
+    first->setObjectName(QString::fromStdString(info.key));
+    second->setObjectName(QString::fromStdString(info.key + "_second"));
+    second->setToolTip("The amount where the mask is white");
+    layout->addWidget(caption, 0, 0, 1, 2);
+    layout->addWidget(first, 1, 0);
+    layout->addWidget(mask, 1, 1);
+    layout->addWidget(second, 2, 0);
+    form->addRow(row);
+    const std::size_t index = amounts_.size();
+    amounts_.push_back({info, AmountSettings{}, caption, first, second, mask});
+    for (QSlider* slider : {first, second}) {
+        connect(slider, &QSlider::valueChanged, this, [this, index] { amount_edited(index); });
+    }
+
+    // The mask commands: the button opens the mask dialog (a new mask the first time), the
+    // arrow shows the rest.
+    auto start = [this, index](bool reopen) {
+        if (closing_) return;
+        const std::int32_t slot = amounts_[index].amount.mask_number;
+        auto amount = std::make_shared<AmountSettings>(amounts_[index].amount);
+        ++menu_jobs_;
+        frame_.run(
+            [engine = engine_, amount, reopen] {
+                DialogSession* session = engine->session.get();
+                if (!session || session->closed()) return;
+                if (!reopen || amount->second < 0)
+                    (void)amount_start_mask(*amount, session->node());
+            },
+            [self = QPointer(this), index, amount, slot] {
+                if (!self) return;
+                --self->menu_jobs_;
+                if (self->closing_) return;
+                self->amounts_[index].amount = *amount;
+                self->show_amounts({});
+                self->changed();
+                open_mask_dialog(self->frame_, self->serial_, slot);
+            });
+    };
+    auto* menu = new QMenu(mask);
+    connect(menu->addAction("New mask..."), &QAction::triggered, this, [start] { start(false); });
+    connect(menu->addAction("Re-open Mask Dialog Box"), &QAction::triggered, this,
+            [start] { start(true); });
+    connect(menu->addAction("Reverse Black and White Sliders"), &QAction::triggered, this,
+            [this, index] {
+                amount_reverse_sliders(amounts_[index].amount);
+                show_amounts({});
+                changed();
+            });
+    connect(menu->addAction("Reset"), &QAction::triggered, this, [this, index] {
+        if (closing_) return;
+        auto amount = std::make_shared<AmountSettings>(amounts_[index].amount);
+        auto reset = std::make_shared<bool>(false);
+        ++menu_jobs_;
+        frame_.run(
+            [engine = engine_, amount, reset] {
+                DialogSession* session = engine->session.get();
+                if (session && !session->closed())
+                    *reset = amount_reset_mask(*amount, session->node());
+            },
+            [self = QPointer(this), index, amount, reset] {
+                if (!self) return;
+                --self->menu_jobs_;
+                if (!*reset || self->closing_) return;
+                self->amounts_[index].amount = *amount;
+                self->show_amounts({});
+                self->changed();
+            });
+    });
+    mask->setMenu(menu);
+    connect(mask, &QToolButton::clicked, this, [start] { start(true); });
+}
+
+void TransformationDialog::show_amounts(const std::string& line) {
+    // An empty line shows the settings as they are; otherwise they are read from it first.
+    const ArgumentList args = split(line);
+    const bool was_quiet = quiet_;
+    quiet_ = true;
+    for (AmountControl& a : amounts_) {
+        if (!line.empty()) (void)amount_from_args(args, a.info.key, a.amount);
+        const std::int32_t mode = a.amount.mode;
+        for (QSlider* slider : {a.first, a.second}) {
+            slider->setRange(mode == amount_mode_signed ? -amount_steps : 0, amount_steps);
+        }
+        a.first->setValue(amount_to_step(a.amount.amount, mode));
+        a.first->setEnabled(a.amount.amount >= 0);
+        a.second->setValue(amount_to_step(a.amount.second, mode));
+        a.second->setVisible(a.amount.second >= 0);
+        a.caption->setText(QString::fromStdString(amount_caption(a.amount)));
+    }
+    quiet_ = was_quiet;
+}
+
+void TransformationDialog::amount_edited(std::size_t index) {
+    if (quiet_) return;
+    AmountControl& a = amounts_[index];
+    if (a.amount.amount >= 0) a.amount.amount = step_to_amount(a.first->value(), a.amount.mode);
+    if (a.amount.second >= 0) a.amount.second = step_to_amount(a.second->value(), a.amount.mode);
+    a.caption->setText(QString::fromStdString(amount_caption(a.amount)));
+    changed();
+}
+
+QSlider* TransformationDialog::amount_slider(const std::string& key, int which) const {
+    for (const AmountControl& a : amounts_) {
+        if (a.info.key == key) return which == 0 ? a.first : a.second;
+    }
+    return nullptr;
+}
+
+QToolButton* TransformationDialog::mask_button(const std::string& key) const {
+    for (const AmountControl& a : amounts_) {
+        if (a.info.key == key) return a.mask;
+    }
+    return nullptr;
+}
+
+void TransformationDialog::show_set(int set) {
+    // Two settings sets: "key" belongs to set 0 and "key1" to set 1; one set shows at a time.
+    shown_set_ = set;
+    for (const Control& c : controls_) {
+        const bool in_set1 = c.info.key.size() > 1 && c.info.key.back() == '1' &&
+                             control(c.info.key.substr(0, c.info.key.size() - 1));
+        const bool in_set0 = control(c.info.key + "1") != nullptr;
+        if (in_set0 || in_set1) form_->setRowVisible(c.row, in_set1 == (set == 1));
+    }
+}
+
+void TransformationDialog::typed() {
+    if (!closing_) typing_.start();
+}
+
+bool TransformationDialog::fields_read() {
+    typing_.stop();
+    for (const Control& c : controls_) {
+        auto* spin = qobject_cast<QAbstractSpinBox*>(c.widget);
+        if (!spin) continue;
+        if (!spin->hasAcceptableInput()) {
+            show_error("Illegal number: %s", spin->text().toStdString());
+            spin->setFocus();
+            return false;
+        }
+        spin->interpretText();
+    }
+    return !panel_ || panel_->accept_check();
+}
+
+void TransformationDialog::set_display(bool on) {
+    if (closing_) return;
+    ++menu_jobs_;
+    frame_.run(
+        [engine = engine_, &frame = frame_, on] {
+            DialogSession* session = engine->session.get();
+            if (!session || session->closed()) return;
+            frame.show_input_of(on ? -1 : session->node()->serial);
+            if (on && session->node()->needs_run) (void)session->run();
+        },
+        [self = QPointer(this)] {
+            if (self) --self->menu_jobs_;
+        });
+}
+
+void TransformationDialog::set_auto_preview(bool on) {
+    if (closing_) return;
+    ++menu_jobs_;
+    frame_.run(
+        [engine = engine_, on] {
+            DialogSession* session = engine->session.get();
+            if (!session || session->closed()) return;
+            session->set_auto_preview(on);
+            if (on && session->node()->needs_run) (void)session->run();
+        },
+        [self = QPointer(this)] {
+            if (self) --self->menu_jobs_;
+        });
+}
+
+void TransformationDialog::preview() {
+    run_now(false);
+}
+
+void TransformationDialog::apply() {
+    run_now(true);
+}
+
+void TransformationDialog::run_now(bool apply) {
+    if (closing_ || !fields_read()) return;
+    pending_ = false;
+    ++menu_jobs_;
+    auto written = std::make_shared<std::string>();
+    frame_.run(
+        [engine = engine_, &module = module_, line = command_line(), written, apply] {
+            DialogSession* session = engine->session.get();
+            if (!session || session->closed()) return;
+            Node* node = session->node();
+            // A change not yet run is taken over without running twice.
+            if (module_line(module, node, line, *written) && node->command_line != *written) {
+                const bool auto_preview = session->auto_preview();
+                session->set_auto_preview(false);
+                session->settings_changed(*written);
+                session->set_auto_preview(auto_preview);
+            }
+            // Apply runs the node only when it needs it; Preview always.
+            (void)(apply ? session->apply() : session->run());
+        },
+        [self = QPointer(this), written] {
+            if (!self) return;
+            --self->menu_jobs_;
+            if (!written->empty()) self->line_ = *written;
+        });
 }
 
 QWidget* TransformationDialog::control(const std::string& key) const {
@@ -315,6 +633,11 @@ std::string TransformationDialog::command_line() const {
     std::string tail = line_.rfind(prefix, 0) == 0 ? line_.substr(prefix.size()) : std::string();
     std::string line = prefix;
     for (const Control& c : controls_) line += " " + c.info.key + " " + c.value();
+    for (const AmountControl& a : amounts_)
+        line += " " + a.info.key + " " + amount_to_text(a.amount);
+    if (display_box_)
+        line += " display " + std::to_string(display_box_->isChecked() ? display_on_ : 0);
+    if (auto_box_) line += std::string(" auto_preview ") + (auto_box_->isChecked() ? "1" : "0");
     if (panel_) line += panel_->settings();
     return line + tail;
 }
@@ -433,7 +756,9 @@ void TransformationDialog::send_change() {
             }
         },
         [self = QPointer(this), first_look] {
-            if (self && !first_look->isNull()) self->frame_.view()->set_picture(*first_look, false);
+            const bool shows_input = self && self->display_box_ && !self->display_box_->isChecked();
+            if (self && !shows_input && !first_look->isNull())
+                self->frame_.view()->set_picture(*first_look, false);
         });
     frame_.run(
         [engine = engine_, written] {
@@ -450,6 +775,7 @@ void TransformationDialog::send_change() {
 }
 
 void TransformationDialog::accept() {
+    if (closing_ || !fields_read()) return;
     finish(true);
 }
 
@@ -469,7 +795,7 @@ void TransformationDialog::finish(bool ok) {
     pending_ = false;
     auto closed = std::make_shared<bool>(false);
     frame_.run(
-        [engine = engine_, &module = module_, line = command_line(), ok, closed] {
+        [engine = engine_, &frame = frame_, &module = module_, line = command_line(), ok, closed] {
             DialogSession* session = engine->session.get();
             if (!session) return;
             if (ok) {
@@ -485,7 +811,10 @@ void TransformationDialog::finish(bool ok) {
             } else {
                 *closed = session->cancel();
             }
-            if (*closed) engine->session.reset();
+            if (*closed) {
+                engine->session.reset();
+                frame.show_input_of(-1);
+            }
         },
         [self = QPointer(this), ok, closed] {
             if (!self) return;
@@ -534,7 +863,9 @@ void open_transformation_dialog(FrameWindow& frame, const TransformationModule& 
             if (!current) return;
             *input = panel_input(module, current);
             const std::string initial = starting_line(module, current, nullptr);
-            engine->session = DialogSession::open_new(dialog_module_info(module), initial, true);
+            engine->text_delay = preferences().text_delay;
+            engine->session = DialogSession::open_new(dialog_module_info(module), initial,
+                                                      line_value(initial, "auto_preview", 1) != 0);
             if (!engine->session) return;
             *line = engine->session->node()->command_line.value_or(initial);
             *serial = engine->session->node()->serial;
@@ -588,8 +919,10 @@ void edit_transformation(FrameWindow& frame) {
                         show_error("Transformation not available: %s", entry->display_name);
                         return;
                     }
+                    engine->text_delay = preferences().text_delay;
                     engine->session = DialogSession::open_existing(
-                        dialog_module_info(*entry->module), node, true);
+                        dialog_module_info(*entry->module), node,
+                        line_value(*node->command_line, "auto_preview", 1) != 0);
                     if (!engine->session) return;
                     *opened = {entry->module, *node->command_line};
                     *input = panel_input(*entry->module, node->parent);

@@ -7,17 +7,25 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "framework/amount.h"
 #include "framework/declaration.h"
 #include "shell/dialog_panel.h"
 
+class QCheckBox;
 class QCloseEvent;
+class QFormLayout;
+class QLabel;
 class QMenu;
+class QPushButton;
+class QSlider;
+class QToolButton;
 class QWidget;
 
 namespace tessaly {
@@ -54,6 +62,23 @@ class TransformationDialog : public QDialog {
     // OK and Cancel as the buttons, Enter, Esc, F1 and F2 do.
     void accept() override;
     void reject() override;
+    // Apply: OK without closing. Preview: runs the node now (with auto preview off).
+    void apply();
+    void preview();
+    // The display toggle (the image window shows the node's result, or its input when off) and
+    // the auto preview check; null when the module has no such setting.
+    QCheckBox* display_box() const { return display_box_; }
+    QCheckBox* auto_preview_box() const { return auto_box_; }
+    QPushButton* apply_button() const { return apply_button_; }
+    QPushButton* preview_button() const { return preview_button_; }
+    // The amount control of an amount setting, by key: its first slider (0.1 percent steps),
+    // the second one (shown while the mask's amount is set) and the Mask button.
+    QSlider* amount_slider(const std::string& key, int which = 0) const;
+    QToolButton* mask_button(const std::string& key) const;
+    // The settings set the controls show (modules with two sets); 0 otherwise.
+    int shown_set() const { return shown_set_; }
+    // The typing timer: edit fields are re-read and previewed when it fires.
+    const QTimer& typing_timer() const { return typing_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,11 +102,33 @@ class TransformationDialog : public QDialog {
     void changed();
     void send_change();
     void finish(bool ok);
+    bool fields_read();
+    void run_now(bool apply);  // Apply, or Preview
+    void typed();
+    void set_display(bool on);
+    void set_auto_preview(bool on);
+    void build_amount(const SettingInfo& info, QFormLayout* form);
+    void show_amounts(const std::string& line);
+    void amount_edited(std::size_t index);
+    void show_set(int set);
+    void build_buttons(QLayout* outer);
 
     struct Control {
         SettingInfo info;
         QWidget* widget;
+        QWidget* row;  // the form row it sits in
         std::string value() const;
+    };
+
+    // An amount setting's control: the settings as last read or edited, its caption, the
+    // amount sliders and the Mask button with its menu.
+    struct AmountControl {
+        SettingInfo info;
+        AmountSettings amount;
+        QLabel* caption;
+        QSlider* first;
+        QSlider* second;
+        QToolButton* mask;
     };
 
     FrameWindow& frame_;
@@ -97,6 +144,15 @@ class TransformationDialog : public QDialog {
     bool in_flight_ = false;
     bool pending_ = false;
     bool closing_ = false;
+    std::vector<AmountControl> amounts_;
+    QFormLayout* form_ = nullptr;
+    QCheckBox* display_box_ = nullptr;
+    QCheckBox* auto_box_ = nullptr;
+    QPushButton* apply_button_ = nullptr;
+    QPushButton* preview_button_ = nullptr;
+    std::int32_t display_on_ = 1;  // the display value that shows the result
+    int shown_set_ = 0;
+    QTimer typing_;
 };
 
 // Opens the dialog of module on the current image: a new node after the current one, starting

@@ -96,7 +96,8 @@ class BatchWindow : public ::testing::Test {
             open->command_line = file_open_module.format(s);
             EXPECT_FALSE(read_image_file(inputs[0], open->image, open->transparency));
             exporter = add_transformation_after(open, false, false, 0, 0, bypass_none, "Export");
-            exporter->command_line = "export 0 folder \u2033" + out + "\u2033";
+            // No JPEG options dialog before each file.
+            exporter->command_line = "export 0 jpeg_ask 0 folder \u2033" + out + "\u2033";
         });
         frame.engine().wait_idle();
         return exporter;

@@ -9,7 +9,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSpinBox>
+#include <QPushButton>
 #include <QTest>
 #include <filesystem>
 
@@ -20,6 +20,8 @@
 #include "shell/dialog_fixture.h"
 #include "shell/export_panel.h"
 #include "shell/file_new_panel.h"
+#include "shell/modal_script.h"
+#include "shell/save_options_dialog.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
 #include "workspace/preferences.h"
@@ -99,6 +101,10 @@ TEST_F(FilePanels, FileNewReadsSizesInEachUnitAndKeepsTheLastValidOnes) {
     type_into(panel->dpi_field(), "-5");
     EXPECT_EQ(last_message(record), "Illegal image resolution: -5");
     EXPECT_EQ(panel->settings(), valid);
+    // OK right after a refusal keeps the dialog open.
+    dialog->accept();
+    settle(dialog);
+    EXPECT_TRUE(dialog->isVisible());
 
     // Above the size limit the person is asked; No keeps the old size, Yes takes the new one.
     panel->units_box()->setCurrentIndex(0);
@@ -171,13 +177,19 @@ TEST_F(FilePanels, ExportTakesFolderTemplateAndScriptModeAndWritesTheNamedFile) 
     EXPECT_TRUE(scripts->isChecked());
     EXPECT_FALSE(batch->isChecked());
 
-    // The declared controls around the panel: no resize, no PNG options dialog.
+    // The declared controls around the panel: no resize; no PNG options dialog, switched off
+    // behind the panel's Options button.
     auto* resize = qobject_cast<QCheckBox*>(dialog->control("resize"));
-    auto* png_ask = qobject_cast<QSpinBox*>(dialog->control("png_ask"));
     ASSERT_NE(resize, nullptr);
-    ASSERT_NE(png_ask, nullptr);
     resize->setChecked(false);
-    png_ask->setValue(0);
+    ModalScript no_ask({[](QWidget* modal) {
+        auto* options = qobject_cast<FormatOptionsDialog*>(modal);
+        ASSERT_NE(options, nullptr);
+        options->ask_box()->setChecked(false);
+        options->accept();
+    }});
+    panel->options_button()->click();
+    ASSERT_TRUE(no_ask.done());
     settle(dialog);
     dialog->grab().save("docs/screenshots/export-dialog.png");
     dialog->accept();

@@ -7,24 +7,31 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+#include <QToolButton>
 #include <filesystem>
 
 #include "core/arguments.h"
+#include "framework/amount.h"
 #include "framework/module.h"
 #include "framework/node.h"
 #include "framework/registry.h"
 #include "framework/settings_files.h"
 #include "shell/dialog_fixture.h"
+#include "shell/image_view.h"
 #include "shell/rotref_panel.h"
 #include "tree/tree.h"
+#include "workspace/preferences.h"
 
 namespace tessaly::shell {
 namespace {
@@ -37,6 +44,7 @@ struct Current {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint64_t checksum = 0;
+    bool needs_run = false;
 };
 
 Current current(FrameWindow& frame) {
@@ -49,6 +57,7 @@ Current current(FrameWindow& frame) {
         c.command_line = node->command_line.value_or("");
         c.width = node->image.width;
         c.height = node->image.height;
+        c.needs_run = node->needs_run;
         if (!node->image.has_pixels()) return;
         for (std::uint32_t y = 0; y < node->image.height; ++y) {
             const std::uint8_t* row = node->image.row(y);
@@ -445,6 +454,245 @@ TEST_F(TransformationDialogs, ASettingsFileThatDoesNotParseLeavesTheDialogAsItWa
     EXPECT_EQ(current(*frame).command_line,
               written("gaussian_blur", "gaussian_blur 0 radius 1 what 0"));
     std::filesystem::remove(wrong);
+}
+
+}  // namespace
+}  // namespace tessaly::shell
+
+namespace tessaly::shell {
+namespace {
+
+double real_of(const std::string& line, const char* key) {
+    double value = -99.0;
+    (void)read_real(split(line), key, value);
+    return value;
+}
+
+TEST_F(TransformationDialogs, ApplyKeepsTheDialogOpenAndTheNodeFollows) {
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog->apply_button(), nullptr);
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    ASSERT_NE(radius, nullptr);
+    const Current opened = current(*frame);
+    radius->setValue(9);
+    QTest::mouseClick(dialog->apply_button(), Qt::LeftButton);
+    settle(dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    const Current applied = current(*frame);
+    EXPECT_EQ(applied.serial, opened.serial);
+    EXPECT_EQ(applied.command_line, written("gaussian_blur", "gaussian_blur 0 radius 9"));
+    EXPECT_NE(applied.checksum, opened.checksum);
+    EXPECT_FALSE(applied.needs_run);
+    // Apply saved the settings as "Previous", as OK does.
+    const TransformationModule* blur = find_module("gaussian_blur");
+    auto previous = load_settings("gaussian_blur", std::string("Previous"), blur->settings_name());
+    ASSERT_TRUE(previous.has_value());
+    std::string previous_line;
+    ASSERT_FALSE(blur->normalise(*previous, nullptr, nullptr, previous_line));
+    EXPECT_EQ(previous_line, applied.command_line);
+
+    // A second change after Apply still reaches the node, and OK keeps it.
+    radius->setValue(2);
+    settle(dialog);
+    frame->command(1801);
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(current(*frame).command_line, written("gaussian_blur", "gaussian_blur 0 radius 2"));
+}
+
+TEST_F(TransformationDialogs, AutoPreviewOffOnlyMarksTheNodeUntilPreview) {
+    TransformationDialog* dialog = open("brightness_curve");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog->auto_preview_box(), nullptr);
+    ASSERT_NE(dialog->preview_button(), nullptr);
+    EXPECT_TRUE(dialog->auto_preview_box()->isChecked());
+    auto* saturation = qobject_cast<QDoubleSpinBox*>(dialog->control("saturation"));
+    ASSERT_NE(saturation, nullptr);
+    const Current opened = current(*frame);
+
+    dialog->auto_preview_box()->setChecked(false);
+    saturation->setValue(-0.8);
+    settle(dialog);
+    const Current marked = current(*frame);
+    EXPECT_TRUE(marked.needs_run);
+    EXPECT_EQ(marked.checksum, opened.checksum);
+    EXPECT_DOUBLE_EQ(real_of(marked.command_line, "saturation"), -0.8);
+
+    QTest::mouseClick(dialog->preview_button(), Qt::LeftButton);
+    settle(dialog);
+    const Current previewed = current(*frame);
+    EXPECT_FALSE(previewed.needs_run);
+    EXPECT_NE(previewed.checksum, opened.checksum);
+
+    // Turning auto preview on again runs at once what is still marked; OK writes the key.
+    saturation->setValue(0.5);
+    settle(dialog);
+    EXPECT_TRUE(current(*frame).needs_run);
+    dialog->auto_preview_box()->setChecked(true);
+    settle(dialog);
+    const Current resumed = current(*frame);
+    EXPECT_FALSE(resumed.needs_run);
+    EXPECT_NE(resumed.checksum, previewed.checksum);
+    dialog->auto_preview_box()->setChecked(false);
+    frame->command(1801);
+    ASSERT_TRUE(closed());
+    std::int32_t auto_preview = -1;
+    EXPECT_FALSE(read_integer(split(current(*frame).command_line), "auto_preview", auto_preview));
+    EXPECT_EQ(auto_preview, 0);
+}
+
+TEST_F(TransformationDialogs, DisplayToggleShowsTheInputThenTheResult) {
+    const QImage input_picture = frame->view()->picture();
+    ASSERT_FALSE(input_picture.isNull());
+    TransformationDialog* dialog = open("brightness_curve");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog->display_box(), nullptr);
+    EXPECT_TRUE(dialog->display_box()->isChecked());
+    qobject_cast<QDoubleSpinBox*>(dialog->control("saturation"))->setValue(-1.0);
+    settle(dialog);
+    const QImage result_picture = frame->view()->picture();
+    ASSERT_NE(result_picture, input_picture);
+
+    dialog->display_box()->setChecked(false);
+    settle(dialog);
+    EXPECT_EQ(frame->view()->picture(), input_picture);
+    // While the input shows, a change still runs the node but the window keeps the input.
+    qobject_cast<QDoubleSpinBox*>(dialog->control("saturation"))->setValue(-0.9);
+    settle(dialog);
+    EXPECT_EQ(frame->view()->picture(), input_picture);
+
+    dialog->display_box()->setChecked(true);
+    settle(dialog);
+    const QImage back = frame->view()->picture();
+    EXPECT_NE(back, input_picture);
+    EXPECT_NE(back, result_picture);  // the -0.9 result
+
+    // Closing with the input shown leaves the window on the node's result.
+    dialog->display_box()->setChecked(false);
+    settle(dialog);
+    frame->command(1801);
+    ASSERT_TRUE(closed());
+    frame->engine().wait_idle();
+    EXPECT_EQ(frame->view()->picture(), back);
+    std::int32_t display = -1;
+    EXPECT_FALSE(read_integer(split(current(*frame).command_line), "display", display));
+    EXPECT_EQ(display, 0);
+}
+
+TEST_F(TransformationDialogs, AmountSliderWritesTheModulesAmountAndMaskButtonIsThere) {
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    QSlider* amount = dialog->amount_slider("amount");
+    ASSERT_NE(amount, nullptr);
+    ASSERT_NE(dialog->mask_button("amount"), nullptr);
+    EXPECT_EQ(amount->value(), amount->maximum());
+    EXPECT_FALSE(dialog->amount_slider("amount", 1)->isVisible());
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    radius->setValue(12);
+    settle(dialog);
+    const Current full = current(*frame);
+
+    amount->setValue(500);
+    settle(dialog);
+    const Current half = current(*frame);
+    AmountSettings expected = amount_init(0, true, amount_mode_percent);
+    expected.amount = 5004;
+    EXPECT_EQ(half.command_line, written("gaussian_blur", "gaussian_blur 0 radius 12 amount " +
+                                                              amount_to_text(expected)));
+    EXPECT_NE(half.checksum, full.checksum);
+    keep_screenshot(dialog, "gaussian-blur-amount.png");
+
+    // No amount at all gives back the input.
+    amount->setValue(0);
+    settle(dialog);
+    EXPECT_EQ(current(*frame).checksum, before.checksum);
+
+    // The slider follows a settings file's amount.
+    AmountSettings quarter = expected;
+    quarter.amount = 2502;
+    ASSERT_FALSE(save_settings("gaussian_blur 0 radius 4 amount " + amount_to_text(quarter),
+                               std::string("Quarter"),
+                               find_module("gaussian_blur")->settings_name()));
+    ASSERT_TRUE(choose_setting(dialog, "Quarter"));
+    EXPECT_EQ(amount->value(), 250);
+    EXPECT_EQ(radius->value(), 4);
+    frame->command(1802);
+    ASSERT_TRUE(closed());
+}
+
+TEST_F(TransformationDialogs, TwoSetSwitchShowsAndEditsTheSecondSet) {
+    TransformationDialog* dialog = open("brightness_curve");
+    ASSERT_NE(dialog, nullptr);
+    auto* which = qobject_cast<QComboBox*>(dialog->control("which_curve"));
+    auto* saturation = qobject_cast<QDoubleSpinBox*>(dialog->control("saturation"));
+    auto* saturation1 = qobject_cast<QDoubleSpinBox*>(dialog->control("saturation1"));
+    ASSERT_TRUE(which && saturation && saturation1);
+    EXPECT_TRUE(dialog->control("curve")->isVisibleTo(dialog));
+    EXPECT_FALSE(dialog->control("curve1")->isVisibleTo(dialog));
+    EXPECT_FALSE(saturation1->isVisibleTo(dialog));
+    // Settings outside the sets always show.
+    EXPECT_TRUE(dialog->control("advanced")->isVisibleTo(dialog));
+
+    which->setCurrentIndex(1);
+    EXPECT_EQ(dialog->shown_set(), 1);
+    EXPECT_FALSE(dialog->control("curve")->isVisibleTo(dialog));
+    EXPECT_TRUE(dialog->control("curve1")->isVisibleTo(dialog));
+    EXPECT_TRUE(saturation1->isVisibleTo(dialog));
+    EXPECT_TRUE(dialog->control("colorspace1")->isVisibleTo(dialog));
+    EXPECT_FALSE(dialog->control("colorspace")->isVisibleTo(dialog));
+    saturation1->setValue(0.4);
+    settle(dialog);
+    keep_screenshot(dialog, "brightness-curve-second-set.png");
+    frame->command(1801);
+    ASSERT_TRUE(closed());
+    const std::string line = current(*frame).command_line;
+    EXPECT_DOUBLE_EQ(real_of(line, "saturation1"), 0.4);
+    EXPECT_DOUBLE_EQ(real_of(line, "saturation"), 0.0);
+    std::int32_t which_curve = -1;
+    EXPECT_FALSE(read_integer(split(line), "which_curve", which_curve));
+    EXPECT_EQ(which_curve, 1);
+
+    // Editing the node shows the set it was left on.
+    TransformationDialog* again = edit();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->shown_set(), 1);
+    EXPECT_DOUBLE_EQ(qobject_cast<QDoubleSpinBox*>(again->control("saturation1"))->value(), 0.4);
+    frame->command(1802);
+    ASSERT_TRUE(closed());
+}
+
+TEST_F(TransformationDialogs, TypingIsReadAfterThePauseAndABadFieldKeepsOkOpen) {
+    frame->engine().submit([] { preferences().text_delay = 700; });  // rounds to 500
+    frame->engine().wait_idle();
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->typing_timer().interval(), 500);
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    QLineEdit* field = radius->findChild<QLineEdit*>();
+    ASSERT_NE(field, nullptr);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, "6");
+    EXPECT_TRUE(dialog->typing_timer().isActive());
+    EXPECT_EQ(current(*frame).command_line, find_module("gaussian_blur")->default_command_line());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->typing_timer().isActive(); }, 3000));
+    settle(dialog);
+    EXPECT_EQ(current(*frame).command_line, written("gaussian_blur", "gaussian_blur 0 radius 6"));
+
+    // An empty field does not read: OK says so and the dialog stays.
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Delete);
+    dialog->accept();
+    settle(dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    ASSERT_EQ(record.texts(MessageKind::error).size(), 1u);
+    EXPECT_EQ(record.texts(MessageKind::error)[0].rfind("Illegal number", 0), 0u);
+    QTest::keyClicks(field, "8");
+    dialog->accept();
+    ASSERT_TRUE(closed());
+    EXPECT_EQ(current(*frame).command_line, written("gaussian_blur", "gaussian_blur 0 radius 8"));
+    frame->engine().submit([] { preferences().text_delay = 2000; });
+    frame->engine().wait_idle();
 }
 
 }  // namespace

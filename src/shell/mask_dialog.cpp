@@ -1,0 +1,831 @@
+#include "shell/mask_dialog.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <array>
+#include <cmath>
+
+#include "core/format.h"
+#include "core/interaction.h"
+#include "core/runner.h"
+#include "masks/mask_command_line.h"
+#include "masks/mask_settings.h"
+#include "shell/frame_window.h"
+#include "tree/run_node.h"
+#include "tree/tree.h"
+
+namespace tessaly::shell {
+
+namespace {
+
+struct ButtonInfo {
+    const char* bitmap;
+    const char* tip;
+    const char* label;
+};
+
+constexpr std::array<ButtonInfo, 4> general_buttons{{
+    {"Settings.bmp", "Settings", "Settings"},
+    {"Help.bmp", "Help", "?"},
+    {"Undo.bmp", "Undo last operation", "Undo"},
+    {"Redo.bmp", "Redo last operation", "Redo"},
+}};
+// In the order of mask_command_buttons.
+constexpr std::array<ButtonInfo, 8> whole_mask_buttons{{
+    {"All White.bmp", "Mask All", "All"},
+    {"All Black.bmp", "Clear Mask", "Clear"},
+    {"All Gray.bmp", "Set Mask to 50% Gray", "50%"},
+    {"Invert.bmp", "Invert Mask", "Inv"},
+    {"Left Half.bmp", "Mask Left Half", "Left"},
+    {"Right Half.bmp", "Mask Right Half", "Right"},
+    {"Top Half.bmp", "Mask Top Half", "Top"},
+    {"Bottom Half.bmp", "Mask Bottom Half", "Bottom"},
+}};
+constexpr std::array<ButtonInfo, 4> mode_buttons{{
+    {"Mask Add.bmp", "Add", "Add"},
+    {"Mask Subtract.bmp", "Subtract", "Sub"},
+    {"Mask Overlap.bmp", "Overlap", "Ovl"},
+    {"Mask Invert.bmp", "Invert", "Xor"},
+}};
+constexpr std::array<ButtonInfo, 4> colour_buttons{{
+    {"Red.bmp", "Red Overlay", "R"},
+    {"Green.bmp", "Green Overlay", "G"},
+    {"Blue.bmp", "Blue Overlay", "B"},
+    {"White.bmp", "White Overlay", "W"},
+}};
+constexpr std::array<ButtonInfo, 6> transparency_buttons{{
+    {"Mask 0% Opaque.bmp", "Transparent Mask Overlay", "0%"},
+    {"Mask 25% Opaque.bmp", "75% Transparent Mask Overlay", "25%"},
+    {"Mask 50% Opaque.bmp", "50% Transparent Mask Overlay", "50%"},
+    {"Mask 75% Opaque.bmp", "25% Transparent Mask Overlay", "75%"},
+    {"Mask 100% Opaque.bmp", "Opaque Mask Overlay", "100%"},
+    {"Mask Only.bmp", "Mask Only", "Mask"},
+}};
+// In the order of mask_tool_buttons; the tool-tips are the operations' names.
+constexpr std::array<ButtonInfo, 20> tool_buttons{{
+    {"Mask Lasso.bmp", nullptr, "Lasso"},
+    {"Mask Rectangle.bmp", nullptr, "Rect"},
+    {"Mask Oval.bmp", nullptr, "Oval"},
+    {"Mask Polygon.bmp", nullptr, "Poly"},
+    {"Mask Spline.bmp", nullptr, "Spline"},
+    {"Mask Feather.bmp", nullptr, "Feather"},
+    {"Mask Blur.bmp", nullptr, "Blur"},
+    {"Mask Range.bmp", nullptr, "Range"},
+    {"HSV.bmp", nullptr, "HS"},
+    {"HS Hist.bmp", nullptr, "HSHist"},
+    {"Mask Paint.bmp", nullptr, "Paint"},
+    {"Mask Curve.bmp", nullptr, "Curve"},
+    {"Mask Flood Fill.bmp", nullptr, "Fill"},
+    {"Mask Separate.bmp", nullptr, "Sep"},
+    {"Mask Texture.bmp", nullptr, "Tex"},
+    {"Linear Gradient.bmp", nullptr, "LinGr"},
+    {"Oval Gradient.bmp", nullptr, "OvGr"},
+    {"Speck.bmp", nullptr, "Speck"},
+    {"Median.bmp", nullptr, "Median"},
+    {"Spline.bmp", nullptr, "Shape"},
+}};
+
+// Tools whose shape is dragged out from one corner or end to the other.
+bool is_box_tool(std::int32_t code) {
+    return code == mask_op_rectangle || code == mask_op_oval || code == mask_op_linear_gradient ||
+           code == mask_op_oval_gradient;
+}
+bool is_drawing_tool(std::int32_t code) {
+    return is_box_tool(code) || code == mask_op_freehand || code == mask_op_polygon ||
+           code == mask_op_spline;
+}
+
+// The 8-bit picture of a mask (top row first) for the interface thread.
+QImage mask_image(const Image& mask) {
+    if (mask.width == 0 || mask.height == 0) return QImage();
+    QImage out(static_cast<int>(mask.width), static_cast<int>(mask.height),
+               QImage::Format_Grayscale8);
+    const bool wide = mask.type == image_gray16;
+    const int h = static_cast<int>(mask.height);
+    (void)run_range(
+        0,
+        [&](int first, int last, Progress&) -> std::uint8_t {
+            for (int y = first; y <= last; ++y) {
+                const std::uint8_t* row = mask.row(static_cast<std::uint32_t>(h - 1 - y));
+                std::uint8_t* to = out.scanLine(y);
+                for (std::uint32_t x = 0; x < mask.width; ++x) {
+                    to[x] = wide ? narrow16to8(sample16(row, x)) : row[x];
+                }
+            }
+            return 0;
+        },
+        std::string_view(), static_cast<int>(mask.width), h, h, false, false, false);
+    return out;
+}
+
+// The mask as the overlay shows it: the colour at the chosen opacity where the mask is white,
+// or the mask alone.
+QImage tint(const QImage& mask, std::int32_t colour, std::int32_t transparency) {
+    if (mask.isNull() || transparency <= 0) return QImage();
+    static constexpr std::array<QRgb, 4> colours{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255),
+                                                 qRgb(255, 255, 255)};
+    const QRgb c = colours[static_cast<std::size_t>(std::clamp(colour, 0, 3))];
+    const bool only = transparency >= 5;
+    const int opacity = only ? 255 : std::min(transparency, 4) * 255 / 4;
+    QImage out(mask.size(), QImage::Format_ARGB32_Premultiplied);
+    (void)run_range(
+        0,
+        [&](int first, int last, Progress&) -> std::uint8_t {
+            for (int y = first; y <= last; ++y) {
+                const uchar* from = mask.constScanLine(y);
+                auto* to = reinterpret_cast<QRgb*>(out.scanLine(y));
+                for (int x = 0; x < mask.width(); ++x) {
+                    if (only) {
+                        to[x] = qRgb(from[x], from[x], from[x]);
+                        continue;
+                    }
+                    const int a = from[x] * opacity / 255;
+                    to[x] = qRgba(qRed(c) * a / 255, qGreen(c) * a / 255, qBlue(c) * a / 255, a);
+                }
+            }
+            return 0;
+        },
+        std::string_view(), mask.width(), mask.height(), mask.height(), false, false, false);
+    return out;
+}
+
+}  // namespace
+
+// What the tree tells the dialog arrives on the engine's thread: it is handed over to the
+// interface thread.
+class MaskDialogHandle : public DialogHandle {
+  public:
+    explicit MaskDialogHandle(MaskDialog* dialog) : dialog_(dialog) {}
+    void raise() override {
+        QMetaObject::invokeMethod(dialog_, [d = dialog_] {
+            if (d) d->raise();
+        });
+    }
+    void close_without_running() override {
+        QMetaObject::invokeMethod(dialog_, [d = dialog_] {
+            if (d) d->abandon();
+        });
+    }
+
+  private:
+    QPointer<MaskDialog> dialog_;
+};
+
+// Lives on the engine's thread: only jobs touch it.
+struct MaskDialog::Engine {
+    std::int32_t serial = 0;
+    int slot = 0;
+    MaskState state;
+    bool open = false;
+    std::string original_line;
+    std::int32_t original_level = 0;
+    Image original_image;
+    // The tree points at it while the dialog is open; it is let go only when the tree no longer
+    // does, so that a dialog destroyed with the program never leaves the tree a dangling handle.
+    MaskDialogHandle* handle = nullptr;
+    // Results for the interface thread.
+    QImage mask;
+    std::string title;
+    bool can_undo = false;
+    bool can_redo = false;
+
+    Node* node() const { return find_node_by_serial(serial); }
+    MaskSettings* settings() const {
+        Node* n = node();
+        if (!n || slot < 0 || slot >= n->mask_count()) return nullptr;
+        return n->masks[static_cast<std::size_t>(slot)].get();
+    }
+    Node* input() const {
+        Node* n = node();
+        return n ? effective_image_node(n->parent) : nullptr;
+    }
+
+    // Opens the state on the node's mask; true on failure (said so).
+    bool start(MaskDialog* dialog) {
+        Node* n = node();
+        if (!n) {
+            show_error("The transformation of this mask no longer exists");
+            return true;
+        }
+        if (slot < 0 || slot >= n->mask_count()) {
+            show_error("This transformation has no mask %d", slot + 1);
+            return true;
+        }
+        auto& slot_settings = n->masks[static_cast<std::size_t>(slot)];
+        if (!slot_settings) {
+            slot_settings = std::make_unique<MaskSettings>();
+            slot_settings->caption = "Mask";
+        }
+        MaskSettings& mask = *slot_settings;
+        const Image* base = mask_base_image(input(), *n, mask);
+        if (!base || base->width == 0) {
+            show_error("There is no image to build the mask on");
+            return true;
+        }
+        original_line = mask.command_line;
+        original_level = mask.initial_level;
+        if (mask.image.width > 0 && image_copy(mask.image, original_image)) return true;
+        mask_state_defaults(state);
+        state.initial_image = initial_mask_image(mask);
+        mask_state_set_base(state, base);
+        if (!mask.command_line.empty()) {
+            (void)read_mask_command_line(mask.command_line, state);
+        } else {
+            state.initial_level = mask.initial_level;
+            if (mask_list_reset(state)) return true;
+        }
+        const std::string caption = mask.caption.empty() ? std::string("Mask") : mask.caption;
+        title = mask.source_name.empty()
+                    ? caption
+                    : formatted("%s from: %s", caption.c_str(), mask.source_name.c_str());
+        handle = new MaskDialogHandle(dialog);
+        mask.dialog = handle;
+        open = true;
+        gather();
+        return false;
+    }
+
+    // The mask of the undo position, for the window.
+    void gather() {
+        this->mask = mask_image(state.current_mask);
+        can_undo = mask_can_undo(state);
+        can_redo = mask_can_redo(state);
+    }
+
+    // After every change of the list: the recipe into the Mask Settings, and the
+    // transformation run again with it.
+    void changed() {
+        MaskSettings* mask = settings();
+        if (!mask) return;
+        store_mask_command_line(state, *mask);
+        Node* n = node();
+        (void)run_node(n->parent, n);
+        gather();
+    }
+
+    ~Engine() {
+        if (!open) delete handle;
+    }
+
+    // Lets the tree forget the dialog; true when the mask is still there.
+    bool release() {
+        open = false;
+        MaskSettings* mask = settings();
+        if (mask && mask->dialog == handle) mask->dialog = nullptr;
+        delete handle;
+        handle = nullptr;
+        return mask != nullptr;
+    }
+
+    void close(bool keep) {
+        if (!open) return;
+        if (!release() || keep) return;
+        MaskSettings* mask = settings();
+        mask->command_line = original_line;
+        mask->initial_level = original_level;
+        if (original_line.empty()) {
+            mask->image = Image();
+            if (original_image.width > 0) (void)image_copy(original_image, mask->image);
+        }
+        Node* n = node();
+        (void)run_node(n->parent, n);
+    }
+};
+
+void open_mask_dialog(FrameWindow& frame, std::int32_t node_serial, int slot) {
+    for (MaskDialog* open : frame.findChildren<MaskDialog*>()) {
+        if (open->node_serial() == node_serial && open->slot() == slot && open->isVisible()) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+    }
+    auto* dialog = new MaskDialog(frame, node_serial, slot);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+}
+
+bool mask_dialog_command(FrameWindow& frame, std::uint32_t id) {
+    constexpr std::uint32_t command_mask_add = 1136;       // F3
+    constexpr std::uint32_t command_mask_subtract = 1137;  // F4
+    if (id != command_mask_add && id != command_mask_subtract) return false;
+    for (MaskDialog* open : frame.findChildren<MaskDialog*>()) {
+        if (open->isVisible()) open->set_mode(id == command_mask_add ? mask_add : mask_subtract);
+    }
+    return true;
+}
+
+MaskDialog::MaskDialog(FrameWindow& frame, std::int32_t node_serial, int slot)
+    : QDialog(&frame),
+      frame_(frame),
+      serial_(node_serial),
+      slot_(slot),
+      engine_(std::make_shared<Engine>()) {
+    setObjectName("mask");
+    setWindowFlag(Qt::Tool);
+    engine_->serial = serial_;
+    engine_->slot = slot_;
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(2);
+    build_tool_bars();
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    connect(box, &QDialogButtonBox::accepted, this, &MaskDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, this, &MaskDialog::reject);
+    layout->addWidget(box);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    std::shared_ptr<bool> failed = std::make_shared<bool>(true);
+    Engine* e = engine_.get();
+    job([this, e, failed](Engine&) { *failed = e->start(this); },
+        [this, failed] {
+            if (*failed) {
+                closing_ = true;
+                close();
+                return;
+            }
+            tool_ = engine_->state.tool;
+            mode_ = engine_->state.mode;
+            settings_ = engine_->state.settings;
+            colour_ = std::clamp(engine_->state.mask_color, 0, 3);
+            transparency_ = std::clamp(engine_->state.mask_transparency, 0, 5);
+            button(colour_buttons[static_cast<std::size_t>(colour_)].bitmap)->setChecked(true);
+            button(transparency_buttons[static_cast<std::size_t>(transparency_)].bitmap)
+                ->setChecked(true);
+            // The panels show the settings the mask was last edited with.
+            panels_ = static_cast<QStackedWidget*>(build_panels());
+            auto* rows = static_cast<QVBoxLayout*>(this->layout());
+            rows->insertWidget(rows->count() - 1, panels_);
+            setWindowTitle(QString::fromStdString(engine_->title));
+            choose_tool(is_drawing_tool(tool_) || tool_ == mask_op_flood_fill ? tool_
+                                                                              : mask_op_rectangle);
+            if (QAbstractButton* b = modes_group_->button(mode_)) b->setChecked(true);
+            frame_.view()->set_overlay(this);
+            show();
+        });
+}
+
+MaskDialog::~MaskDialog() {
+    if (frame_.view() && frame_.view()->overlay() == this) frame_.view()->set_overlay(nullptr);
+}
+
+QAbstractButton* MaskDialog::button(const QString& bitmap) const {
+    auto it = buttons_.find(bitmap);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+void MaskDialog::build_tool_bars() {
+    auto* layout = static_cast<QVBoxLayout*>(this->layout());
+    auto add_row = [&](const auto& infos, auto tip_of, auto on_click, QButtonGroup* group) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(1);
+        int i = 0;
+        for (const ButtonInfo& info : infos) {
+            auto* b = new QToolButton;
+            b->setText(info.label);
+            b->setToolTip(QString::fromUtf8(tip_of(info, i)));
+            b->setObjectName(info.bitmap);
+            b->setAutoRaise(false);
+            if (group) {
+                b->setCheckable(true);
+                group->addButton(b, i);
+            }
+            connect(b, &QToolButton::clicked, this, [on_click, i] { on_click(i); });
+            buttons_[info.bitmap] = b;
+            row->addWidget(b);
+            ++i;
+        }
+        row->addStretch();
+        layout->addLayout(row);
+    };
+    auto own_tip = [](const ButtonInfo& info, int) { return info.tip; };
+    add_row(
+        general_buttons, own_tip,
+        [this](int i) {
+            if (i == 2) undo();
+            if (i == 3) redo();
+            if (i == 1) show_warning("Help is not available for the mask dialog");
+            if (i == 0) show_warning("The mask dialog's settings menu is not available yet");
+        },
+        nullptr);
+    add_row(
+        whole_mask_buttons, own_tip,
+        [this](int i) { record_command(mask_command_buttons[static_cast<std::size_t>(i)]); },
+        nullptr);
+    static constexpr std::array<ButtonInfo, 2> depth{{
+        {"8.bmp", "Create 8-bit mask", "8"},
+        {"16.bmp", "Create 16-bit mask", "16"},
+    }};
+    static constexpr std::array<ButtonInfo, 1> run{{
+        {"Run.bmp", "Perform pending mask operation and update transformation", "Run"},
+    }};
+    auto* depth_group = new QButtonGroup(this);
+    add_row(
+        depth, own_tip,
+        [this](int i) {
+            const std::int32_t wide = i;
+            job([wide](Engine& e) { e.state.mask16 = wide; });
+        },
+        depth_group);
+    add_row(
+        run, own_tip, [this](int) { perform(); }, nullptr);
+    modes_group_ = new QButtonGroup(this);
+    add_row(
+        mode_buttons, own_tip, [this](int i) { set_mode(i); }, modes_group_);
+    auto* colours = new QButtonGroup(this);
+    add_row(
+        colour_buttons, own_tip, [this](int i) { set_overlay_colour(i); }, colours);
+    auto* transparencies = new QButtonGroup(this);
+    add_row(
+        transparency_buttons, own_tip, [this](int i) { set_overlay_transparency(i); },
+        transparencies);
+    tools_group_ = new QButtonGroup(this);
+    add_row(
+        tool_buttons,
+        [](const ButtonInfo&, int i) {
+            return mask_operation_name(mask_tool_buttons[static_cast<std::size_t>(i)]);
+        },
+        [this](int i) { choose_tool(mask_tool_buttons[static_cast<std::size_t>(i)]); },
+        tools_group_);
+    depth_group->button(0)->setChecked(true);
+    colours->button(colour_)->setChecked(true);
+    transparencies->button(transparency_)->setChecked(true);
+}
+
+QWidget* MaskDialog::build_panels() {
+    auto* stack = new QStackedWidget;
+    auto* none = new QLabel(tr("Draw in the image window, then Add (F3) or Subtract (F4)."));
+    stack->addWidget(none);
+    auto* run_only = new QLabel(tr("Run performs this operation on the mask."));
+    const int run_page = stack->addWidget(run_only);
+    for (std::int32_t code : mask_tool_buttons) {
+        if (!is_drawing_tool(code)) panel_of_tool_[code] = run_page;
+    }
+    // The label shows the value through format, which takes a double.
+    auto slider = [](int low, int high, double value, const char* format, QFormLayout* form,
+                     auto store) {
+        auto* label = new QLabel(QString::asprintf(format, value));
+        auto* s = new QSlider(Qt::Horizontal);
+        s->setRange(low, high);
+        s->setValue(static_cast<int>(std::lround(value)));
+        QObject::connect(s, &QSlider::valueChanged, s, [label, format, store](int v) {
+            label->setText(QString::asprintf(format, double(v)));
+            store(v);
+        });
+        form->addRow(label, s);
+        return s;
+    };
+    auto choice = [this](const QStringList& items, int current, const QString& text,
+                         QFormLayout* form, auto store) {
+        auto* box = new QComboBox;
+        box->addItems(items);
+        box->setCurrentIndex(current);
+        connect(box, &QComboBox::currentIndexChanged, this, store);
+        form->addRow(text, box);
+    };
+    {
+        auto* page = new QWidget;
+        auto* form = new QFormLayout(page);
+        BrushSettings& b = settings_.brush;
+        auto both = [this](auto member) {
+            return [this, member](int v) {
+                settings_.brush.*member = v;
+                settings_.nominal_brush.*member = v;
+            };
+        };
+        slider(1, 500, b.radius, "Radius: %.1f", form, both(&BrushSettings::radius));
+        slider(0, 100, b.transparency, "Transparency: %.1f%%", form,
+               both(&BrushSettings::transparency));
+        slider(0, 100, b.softness, "Softness: %.1f%%", form, both(&BrushSettings::softness));
+        slider(1, 100, b.spacing, "Spacing: %.1f%%", form, both(&BrushSettings::spacing));
+        slider(0, 255, b.threshold, "Threshold: %.1f", form, both(&BrushSettings::threshold));
+        choice({"All Pixels", "Pixels in Color Range", "Similar Pixels (Fixed)",
+                "Similar Pixels (Track)"},
+               b.operation, tr("Apply to:"), form, both(&BrushSettings::operation));
+        auto* accumulate = new QCheckBox(tr("Brush strokes accumulate"));
+        accumulate->setChecked(b.accumulate != 0);
+        connect(accumulate, &QCheckBox::toggled, this, [this](bool on) {
+            settings_.brush.accumulate = settings_.nominal_brush.accumulate = on ? 1 : 0;
+        });
+        form->addRow(accumulate);
+        panel_of_tool_[mask_op_paint] = stack->addWidget(page);
+    }
+    {
+        auto* page = new QWidget;
+        auto* form = new QFormLayout(page);
+        auto* contract = new QCheckBox(tr("Contract"));
+        contract->setChecked(settings_.feather.radius < 0);
+        slider(
+            0, 200, std::abs(settings_.feather.radius), "Feather Width: %.0f", form,
+            [this, contract](int v) { settings_.feather.radius = contract->isChecked() ? -v : v; });
+        choice({"Linear", "Step", "Cosine"}, settings_.feather.style, tr("Falloff:"), form,
+               [this](int i) { settings_.feather.style = i; });
+        choice({"Round", "Square"}, settings_.feather.corners, tr("Corners:"), form,
+               [this](int i) { settings_.feather.corners = i; });
+        connect(contract, &QCheckBox::toggled, this, [this](bool on) {
+            settings_.feather.radius = (on ? -1 : 1) * std::abs(settings_.feather.radius);
+        });
+        form->addRow(contract);
+        panel_of_tool_[mask_op_feather] = stack->addWidget(page);
+    }
+    {
+        auto* page = new QWidget;
+        auto* form = new QFormLayout(page);
+        slider(0, 500, settings_.blur_radius, "Radius: %.0f", form,
+               [this](int v) { settings_.blur_radius = v; });
+        panel_of_tool_[mask_op_blur] = stack->addWidget(page);
+    }
+    {
+        auto* page = new QWidget;
+        auto* form = new QFormLayout(page);
+        slider(0, 255, static_cast<int>(std::lround(settings_.floodfill_threshold)),
+               "Threshold: %.0f", form, [this](int v) { settings_.floodfill_threshold = v; });
+        panel_of_tool_[mask_op_flood_fill] = stack->addWidget(page);
+    }
+    {
+        auto* page = new QWidget;
+        auto* form = new QFormLayout(page);
+        slider(1, 50, settings_.pinhole.size, "Speck Size: %.0f", form,
+               [this](int v) { settings_.pinhole.size = v; });
+        choice({"White Pinholes", "Black Pinholes", "White and Black Pinholes"},
+               settings_.pinhole.removal, tr("Remove:"), form,
+               [this](int i) { settings_.pinhole.removal = i; });
+        panel_of_tool_[mask_op_pinholes] = stack->addWidget(page);
+    }
+    return stack;
+}
+
+void MaskDialog::job(std::function<void(Engine&)> work, std::function<void()> done) {
+    ++jobs_;
+    std::shared_ptr<Engine> engine = engine_;
+    QPointer<MaskDialog> self(this);
+    frame_.run([engine, work = std::move(work)] { work(*engine); },
+               [self, done = std::move(done)] {
+                   if (!self) return;
+                   --self->jobs_;
+                   if (done) done();
+                   self->show_result();
+               });
+}
+
+void MaskDialog::show_result() {
+    if (jobs_ > 0) return;  // a later job will bring the newer mask
+    mask_ = engine_->mask;
+    tinted_ = tint(mask_, colour_, transparency_);
+    if (QAbstractButton* b = button("Undo.bmp")) b->setEnabled(engine_->can_undo);
+    if (QAbstractButton* b = button("Redo.bmp")) b->setEnabled(engine_->can_redo);
+    if (frame_.view()) frame_.view()->viewport()->update();
+}
+
+void MaskDialog::finalize_pending() {
+    if (!pending_ || drawing_) return;
+    const Answer answer = interaction().ask("Confirm", "Finalize pending mask operation?",
+                                            Buttons::yes_no, Answer::yes);
+    if (answer == Answer::yes) {
+        record(*pending_);
+    } else {
+        pending_.reset();
+    }
+}
+
+void MaskDialog::choose_tool(std::int32_t code) {
+    if (code != tool_) finalize_pending();
+    tool_ = code;
+    for (std::size_t i = 0; i < mask_tool_buttons.size(); ++i) {
+        if (mask_tool_buttons[i] == code)
+            tools_group_->button(static_cast<int>(i))->setChecked(true);
+    }
+    auto it = panel_of_tool_.find(code);
+    if (panels_) panels_->setCurrentIndex(it == panel_of_tool_.end() ? 0 : it->second);
+    job([code](Engine& e) { e.state.tool = code; });
+}
+
+void MaskDialog::set_mode(std::int32_t mode) {
+    mode_ = mode;
+    if (QAbstractButton* b = modes_group_->button(mode)) b->setChecked(true);
+    if (pending_ && !drawing_) {
+        record(*pending_);
+    } else {
+        job([mode](Engine& e) { e.state.mode = mode; });
+    }
+}
+
+void MaskDialog::perform() {
+    if (pending_) {
+        if (!drawing_) record(*pending_);
+        return;
+    }
+    if (is_drawing_tool(tool_) || tool_ == mask_op_flood_fill || tool_ == mask_op_paint) return;
+    // A panel tool: performed with the panel's settings.
+    MaskOperation op;
+    op.code = tool_;
+    record(op);
+}
+
+void MaskDialog::record_command(std::int32_t code) {
+    finalize_pending();
+    MaskOperation op;
+    op.code = code;
+    record(op);
+}
+
+// The operation takes the panels' settings and the dialog's mode and tool, then is recorded on
+// the engine, which rewrites the recipe and runs the transformation.
+void MaskDialog::record(MaskOperation op) {
+    pending_.reset();
+    drawing_ = false;
+    op.mode = mode_;
+    op.tool = tool_;
+    take_tool_settings(settings_, op);
+    const MaskToolSettings settings = settings_;
+    job([op, settings](Engine& e) {
+        if (!e.open) return;
+        e.state.settings = settings;
+        e.state.mode = op.mode;
+        e.state.tool = op.tool;
+        // A failed operation has said so and left the mask as it was.
+        (void)mask_record(e.state, op);
+        e.changed();
+    });
+}
+
+void MaskDialog::undo() {
+    finalize_pending();
+    job([](Engine& e) {
+        if (e.open && mask_undo(e.state)) e.changed();
+    });
+}
+
+void MaskDialog::redo() {
+    finalize_pending();
+    job([](Engine& e) {
+        if (e.open && mask_redo(e.state)) e.changed();
+    });
+}
+
+void MaskDialog::set_overlay_colour(std::int32_t colour) {
+    colour_ = colour;
+    job([colour](Engine& e) { e.state.mask_color = colour; });
+}
+
+void MaskDialog::set_overlay_transparency(std::int32_t transparency) {
+    transparency_ = transparency;
+    job([transparency](Engine& e) { e.state.mask_transparency = transparency; });
+}
+
+void MaskDialog::finish(bool keep) {
+    if (closing_) return;
+    closing_ = true;
+    if (frame_.view() && frame_.view()->overlay() == this) frame_.view()->set_overlay(nullptr);
+    job([keep](Engine& e) { e.close(keep); });
+}
+
+void MaskDialog::abandon() {
+    closing_ = true;
+    pending_.reset();
+    if (frame_.view() && frame_.view()->overlay() == this) frame_.view()->set_overlay(nullptr);
+    job([](Engine& e) {
+        if (e.open) (void)e.release();
+    });
+    QDialog::reject();
+}
+
+void MaskDialog::accept() {
+    finalize_pending();
+    finish(true);
+    QDialog::accept();
+}
+
+void MaskDialog::reject() {
+    pending_.reset();
+    finish(false);
+    QDialog::reject();
+}
+
+// --- drawing in the image window ---
+
+void MaskDialog::paint(QPainter& painter, const QTransform& to_view) {
+    if (!tinted_.isNull()) {
+        // The overlay image covers whole pixels: its corner is half a pixel before the first
+        // pixel's centre.
+        const QRectF at = to_view.mapRect(QRectF(-0.5, -0.5, tinted_.width(), tinted_.height()));
+        painter.drawImage(at, tinted_);
+    }
+    if (!pending_) return;
+    const MaskOperationParameters& p = pending_->parameters;
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen(Qt::yellow, 1.5, Qt::DashLine);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    const std::int32_t code = pending_->code;
+    if (code == mask_op_rectangle || code == mask_op_oval) {
+        const QRectF box = QRectF(QPointF(p.x0, p.y0), QPointF(p.x1, p.y1)).normalized();
+        QPainterPath path;
+        if (code == mask_op_rectangle) {
+            path.addRect(box);
+        } else {
+            path.addEllipse(box);
+        }
+        painter.drawPath(to_view.map(path));
+    } else if (code == mask_op_linear_gradient || code == mask_op_oval_gradient) {
+        painter.drawLine(to_view.map(QPointF(p.x0, p.y0)), to_view.map(QPointF(p.x1, p.y1)));
+        painter.setBrush(Qt::yellow);
+        painter.drawEllipse(to_view.map(QPointF(p.x0, p.y0)), 3, 3);
+    } else {
+        QPolygonF outline;
+        for (const MaskVertex& v : p.vertices) outline << to_view.map(QPointF(v.x, v.y));
+        if (drawing_) {
+            painter.drawPolyline(outline);
+        } else {
+            painter.drawPolygon(outline);
+        }
+    }
+}
+
+bool MaskDialog::mouse_press(QPointF at, Qt::MouseButton button) {
+    if (button != Qt::LeftButton || closing_) return false;
+    if (tool_ == mask_op_flood_fill) {
+        MaskOperation op;
+        op.code = mask_op_flood_fill;
+        op.parameters.floodfill_x = at.x();
+        op.parameters.floodfill_y = at.y();
+        record(op);
+        return true;
+    }
+    if (tool_ == mask_op_polygon || tool_ == mask_op_spline) {
+        if (!pending_ || !drawing_) {
+            pending_ = MaskOperation{};
+            pending_->code = tool_;
+            drawing_ = true;
+        }
+        pending_->parameters.vertices.push_back({at.x(), at.y(), -1});
+        return true;
+    }
+    if (!is_drawing_tool(tool_) && tool_ != mask_op_paint) return false;
+    pending_ = MaskOperation{};
+    pending_->code = tool_;
+    drawing_ = true;
+    MaskOperationParameters& p = pending_->parameters;
+    p.x0 = p.x1 = at.x();
+    p.y0 = p.y1 = at.y();
+    p.vertices.push_back({at.x(), at.y(), -1});
+    return true;
+}
+
+bool MaskDialog::mouse_move(QPointF at, Qt::MouseButtons buttons) {
+    if (!pending_ || !drawing_ || !(buttons & Qt::LeftButton)) return false;
+    MaskOperationParameters& p = pending_->parameters;
+    if (is_box_tool(pending_->code)) {
+        p.x1 = at.x();
+        p.y1 = at.y();
+    } else if (pending_->code == mask_op_freehand || pending_->code == mask_op_paint) {
+        const MaskVertex& last = p.vertices.back();
+        if (last.x != at.x() || last.y != at.y()) p.vertices.push_back({at.x(), at.y(), -1});
+    }
+    return true;
+}
+
+bool MaskDialog::mouse_release(QPointF at, Qt::MouseButton button) {
+    if (button != Qt::LeftButton || !pending_ || !drawing_) return false;
+    const std::int32_t code = pending_->code;
+    if (code == mask_op_polygon || code == mask_op_spline) return true;  // closed by a double click
+    (void)mouse_move(at, Qt::LeftButton);
+    drawing_ = false;
+    MaskOperationParameters& p = pending_->parameters;
+    // A click without a drag leaves nothing to perform.
+    const bool gradient = code == mask_op_linear_gradient || code == mask_op_oval_gradient;
+    const bool empty = gradient            ? p.x0 == p.x1 && p.y0 == p.y1
+                       : is_box_tool(code) ? p.x0 == p.x1 || p.y0 == p.y1
+                                           : p.vertices.size() < 3 && code != mask_op_paint;
+    if (empty) {
+        pending_.reset();
+    } else if (code == mask_op_paint) {
+        record(*pending_);  // each finished stroke is one operation
+    }
+    return true;
+}
+
+// A double click takes the place of the second press: it places the last vertex unless the
+// first click of it already did, and closes the outline.
+bool MaskDialog::mouse_double_click(QPointF at) {
+    if (!pending_ || !drawing_) return false;
+    auto& vertices = pending_->parameters.vertices;
+    if (std::hypot(vertices.back().x - at.x(), vertices.back().y - at.y()) > 1.0) {
+        vertices.push_back({at.x(), at.y(), -1});
+    }
+    drawing_ = false;
+    if (vertices.size() < 3) pending_.reset();
+    return true;
+}
+
+}  // namespace tessaly::shell
