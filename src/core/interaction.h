@@ -25,6 +25,7 @@ struct FileChoice {
     std::vector<std::string> patterns;
     std::string folder;
     std::string suggested_name;
+    // Several files may be chosen: the answer is their paths, one a line.
     bool allow_multiple = false;
 };
 

@@ -146,6 +146,11 @@ std::optional<std::string> QtInteraction::choose_file(const FileChoice& choice, 
             start += (start.isEmpty() ? "" : "/") + QString::fromStdString(choice.suggested_name);
         }
         const QString title = QString::fromStdString(choice.title);
+        if (!save && choice.allow_multiple) {
+            const QStringList paths = QFileDialog::getOpenFileNames(parent_, title, start, filter);
+            if (paths.isEmpty()) return std::nullopt;
+            return paths.join('\n').toStdString();
+        }
         const QString path = save ? QFileDialog::getSaveFileName(parent_, title, start, filter)
                                   : QFileDialog::getOpenFileName(parent_, title, start, filter);
         if (path.isEmpty()) return std::nullopt;
