@@ -81,8 +81,10 @@ bool write_report(const std::string& path, const std::vector<BatchFileResult>& r
         for (std::size_t o = 0; o < r.outputs.size(); ++o) {
             text += (o ? ", " : "") + json_string(r.outputs[o]);
         }
-        text += "], \"status\": " + json_string(r.status) +
-                formatted(", \"seconds\": %.3f}", r.seconds) +
+        // JSON numbers in C's own notation (our formatter writes the program's texts).
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
+        text += "], \"status\": " + json_string(r.status) + ", \"seconds\": " + seconds + "}" +
                 (i + 1 < results.size() ? ",\n" : "\n");
     }
     text += "]\n";

@@ -98,7 +98,7 @@ std::string PreviewProxy::reduced_line(const TransformationModule& module, const
         } else if (info.kind == SettingKind::real) {
             double value = 0.0;
             if (read_real(args, info.key, value)) continue;
-            front += formatted(" %s %.6g", info.key, value / step);
+            front += " " + info.key + " " + formatted(info.written, value / step);
         }
     }
     return prefix + front + line.substr(prefix.size());

@@ -439,6 +439,15 @@ TEST_F(Cli, WorkersShareOneListAndARerunResumes) {
     EXPECT_EQ(count_of(reports, "\"status\": \"done\""), 6u) << reports;
     EXPECT_EQ(count_of(reports, "\"status\": \"failed\""), 1u);
     EXPECT_TRUE(contains(reports, "\"outputs\": [\"" + out + "/shot 4.jpg\"]")) << reports;
+    // Every report reads as JSON (Python's parser is the judge) with a number of seconds.
+    for (int k = 1; k <= 3; ++k) {
+        const Outcome parsed = run_program(
+            "python3", {"-c",
+                        "import json, sys; r = json.load(open(sys.argv[1])); "
+                        "assert all(isinstance(e['seconds'], float) for e in r); print(len(r))",
+                        dir.file(formatted("r%d.json", k))});
+        EXPECT_EQ(parsed.status, 0) << parsed.err;
+    }
     Outcome tags = run_program("exiftool", {"-s3", "-Model", out + "/shot 5.jpg"});
     EXPECT_EQ(tags.out, "E-M1\n") << tags.err;  // Path's camera
 
