@@ -111,6 +111,18 @@ bool module_line(const TransformationModule& module, Node* node, const std::stri
     return !module.normalise(split(line), node->parent, node, out);
 }
 
+// A change the controls made that has not run yet becomes the node's line without running it
+// (OK, Apply and Preview then run the node once); written gets the module's line.
+void take_over_change(const TransformationModule& module, DialogSession& session,
+                      const std::string& line, std::string& written) {
+    Node* node = session.node();
+    if (!module_line(module, node, line, written) || node->command_line == written) return;
+    const bool auto_preview = session.auto_preview();
+    session.set_auto_preview(false);
+    session.settings_changed(written);
+    session.set_auto_preview(auto_preview);
+}
+
 // "Radius: (pixels)": the declared label and unit as label_text has them, without the quotes
 // the written description puts around the label; an unlabelled setting shows its key.
 std::string dialog_label(const SettingInfo& info) {
@@ -600,14 +612,7 @@ void TransformationDialog::run_now(bool apply) {
         [engine = engine_, &module = module_, line = command_line(), written, apply] {
             DialogSession* session = engine->session.get();
             if (!session || session->closed()) return;
-            Node* node = session->node();
-            // A change not yet run is taken over without running twice.
-            if (module_line(module, node, line, *written) && node->command_line != *written) {
-                const bool auto_preview = session->auto_preview();
-                session->set_auto_preview(false);
-                session->settings_changed(*written);
-                session->set_auto_preview(auto_preview);
-            }
+            take_over_change(module, *session, line, *written);
             // Apply runs the node only when it needs it; Preview always.
             (void)(apply ? session->apply() : session->run());
         },
@@ -799,13 +804,9 @@ void TransformationDialog::finish(bool ok) {
             DialogSession* session = engine->session.get();
             if (!session) return;
             if (ok) {
-                // A change not yet run is taken over here; OK runs the node when it needs it.
+                // OK runs the node when it needs it.
                 std::string written;
-                Node* node = session->node();
-                if (module_line(module, node, line, written) && node->command_line != written) {
-                    session->set_auto_preview(false);
-                    session->settings_changed(written);
-                }
+                take_over_change(module, *session, line, written);
                 (void)session->ok();
                 *closed = true;
             } else {
