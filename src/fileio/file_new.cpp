@@ -143,6 +143,7 @@ const Registered<FileNewSettings> file_new_module{{
                   .label("Image Color: "),
     .types = types_any,
     .kind = ModuleKind::generator,
+    .dialog = {.top_level = true},
     .after_parse = reference_after_parse,
     .run = run_file_new,
 }};

@@ -98,6 +98,7 @@ const Registered<FileOpenSettings> file_open_module{{
     .types = types_any,
     .reads_binary = true,
     .kind = ModuleKind::generator,
+    .dialog = {.top_level = true},
     .before_read = too_many_files,
     .after_parse = check_current,
     .run = run,

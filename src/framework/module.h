@@ -68,6 +68,9 @@ struct DialogTraits {
     // The output may differ in size from the input or replaces the image (Resize, Crop, ...):
     // opening the dialog asks first when something downstream depends on the image size.
     bool replaces_image = false;
+    // The node starts an image of its own (File New, File Open): its dialog makes a new top
+    // level image instead of a node after the current one.
+    bool top_level = false;
 };
 
 template <class S>

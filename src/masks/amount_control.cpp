@@ -5,6 +5,7 @@
 #include "framework/transformation.h"
 #include "mask_command_line.h"
 #include "mask_settings.h"
+#include "tree/tree.h"
 
 namespace tessaly {
 
@@ -17,6 +18,10 @@ MaskSettings* mask_slot(Node* node, std::int32_t number) {
 
 std::string node_name(const Node* node) {
     return node ? node->name : std::string();
+}
+
+bool same_size(const Image& a, const Image& b) {
+    return a.has_pixels() && a.width == b.width && a.height == b.height;
 }
 
 // A built mask that no longer fits its base image is useless for mixing: say so and start over.
@@ -76,6 +81,17 @@ MaskSettings* amount_start_mask(AmountSettings& amount, Node* node, Node* source
     if (!node || amount.mask_number < 0 || amount.mask_number >= node->mask_count()) {
         return nullptr;
     }
+    if (source) {
+        // Checked before anything changes, so that a refused source leaves the mask alone.
+        MaskSettings probe;
+        probe.source = source;
+        probe.initial_mask_index = initial_mask_index;
+        const Image* start = initial_mask_image(probe);
+        if (start && start->type != image_gray8 && start->type != image_gray16) {
+            show_error("Initial mask image is not an 8- or 16-bit black and white image");
+            return nullptr;
+        }
+    }
     auto& slot = node->masks[static_cast<std::size_t>(amount.mask_number)];
     if (!slot) slot = std::make_unique<MaskSettings>();
     MaskSettings& mask = *slot;
@@ -86,6 +102,34 @@ MaskSettings* amount_start_mask(AmountSettings& amount, Node* node, Node* source
     mask.source_name = source ? from : std::string();
     amount.second = amount_full;
     return &mask;
+}
+
+std::vector<MaskSourceEntry> amount_mask_sources(Node* node, std::int32_t base_input_index) {
+    std::vector<MaskSourceEntry> entries;
+    if (!node) return entries;
+    Node* base_node = base_input_index == -1 ? effective_image_node(node->parent)
+                                             : effective_input(node, base_input_index);
+    if (!base_node || !base_node->image.has_pixels()) return entries;
+    const Image& base = base_node->image;
+    for (Node* other : all_nodes()) {
+        if (other == node || depends_on(other, node)) continue;
+        const std::string name = other->name.empty() ? other->caption : other->name;
+        const Node* shown = effective_image_node(other);
+        // A node that passes its input through shows its ancestor's picture, listed there.
+        if (shown == other && same_size(other->image, base)) {
+            entries.push_back({other->serial, -1, name});
+        }
+        for (int k = 0; k < other->mask_count(); ++k) {
+            const MaskSettings* mask = other->masks[static_cast<std::size_t>(k)].get();
+            if (mask && same_size(mask->image, base)) {
+                entries.push_back({other->serial, k, formatted("%s - Mask %d", name, k + 1)});
+            }
+        }
+        if (same_size(other->transparency, base)) {
+            entries.push_back({other->serial, -99, formatted("%s - Transparency", name)});
+        }
+    }
+    return entries;
 }
 
 bool amount_reset_mask(AmountSettings& amount, Node* node) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/amount.h"
 #include "framework/node.h"
@@ -25,10 +26,24 @@ void amount_reverse_sliders(AmountSettings& amount);
 // "New mask..." and the image entries of the control's menu: creates the Mask Settings when
 // absent (copying the base input index), starts it from source (its image -1, its transparency
 // -99 or its mask k; null for none) named from, and sets the second amount to 100 percent.
-// Returns the Mask Settings for the mask dialog to open on, or null when the slot does not exist.
+// Returns the Mask Settings for the mask dialog to open on, or null when the slot does not exist
+// or the source is not a gray picture (said so; the mask is then left as it was).
 MaskSettings* amount_start_mask(AmountSettings& amount, Node* node, Node* source = nullptr,
                                 std::int32_t initial_mask_index = -1,
                                 const std::string& from = std::string());
+
+// An image a new mask can start from, as the amount control's menu lists it: a node's image
+// (index -1), its transparency (-99) or its built mask k (k).
+struct MaskSourceEntry {
+    std::int32_t serial = -1;
+    std::int32_t index = -1;
+    std::string text;
+};
+
+// The images of the tree a mask of node (built on its main input, or on the auxiliary input
+// base_input_index) can start from: those of the base image's size, except the node's own and
+// those of nodes that depend on it, which would make a cycle.
+std::vector<MaskSourceEntry> amount_mask_sources(Node* node, std::int32_t base_input_index);
 
 // "Reset": asks first; on yes the amounts return to one amount at its default (when it was set)
 // and the mask is reset. false when the user declined.

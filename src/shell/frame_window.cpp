@@ -409,7 +409,9 @@ void FrameWindow::transformation_command(std::uint32_t id) {
         run([dialog = entry->dialog] { (void)dialog(current_node(), nullptr); });
         return;
     }
-    if (browser_->canvas()->snapshot().current < 0) return;  // needs a current image
+    if (browser_->canvas()->snapshot().current < 0 && !entry->module->dialog_traits().top_level) {
+        return;  // needs a current image
+    }
     open_transformation_dialog(*this, *entry->module);
 }
 

@@ -38,6 +38,7 @@
 #include "shell/mask_dialog.h"
 #include "shell/preview_proxy.h"
 #include "tree/dialog_session.h"
+#include "tree/tree.h"
 #include "workspace/preferences.h"
 
 namespace tessaly::shell {
@@ -435,33 +436,38 @@ void TransformationDialog::build_amount(const SettingInfo& info, QFormLayout* fo
     }
 
     // The mask commands: the button opens the mask dialog (a new mask the first time), the
-    // arrow shows the rest.
-    auto start = [this, index](bool reopen) {
-        if (closing_) return;
-        const std::int32_t slot = amounts_[index].amount.mask_number;
-        auto amount = std::make_shared<AmountSettings>(amounts_[index].amount);
-        ++menu_jobs_;
-        frame_.run(
-            [engine = engine_, amount, reopen] {
-                DialogSession* session = engine->session.get();
-                if (!session || session->closed()) return;
-                if (!reopen || amount->second < 0)
-                    (void)amount_start_mask(*amount, session->node());
-            },
-            [self = QPointer(this), index, amount, slot] {
-                if (!self) return;
-                --self->menu_jobs_;
-                if (self->closing_) return;
-                self->amounts_[index].amount = *amount;
-                self->show_amounts({});
-                self->changed();
-                open_mask_dialog(self->frame_, self->serial_, slot);
-            });
-    };
+    // arrow shows the rest, filled as it opens.
     auto* menu = new QMenu(mask);
-    connect(menu->addAction("New mask..."), &QAction::triggered, this, [start] { start(false); });
-    connect(menu->addAction("Re-open Mask Dialog Box"), &QAction::triggered, this,
-            [start] { start(true); });
+    menu->setObjectName(QString::fromStdString(info.key + "_mask_menu"));
+    connect(menu, &QMenu::aboutToShow, this, [this, index] {
+        fill_mask_menu(index);
+        refresh_mask_sources(index);
+    });
+    mask->setMenu(menu);
+    connect(mask, &QToolButton::clicked, this, [this, index] { start_mask(index, true, {}); });
+    refresh_mask_sources(index);
+}
+
+void TransformationDialog::fill_mask_menu(std::size_t index) {
+    QMenu* menu = amounts_[index].mask->menu();
+    menu->clear();
+    connect(menu->addAction("New mask..."), &QAction::triggered, this,
+            [this, index] { start_mask(index, false, {}); });
+    const std::int32_t slot = amounts_[index].amount.mask_number;
+    const auto open = frame_.findChildren<MaskDialog*>();
+    const bool is_open = std::any_of(open.begin(), open.end(), [&](const MaskDialog* d) {
+        return d->node_serial() == serial_ && d->slot() == slot && d->isVisible();
+    });
+    if (is_open) {
+        connect(menu->addAction("Close Mask Dialog Box"), &QAction::triggered, this, [this] {
+            for (MaskDialog* d : frame_.findChildren<MaskDialog*>()) {
+                if (d->node_serial() == serial_ && d->isVisible()) d->accept();
+            }
+        });
+    } else {
+        connect(menu->addAction("Re-open Mask Dialog Box"), &QAction::triggered, this,
+                [this, index] { start_mask(index, true, {}); });
+    }
     connect(menu->addAction("Reverse Black and White Sliders"), &QAction::triggered, this,
             [this, index] {
                 amount_reverse_sliders(amounts_[index].amount);
@@ -488,8 +494,78 @@ void TransformationDialog::build_amount(const SettingInfo& info, QFormLayout* fo
                 self->changed();
             });
     });
-    mask->setMenu(menu);
-    connect(mask, &QToolButton::clicked, this, [start] { start(true); });
+    const std::vector<MaskSourceEntry>& sources = amounts_[index].sources;
+    if (!sources.empty()) menu->addSeparator();
+    for (const MaskSourceEntry& source : sources) {
+        connect(menu->addAction(QString::fromStdString(source.text)), &QAction::triggered, this,
+                [this, index, source] { start_mask(index, false, source); });
+    }
+}
+
+void TransformationDialog::refresh_mask_sources(std::size_t index) {
+    auto sources = std::make_shared<std::vector<MaskSourceEntry>>();
+    const std::int32_t base = amounts_[index].amount.base_input_index;
+    ++menu_jobs_;
+    frame_.run(
+        [engine = engine_, sources, base] {
+            DialogSession* session = engine->session.get();
+            if (session && !session->closed())
+                *sources = amount_mask_sources(session->node(), base);
+        },
+        [self = QPointer(this), index, sources] {
+            if (!self) return;
+            --self->menu_jobs_;
+            AmountControl& a = self->amounts_[index];
+            const bool same = a.sources.size() == sources->size() &&
+                              std::equal(a.sources.begin(), a.sources.end(), sources->begin(),
+                                         [](const MaskSourceEntry& x, const MaskSourceEntry& y) {
+                                             return x.serial == y.serial && x.index == y.index &&
+                                                    x.text == y.text;
+                                         });
+            if (same) return;
+            a.sources = std::move(*sources);
+            // A menu already showing takes the new entries at once.
+            if (a.mask->menu()->isVisible()) self->fill_mask_menu(index);
+        });
+}
+
+void TransformationDialog::start_mask(std::size_t index, bool reopen,
+                                      std::optional<MaskSourceEntry> from) {
+    if (closing_) return;
+    const std::int32_t slot = amounts_[index].amount.mask_number;
+    if (!reopen) {
+        // A new mask starts with the transformation's other mask dialogs closed.
+        for (MaskDialog* d : frame_.findChildren<MaskDialog*>()) {
+            if (d->node_serial() == serial_ && d->isVisible()) d->accept();
+        }
+    }
+    auto amount = std::make_shared<AmountSettings>(amounts_[index].amount);
+    auto started = std::make_shared<bool>(true);
+    ++menu_jobs_;
+    frame_.run(
+        [engine = engine_, amount, reopen, from, started] {
+            DialogSession* session = engine->session.get();
+            if (!session || session->closed()) {
+                *started = false;
+                return;
+            }
+            if (from) {
+                *started =
+                    amount_start_mask(*amount, session->node(), find_node_by_serial(from->serial),
+                                      from->index, from->text) != nullptr;
+            } else if (!reopen || amount->second < 0) {
+                (void)amount_start_mask(*amount, session->node());
+            }
+        },
+        [self = QPointer(this), index, amount, slot, started] {
+            if (!self) return;
+            --self->menu_jobs_;
+            if (self->closing_ || !*started) return;
+            self->amounts_[index].amount = *amount;
+            self->show_amounts({});
+            self->changed();
+            open_mask_dialog(self->frame_, self->serial_, slot);
+        });
 }
 
 void TransformationDialog::show_amounts(const std::string& line) {
@@ -531,6 +607,15 @@ QSlider* TransformationDialog::amount_slider(const std::string& key, int which) 
 QToolButton* TransformationDialog::mask_button(const std::string& key) const {
     for (const AmountControl& a : amounts_) {
         if (a.info.key == key) return a.mask;
+    }
+    return nullptr;
+}
+
+QMenu* TransformationDialog::mask_menu(const std::string& key) {
+    for (std::size_t i = 0; i < amounts_.size(); ++i) {
+        if (amounts_[i].info.key != key) continue;
+        fill_mask_menu(i);
+        return amounts_[i].mask->menu();
     }
     return nullptr;
 }
@@ -860,8 +945,10 @@ void open_transformation_dialog(FrameWindow& frame, const TransformationModule& 
     auto input = std::make_shared<PanelInput>();
     frame.run(
         [engine, &module, line, serial, input] {
-            Node* current = current_node();
-            if (!current) return;
+            // A transformation that starts an image of its own needs no current image.
+            const bool top_level = module.dialog_traits().top_level;
+            Node* current = top_level ? nullptr : current_node();
+            if (!current && !top_level) return;
             *input = panel_input(module, current);
             const std::string initial = starting_line(module, current, nullptr);
             engine->text_delay = preferences().text_delay;

@@ -16,6 +16,7 @@
 
 #include "framework/amount.h"
 #include "framework/declaration.h"
+#include "masks/amount_control.h"
 #include "shell/dialog_panel.h"
 
 class QCheckBox;
@@ -75,6 +76,8 @@ class TransformationDialog : public QDialog {
     // the second one (shown while the mask's amount is set) and the Mask button.
     QSlider* amount_slider(const std::string& key, int which = 0) const;
     QToolButton* mask_button(const std::string& key) const;
+    // The mask menu of that control as it would show now (filled for the test's eyes).
+    QMenu* mask_menu(const std::string& key);
     // The settings set the controls show (modules with two sets); 0 otherwise.
     int shown_set() const { return shown_set_; }
     // The typing timer: edit fields are re-read and previewed when it fires.
@@ -109,6 +112,13 @@ class TransformationDialog : public QDialog {
     void set_auto_preview(bool on);
     void build_amount(const SettingInfo& info, QFormLayout* form);
     void show_amounts(const std::string& line);
+    // The amount control's mask menu: its commands, then the images a new mask can start from
+    // (gathered from the tree on the engine's thread, so refreshed each time the menu opens).
+    void fill_mask_menu(std::size_t index);
+    void refresh_mask_sources(std::size_t index);
+    // "New mask..." (reopen false), "Re-open Mask Dialog Box" (true), or a mask started from
+    // one of the tree's images.
+    void start_mask(std::size_t index, bool reopen, std::optional<MaskSourceEntry> from);
     void amount_edited(std::size_t index);
     void show_set(int set);
     void build_buttons(QLayout* outer);
@@ -129,6 +139,7 @@ class TransformationDialog : public QDialog {
         QSlider* first;
         QSlider* second;
         QToolButton* mask;
+        std::vector<MaskSourceEntry> sources;
     };
 
     FrameWindow& frame_;

@@ -45,6 +45,7 @@ DialogModuleInfo dialog_module_info(const TransformationModule& module) {
     info.same_size = traits.same_size;
     info.size_specific = traits.size_specific;
     info.replaces_image = traits.replaces_image;
+    info.top_level = traits.top_level;
     const TransformationModule* m = &module;
     info.reparse = [m](const ArgumentList& args) {
         std::string written;
@@ -63,7 +64,9 @@ std::unique_ptr<DialogSession> DialogSession::open_new(const DialogModuleInfo& i
                                                        bool auto_preview) {
     Node* parent = current_node();
     const TransformationEntry* entry = find_transformation(info.keyword);
-    if (!parent || !entry) return nullptr;
+    if (!entry) return nullptr;
+    if (info.top_level) return open_top_level(info, *entry, initial_command_line, auto_preview);
+    if (!parent) return nullptr;
     Node* node = add_transformation_after(
         parent, info.same_size, info.size_specific, entry->max_masks < 0 ? 0 : entry->max_masks,
         entry->max_inputs < 0 ? 0 : entry->max_inputs, bypass_none, entry->display_name);
@@ -80,6 +83,29 @@ std::unique_ptr<DialogSession> DialogSession::open_new(const DialogModuleInfo& i
     node->command_line = initial_command_line;
     set_current_node(node, -1);
     if (auto_preview && !passes_through(node)) {
+        session->run();
+    } else {
+        node->needs_run = true;
+    }
+    return session;
+}
+
+std::unique_ptr<DialogSession> DialogSession::open_top_level(const DialogModuleInfo& info,
+                                                             const TransformationEntry& entry,
+                                                             const std::string& initial_line,
+                                                             bool auto_preview) {
+    Node* previous = current_node();
+    Node* node = create_top_level_image(false, false, entry.max_masks < 0 ? 0 : entry.max_masks,
+                                        entry.max_inputs < 0 ? 0 : entry.max_inputs, bypass_none,
+                                        entry.display_name, false);
+    if (!node) return nullptr;
+    node->editing = false;
+    std::unique_ptr<DialogSession> session(new DialogSession(info, node, false, auto_preview));
+    session->previous_serial_ = previous ? previous->serial : -1;
+    session->take_snapshot();
+    node->command_line = initial_line;
+    set_current_node(node, -1);
+    if (auto_preview) {
         session->run();
     } else {
         node->needs_run = true;
@@ -246,7 +272,10 @@ bool DialogSession::cancel() {
     closed_ = true;
     if (!remove_node(node_)) destroy_node(node_);
     node_ = nullptr;
-    set_current_node(parent == &tree_root() ? nullptr : parent, -1);
+    // A new top level image gives the current place back to the image that had it.
+    if (parent == &tree_root())
+        parent = info_.top_level ? find_node_by_serial(previous_serial_) : nullptr;
+    set_current_node(parent, -1);
     refresh_display();
     return true;
 }

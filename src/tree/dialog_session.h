@@ -17,6 +17,8 @@
 namespace tessaly {
 
 // What a session needs to know about its transformation.
+struct TransformationEntry;
+
 struct DialogModuleInfo {
     std::string keyword;
     SettingsName settings;
@@ -25,6 +27,8 @@ struct DialogModuleInfo {
     // The output may differ in size from the input or replaces the image (Resize, Crop, ...):
     // opening asks first when something downstream depends on the image size.
     bool replaces_image = false;
+    // The dialog makes a new top level image, with or without a current image.
+    bool top_level = false;
     // Parses a command line into the dialog's settings; true on failure. Used when Cancel
     // restores the command line of the snapshot.
     std::function<bool(const ArgumentList&)> reparse;
@@ -78,6 +82,10 @@ class DialogSession {
     };
 
     DialogSession(const DialogModuleInfo& info, Node* node, bool existing, bool auto_preview);
+    static std::unique_ptr<DialogSession> open_top_level(const DialogModuleInfo& info,
+                                                         const TransformationEntry& entry,
+                                                         const std::string& initial_line,
+                                                         bool auto_preview);
     void take_snapshot();
     bool differs_from_snapshot() const;
     void restore_snapshot();
@@ -86,6 +94,9 @@ class DialogSession {
 
     DialogModuleInfo info_;
     Node* node_;
+    // A new top level image: the serial of the node that was current before it (-1 none), found
+    // again on Cancel since it may have gone meanwhile.
+    std::int32_t previous_serial_ = -1;
     bool existing_;
     bool auto_preview_;
     bool closed_ = false;

@@ -63,8 +63,7 @@ std::string last_message(const tessaly::testing::RecordingInteraction& record) {
 using FilePanels = DialogOnAPhoto;
 
 TEST_F(FilePanels, FileNewReadsSizesInEachUnitAndKeepsTheLastValidOnes) {
-    // File > New does not reach the dialog yet; the dialog opens as the menu's transformations do.
-    open_transformation_dialog(*frame, *find_module("file_new"));
+    frame->command(1000);  // File > New
     TransformationDialog* dialog = wait_for_dialog();
     ASSERT_NE(dialog, nullptr);
     auto* panel = dynamic_cast<FileNewPanel*>(dialog->panel());
@@ -129,6 +128,62 @@ TEST_F(FilePanels, FileNewReadsSizesInEachUnitAndKeepsTheLastValidOnes) {
     settle(dialog);
     EXPECT_EQ(current_line(*frame),
               written("file_new", "file_new 0 type 2 nx 300 ny 118 units 0 dpi 300 color ffffff"));
+}
+
+TEST_F(FilePanels, FileNewMakesATopLevelImageWithOrWithoutOneOpenAndCancelTakesItAway) {
+    struct Tree {
+        std::vector<std::string> top;  // the top level images' command lines
+        std::string current;
+        std::uint32_t width = 0, height = 0;
+    };
+    auto tree = [&] {
+        Tree t;
+        frame->engine().submit([&t] {
+            for (const Node* node : tree_root().children)
+                t.top.push_back(node->command_line.value_or(""));
+            if (const Node* node = current_node()) {
+                t.current = node->command_line.value_or("");
+                t.width = node->image.width;
+                t.height = node->image.height;
+            }
+        });
+        frame->engine().wait_idle();
+        return t;
+    };
+    const Tree before = tree();
+    ASSERT_EQ(before.top.size(), 1u);
+
+    // Cancel: the new image goes, and the photograph is current again (not a child of it).
+    frame->command(1000);
+    TransformationDialog* dialog = wait_for_dialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(tree().top.size(), 2u);
+    dialog->reject();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->findChild<TransformationDialog*>(); }, 5000));
+    const Tree cancelled = tree();
+    EXPECT_EQ(cancelled.top, before.top);
+    EXPECT_EQ(cancelled.current, before.current);
+
+    // With nothing open, File > New still opens, and OK leaves one new top level image.
+    frame->engine().submit([] { close_all_images(); });
+    frame->engine().wait_idle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tree().top.empty(); }, 5000));
+    frame->command(1000);
+    dialog = wait_for_dialog();
+    ASSERT_NE(dialog, nullptr);
+    auto* panel = dynamic_cast<FileNewPanel*>(dialog->panel());
+    ASSERT_NE(panel, nullptr);
+    type_into(panel->width_field(), "320");
+    type_into(panel->height_field(), "200");
+    settle(dialog);
+    dialog->accept();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->findChild<TransformationDialog*>(); }, 5000));
+    const Tree made = tree();
+    ASSERT_EQ(made.top.size(), 1u);
+    EXPECT_EQ(made.current, made.top[0]);
+    EXPECT_NE(made.current.find("file_new 0 "), std::string::npos) << made.current;
+    EXPECT_EQ(made.width, 320u);
+    EXPECT_EQ(made.height, 200u);
 }
 
 TEST_F(FilePanels, ExportTakesFolderTemplateAndScriptModeAndWritesTheNamedFile) {

@@ -29,7 +29,9 @@
 #include "framework/settings_files.h"
 #include "shell/dialog_fixture.h"
 #include "shell/image_view.h"
+#include "shell/mask_dialog.h"
 #include "shell/rotref_panel.h"
+#include "tree/dialog_session.h"
 #include "tree/tree.h"
 #include "workspace/preferences.h"
 
@@ -693,6 +695,79 @@ TEST_F(TransformationDialogs, TypingIsReadAfterThePauseAndABadFieldKeepsOkOpen) 
     EXPECT_EQ(current(*frame).command_line, written("gaussian_blur", "gaussian_blur 0 radius 8"));
     frame->engine().submit([] { preferences().text_delay = 2000; });
     frame->engine().wait_idle();
+}
+
+TEST_F(TransformationDialogs, MaskMenuStartsAMaskFromAnotherImageOfTheTree) {
+    // A gray version of the photograph after it; the dialog then opens after that node.
+    std::string gray_name;
+    frame->run([&gray_name] {
+        auto session = DialogSession::open_new(dialog_module_info(*find_module("convert")),
+                                               "convert 0 otype 2", false);
+        ASSERT_TRUE(session);
+        ASSERT_FALSE(session->ok());
+        const Node* gray = current_node();
+        gray_name = gray->name.empty() ? gray->caption : gray->name;
+    });
+    frame->engine().wait_idle();
+    ASSERT_FALSE(gray_name.empty());
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    settle(dialog);
+    auto entries = [&] {
+        QStringList texts;
+        for (QAction* action : dialog->mask_menu("amount")->actions()) texts << action->text();
+        return texts;
+    };
+    QStringList texts = entries();
+    EXPECT_TRUE(texts.contains("New mask...")) << texts.join("|").toStdString();
+    EXPECT_TRUE(texts.contains("Re-open Mask Dialog Box"));
+    EXPECT_TRUE(texts.contains(QString::fromStdString(gray_name)));
+    // The dialog's own node is no starting point for its mask.
+    EXPECT_EQ(texts.count(QString::fromStdString(gray_name)), 1);
+    auto choose = [&](const QString& text) {
+        for (QAction* action : dialog->mask_menu("amount")->actions()) {
+            if (action->text() != text) continue;
+            action->trigger();
+            settle(dialog);
+            return true;
+        }
+        return false;
+    };
+
+    // The colour photograph cannot start a mask: said so, and no mask dialog opens.
+    const QString photo = QString::fromStdString(std::filesystem::path(dialog_photo).filename());
+    const QString colour = texts.filter(photo).value(0);
+    ASSERT_FALSE(colour.isEmpty()) << texts.join("|").toStdString();
+    ASSERT_TRUE(choose(colour));
+    ASSERT_FALSE(record.messages.empty());
+    EXPECT_EQ(record.messages.back().text,
+              "Initial mask image is not an 8- or 16-bit black and white image");
+    EXPECT_EQ(frame->findChild<MaskDialog*>(), nullptr);
+
+    // The gray picture does: the mask starts as that picture, and the title names it.
+    ASSERT_TRUE(choose(QString::fromStdString(gray_name)));
+    MaskDialog* mask = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (mask = frame->findChild<MaskDialog*>()) && !mask->waiting(); }, 5000));
+    EXPECT_EQ(mask->windowTitle().toStdString(), "Mask from: " + gray_name);
+    std::vector<std::uint8_t> gray_row;
+    frame->run([&gray_row, dialog] {
+        const Node* node = find_node_by_serial(dialog->node_serial());
+        const Image& image = node->parent->image;
+        // The window's top row is the picture's last stored row.
+        const std::uint8_t* row = image.row(image.height - 1);
+        gray_row.assign(row, row + image.width);
+    });
+    frame->engine().wait_idle();
+    const QImage& shown = mask->mask_picture();
+    ASSERT_EQ(static_cast<std::size_t>(shown.width()), gray_row.size());
+    EXPECT_TRUE(std::equal(gray_row.begin(), gray_row.end(), shown.constScanLine(0)));
+    // With the mask dialog open the menu offers to close it.
+    EXPECT_TRUE(entries().contains("Close Mask Dialog Box"));
+    ASSERT_TRUE(choose("Close Mask Dialog Box"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !frame->findChild<MaskDialog*>(); }, 5000));
+    frame->command(1802);
+    ASSERT_TRUE(closed());
 }
 
 }  // namespace
