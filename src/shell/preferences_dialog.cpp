@@ -17,6 +17,7 @@
 #include "shell/color_button.h"
 #include "shell/frame_window.h"
 #include "shell/image_view.h"
+#include "shell/save_options_dialog.h"
 #include "workspace/startup.h"
 
 namespace tessaly::shell {
@@ -67,7 +68,8 @@ QSpinBox* spin(QWidget* parent, int low, int high, const char* suffix = "") {
 
 }  // namespace
 
-PreferencesDialog::PreferencesDialog(QWidget* parent, const Preferences& current)
+PreferencesDialog::PreferencesDialog(QWidget* parent, const Preferences& current,
+                                     const SaveOptions& options)
     : QDialog(parent),
       border_width_(spin(this, 0, 500, " pixels")),
       border_color_(new ColorButton(tr("Border Color"), this)),
@@ -117,6 +119,24 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, const Preferences& current
         }
     }
 
+    // Each format's stored options, in the same dialog the Save command shows.
+    auto* saving = new QGroupBox(tr("Save Options"), this);
+    auto* saving_row = new QHBoxLayout(saving);
+    for (std::int32_t format : {save_tiff, save_jpeg, save_png, save_bmp, save_gif}) {
+        static const char* const names[] = {"TIFF", "JPEG", "BMP", "PNG", "GIF"};
+        auto* button = new QPushButton(QString("%1 Options...").arg(names[format]), saving);
+        connect(button, &QPushButton::clicked, this, [this, format] {
+            auto* dialog = new FormatOptionsDialog(format, save_options_, this);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            connect(dialog, &QDialog::accepted, this,
+                    [this, dialog] { save_options_ = dialog->options(); });
+            dialog->open();
+        });
+        saving_row->addWidget(button);
+        format_buttons_.resize(std::max<std::size_t>(format_buttons_.size(), format + 1));
+        format_buttons_[static_cast<std::size_t>(format)] = button;
+    }
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(tr("OK"));
     QPushButton* reset = buttons->addButton(tr("Reset"), QDialogButtonBox::ResetRole);
@@ -130,12 +150,19 @@ PreferencesDialog::PreferencesDialog(QWidget* parent, const Preferences& current
     columns->addWidget(workspace, 1, Qt::AlignTop);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(columns);
+    layout->addWidget(saving);
     layout->addWidget(buttons);
-    show_values(current);
+    show_values(current, options);
 }
 
-void PreferencesDialog::show_values(const Preferences& values) {
+QPushButton* PreferencesDialog::save_options_button(std::int32_t format) const {
+    if (format < 0 || static_cast<std::size_t>(format) >= format_buttons_.size()) return nullptr;
+    return format_buttons_[static_cast<std::size_t>(format)];
+}
+
+void PreferencesDialog::show_values(const Preferences& values, const SaveOptions& options) {
     base_ = values;
+    save_options_ = options;
     border_width_->setValue(values.border_width);
     border_color_->set_color(qcolor(values.border_color));
     workspace_background_->set_color(qcolor(values.workspace_background));
@@ -182,14 +209,16 @@ QCheckBox* PreferencesDialog::flag_box(std::int32_t Preferences::*field) const {
 namespace {
 
 // OK: the edited values hold for this session, and for the next one when the person says so.
-void keep_preferences(FrameWindow& frame, const Preferences& edited) {
+void keep_preferences(FrameWindow& frame, const Preferences& edited, const SaveOptions& options) {
     frame.run(
-        [edited] {
-            if (edited == preferences()) return;
+        [edited, options] {
+            const auto lines = save_options_lines(options);
+            if (edited == preferences() && lines == save_options_lines(save_options())) return;
             const Answer save =
                 interaction().ask("Confirm", "Save modified preferences for next session?",
                                   Buttons::yes_no, Answer::yes);
             preferences() = edited;
+            save_options() = options;
             apply_preferences();
             // A file that cannot be written is skipped silently.
             if (save == Answer::yes) (void)save_preferences();
@@ -199,7 +228,7 @@ void keep_preferences(FrameWindow& frame, const Preferences& edited) {
 
 // Reset: the dialog shows the last saved file again (the defaults where it has no value).
 void reset_preferences(FrameWindow& frame, const QPointer<PreferencesDialog>& dialog) {
-    auto saved = std::make_shared<std::optional<Preferences>>();
+    auto saved = std::make_shared<std::optional<std::pair<Preferences, SaveOptions>>>();
     frame.run(
         [saved] {
             if (interaction().ask("Confirm", "Reset preferences to last saved settings?",
@@ -208,26 +237,31 @@ void reset_preferences(FrameWindow& frame, const QPointer<PreferencesDialog>& di
             Preferences p;
             SaveOptions options;
             (void)read_preferences(preferences_path(), p, options);
-            *saved = p;
+            *saved = std::pair(p, options);
         },
         [dialog, saved] {
-            if (dialog && *saved) dialog->show_values(**saved);
+            if (dialog && *saved) dialog->show_values((*saved)->first, (*saved)->second);
         });
 }
 
 }  // namespace
 
 void open_preferences(FrameWindow& frame) {
-    auto current = std::make_shared<Preferences>();
-    frame.run([current] { *current = preferences(); },
-              [&frame, current] {
-                  QPointer<PreferencesDialog> dialog = new PreferencesDialog(&frame, *current);
-                  QObject::connect(dialog, &QDialog::accepted, &frame,
-                                   [&frame, dialog] { keep_preferences(frame, dialog->edited()); });
-                  QObject::connect(dialog, &PreferencesDialog::reset_requested, &frame,
-                                   [&frame, dialog] { reset_preferences(frame, dialog); });
-                  dialog->open();
-              });
+    auto current = std::make_shared<std::pair<Preferences, SaveOptions>>();
+    frame.run(
+        [current] {
+            *current = {preferences(), save_options()};
+        },
+        [&frame, current] {
+            QPointer<PreferencesDialog> dialog =
+                new PreferencesDialog(&frame, current->first, current->second);
+            QObject::connect(dialog, &QDialog::accepted, &frame, [&frame, dialog] {
+                keep_preferences(frame, dialog->edited(), dialog->edited_save_options());
+            });
+            QObject::connect(dialog, &PreferencesDialog::reset_requested, &frame,
+                             [&frame, dialog] { reset_preferences(frame, dialog); });
+            dialog->open();
+        });
 }
 
 }  // namespace tessaly::shell

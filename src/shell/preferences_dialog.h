@@ -1,14 +1,18 @@
 // The Preferences dialog: every preference a person sets, edited on a copy. OK asks whether the
-// changes are kept for the next session too; Reset goes back to the last saved file.
+// changes are kept for the next session too; Reset goes back to the last saved file. The save
+// options of each format are edited here as well: once a format no longer asks for its options
+// on save, this is where they (and the asking) are changed.
 #pragma once
 
 #include <QDialog>
 #include <vector>
 
+#include "fileio/save_options.h"
 #include "workspace/preferences.h"
 
 class QCheckBox;
 class QComboBox;
+class QPushButton;
 class QSpinBox;
 
 namespace tessaly::shell {
@@ -19,10 +23,14 @@ class FrameWindow;
 class PreferencesDialog : public QDialog {
     Q_OBJECT
   public:
-    PreferencesDialog(QWidget* parent, const Preferences& current);
+    PreferencesDialog(QWidget* parent, const Preferences& current, const SaveOptions& options);
     // The values the dialog shows, over those it was given (keys it does not show keep theirs).
     Preferences edited() const;
-    void show_values(const Preferences& values);
+    // The save options as edited through the format buttons.
+    const SaveOptions& edited_save_options() const { return save_options_; }
+    void show_values(const Preferences& values, const SaveOptions& options);
+    // The button that opens a format's save options ("TIFF Options..." for save_tiff ...).
+    QPushButton* save_options_button(std::int32_t format) const;
     // The check box of a flag preference, by its field (tests click them).
     QCheckBox* flag_box(std::int32_t Preferences::*field) const;
 
@@ -31,6 +39,8 @@ class PreferencesDialog : public QDialog {
 
   private:
     Preferences base_;
+    SaveOptions save_options_;
+    std::vector<QPushButton*> format_buttons_;
     std::vector<QCheckBox*> flags_;
     QSpinBox* border_width_;
     ColorButton* border_color_;

@@ -873,6 +873,20 @@ void TransformationDialog::reject() {
     finish(false);
 }
 
+void TransformationDialog::session_ended() {
+    if (closing_) return;
+    closing_ = true;
+    pending_ = false;
+    typing_.stop();
+    QDialog::reject();  // closes without asking the engine: the session is over there
+    deleteLater();
+}
+
+void TransformationDialog::refreshed(bool show_result) {
+    if (closing_ || !show_result || !display_box_ || display_box_->isChecked()) return;
+    display_box_->setChecked(true);
+}
+
 void TransformationDialog::closeEvent(QCloseEvent* event) {
     // Closing the window is Cancel; it closes once the engine agrees.
     event->ignore();
@@ -919,6 +933,47 @@ void TransformationDialog::finish(bool ok) {
 
 namespace {
 
+// The window side of a dialog's session: the tree's notifications arrive on the engine's thread
+// and are handed to the node's dialog, found again by serial number when they arrive (it may
+// not exist yet, or no longer).
+class TransformationWindow : public DialogWindow {
+  public:
+    TransformationWindow(FrameWindow& frame, std::int32_t serial)
+        : frame_(frame), serial_(serial) {}
+    void raise() override {
+        post([](TransformationDialog& d) {
+            d.show();
+            d.raise();
+            d.activateWindow();
+        });
+    }
+    void session_ended() override {
+        frame_.show_input_of(-1);
+        post([](TransformationDialog& d) { d.session_ended(); });
+    }
+    void refreshed(bool show_result) override {
+        post([show_result](TransformationDialog& d) { d.refreshed(show_result); });
+    }
+    void set_active(bool active) override {
+        post([active](TransformationDialog& d) { d.setVisible(active); });
+    }
+
+  private:
+    template <class F>
+    void post(F work) {
+        QMetaObject::invokeMethod(&frame_, [&frame = frame_, serial = serial_, work] {
+            for (TransformationDialog* d : frame.findChildren<TransformationDialog*>()) {
+                if (d->node_serial() != serial || d->closing()) continue;
+                work(*d);
+                return;
+            }
+        });
+    }
+
+    FrameWindow& frame_;
+    std::int32_t serial_;
+};
+
 // What the module's panel may show of the picture the node works on; on the engine's thread.
 PanelInput panel_input(const TransformationModule& module, const Node* input) {
     PanelInput in;
@@ -944,7 +999,7 @@ void open_transformation_dialog(FrameWindow& frame, const TransformationModule& 
     auto serial = std::make_shared<std::int32_t>(-1);
     auto input = std::make_shared<PanelInput>();
     frame.run(
-        [engine, &module, line, serial, input] {
+        [engine, &module, line, serial, input, &frame] {
             // A transformation that starts an image of its own needs no current image.
             const bool top_level = module.dialog_traits().top_level;
             Node* current = top_level ? nullptr : current_node();
@@ -957,6 +1012,7 @@ void open_transformation_dialog(FrameWindow& frame, const TransformationModule& 
             if (!engine->session) return;
             *line = engine->session->node()->command_line.value_or(initial);
             *serial = engine->session->node()->serial;
+            engine->session->attach(std::make_shared<TransformationWindow>(frame, *serial));
         },
         [&frame, &module, engine, line, serial, input] {
             if (line->empty()) return;  // no session was opened
@@ -987,7 +1043,7 @@ void edit_transformation(FrameWindow& frame) {
             auto opened = std::make_shared<std::pair<const TransformationModule*, std::string>>();
             auto input = std::make_shared<PanelInput>();
             frame.run(
-                [engine, opened, input] {
+                [engine, opened, input, &frame] {
                     Node* node = current_node();
                     if (!node || !node->command_line) return;
                     const ArgumentList args = split(*node->command_line);
@@ -1012,6 +1068,8 @@ void edit_transformation(FrameWindow& frame) {
                         dialog_module_info(*entry->module), node,
                         line_value(*node->command_line, "auto_preview", 1) != 0);
                     if (!engine->session) return;
+                    engine->session->attach(
+                        std::make_shared<TransformationWindow>(frame, node->serial));
                     *opened = {entry->module, *node->command_line};
                     *input = panel_input(*entry->module, node->parent);
                 },

@@ -82,6 +82,13 @@ class TransformationDialog : public QDialog {
     int shown_set() const { return shown_set_; }
     // The typing timer: edit fields are re-read and previewed when it fires.
     const QTimer& typing_timer() const { return typing_; }
+    bool closing() const { return closing_; }
+
+    // What the tree tells the dialog through its session (on this thread): the session ended
+    // elsewhere (the node went, or OK/Cancel came from the tree), and the node ran again with
+    // its result to be shown.
+    void session_ended();
+    void refreshed(bool show_result);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -55,9 +55,71 @@ DialogModuleInfo dialog_module_info(const TransformationModule& module) {
     return info;
 }
 
+// The tree's side of an open dialog: each notification becomes what the session does with it.
+class DialogSession::Handle : public DialogHandle {
+  public:
+    explicit Handle(DialogSession& session) : s_(session) {}
+    void raise() override {
+        if (s_.window_) s_.window_->raise();
+    }
+    void input_changed(Node*) override { refreshed(); }
+    void press_ok() override {
+        if (s_.closed_) return;
+        (void)s_.ok();
+        ended();
+    }
+    void cancel() override {
+        if (!s_.closed_ && s_.cancel()) ended();
+    }
+    void close_without_running() override {
+        // The tree has already let go of this handle and is about to free the node.
+        s_.closed_ = true;
+        s_.node_ = nullptr;
+        ended();
+    }
+    void deactivate() override {
+        if (s_.window_) s_.window_->set_active(false);
+    }
+    void activate() override {
+        if (s_.window_) s_.window_->set_active(true);
+        refreshed();
+    }
+
+  private:
+    void refreshed() {
+        s_.refresh();
+        if (!s_.window_ || s_.closed_ || !s_.node_) return;
+        s_.window_->refreshed(batch_mode() == 0 && !passes_through(s_.node_));
+    }
+    void ended() {
+        if (s_.window_) s_.window_->session_ended();
+    }
+    DialogSession& s_;
+};
+
 DialogSession::DialogSession(const DialogModuleInfo& info, Node* node, bool existing,
                              bool auto_preview)
     : info_(info), node_(node), existing_(existing), auto_preview_(auto_preview) {}
+
+DialogSession::~DialogSession() {
+    detach();
+}
+
+void DialogSession::attach(std::shared_ptr<DialogWindow> window) {
+    if (closed_ || !node_) return;
+    window_ = std::move(window);
+    if (!handle_) handle_ = std::make_unique<Handle>(*this);
+    node_->dialog = handle_.get();
+}
+
+void DialogSession::detach() {
+    if (node_ && handle_ && node_->dialog == handle_.get()) node_->dialog = nullptr;
+}
+
+void DialogSession::refresh() {
+    if (closed_ || !node_ || !node_->needs_run) return;
+    (void)run();
+}
 
 std::unique_ptr<DialogSession> DialogSession::open_new(const DialogModuleInfo& info,
                                                        const std::string& initial_command_line,
@@ -208,9 +270,15 @@ void DialogSession::settings_changed(const std::string& command_line) {
 }
 
 bool DialogSession::run() {
+    if (closed_ || !node_) return true;
     unchanged_ = false;
     ran_since_apply_ = true;
-    return run_node(node_->parent, node_);
+    // The node runs here, not through the notification its open dialog would get.
+    DialogHandle* attached = node_->dialog;
+    node_->dialog = nullptr;
+    const bool failed = run_node(node_->parent, node_);
+    if (!closed_ && node_) node_->dialog = attached;
+    return failed;
 }
 
 // OK and Apply share everything but closing.
@@ -249,12 +317,16 @@ bool DialogSession::apply() {
 
 bool DialogSession::cancel() {
     if (closed_) return true;
+    // While the answer is awaited and the node runs again, the tree must not notify us.
+    DialogHandle* attached = node_->dialog;
+    detach();
     if (batch_mode() != 0) set_batch_abort(true);
     if (existing_) {
         if (differs_from_snapshot()) {
             if (interaction().ask("Confirm", "Abandon changes to settings?", Buttons::ok_cancel,
                                   Answer::ok) != Answer::ok) {
                 if (batch_mode() != 0) set_batch_abort(false);
+                if (node_) node_->dialog = attached;
                 return false;
             }
             restore_snapshot();
@@ -281,6 +353,7 @@ bool DialogSession::cancel() {
 }
 
 void DialogSession::finish() {
+    detach();
     closed_ = true;
     if (node_) node_->editing = false;
     refresh_display();

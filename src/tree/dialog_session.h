@@ -41,6 +41,22 @@ struct DialogModuleInfo {
 // command line. A dialog that keeps settings of its own wraps reparse.
 DialogModuleInfo dialog_module_info(const TransformationModule& module);
 
+// What the tree's notifications mean for the window that shows a session. Called on the engine's
+// thread: a window hands each over to its own.
+class DialogWindow {
+  public:
+    virtual ~DialogWindow() = default;
+    virtual void raise() = 0;
+    // The session ended without the window asking (OK or Cancel from the tree, or the node was
+    // removed): the window closes without sending anything more.
+    virtual void session_ended() = 0;
+    // The node ran again if it needed to (its input changed, or it is current again); outside a
+    // batch and unless the node is bypassed the window shows the node's result again.
+    virtual void refreshed(bool show_result) = 0;
+    // Another node became current (false), or this one again (true).
+    virtual void set_active(bool active) = 0;
+};
+
 class DialogSession {
   public:
     // The menu case: a new node after the current node, starting from initial_command_line (the
@@ -52,6 +68,13 @@ class DialogSession {
     // The edit case: an existing node with its own command line.
     static std::unique_ptr<DialogSession> open_existing(const DialogModuleInfo& info, Node* node,
                                                         bool auto_preview);
+
+    ~DialogSession();
+
+    // Registers the session as the node's open dialog: from then on the tree's notifications
+    // (input changed, OK or Cancel from elsewhere, removal, another node current) reach it, and
+    // through it the window.
+    void attach(std::shared_ptr<DialogWindow> window);
 
     Node* node() const { return node_; }
     bool closed() const { return closed_; }
@@ -91,6 +114,11 @@ class DialogSession {
     void restore_snapshot();
     bool accept();
     void finish();
+    // The node forgets the session (it stays attached to nothing).
+    void detach();
+    // Runs the node if it needs it: after a change of its input, and when it is current again.
+    void refresh();
+    class Handle;
 
     DialogModuleInfo info_;
     Node* node_;
@@ -107,6 +135,8 @@ class DialogSession {
     std::string snapshot_command_line_;
     std::vector<std::int32_t> snapshot_inputs_;
     std::vector<MaskSnapshot> snapshot_masks_;
+    std::unique_ptr<Handle> handle_;
+    std::shared_ptr<DialogWindow> window_;
 };
 
 }  // namespace tessaly

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "shell/frame_window.h"
 #include "shell/image_info.h"
 #include "shell/preferences_dialog.h"
+#include "shell/save_options_dialog.h"
 #include "support/fileio_builders.h"
 #include "support/recording_interaction.h"
 #include "support/temp_dir.h"
@@ -288,6 +290,54 @@ TEST_F(Dialogs, PreferencesCancelWritesNothingAndOkWithAChangeSavesIt) {
     press(dialog, QDialogButtonBox::Cancel);
     frame.engine().wait_idle();
     (void)save_preferences();  // back to the defaults for the tests after this one
+}
+
+TEST_F(Dialogs, PreferencesEditTheSaveOptionsAndTheirAskFlag) {
+    const SaveOptions original = save_options();
+    save_options().jpeg.ask = 1;  // the options dialog no longer shows on save
+    FrameWindow frame(&record);
+    frame.show();
+    frame.command(1016);
+    auto* dialog = wait_for_window<PreferencesDialog>(frame);
+    ASSERT_NE(dialog, nullptr);
+
+    // The JPEG options, from the Preferences: asking again, and another quality.
+    QTest::mouseClick(dialog->save_options_button(save_jpeg), Qt::LeftButton);
+    auto* options = wait_for_window<FormatOptionsDialog>(frame);
+    ASSERT_NE(options, nullptr);
+    ASSERT_NE(options->ask_box(), nullptr);
+    EXPECT_FALSE(options->ask_box()->isChecked());
+    options->ask_box()->setChecked(true);
+    options->quality_box()->setValue(80);
+    options->accept();
+    EXPECT_EQ(dialog->edited_save_options().jpeg.ask, 0);
+    // Nothing holds until the Preferences' own OK.
+    frame.engine().wait_idle();
+    EXPECT_EQ(save_options().jpeg.ask, 1);
+
+    // A cancelled format dialog changes nothing.
+    QTest::mouseClick(dialog->save_options_button(save_tiff), Qt::LeftButton);
+    options = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (auto* d : frame.findChildren<FormatOptionsDialog*>())
+                if (d->isVisible() && d->compression_box()) options = d;
+            return options != nullptr;
+        },
+        5000));
+    options->compression_box()->setCurrentIndex(2);
+    options->reject();
+    EXPECT_EQ(dialog->edited_save_options().tiff.compression, original.tiff.compression);
+
+    record.answers.push_back(Answer::no);  // for this session only
+    press(dialog, QDialogButtonBox::Ok);
+    frame.engine().wait_idle();
+    ASSERT_EQ(record.questions,
+              std::vector<std::string>{"Confirm: Save modified preferences for next session?"});
+    EXPECT_EQ(save_options().jpeg.ask, 0);
+    EXPECT_NEAR(save_options().jpeg.quality, 80.0, 1.0);
+    EXPECT_EQ(save_options().tiff.compression, original.tiff.compression);
+    save_options() = original;
 }
 
 TEST_F(Dialogs, ColorManagementOffersProfilesByRoleAndOkAppliesAndSavesTheChange) {

@@ -32,6 +32,7 @@
 #include "shell/mask_dialog.h"
 #include "shell/rotref_panel.h"
 #include "tree/dialog_session.h"
+#include "tree/run_node.h"
 #include "tree/tree.h"
 #include "workspace/preferences.h"
 
@@ -768,6 +769,52 @@ TEST_F(TransformationDialogs, MaskMenuStartsAMaskFromAnotherImageOfTheTree) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !frame->findChild<MaskDialog*>(); }, 5000));
     frame->command(1802);
     ASSERT_TRUE(closed());
+}
+
+TEST_F(TransformationDialogs, TreeNotificationsReachTheOpenDialog) {
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    const std::int32_t serial = dialog->node_serial();
+    QPointer<TransformationDialog> alive(dialog);
+    auto on_engine = [&](std::function<void(Node*)> work) {
+        frame->run([serial, work] { work(find_node_by_serial(serial)); });
+        frame->engine().wait_idle();
+        QTest::qWait(50);  // what the engine posted back
+    };
+
+    // Another image current hides the dialog; its own node current again shows it.
+    on_engine([](Node* node) { set_current_node(node->parent, -1); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 2000));
+    on_engine([](Node* node) { set_current_node(node, -1); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->isVisible(); }, 2000));
+
+    // A run from the tree (its input changed) goes through the dialog: the node runs with the
+    // dialog's settings and the window shows the result again.
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    radius->setValue(9);
+    settle(dialog);
+    dialog->display_box()->setChecked(false);
+    settle(dialog);
+    bool ran = false;
+    on_engine([&ran](Node* node) {
+        (void)run_node(node->parent, node);
+        ran = !node->needs_run;
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->display_box()->isChecked(); }, 2000));
+    settle(dialog);
+    EXPECT_EQ(current(*frame).command_line, written("gaussian_blur", dialog->command_line()));
+
+    // The node removed under the dialog: the dialog closes and nothing runs on the gone node.
+    on_engine([](Node* node) {
+        Node* parent = node->parent;
+        ASSERT_FALSE(remove_subtree(node));
+        destroy_subtree(node);
+        set_current_node(parent, -1);
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !alive; }, 5000));
+    EXPECT_EQ(current(*frame).serial, before.serial);
+    EXPECT_EQ(current(*frame).checksum, before.checksum);
 }
 
 }  // namespace
