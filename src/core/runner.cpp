@@ -21,6 +21,8 @@ int initial_processor_count() {
 
 std::atomic<int> processors{initial_processor_count()};
 std::atomic<bool> abort_flag{false};
+std::atomic<const std::atomic<std::uint64_t>*> run_generation_latest{nullptr};
+std::atomic<std::uint64_t> run_generation_mine{0};
 
 // Waits for the workers while the progress report stays alive; the report is refreshed a few
 // times a second, as a timer would.
@@ -115,12 +117,26 @@ bool run_abort_requested() {
     return abort_flag.load();
 }
 
+void set_run_generation(const std::atomic<std::uint64_t>* latest, std::uint64_t mine) {
+    run_generation_mine.store(mine);
+    run_generation_latest.store(latest);
+}
+
+bool run_superseded() {
+    const std::atomic<std::uint64_t>* latest = run_generation_latest.load();
+    return latest && latest->load() != run_generation_mine.load();
+}
+
 bool progress_tick(Progress& progress) {
     if (!progress.cancellable) {
         progress.processed.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
-    if (abort_flag.load(std::memory_order_relaxed)) {
+    const std::atomic<std::uint64_t>* latest =
+        run_generation_latest.load(std::memory_order_relaxed);
+    if (abort_flag.load(std::memory_order_relaxed) ||
+        (latest && latest->load(std::memory_order_relaxed) !=
+                       run_generation_mine.load(std::memory_order_relaxed))) {
         progress.cancel.store(true, std::memory_order_relaxed);
         return true;
     }

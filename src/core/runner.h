@@ -26,6 +26,13 @@ void set_processor_count(int count);
 void set_run_abort(bool abort);
 bool run_abort_requested();
 
+// A run made for a request that a newer one may overtake (a dialog's preview when the next
+// change arrives): while set, every tick that finds *latest moved on from mine reports cancel.
+// Set and cleared on the thread that starts the run; null clears it.
+void set_run_generation(const std::atomic<std::uint64_t>* latest, std::uint64_t mine);
+// The run under way has been overtaken that way.
+bool run_superseded();
+
 // Shared by the workers of one run.
 struct Progress {
     std::atomic<std::int64_t> processed{0};

@@ -109,6 +109,9 @@ struct Module {
     std::uint8_t (*run)(TransformationContext<S>&) = nullptr;
     // A menu command of its own in place of a dialog (registry contract, Part-style).
     DialogEntry dialog_entry = nullptr;
+    // An open dialog's input changed type (gray to colour or back): settings that no longer fit
+    // are put right, with a message; true when they changed.
+    bool (*input_switched)(S&, std::uint32_t previous_type, std::uint32_t current_type) = nullptr;
 };
 
 // What the registry, the command-line program, the dialogs and the tests see of a module.
@@ -126,6 +129,10 @@ class TransformationModule {
     virtual Mixing mixing() const = 0;
     virtual int amount_count() const = 0;
     virtual DialogTraits dialog_traits() const = 0;
+    // The module's answer to an open dialog's input changing type: line rewritten when its
+    // settings had to change.
+    virtual bool input_switched(std::string& line, std::uint32_t previous_type,
+                                std::uint32_t current_type) const = 0;
     virtual std::vector<SettingInfo> describe() const = 0;
     virtual std::string default_command_line() const = 0;
     // The run entry (Part-style contract): fills node's result from input.
@@ -246,6 +253,14 @@ class Registered final : public TransformationModule {
     Mixing mixing() const override { return m_.mixing; }
     int amount_count() const override { return static_cast<int>(m_.schema.amounts().size()); }
     DialogTraits dialog_traits() const override { return m_.dialog; }
+    bool input_switched(std::string& line, std::uint32_t previous_type,
+                        std::uint32_t current_type) const override {
+        S settings;
+        if (!m_.input_switched || parse(split(line), settings)) return false;
+        if (!m_.input_switched(settings, previous_type, current_type)) return false;
+        line = format(settings);
+        return true;
+    }
     std::vector<SettingInfo> describe() const override { return m_.schema.describe(); }
     std::string default_command_line() const override { return format(defaults()); }
 

@@ -10,6 +10,10 @@ DialogPanel* make_export_panel(FrameWindow& frame, const PanelInput& input);
 DialogPanel* make_file_open_panel(FrameWindow& frame, const PanelInput& input);
 DialogPanel* make_resize_panel(FrameWindow& frame, const PanelInput& input);
 DialogPanel* make_rotref_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_convert_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_change_profile_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_unsharp_mask_panel(FrameWindow& frame, const PanelInput& input);
+DialogPanel* make_sharpen_panel(FrameWindow& frame, const PanelInput& input);
 
 namespace {
 
@@ -25,6 +29,10 @@ const std::vector<PanelEntry>& panels() {
         {"file_open", make_file_open_panel},
         {"resize", make_resize_panel},
         {"rotref", make_rotref_panel},
+        {"convert", make_convert_panel},
+        {"change_profile", make_change_profile_panel},
+        {"unsharp_mask", make_unsharp_mask_panel},
+        {"sharpen", make_sharpen_panel},
     };
     return all;
 }

@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QSlider>
@@ -16,13 +17,21 @@
 #include <QVBoxLayout>
 #include <array>
 #include <cmath>
+#include <filesystem>
 
 #include "core/format.h"
 #include "core/interaction.h"
 #include "core/runner.h"
+#include "fileio/file_open.h"
+#include "fileio/image_write.h"
+#include "fileio/save.h"
+#include "fileio/save_options.h"
 #include "masks/mask_command_line.h"
+#include "masks/mask_files.h"
+#include "masks/mask_select.h"
 #include "masks/mask_settings.h"
 #include "shell/frame_window.h"
+#include "shell/mask_panels.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
 
@@ -243,6 +252,8 @@ struct MaskDialog::Engine {
         if (!mask.command_line.empty()) {
             (void)read_mask_command_line(mask.command_line, state);
         } else {
+            // A new mask starts from the saved "Default" tool settings, when there are some.
+            (void)load_default_mask_settings(state);
             state.initial_level = mask.initial_level;
             if (mask_list_reset(state)) return true;
         }
@@ -339,6 +350,7 @@ MaskDialog::MaskDialog(FrameWindow& frame, std::int32_t node_serial, int slot)
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(2);
     build_tool_bars();
+    build_settings_menu();
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(box, &QDialogButtonBox::accepted, this, &MaskDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &MaskDialog::reject);
@@ -415,7 +427,10 @@ void MaskDialog::build_tool_bars() {
             if (i == 2) undo();
             if (i == 3) redo();
             if (i == 1) show_warning("Help is not available for the mask dialog");
-            if (i == 0) show_warning("The mask dialog's settings menu is not available yet");
+            if (i == 0) {
+                QAbstractButton* b = button("Settings.bmp");
+                menu_->popup(b->mapToGlobal(QPoint(0, b->height())));
+            }
         },
         nullptr);
     add_row(
@@ -562,6 +577,12 @@ QWidget* MaskDialog::build_panels() {
                [this](int i) { settings_.pinhole.removal = i; });
         panel_of_tool_[mask_op_pinholes] = stack->addWidget(page);
     }
+    range_panel_ = new ColorRangePanel(settings_.color_range);
+    panel_of_tool_[mask_op_color_range] = stack->addWidget(range_panel_);
+    separate_panel_ = new SeparatePanel(settings_.separate);
+    panel_of_tool_[mask_op_separate] = stack->addWidget(separate_panel_);
+    panel_of_tool_[mask_op_texture] = stack->addWidget(texture_panel(settings_.texture));
+    panel_of_tool_[mask_op_median] = stack->addWidget(median_panel(settings_.median));
     return stack;
 }
 
@@ -712,6 +733,224 @@ void MaskDialog::reject() {
     QDialog::reject();
 }
 
+// --- the Settings menu ---
+
+namespace {
+
+// A file that a File Open transformation of the program reads: saving a mask over it would
+// change a picture the program shows.
+bool file_is_open(const std::string& path) {
+    std::error_code ec;
+    for (Node* n : all_nodes()) {
+        if (!is_top_level(n) || !n->command_line) continue;
+        FileOpenSettings s;
+        if (file_open_module.parse(split(*n->command_line), s)) continue;
+        for (const FileOpenEntry& f : s.files) {
+            if (std::filesystem::equivalent(f.path, path, ec)) return true;
+        }
+    }
+    return false;
+}
+
+// The mask's coverage in pixels: a partially masked pixel counts by its value over full white,
+// so a 50 % gray mask covers half the picture.
+double mask_area(const Image& mask) {
+    const int h = static_cast<int>(mask.height);
+    if (h == 0) return 0;
+    const bool wide = mask.type == image_gray16;
+    const double full = wide ? 65535.0 : 255.0;
+    std::vector<std::uint64_t> sums(static_cast<std::size_t>(h), 0);
+    (void)run_range(
+        0,
+        [&](int first, int last, Progress&) -> std::uint8_t {
+            for (int r = first; r <= last; ++r) {
+                const std::uint8_t* row = mask.row(static_cast<std::uint32_t>(r));
+                std::uint64_t sum = 0;
+                for (std::uint32_t x = 0; x < mask.width; ++x)
+                    sum += wide ? sample16(row, x) : row[x];
+                sums[static_cast<std::size_t>(r)] = sum;
+            }
+            return 0;
+        },
+        std::string_view(), static_cast<int>(mask.width), h, h, false, false, false);
+    double total = 0;
+    for (std::uint64_t s : sums) total += static_cast<double>(s);
+    return total / full;
+}
+
+}  // namespace
+
+void MaskDialog::build_settings_menu() {
+    menu_ = new QMenu(this);
+    connect(menu_->addAction(tr("Load Mask Settings...")), &QAction::triggered, this,
+            [this] { load_settings(false); });
+    connect(menu_->addAction(tr("Save Mask Settings...")), &QAction::triggered, this,
+            [this] { save_settings(false); });
+    connect(menu_->addAction(tr("Load Default Mask Settings")), &QAction::triggered, this,
+            [this] { load_settings(true); });
+    connect(menu_->addAction(tr("Save As Default Mask Settings")), &QAction::triggered, this,
+            [this] { save_settings(true); });
+    menu_->addSeparator();
+    connect(menu_->addAction(tr("Save mask as image file...")), &QAction::triggered, this,
+            &MaskDialog::save_mask_image);
+    connect(menu_->addAction(tr("Save current mask")), &QAction::triggered, this,
+            [this] { record_command(mask_op_save); });
+    connect(menu_->addAction(tr("Combine saved mask")), &QAction::triggered, this,
+            [this] { record_command(mask_op_combine_saved); });
+    connect(menu_->addAction(tr("Compute Area...")), &QAction::triggered, this,
+            &MaskDialog::compute_area);
+    connect(menu_->addAction(tr("Update transformation with mask")), &QAction::triggered, this,
+            &MaskDialog::update_transformation);
+    menu_->addSeparator();
+    connect(menu_->addAction(tr("Reset Mask...")), &QAction::triggered, this,
+            &MaskDialog::reset_mask);
+}
+
+void MaskDialog::adopt_settings(const MaskToolSettings& settings) {
+    settings_ = settings;
+    if (!panels_) return;
+    const int page = panels_->currentIndex();
+    auto* rows = static_cast<QVBoxLayout*>(layout());
+    const int at = rows->indexOf(panels_);
+    QStackedWidget* old = panels_;
+    panel_of_tool_.clear();
+    panels_ = static_cast<QStackedWidget*>(build_panels());
+    rows->insertWidget(at, panels_);
+    panels_->setCurrentIndex(page);
+    old->deleteLater();
+}
+
+void MaskDialog::load_settings(bool as_default) {
+    finalize_pending();
+    auto read = std::make_shared<std::optional<MaskToolSettings>>();
+    job(
+        [as_default, read](Engine& e) {
+            if (!e.open) return;
+            if (as_default) {
+                // "Default" holds tool settings only: the operations stay as they are.
+                MaskState defaults;
+                mask_state_defaults(defaults);
+                if (load_default_mask_settings(defaults)) return;
+                e.state.settings = defaults.settings;
+                *read = e.state.settings;
+                return;
+            }
+            // A file that cannot be read leaves the dialog as it was; one that replays with a
+            // failed operation has said so and keeps what could be built.
+            const std::string before = mask_command_line(e.state);
+            (void)load_mask_settings(e.state, std::nullopt);
+            if (mask_command_line(e.state) == before) return;
+            *read = e.state.settings;
+            e.changed();
+        },
+        [this, read] {
+            if (*read) adopt_settings(**read);
+        });
+}
+
+void MaskDialog::save_settings(bool as_default) {
+    finalize_pending();
+    // The panels' values are what a saved file must hold.
+    const MaskToolSettings settings = settings_;
+    job([as_default, settings](Engine& e) {
+        if (!e.open) return;
+        e.state.settings = settings;
+        (void)save_mask_settings(e.state,
+                                 as_default ? std::optional<std::string>("Default") : std::nullopt);
+    });
+}
+
+void MaskDialog::save_mask_image() {
+    finalize_pending();
+    job([](Engine& e) {
+        if (!e.open || e.state.current_mask.width == 0) return;
+        FileChoice choice;
+        choice.title = "Save Mask Image as File";
+        choice.filter_name = "*.*";
+        choice.patterns = {"*.*"};
+        std::optional<std::string> path = interaction().choose_save_file(choice);
+        if (!path) return;
+        const std::int32_t format = save_format_of(*path);
+        if (check_save_extension(*path, format)) return;
+        if (file_is_open(*path)) {
+            show_error("Cannot save mask - image file is currently open");
+            return;
+        }
+        std::error_code ec;
+        if (std::filesystem::exists(*path, ec) &&
+            interaction().ask("Confirm", "File already exists - Save anyway?", Buttons::yes_no,
+                              Answer::no) != Answer::yes) {
+            return;
+        }
+        // The stored options of the format, without the options window: a mask carries no
+        // metadata or profile to choose about.
+        SaveOptions options = save_options();
+        options.tiff.ask = options.jpeg.ask = options.png.ask = options.bmp.ask = options.gif.ask =
+            1;
+        Image mask;
+        if (image_copy(e.state.current_mask, mask)) return;
+        if (const Image* base = e.state.base; base && mask.dpi <= 0) mask.dpi = base->dpi;
+        if (write_image_file(*path, mask, nullptr, format, options) != write_done) {
+            show_error("Error saving file: %s", *path);
+        }
+    });
+}
+
+void MaskDialog::compute_area() {
+    finalize_pending();
+    job([](Engine& e) {
+        if (!e.open) return;
+        const Image& mask = e.state.current_mask;
+        const double pixels = static_cast<double>(mask.width) * mask.height;
+        const double area = mask_area(mask);
+        interaction().message(MessageKind::information, "Selected Area",
+                              formatted("%2f pixels\n%2f percent coverage", area,
+                                        pixels > 0 ? 100.0 * area / pixels : 0.0));
+    });
+}
+
+void MaskDialog::update_transformation() {
+    finalize_pending();
+    job([](Engine& e) {
+        if (e.open) e.changed();
+    });
+}
+
+void MaskDialog::reset_mask() {
+    finalize_pending();
+    job([](Engine& e) {
+        if (e.open && !mask_reset_asked(e.state)) e.changed();
+    });
+}
+
+void MaskDialog::pick(QPointF at, std::function<void(const PickedPixel&)> done) {
+    auto picked = std::make_shared<std::optional<PickedPixel>>();
+    job(
+        [at, picked](Engine& e) {
+            if (!e.open || !e.state.base) return;
+            Image scratch;
+            const Image* base = selectable_image(*e.state.base, scratch);
+            if (!base || base->width == 0) return;
+            const long x = std::lround(at.x());
+            const long y = std::lround(at.y());
+            if (x < 0 || y < 0 || x >= static_cast<long>(base->width) ||
+                y >= static_cast<long>(base->height)) {
+                return;
+            }
+            PickedPixel p;
+            const auto h = base->height;
+            p.rgb = pixel_colour8(*base, base->row(h - 1 - static_cast<std::uint32_t>(y)),
+                                  static_cast<std::uint32_t>(x));
+            p.gray = base->type == image_gray8 || base->type == image_gray16;
+            p.fx = base->width > 1 ? static_cast<double>(x) / (base->width - 1) : 0.0;
+            p.fy = h > 1 ? static_cast<double>(y) / (h - 1) : 0.0;
+            *picked = p;
+        },
+        [picked, done = std::move(done)] {
+            if (*picked) done(**picked);
+        });
+}
+
 // --- drawing in the image window ---
 
 void MaskDialog::paint(QPainter& painter, const QTransform& to_view) {
@@ -754,6 +993,18 @@ void MaskDialog::paint(QPainter& painter, const QTransform& to_view) {
 
 bool MaskDialog::mouse_press(QPointF at, Qt::MouseButton button) {
     if (button != Qt::LeftButton || closing_) return false;
+    if (tool_ == mask_op_color_range) {
+        // The click sets the ranges around the colour under the pointer; Run performs them.
+        pick(at, [this](const PickedPixel& pixel) {
+            settings_.color_range = picked_color_range(settings_.color_range, pixel);
+            range_panel_->refresh();
+        });
+        return true;
+    }
+    if (tool_ == mask_op_separate) {
+        pick(at, [this](const PickedPixel& pixel) { (void)separate_panel_->add(pixel); });
+        return true;
+    }
     if (tool_ == mask_op_flood_fill) {
         MaskOperation op;
         op.code = mask_op_flood_fill;

@@ -9,6 +9,7 @@
 #include <QPointF>
 #include <QPointer>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,11 +21,15 @@
 
 class QAbstractButton;
 class QButtonGroup;
+class QMenu;
 class QStackedWidget;
 
 namespace tessaly::shell {
 
 class FrameWindow;
+class ColorRangePanel;
+class SeparatePanel;
+struct PickedPixel;
 
 // Opens (or raises) the mask dialog of mask `slot` (0-based) of node `node_serial`.
 void open_mask_dialog(FrameWindow& frame, std::int32_t node_serial, int slot);
@@ -64,6 +69,19 @@ class MaskDialog : public QDialog, public ImageOverlay {
     void set_overlay_colour(std::int32_t colour);
     void set_overlay_transparency(std::int32_t transparency);
 
+    // The "Settings" menu (the Settings button opens it) and its commands.
+    QMenu* settings_menu() const { return menu_; }
+    // Mask settings files: a chosen file, or "Default" (tool settings only).
+    void load_settings(bool as_default);
+    void save_settings(bool as_default);
+    void save_mask_image();
+    void compute_area();
+    void update_transformation();
+    void reset_mask();
+    // The panels' settings as the dialog holds them (what the next operation takes).
+    const MaskToolSettings& tool_settings() const { return settings_; }
+    SeparatePanel* separate_panel() const { return separate_panel_; }
+
     // The transformation or the mask went away: closes without touching the mask.
     void abandon();
     void accept() override;
@@ -81,6 +99,11 @@ class MaskDialog : public QDialog, public ImageOverlay {
   private:
     void build_tool_bars();
     QWidget* build_panels();
+    void build_settings_menu();
+    // Settings read on the engine replace the panels' values: the panels are made again.
+    void adopt_settings(const MaskToolSettings& settings);
+    // The colour of the base picture under an image point, handed to done on this thread.
+    void pick(QPointF at, std::function<void(const PickedPixel&)> done);
     // Runs work on the engine with the dialog's state, then shows the mask it left.
     void job(std::function<void(Engine&)> work, std::function<void()> done = {});
     void show_result();
@@ -109,6 +132,9 @@ class MaskDialog : public QDialog, public ImageOverlay {
     QButtonGroup* modes_group_ = nullptr;
     QStackedWidget* panels_ = nullptr;
     std::map<std::int32_t, int> panel_of_tool_;
+    QMenu* menu_ = nullptr;
+    ColorRangePanel* range_panel_ = nullptr;
+    SeparatePanel* separate_panel_ = nullptr;
 };
 
 }  // namespace tessaly::shell

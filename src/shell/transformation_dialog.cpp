@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -25,6 +26,7 @@
 
 #include "core/arguments.h"
 #include "core/format.h"
+#include "core/runner.h"
 #include "framework/describe.h"
 #include "framework/module.h"
 #include "framework/node.h"
@@ -46,6 +48,9 @@ namespace tessaly::shell {
 // Touched on the engine's thread only.
 struct TransformationDialog::Engine {
     std::unique_ptr<DialogSession> session;
+    // Counts the person's changes (raised on the interface thread): a full run made for an
+    // older change stops as soon as a newer one arrives.
+    std::atomic<std::uint64_t> latest{0};
     PreviewProxy proxy;     // the first look at each change
     int text_delay = 2000;  // the preview delay preference, read as the dialog opens
 };
@@ -822,6 +827,7 @@ void TransformationDialog::clear_default() {
 void TransformationDialog::changed() {
     if (closing_ || quiet_) return;
     pending_ = true;
+    ++engine_->latest;
     if (!in_flight_) send_change();
 }
 
@@ -851,10 +857,19 @@ void TransformationDialog::send_change() {
                 self->frame_.view()->set_picture(*first_look, false);
         });
     frame_.run(
-        [engine = engine_, written] {
+        [engine = engine_, written, generation = engine_->latest.load()] {
             DialogSession* session = engine->session.get();
             if (!session || session->closed() || written->empty()) return;
+            if (engine->latest.load() != generation) {
+                // Overtaken before it started: the next change runs instead.
+                session->node()->needs_run = true;
+                return;
+            }
+            set_run_generation(&engine->latest, generation);
             session->settings_changed(*written);
+            set_run_generation(nullptr, 0);
+            if (engine->latest.load() != generation && !session->closed())
+                session->node()->needs_run = true;
         },
         [self = QPointer(this), written] {
             if (!self) return;
@@ -882,9 +897,15 @@ void TransformationDialog::session_ended() {
     deleteLater();
 }
 
-void TransformationDialog::refreshed(bool show_result) {
-    if (closing_ || !show_result || !display_box_ || display_box_->isChecked()) return;
-    display_box_->setChecked(true);
+void TransformationDialog::refreshed(bool show_result, const std::string& line) {
+    if (closing_) return;
+    // Settings the new input changed are shown (a change of the person's still on its way
+    // wins: it is written over them next).
+    if (!pending_ && !line.empty() && line != line_) {
+        line_ = line;
+        show_values(line);
+    }
+    if (show_result && display_box_ && !display_box_->isChecked()) display_box_->setChecked(true);
 }
 
 void TransformationDialog::closeEvent(QCloseEvent* event) {
@@ -951,8 +972,8 @@ class TransformationWindow : public DialogWindow {
         frame_.show_input_of(-1);
         post([](TransformationDialog& d) { d.session_ended(); });
     }
-    void refreshed(bool show_result) override {
-        post([show_result](TransformationDialog& d) { d.refreshed(show_result); });
+    void refreshed(bool show_result, const std::string& line) override {
+        post([show_result, line](TransformationDialog& d) { d.refreshed(show_result, line); });
     }
     void set_active(bool active) override {
         post([active](TransformationDialog& d) { d.setVisible(active); });

@@ -88,7 +88,7 @@ class TransformationDialog : public QDialog {
     // elsewhere (the node went, or OK/Cancel came from the tree), and the node ran again with
     // its result to be shown.
     void session_ended();
-    void refreshed(bool show_result);
+    void refreshed(bool show_result, const std::string& line);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -161,6 +161,7 @@ const Registered<ChangeProfileSettings> change_profile_module{{
     .types = types_gray_and_colour,
     .input_defaults = working_names,
     .run = run_change_profile,
+    .input_switched = change_profile_input_switched,
 }};
 
 std::string change_profile_working_name(std::uint32_t image_type) {

@@ -52,6 +52,9 @@ DialogModuleInfo dialog_module_info(const TransformationModule& module) {
         return m->normalise(args, nullptr, nullptr, written);
     };
     info.defaults = [m] { return m->default_command_line(); };
+    info.input_switched = [m](std::string& line, std::uint32_t previous, std::uint32_t current) {
+        return m->input_switched(line, previous, current);
+    };
     return info;
 }
 
@@ -62,7 +65,10 @@ class DialogSession::Handle : public DialogHandle {
     void raise() override {
         if (s_.window_) s_.window_->raise();
     }
-    void input_changed(Node*) override { refreshed(); }
+    void input_changed(Node*) override {
+        s_.take_input();
+        refreshed();
+    }
     void press_ok() override {
         if (s_.closed_) return;
         (void)s_.ok();
@@ -89,7 +95,8 @@ class DialogSession::Handle : public DialogHandle {
     void refreshed() {
         s_.refresh();
         if (!s_.window_ || s_.closed_ || !s_.node_) return;
-        s_.window_->refreshed(batch_mode() == 0 && !passes_through(s_.node_));
+        s_.window_->refreshed(batch_mode() == 0 && !passes_through(s_.node_),
+                              s_.node_->command_line.value_or(std::string()));
     }
     void ended() {
         if (s_.window_) s_.window_->session_ended();
@@ -108,12 +115,32 @@ DialogSession::~DialogSession() {
 void DialogSession::attach(std::shared_ptr<DialogWindow> window) {
     if (closed_ || !node_) return;
     window_ = std::move(window);
+    input_type_ = input_type();
     if (!handle_) handle_ = std::make_unique<Handle>(*this);
     node_->dialog = handle_.get();
 }
 
 void DialogSession::detach() {
     if (node_ && handle_ && node_->dialog == handle_.get()) node_->dialog = nullptr;
+}
+
+std::uint32_t DialogSession::input_type() const {
+    const Node* input = node_ && node_->parent ? effective_image_node(node_->parent) : nullptr;
+    return input && input->image.has_pixels() ? input->image.type : 0;
+}
+
+void DialogSession::take_input() {
+    if (closed_ || !node_) return;
+    const std::uint32_t now = input_type();
+    if (now == input_type_) return;
+    const std::uint32_t before = input_type_;
+    input_type_ = now;
+    std::string line = node_->command_line.value_or(std::string());
+    if (before != 0 && now != 0 && info_.input_switched &&
+        info_.input_switched(line, before, now)) {
+        node_->command_line = line;
+        node_->needs_run = true;
+    }
 }
 
 void DialogSession::refresh() {

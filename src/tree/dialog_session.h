@@ -34,6 +34,10 @@ struct DialogModuleInfo {
     std::function<bool(const ArgumentList&)> reparse;
     // The built-in defaults as a command line (after a failed re-parse).
     std::function<std::string()> defaults;
+    // The input changed type while the dialog was open: rewrites the line when settings no
+    // longer fit (true then).
+    std::function<bool(std::string& line, std::uint32_t previous_type, std::uint32_t current_type)>
+        input_switched;
 };
 
 // The view of a registered module: keyword, settings files and traits from its declaration;
@@ -52,7 +56,8 @@ class DialogWindow {
     virtual void session_ended() = 0;
     // The node ran again if it needed to (its input changed, or it is current again); outside a
     // batch and unless the node is bypassed the window shows the node's result again.
-    virtual void refreshed(bool show_result) = 0;
+    // line is the node's command line, rewritten when the new input asked for it.
+    virtual void refreshed(bool show_result, const std::string& line) = 0;
     // Another node became current (false), or this one again (true).
     virtual void set_active(bool active) = 0;
 };
@@ -118,6 +123,10 @@ class DialogSession {
     void detach();
     // Runs the node if it needs it: after a change of its input, and when it is current again.
     void refresh();
+    // The type of the node's input picture now (0 without one).
+    std::uint32_t input_type() const;
+    // The input changed: a change of type may change the settings.
+    void take_input();
     class Handle;
 
     DialogModuleInfo info_;
@@ -135,6 +144,7 @@ class DialogSession {
     std::string snapshot_command_line_;
     std::vector<std::int32_t> snapshot_inputs_;
     std::vector<MaskSnapshot> snapshot_masks_;
+    std::uint32_t input_type_ = 0;  // the input's type when last seen
     std::unique_ptr<Handle> handle_;
     std::shared_ptr<DialogWindow> window_;
 };

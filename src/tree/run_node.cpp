@@ -5,6 +5,7 @@
 #include "core/arguments.h"
 #include "core/format.h"
 #include "core/interaction.h"
+#include "core/runner.h"
 #include "framework/registry.h"
 #include "framework/transformation.h"
 #include "tree/tree.h"
@@ -97,6 +98,12 @@ bool run_node(Node* parent, Node* node) {
             return true;
         }
         node->error = entry->run(input, node, args) != 0;
+        if (node->error && run_superseded()) {
+            // Stopped for a newer request that runs next: the window keeps what it shows.
+            node->needs_run = true;
+            notify_running(node, false);
+            return true;
+        }
         node->needs_run = false;
         node_changed(node, true);
         refresh_display();

@@ -63,6 +63,13 @@ class DialogOnAPhoto : public ::testing::Test {
         frame->engine().wait_idle();
     }
 
+    // With TESSALY_SCREENSHOT_DIR set: the dialog as <module>-dialog.png there.
+    static void screenshot(QWidget* dialog, const char* module) {
+        const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR");
+        if (folder.isEmpty()) return;
+        dialog->grab().save(QString::fromUtf8(folder) + "/" + module + "-dialog.png");
+    }
+
     tessaly::testing::RecordingInteraction record;
     std::unique_ptr<FrameWindow> frame;
 };

@@ -3,15 +3,22 @@
 // and redo, the whole-mask buttons and Cancel change the recipe and the built mask accordingly.
 #include "shell/mask_dialog.h"
 
+#include <unistd.h>
+
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <filesystem>
 
 #include "dialog_fixture.h"
+#include "fileio/image_file.h"
 #include "masks/mask_command_line.h"
+#include "masks/mask_settings.h"
 #include "masks/mask_shapes.h"
 #include "shell/image_view.h"
+#include "shell/mask_panels.h"
 
 namespace tessaly::shell {
 namespace {
@@ -90,6 +97,48 @@ class MaskDialogTest : public DialogOnAPhoto {
         const auto x = static_cast<std::uint32_t>(std::lround(at.x()));
         const auto y = static_cast<std::uint32_t>(std::lround(at.y()));
         return image.row(image.height - 1 - y)[x];
+    }
+
+    // Chooses an entry of the dialog's Settings menu and waits for what it did.
+    void menu(MaskDialog* dialog, const QString& text) {
+        for (QAction* action : dialog->settings_menu()->actions()) {
+            if (action->text() == text) {
+                action->trigger();
+                settle(dialog);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no menu entry " << text.toStdString();
+    }
+    // A fresh dialog on the node's mask after the mask was reset through the engine.
+    MaskDialog* reopen_reset(MaskDialog* dialog) {
+        QPointer<MaskDialog> old(dialog);
+        dialog->accept();
+        settle(dialog);
+        // Closed dialogs delete themselves; the new one may take the same address.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !old; }, 5000));
+        const std::int32_t number = serial;
+        frame->run([number] { reset_mask_settings(*find_node_by_serial(number)->masks[0]); });
+        frame->engine().wait_idle();
+        QApplication::processEvents();
+        open_mask_dialog(*frame, serial, 0);
+        MaskDialog* fresh = nullptr;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (MaskDialog* d : frame->findChildren<MaskDialog*>()) {
+                    if (d->isVisible()) fresh = d;
+                }
+                return fresh != nullptr;
+            },
+            5000);
+        if (fresh) settle(fresh);
+        return fresh;
+    }
+    std::string scratch_folder() const {
+        const auto folder = std::filesystem::temp_directory_path() /
+                            ("tessaly-mask-dialog-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+        return folder.string();
     }
 
     std::int32_t serial = -1;
@@ -392,6 +441,220 @@ TEST_F(MaskDialogTest, TheMaskIsShownOverThePictureInTheChosenColour) {
     dialog->reject();
     settle(dialog);
     EXPECT_TRUE(mask().command_line.empty());
+}
+
+TEST_F(MaskDialogTest, SavedMaskSettingsLoadIntoAFreshDialogAndResetAsksFirst) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    dialog->button("Left Half.bmp")->click();
+    dialog->button("Invert.bmp")->click();
+    settle(dialog);
+    const std::string right_half = mask().command_line;
+    ASSERT_NE(right_half.find(" n_op 2 "), std::string::npos);
+    const std::string file = scratch_folder() + "/right-half.mask";
+    std::filesystem::remove(file);
+    record.files.push_back(file);
+    menu(dialog, "Save Mask Settings...");
+    ASSERT_TRUE(std::filesystem::exists(file));
+
+    // Reset asks; No keeps every operation, Yes clears the list and the mask.
+    record.answers.push_back(Answer::no);
+    menu(dialog, "Reset Mask...");
+    ASSERT_FALSE(record.questions.empty());
+    EXPECT_EQ(record.questions.back(), "Confirm: Reset Mask?\nAll mask operations will be lost.");
+    EXPECT_EQ(mask().command_line, right_half);
+    record.answers.push_back(Answer::yes);
+    menu(dialog, "Reset Mask...");
+    EXPECT_NE(mask().command_line.find(" n_op 0 "), std::string::npos);
+    EXPECT_EQ(qGray(dialog->mask_picture().pixel(10, 10)), 0);
+    EXPECT_FALSE(dialog->button("Undo.bmp")->isEnabled());
+
+    dialog = reopen_reset(dialog);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(mask().command_line.empty());
+    // A cancelled file choice leaves the dialog as it is.
+    record.files.push_back(std::nullopt);
+    menu(dialog, "Load Mask Settings...");
+    EXPECT_TRUE(mask().command_line.empty());
+    record.files.push_back(file);
+    menu(dialog, "Load Mask Settings...");
+    EXPECT_EQ(mask().command_line, right_half);
+    const int right = dialog->mask_picture().width() - 10;
+    EXPECT_EQ(qGray(dialog->mask_picture().pixel(10, 10)), 0);
+    EXPECT_EQ(qGray(dialog->mask_picture().pixel(right, 10)), 255);
+    // The loaded list is the dialog's own: undo steps back through it to the left half.
+    dialog->button("Undo.bmp")->click();
+    settle(dialog);
+    EXPECT_NE(mask().command_line.find(" n_op 1 "), std::string::npos);
+    EXPECT_EQ(qGray(dialog->mask_picture().pixel(10, 10)), 255);
+    EXPECT_EQ(qGray(dialog->mask_picture().pixel(right, 10)), 0);
+    dialog->accept();
+    settle(dialog);
+    std::filesystem::remove(file);
+}
+
+TEST_F(MaskDialogTest, TheMaskSavedAsAnImageIsItsGrayPictureAndAnOpenFileIsRefused) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    dialog->button("Mask Oval.bmp")->click();
+    drag(at(0.2, 0.2), at(0.7, 0.9));
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    const QImage shown = dialog->mask_picture();
+    ASSERT_FALSE(shown.isNull());
+
+    const std::string file = scratch_folder() + "/mask.png";
+    std::filesystem::remove(file);
+    record.files.push_back(file);
+    menu(dialog, "Save mask as image file...");
+    EXPECT_EQ(record.file_dialogs.back(), "Save Mask Image as File");
+    Image picture, transparency;
+    ASSERT_FALSE(read_image_file(file, picture, transparency));
+    ASSERT_EQ(picture.type, image_gray8);
+    ASSERT_EQ(static_cast<int>(picture.width), shown.width());
+    ASSERT_EQ(static_cast<int>(picture.height), shown.height());
+    int differ = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        const std::uint8_t* row = picture.row(picture.height - 1 - static_cast<std::uint32_t>(y));
+        for (int x = 0; x < shown.width(); ++x) differ += row[x] != shown.constScanLine(y)[x];
+    }
+    EXPECT_EQ(differ, 0);
+
+    // Overwriting asks; No leaves the file as it was.
+    dialog->button("Invert.bmp")->click();
+    settle(dialog);
+    const auto written = std::filesystem::last_write_time(file);
+    record.files.push_back(file);
+    record.answers.push_back(Answer::no);
+    menu(dialog, "Save mask as image file...");
+    EXPECT_EQ(record.questions.back(), "Confirm: File already exists - Save anyway?");
+    EXPECT_EQ(std::filesystem::last_write_time(file), written);
+
+    // The photograph the program shows is never overwritten.
+    const auto before = std::filesystem::file_size(dialog_photo);
+    record.files.push_back(dialog_photo);
+    const std::size_t messages = record.messages.size();
+    menu(dialog, "Save mask as image file...");
+    ASSERT_GT(record.messages.size(), messages);
+    EXPECT_EQ(record.messages.back().text, "Cannot save mask - image file is currently open");
+    EXPECT_EQ(std::filesystem::file_size(dialog_photo), before);
+    dialog->reject();
+    settle(dialog);
+    std::filesystem::remove(file);
+}
+
+TEST_F(MaskDialogTest, ComputeAreaCountsPartlyMaskedPixelsByTheirValue) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    const QSize size = dialog->mask_picture().size();
+    ASSERT_FALSE(size.isEmpty());
+    auto area = [&] {
+        const std::size_t before = record.messages.size();
+        menu(dialog, "Compute Area...");
+        EXPECT_EQ(record.messages.size(), before + 1);
+        EXPECT_EQ(record.messages.back().caption, "Selected Area");
+        return record.messages.back().text;
+    };
+    dialog->button("Left Half.bmp")->click();
+    settle(dialog);
+    const double half = double(size.width() / 2) * size.height();
+    EXPECT_EQ(area(), QString::asprintf("%.2f pixels\n%.2f percent coverage", half,
+                                        100.0 * half / (double(size.width()) * size.height()))
+                          .toStdString());
+    // 50 % gray is 128 of 255 everywhere.
+    dialog->button("All Gray.bmp")->click();
+    settle(dialog);
+    const double gray = double(size.width()) * size.height() * 128.0 / 255.0;
+    EXPECT_EQ(area(),
+              QString::asprintf("%.2f pixels\n%.2f percent coverage", gray, 100.0 * 128.0 / 255.0)
+                  .toStdString());
+    dialog->reject();
+    settle(dialog);
+}
+
+TEST_F(MaskDialogTest, AColourRangePickedByAClickReplaysToTheSameMask) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    ImageView* view = frame->view();
+    dialog->button("Mask Range.bmp")->click();
+    const ColorRangeSettings before = dialog->tool_settings().color_range;
+    const QPoint click = at(0.35, 0.6);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, click);
+    settle(dialog);
+    // A pick changes the ranges but performs nothing until Run.
+    const ColorRangeSettings picked = dialog->tool_settings().color_range;
+    EXPECT_NE(picked.limits, before.limits);
+    EXPECT_TRUE(mask().command_line.empty());
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    if (const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR"); !folder.isEmpty()) {
+        dialog->grab().save(QString::fromUtf8(folder) + "/mask-dialog-range.png");
+    }
+    const std::string line = mask().command_line;
+    ASSERT_NE(line.find(" command1 operation 7 "), std::string::npos);
+
+    // The picked colour itself is fully selected.
+    const QPointF point = view->to_image(QPointF(click));
+    EXPECT_EQ(mask_at(point), 255);
+    // The engine rebuilds the same mask from the recipe alone.
+    MaskState replayed;
+    start_expected(replayed);
+    ASSERT_FALSE(read_mask_command_line(line, replayed));
+    const Image& built = mask().image;
+    ASSERT_EQ(replayed.current_mask.width, built.width);
+    ASSERT_EQ(replayed.current_mask.height, built.height);
+    int differ = 0;
+    int selected = 0;
+    for (std::uint32_t r = 0; r < built.height; ++r) {
+        for (std::uint32_t x = 0; x < built.width; ++x) {
+            differ += replayed.current_mask.row(r)[x] != built.row(r)[x];
+            selected += built.row(r)[x] > 0;
+        }
+    }
+    EXPECT_EQ(differ, 0);
+    // Similar colours, not the whole picture.
+    EXPECT_LT(selected, static_cast<int>(built.width * built.height));
+    dialog->accept();
+    settle(dialog);
+}
+
+TEST_F(MaskDialogTest, ClicksFillTheSeparateColourRowsUntilFull) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    ImageView* view = frame->view();
+    dialog->button("Mask Separate.bmp")->click();
+    SeparatePanel* panel = dialog->separate_panel();
+    ASSERT_NE(panel, nullptr);
+    panel->set_target_row(1);
+    // The first pick replaces the row's typed white; seven more fill it.
+    for (int i = 0; i < 8; ++i) {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at(0.1 + 0.1 * i, 0.5));
+        settle(dialog);
+    }
+    const SeparateEntries& entries = dialog->tool_settings().separate;
+    for (std::size_t i = 8; i < 16; ++i) {
+        EXPECT_TRUE(entries[i].in_use);
+        EXPECT_GE(entries[i].x, 0.0);
+    }
+    const std::size_t messages = record.messages.size();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at(0.9, 0.9));
+    settle(dialog);
+    ASSERT_GT(record.messages.size(), messages);
+    EXPECT_EQ(record.messages.back().text, "Color patch row is full, cannot add any new colors");
+
+    panel->swap_colors();
+    EXPECT_TRUE(entries[7].in_use);
+    EXPECT_FALSE(entries[9].in_use);
+    EXPECT_EQ(entries[8].colour, 0u);  // the typed black now in the white row
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    EXPECT_NE(mask().command_line.find(" operation 11 "), std::string::npos);
+    EXPECT_NE(mask().command_line.find("separate_color8 "), std::string::npos);
+    panel->reset_colors();
+    EXPECT_FALSE(entries[1].in_use);
+    EXPECT_EQ(entries[8].colour, 0xffffffu);
+    dialog->accept();
+    settle(dialog);
 }
 
 }  // namespace

@@ -48,11 +48,6 @@ class ModulePanels : public DialogOnAPhoto {
         return value;
     }
     // With TESSALY_SCREENSHOT_DIR set: the dialog as a person sees it.
-    static void screenshot(TransformationDialog* dialog, const char* module) {
-        const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR");
-        if (folder.isEmpty()) return;
-        dialog->grab().save(QString::fromUtf8(folder) + "/" + module + "-dialog.png");
-    }
     // Types a value into a field and presses Enter, which is also the dialog's OK.
     static void enter(QLineEdit* field, const QString& text) {
         field->setText(text);

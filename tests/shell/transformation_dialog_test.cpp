@@ -817,5 +817,44 @@ TEST_F(TransformationDialogs, TreeNotificationsReachTheOpenDialog) {
     EXPECT_EQ(current(*frame).checksum, before.checksum);
 }
 
+TEST_F(TransformationDialogs, ABurstOfChangesOnALargePictureEndsWithTheLastOnesResult) {
+    const std::string large = "/usr/share/wallpapers/Path/contents/images/2560x1600.jpg";
+    if (!std::filesystem::exists(large)) GTEST_SKIP() << large << " is missing";
+    frame->open_file(large);
+    frame->engine().wait_idle();
+    TransformationDialog* dialog = open("gaussian_blur");
+    ASSERT_NE(dialog, nullptr);
+    auto* radius = qobject_cast<QSpinBox*>(dialog->control("radius"));
+    // Each change overtakes the run of the one before: those runs stop early.
+    for (int r = 10; r <= 40; r += 5) {
+        radius->setValue(r);
+        QTest::qWait(15);
+    }
+    settle(dialog);
+    EXPECT_TRUE(record.messages.empty()) << record.messages.front().text;
+    const Current shown = current(*frame);
+    EXPECT_EQ(shown.command_line, written("gaussian_blur", dialog->command_line()));
+    // The node's picture is the one its line makes, run afresh.
+    std::uint64_t fresh = 0;
+    frame->run([&fresh, serial = shown.serial] {
+        Node* node = find_node_by_serial(serial);
+        ASSERT_FALSE(node->error);
+        ASSERT_FALSE(node->needs_run);
+        Node* scratch = create_node(true, false, node->mask_count(), 0, bypass_none, "scratch");
+        const ArgumentList args = split(*node->command_line);
+        ASSERT_EQ(find_transformation("gaussian_blur")->run(node->parent, scratch, args), 0);
+        const Image& image = scratch->image;
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            const std::uint8_t* row = image.row(y);
+            for (std::uint32_t x = 0; x < image.row_bytes; ++x) fresh += row[x] * (x + 1);
+        }
+        destroy_node(scratch);
+    });
+    frame->engine().wait_idle();
+    EXPECT_EQ(shown.checksum, fresh);
+    frame->command(1802);
+    ASSERT_TRUE(closed());
+}
+
 }  // namespace
 }  // namespace tessaly::shell
