@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
 #include <algorithm>
@@ -48,6 +49,7 @@
 #include "shell/image_view.h"
 #include "shell/monitor_profile.h"
 #include "shell/resize_panel.h"
+#include "shell/sharpen_panels.h"
 #include "shell/single_instance.h"
 #include "shell/start_session.h"
 #include "shell/transformation_dialog.h"
@@ -435,7 +437,8 @@ struct PreviewCase {
 // clang-format off
 const PreviewCase preview_cases[] = {
     {"Gaussian Blur", "gaussian_blur", "radius", {3, 4}, "gaussian_blur 0 radius 4"},
-    {"Unsharp Mask", "unsharp_mask", "radius", {2, 3}, "unsharp_mask 0 radius 3"},
+    // Its panel's radius slider: position p gives radius rnd(p * 40 / 10008).
+    {"Unsharp Mask", "unsharp_mask", "radius", {500, 751}, "unsharp_mask 0 radius 3"},
     {"Brightness Curve", "brightness_curve", "saturation", {0.2, 0.3},
      "brightness_curve 0 saturation 0.3"},
     {"Resize", "resize", "percent", {50, 51}, "resize 0 percent 51 set 14 method 2 sharpen -0.75"},
@@ -461,6 +464,7 @@ double module_time(Node* input, const std::string& line, int runs) {
 void set_control(QWidget* control, double value) {
     if (auto* spin = qobject_cast<QSpinBox*>(control)) spin->setValue(static_cast<int>(value));
     if (auto* spin = qobject_cast<QDoubleSpinBox*>(control)) spin->setValue(value);
+    if (auto* slider = qobject_cast<QSlider*>(control)) slider->setValue(static_cast<int>(value));
     if (auto* edit = qobject_cast<QLineEdit*>(control)) {
         // Typed and left, as a person does.
         edit->setText(QString::number(value));
@@ -503,6 +507,9 @@ void bench_preview(const Folders& f, int runs) {
             QWidget* control = dialog->control(c.key);
             if (auto* resize = qobject_cast<shell::ResizePanel*>(dialog->panel())) {
                 control = resize->field(shell::ResizePanel::percent);
+            }
+            if (auto* unsharp = qobject_cast<shell::UnsharpMaskPanel*>(dialog->panel())) {
+                control = unsharp->slider(c.key);
             }
             if (!control) {
                 std::printf("| %s: no control %s |\n", c.name, c.key);

@@ -62,6 +62,14 @@ enum class Mixing : std::uint8_t {
 };
 
 // What a dialog needs to know beyond the settings.
+// Preview buttons of a dialog: compute the whole result now, show the difference between
+// result and input, show the preview at 2:1.
+enum : std::uint8_t {
+    preview_button_run = 1,
+    preview_button_delta = 2,
+    preview_button_double = 4,
+};
+
 struct DialogTraits {
     bool same_size = true;
     bool size_specific = false;
@@ -71,6 +79,8 @@ struct DialogTraits {
     // The node starts an image of its own (File New, File Open): its dialog makes a new top
     // level image instead of a node after the current one.
     bool top_level = false;
+    // The preview buttons the dialog offers (preview_button_* bits).
+    std::uint8_t preview_buttons = 0;
 };
 
 template <class S>

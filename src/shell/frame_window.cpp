@@ -278,60 +278,78 @@ void FrameWindow::run(std::function<void()> work, std::function<void()> done) {
 }
 
 void FrameWindow::take_pictures() {
+    // The image window's picture first, drawn as soon as it is made: the thumbnails of the
+    // browser can follow a moment later.
+    Node* current = current_node();
+    const Node* shown = current ? effective_image_node(current) : nullptr;
+    if (current && current->serial == input_of_) {
+        shown = current->parent ? effective_image_node(current->parent) : nullptr;
+    }
+    const std::int32_t serial = current ? current->serial : -1;
+    const void* pixels = shown && shown->image.has_pixels() ? shown->image.rows : nullptr;
+    const bool made = pixels && current->serial == picture_of_ && shown == current && make_picture_;
+    if (serial != shown_serial_ || pixels != shown_pixels_ || made != shown_made_ ||
+        (current && observer_->dirty.count(serial))) {
+        QImage picture;
+        if (made) picture = make_picture_(*current);
+        if (pixels && picture.isNull()) picture = window_picture(shown->image);
+        // The zoom the person chose stays while the same node shows a picture of the same size.
+        const bool fit = serial != shown_serial_ || full_size(picture) != full_size(picture_);
+        shown_serial_ = serial;
+        shown_pixels_ = pixels;
+        shown_made_ = made;
+        {
+            std::lock_guard lock(pictures_mutex_);
+            picture_ = std::move(picture);
+            picture_changed_ = true;
+            picture_fit_ = picture_fit_ || fit;
+        }
+        QMetaObject::invokeMethod(this, [this] { show_picture(); });
+    }
+
     const int side = browser_->canvas()->metrics().thumbnail_side();
     std::map<std::int32_t, QImage> thumbnails;
     {
         std::lock_guard lock(pictures_mutex_);
         thumbnails = thumbnails_;
     }
-    for (std::int32_t serial : observer_->gone) thumbnails.erase(serial);
+    for (std::int32_t gone : observer_->gone) thumbnails.erase(gone);
     observer_->gone.clear();
     for (Node* node : all_nodes()) {
-        const Node* shown = effective_image_node(node);
+        const Node* image = effective_image_node(node);
         const bool stale = observer_->dirty.count(node->serial) || !thumbnails.count(node->serial);
         if (!stale) continue;
-        if (shown && shown->image.has_pixels() && !node->error) {
+        if (image && image->image.has_pixels() && !node->error) {
             // A thumbnail at twice the side keeps it sharp after two zoom steps.
-            thumbnails[node->serial] = display_thumbnail(shown->image, side * 2);
+            thumbnails[node->serial] = display_thumbnail(image->image, side * 2);
         } else {
             thumbnails[node->serial] = QImage();
         }
-    }
-    Node* current = current_node();
-    const Node* shown = current ? effective_image_node(current) : nullptr;
-    if (current && current->serial == input_of_) {
-        shown = current->parent ? effective_image_node(current->parent) : nullptr;
-    }
-    QImage picture;
-    bool changed = false;
-    const std::int32_t serial = current ? current->serial : -1;
-    const void* pixels = shown && shown->image.has_pixels() ? shown->image.rows : nullptr;
-    if (serial != shown_serial_ || pixels != shown_pixels_ ||
-        (current && observer_->dirty.count(serial))) {
-        changed = true;
-        if (pixels) picture = window_picture(shown->image);
-        shown_serial_ = serial;
-        shown_pixels_ = pixels;
     }
     observer_->dirty.clear();
     std::vector<std::pair<std::int32_t, QImage>> list(thumbnails.begin(), thumbnails.end());
     BrowserSnapshot snapshot = snapshot_tree(list);
     std::lock_guard lock(pictures_mutex_);
     thumbnails_ = std::move(thumbnails);
-    if (changed) {
-        picture_ = std::move(picture);
-        picture_changed_ = true;
-    }
     snapshot_ = std::move(snapshot);
     title_ = frame_title();
+}
+
+void FrameWindow::show_picture() {
+    std::lock_guard lock(pictures_mutex_);
+    if (!picture_changed_) return;
+    view_->set_picture(picture_, picture_fit_);
+    picture_changed_ = false;
+    picture_fit_ = false;
 }
 
 void FrameWindow::show_pictures() {
     std::lock_guard lock(pictures_mutex_);
     browser_->canvas()->set_snapshot(snapshot_);
     if (picture_changed_) {
-        view_->set_picture(picture_, true);
+        view_->set_picture(picture_, picture_fit_);
         picture_changed_ = false;
+        picture_fit_ = false;
     }
     setWindowTitle(QString::fromStdString(title_));
 }

@@ -63,6 +63,13 @@ class FrameWindow : public QMainWindow {
     // Engine thread: while node serial is current, the image window shows its input instead of
     // its result (a dialog's display toggle); -1 shows results again.
     void show_input_of(std::int32_t serial) { input_of_ = serial; }
+    // Engine thread: while node serial is current and shows its result, the image window shows
+    // what make draws of the node instead (a dialog's difference view; a null picture gives the
+    // result); -1 shows results again.
+    void show_picture_of(std::int32_t serial, std::function<QImage(const Node&)> make) {
+        picture_of_ = serial;
+        make_picture_ = std::move(make);
+    }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +85,7 @@ class FrameWindow : public QMainWindow {
     // and the browser's snapshot.
     void take_pictures();
     void show_pictures();
+    void show_picture();  // the image window's picture alone
     void tick();
     void not_available(std::uint32_t id);
     void transformation_command(std::uint32_t id);
@@ -105,6 +113,10 @@ class FrameWindow : public QMainWindow {
     std::map<std::int32_t, QImage> thumbnails_;  // by node serial
     std::int32_t shown_serial_ = -1;
     std::int32_t input_of_ = -1;  // engine thread
+    std::int32_t picture_of_ = -1;
+    std::function<QImage(const Node&)> make_picture_;
+    bool shown_made_ = false;   // the picture shown was made that way
+    bool picture_fit_ = false;  // another node or size: the new picture is fitted
     const void* shown_pixels_ = nullptr;
     QImage picture_;
     bool picture_changed_ = false;

@@ -30,7 +30,9 @@
 #include "masks/mask_files.h"
 #include "masks/mask_select.h"
 #include "masks/mask_settings.h"
+#include "shell/curve_control.h"
 #include "shell/frame_window.h"
+#include "shell/mask_hue_panels.h"
 #include "shell/mask_panels.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
@@ -206,6 +208,7 @@ struct MaskDialog::Engine {
     MaskDialogHandle* handle = nullptr;
     // Results for the interface thread.
     QImage mask;
+    HueSatCounts hs_counts;  // the base picture's colours, for the histogram tool
     std::string title;
     bool can_undo = false;
     bool can_redo = false;
@@ -243,6 +246,7 @@ struct MaskDialog::Engine {
             show_error("There is no image to build the mask on");
             return true;
         }
+        hs_counts = hue_sat_counts(*base);
         original_line = mask.command_line;
         original_level = mask.initial_level;
         if (mask.image.width > 0 && image_copy(mask.image, original_image)) return true;
@@ -533,6 +537,9 @@ QWidget* MaskDialog::build_panels() {
             settings_.brush.accumulate = settings_.nominal_brush.accumulate = on ? 1 : 0;
         });
         form->addRow(accumulate);
+        choice({"None", "Transparency", "Radius", "Softness", "Spacing"},
+               std::clamp(b.pressure_controls, 0, 4), tr("Stylus Pressure:"), form,
+               both(&BrushSettings::pressure_controls));
         panel_of_tool_[mask_op_paint] = stack->addWidget(page);
     }
     {
@@ -583,7 +590,58 @@ QWidget* MaskDialog::build_panels() {
     panel_of_tool_[mask_op_separate] = stack->addWidget(separate_panel_);
     panel_of_tool_[mask_op_texture] = stack->addWidget(texture_panel(settings_.texture));
     panel_of_tool_[mask_op_median] = stack->addWidget(median_panel(settings_.median));
+    // The two curves: Curve selects by a channel of the picture, Mask Brightness Curve reshapes
+    // the mask's own values.
+    for (std::int32_t code : {mask_op_curve, mask_op_brightness_curve}) {
+        auto* page = new QWidget;
+        auto* form = new QFormLayout(page);
+        if (code == mask_op_curve) {
+            choice(
+                {"Luminance", "R", "G", "B", "HSV V", "HSL L", "HSV S", "HSL S", "HSV H", "HSL H"},
+                std::clamp(settings_.curve_channel, 0, 9), tr("Channel:"), form,
+                [this](int i) { settings_.curve_channel = i; });
+        }
+        Curve& curve = code == mask_op_curve ? settings_.curve : settings_.shape_curve;
+        auto* control = new CurveControl;
+        control->set_curve(curve);
+        // The square grid at its natural size, not stretched to the tool bars' width.
+        control->setFixedSize(control->sizeHint());
+        connect(control, &CurveControl::changed, this, [&curve](const Curve& c) { curve = c; });
+        form->addRow(control);
+        panel_of_tool_[code] = stack->addWidget(page);
+    }
+    // The drawing tools whose shapes travel as files.
+    static constexpr std::array<std::pair<std::int32_t, ShapeFileKind>, 4> files{{
+        {mask_op_polygon, ShapeFileKind::polygon},
+        {mask_op_spline, ShapeFileKind::spline},
+        {mask_op_linear_gradient, ShapeFileKind::linear_gradient},
+        {mask_op_oval_gradient, ShapeFileKind::oval_gradient},
+    }};
+    for (const auto& [code, kind] : files) {
+        auto* page = new QWidget;
+        auto* column = new QVBoxLayout(page);
+        column->addWidget(new QLabel(none->text()));
+        auto* row = new QHBoxLayout;
+        auto* load = new QPushButton(tr("Load..."));
+        auto* save = new QPushButton(tr("Save..."));
+        connect(load, &QPushButton::clicked, this, [this, k = kind] { load_shape(k); });
+        connect(save, &QPushButton::clicked, this, [this, k = kind] { save_shape(k); });
+        row->addWidget(load);
+        row->addWidget(save);
+        row->addStretch();
+        column->addLayout(row);
+        panel_of_tool_[code] = stack->addWidget(page);
+    }
+    panel_of_tool_[mask_op_hue_saturation] = stack->addWidget(hue_sat_panel(settings_.huesat));
+    histogram_panel_ = new HistogramPanel(settings_.histogram);
+    histogram_panel_->grid()->set_counts(engine_->hs_counts);
+    panel_of_tool_[mask_op_hs_histogram] = stack->addWidget(histogram_panel_);
     return stack;
+}
+
+QWidget* MaskDialog::panel(std::int32_t tool) const {
+    auto it = panel_of_tool_.find(tool);
+    return it == panel_of_tool_.end() || !panels_ ? nullptr : panels_->widget(it->second);
 }
 
 void MaskDialog::job(std::function<void(Engine&)> work, std::function<void()> done) {
@@ -920,6 +978,91 @@ void MaskDialog::reset_mask() {
     finalize_pending();
     job([](Engine& e) {
         if (e.open && !mask_reset_asked(e.state)) e.changed();
+    });
+}
+
+namespace {
+
+std::int32_t tool_of(ShapeFileKind kind) {
+    switch (kind) {
+        case ShapeFileKind::polygon:
+            return mask_op_polygon;
+        case ShapeFileKind::spline:
+            return mask_op_spline;
+        case ShapeFileKind::linear_gradient:
+            return mask_op_linear_gradient;
+        default:
+            return mask_op_oval_gradient;
+    }
+}
+
+}  // namespace
+
+void MaskDialog::load_shape(ShapeFileKind kind) {
+    finalize_pending();
+    struct Loaded {
+        MaskOperation shape;
+        ColorLine line;
+        double angle = 0;
+    };
+    auto loaded = std::make_shared<std::optional<Loaded>>();
+    job(
+        [kind, loaded](Engine& e) {
+            if (!e.open) return;
+            const std::optional<std::string> path = choose_shape_file(kind, false);
+            if (!path) return;
+            bool (*load)(const std::string&, MaskState&) =
+                kind == ShapeFileKind::polygon           ? load_polygon_file
+                : kind == ShapeFileKind::spline          ? load_spline_file
+                : kind == ShapeFileKind::linear_gradient ? load_linear_gradient_file
+                                                         : load_oval_gradient_file;
+            // A file that fails has said so and left the state as it was.
+            if (load(*path, e.state) || !e.state.pending) return;
+            // The window holds the pending shape; the engine gets it back when it is performed.
+            *loaded = Loaded{*e.state.pending, e.state.settings.gradient_line,
+                             e.state.settings.gradient_angle};
+            mask_cancel_pending(e.state);
+        },
+        [this, kind, loaded] {
+            if (!*loaded || closing_) return;
+            Loaded& l = **loaded;
+            settings_.gradient_line = l.line;
+            settings_.gradient_angle = l.angle;
+            choose_tool(tool_of(kind));
+            pending_ = l.shape;
+            pending_->code = tool_of(kind);
+            drawing_ = false;
+            if (frame_.view()) frame_.view()->viewport()->update();
+        });
+}
+
+void MaskDialog::save_shape(ShapeFileKind kind) {
+    if (!pending_ || drawing_ || pending_->code != tool_of(kind)) {
+        show_warning("There is no finished %s to save: draw one first",
+                     mask_operation_name(tool_of(kind)));
+        return;
+    }
+    MaskOperation shape = *pending_;
+    take_tool_settings(settings_, shape);
+    job([kind, shape](Engine& e) {
+        if (!e.open) return;
+        const std::optional<std::string> path = choose_shape_file(kind, true);
+        if (!path) return;
+        const MaskOperationParameters& p = shape.parameters;
+        switch (kind) {
+            case ShapeFileKind::polygon:
+                (void)save_polygon_file(*path, p.vertices, e.state.nx, e.state.ny);
+                break;
+            case ShapeFileKind::spline:
+                (void)save_spline_file(*path, p.vertices, e.state.nx, e.state.ny);
+                break;
+            case ShapeFileKind::linear_gradient:
+                (void)save_linear_gradient_file(*path, p, e.state.nx, e.state.ny);
+                break;
+            case ShapeFileKind::oval_gradient:
+                (void)save_oval_gradient_file(*path, p, e.state.nx, e.state.ny);
+                break;
+        }
     });
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "masks/mask_operations.h"
+#include "masks/shape_files.h"
 #include "shell/image_view.h"
 
 class QAbstractButton;
@@ -29,6 +30,7 @@ namespace tessaly::shell {
 class FrameWindow;
 class ColorRangePanel;
 class SeparatePanel;
+class HistogramPanel;
 struct PickedPixel;
 
 // Opens (or raises) the mask dialog of mask `slot` (0-based) of node `node_serial`.
@@ -81,6 +83,13 @@ class MaskDialog : public QDialog, public ImageOverlay {
     // The panels' settings as the dialog holds them (what the next operation takes).
     const MaskToolSettings& tool_settings() const { return settings_; }
     SeparatePanel* separate_panel() const { return separate_panel_; }
+    // The settings panel a tool shows (null for a tool without one).
+    QWidget* panel(std::int32_t tool) const;
+
+    // The "Load..." and "Save..." of the shape and gradient tools: a loaded shape becomes the
+    // pending shape; the pending shape of the kind is what is saved.
+    void load_shape(ShapeFileKind kind);
+    void save_shape(ShapeFileKind kind);
 
     // The transformation or the mask went away: closes without touching the mask.
     void abandon();
@@ -135,6 +144,7 @@ class MaskDialog : public QDialog, public ImageOverlay {
     QMenu* menu_ = nullptr;
     ColorRangePanel* range_panel_ = nullptr;
     SeparatePanel* separate_panel_ = nullptr;
+    HistogramPanel* histogram_panel_ = nullptr;
 };
 
 }  // namespace tessaly::shell

@@ -33,6 +33,8 @@ QString colour_style(std::uint32_t colour) {
         .arg((colour >> 16) & 0xff);
 }
 
+}  // namespace
+
 QSlider* horizontal(int low, int high, int value) {
     auto* s = new QSlider(Qt::Horizontal);
     s->setRange(low, high);
@@ -40,8 +42,6 @@ QSlider* horizontal(int low, int high, int value) {
     s->setMinimumWidth(160);
     return s;
 }
-
-}  // namespace
 
 ColorRangeSettings picked_color_range(const ColorRangeSettings& current, const PickedPixel& p) {
     ColorRangeSettings s = current;

@@ -65,6 +65,9 @@ class SeparatePanel : public QWidget {
     std::array<QToolButton*, 2> row_buttons_{};
 };
 
+// A horizontal slider of the panels' common width.
+QSlider* horizontal(int low, int high, int value);
+
 QWidget* texture_panel(TextureSettings& settings);
 QWidget* median_panel(MedianSettings& settings);
 

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -34,6 +35,7 @@
 #include "framework/settings_files.h"
 #include "masks/amount_control.h"
 #include "shell/curve_control.h"
+#include "shell/difference_picture.h"
 #include "shell/display_picture.h"
 #include "shell/frame_window.h"
 #include "shell/image_view.h"
@@ -51,6 +53,9 @@ struct TransformationDialog::Engine {
     // Counts the person's changes (raised on the interface thread): a full run made for an
     // older change stops as soon as a newer one arrives.
     std::atomic<std::uint64_t> latest{0};
+    // How long the last whole run took (ms; negative before the first): a run that quick is
+    // drawn sooner without a first look in front of it.
+    double last_run_ms = -1.0;
     PreviewProxy proxy;     // the first look at each change
     int text_delay = 2000;  // the preview delay preference, read as the dialog opens
 };
@@ -58,6 +63,8 @@ struct TransformationDialog::Engine {
 namespace {
 
 constexpr int real_slider_steps = 1000;
+// A whole run quicker than this is drawn sooner without a first look before it.
+constexpr double quick_run_ms = 60.0;
 constexpr int amount_steps = 1000;  // an amount slider moves in tenths of a percent
 
 // An amount as its slider shows it, and back: 0..1000, or -1000..1000 in the signed mode.
@@ -352,6 +359,7 @@ void TransformationDialog::build(const std::string& line, const PanelInput& inpu
         preview_row->addStretch(1);
         outer->addLayout(preview_row);
     }
+    build_preview_buttons(outer);
     show_values(line);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     apply_button_ = buttons->addButton(QDialogButtonBox::Apply);
@@ -368,6 +376,52 @@ void TransformationDialog::build(const std::string& line, const PanelInput& inpu
     outer->addWidget(buttons);
     auto* reload = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
     connect(reload, &QShortcut::activated, this, [this] { load(Source::file, "Previous"); });
+}
+
+void TransformationDialog::build_preview_buttons(QLayout* outer) {
+    const std::uint8_t wanted = module_.dialog_traits().preview_buttons;
+    if (wanted == 0) return;
+    auto* row = new QHBoxLayout;
+    row->setSpacing(1);
+    auto add = [&](std::uint8_t bit, const char* bitmap, const char* tip, const char* text) {
+        if (!(wanted & bit)) return static_cast<QToolButton*>(nullptr);
+        auto* b = new QToolButton;
+        b->setText(text);
+        b->setToolTip(tip);
+        b->setObjectName(bitmap);
+        row->addWidget(b);
+        return b;
+    };
+    run_button_ = add(preview_button_run, "Run.bmp", "Compute entire output image", "Run");
+    delta_button_ = add(preview_button_delta, "Delta.bmp", "Show Difference", "Delta");
+    double_button_ = add(preview_button_double, "Double.bmp", "Display preview at 2:1", "2:1");
+    if (run_button_)
+        connect(run_button_, &QToolButton::clicked, this, &TransformationDialog::preview);
+    if (delta_button_) {
+        delta_button_->setCheckable(true);
+        connect(delta_button_, &QToolButton::toggled, this, &TransformationDialog::set_difference);
+    }
+    if (double_button_) {
+        connect(double_button_, &QToolButton::clicked, this,
+                [this] { frame_.view()->set_zoom(2.0); });
+    }
+    row->addStretch(1);
+    static_cast<QBoxLayout*>(outer)->addLayout(row);
+}
+
+void TransformationDialog::set_difference(bool on) {
+    // The frame makes the picture after every job while the node is current and shows its
+    // result, so the view follows each new result by itself.
+    session_job([&frame = frame_, on](DialogSession& session) {
+        if (!on) {
+            frame.show_picture_of(-1, {});
+            return;
+        }
+        frame.show_picture_of(session.node()->serial, [](const Node& node) {
+            const Node* input = node.parent ? effective_image_node(node.parent) : nullptr;
+            return input ? difference_picture(node.image, input->image) : QImage();
+        });
+    });
 }
 
 void TransformationDialog::show_values(const std::string& line) {
@@ -655,34 +709,31 @@ bool TransformationDialog::fields_read() {
     return !panel_ || panel_->accept_check();
 }
 
-void TransformationDialog::set_display(bool on) {
+void TransformationDialog::session_job(std::function<void(DialogSession&)> work) {
     if (closing_) return;
     ++menu_jobs_;
     frame_.run(
-        [engine = engine_, &frame = frame_, on] {
+        [engine = engine_, work = std::move(work)] {
             DialogSession* session = engine->session.get();
-            if (!session || session->closed()) return;
-            frame.show_input_of(on ? -1 : session->node()->serial);
-            if (on && session->node()->needs_run) (void)session->run();
+            if (session && !session->closed()) work(*session);
         },
         [self = QPointer(this)] {
             if (self) --self->menu_jobs_;
         });
 }
 
+void TransformationDialog::set_display(bool on) {
+    session_job([&frame = frame_, on](DialogSession& session) {
+        frame.show_input_of(on ? -1 : session.node()->serial);
+        if (on && session.node()->needs_run) (void)session.run();
+    });
+}
+
 void TransformationDialog::set_auto_preview(bool on) {
-    if (closing_) return;
-    ++menu_jobs_;
-    frame_.run(
-        [engine = engine_, on] {
-            DialogSession* session = engine->session.get();
-            if (!session || session->closed()) return;
-            session->set_auto_preview(on);
-            if (on && session->node()->needs_run) (void)session->run();
-        },
-        [self = QPointer(this)] {
-            if (self) --self->menu_jobs_;
-        });
+    session_job([on](DialogSession& session) {
+        session.set_auto_preview(on);
+        if (on && session.node()->needs_run) (void)session.run();
+    });
 }
 
 void TransformationDialog::preview() {
@@ -847,13 +898,16 @@ void TransformationDialog::send_change() {
                 return;
             }
             const Node* node = session->node();
-            if (session->auto_preview() && node->bypass == bypass_none) {
+            const bool quick = engine->last_run_ms >= 0.0 && engine->last_run_ms < quick_run_ms;
+            if (session->auto_preview() && node->bypass == bypass_none && !quick) {
                 *first_look = engine->proxy.picture(module, node, *written);
             }
         },
         [self = QPointer(this), first_look] {
             const bool shows_input = self && self->display_box_ && !self->display_box_->isChecked();
-            if (self && !shows_input && !first_look->isNull())
+            const bool shows_difference =
+                self && self->delta_button_ && self->delta_button_->isChecked();
+            if (self && !shows_input && !shows_difference && !first_look->isNull())
                 self->frame_.view()->set_picture(*first_look, false);
         });
     frame_.run(
@@ -866,10 +920,17 @@ void TransformationDialog::send_change() {
                 return;
             }
             set_run_generation(&engine->latest, generation);
+            const auto start = std::chrono::steady_clock::now();
+            const bool runs = session->auto_preview() && session->node()->bypass == bypass_none;
             session->settings_changed(*written);
             set_run_generation(nullptr, 0);
-            if (engine->latest.load() != generation && !session->closed())
-                session->node()->needs_run = true;
+            if (engine->latest.load() != generation) {
+                if (!session->closed()) session->node()->needs_run = true;
+            } else if (runs && !session->closed() && !session->node()->needs_run) {
+                engine->last_run_ms = std::chrono::duration<double, std::milli>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count();
+            }
         },
         [self = QPointer(this), written] {
             if (!self) return;
@@ -935,6 +996,7 @@ void TransformationDialog::finish(bool ok) {
             if (*closed) {
                 engine->session.reset();
                 frame.show_input_of(-1);
+                frame.show_picture_of(-1, {});
             }
         },
         [self = QPointer(this), ok, closed] {
@@ -970,6 +1032,7 @@ class TransformationWindow : public DialogWindow {
     }
     void session_ended() override {
         frame_.show_input_of(-1);
+        frame_.show_picture_of(-1, {});
         post([](TransformationDialog& d) { d.session_ended(); });
     }
     void refreshed(bool show_result, const std::string& line) override {

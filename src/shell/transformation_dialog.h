@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,8 +31,9 @@ class QToolButton;
 class QWidget;
 
 namespace tessaly {
+class DialogSession;
 class TransformationModule;
-}
+}  // namespace tessaly
 
 namespace tessaly::shell {
 
@@ -72,6 +74,12 @@ class TransformationDialog : public QDialog {
     QCheckBox* auto_preview_box() const { return auto_box_; }
     QPushButton* apply_button() const { return apply_button_; }
     QPushButton* preview_button() const { return preview_button_; }
+    // The preview buttons the module declares (null for the others): compute the whole result
+    // now, the difference view (a toggle: the image window shows how far the result moved from
+    // the input, following each new result) and the image window at 2:1.
+    QToolButton* run_button() const { return run_button_; }
+    QToolButton* delta_button() const { return delta_button_; }
+    QToolButton* double_button() const { return double_button_; }
     // The amount control of an amount setting, by key: its first slider (0.1 percent steps),
     // the second one (shown while the mask's amount is set) and the Mask button.
     QSlider* amount_slider(const std::string& key, int which = 0) const;
@@ -117,6 +125,10 @@ class TransformationDialog : public QDialog {
     void typed();
     void set_display(bool on);
     void set_auto_preview(bool on);
+    void build_preview_buttons(QLayout* outer);
+    // Runs work on the engine with the session, when it is still open.
+    void session_job(std::function<void(DialogSession&)> work);
+    void set_difference(bool on);
     void build_amount(const SettingInfo& info, QFormLayout* form);
     void show_amounts(const std::string& line);
     // The amount control's mask menu: its commands, then the images a new mask can start from
@@ -168,6 +180,9 @@ class TransformationDialog : public QDialog {
     QCheckBox* auto_box_ = nullptr;
     QPushButton* apply_button_ = nullptr;
     QPushButton* preview_button_ = nullptr;
+    QToolButton* run_button_ = nullptr;
+    QToolButton* delta_button_ = nullptr;
+    QToolButton* double_button_ = nullptr;
     std::int32_t display_on_ = 1;  // the display value that shows the result
     int shown_set_ = 0;
     QTimer typing_;

@@ -40,6 +40,7 @@ const Registered<Settings> gaussian_blur{{
             .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
             .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1}),
     .types = types_gray_and_colour | types_floating,
+    .dialog = {.preview_buttons = preview_button_run | preview_button_double},
     .neutral = neutral,
     .image = blur_pass,
 }};

@@ -52,6 +52,8 @@ const Registered<Settings> unsharp_mask{{
                   .fraction("maxundershoot", &Settings::maxundershoot, 0.1, "Maximum Undershoot:")
                   .amount("amount", &Settings::amount, amount_init(0, true, amount_mode_percent))
                   .dialog(&Settings::dialog, {.display = 1, .sync_scroll = 1}),
+    .dialog = {.preview_buttons =
+                   preview_button_run | preview_button_delta | preview_button_double},
     .before_read = legacy_threshold<Settings>,
     .neutral = neutral,
     .image = sharpen_pass,

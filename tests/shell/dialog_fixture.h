@@ -63,6 +63,14 @@ class DialogOnAPhoto : public ::testing::Test {
         frame->engine().wait_idle();
     }
 
+    // Waits for the dialog to go (false after five seconds with one still there).
+    bool closed() {
+        const bool gone =
+            QTest::qWaitFor([&] { return !frame->findChild<TransformationDialog*>(); }, 5000);
+        frame->engine().wait_idle();
+        return gone;
+    }
+
     // With TESSALY_SCREENSHOT_DIR set: the dialog as <module>-dialog.png there.
     static void screenshot(QWidget* dialog, const char* module) {
         const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR");

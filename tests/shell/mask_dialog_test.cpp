@@ -8,16 +8,25 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 
+#include "core/color_models.h"
 #include "dialog_fixture.h"
 #include "fileio/image_file.h"
 #include "masks/mask_command_line.h"
+#include "masks/mask_pixels.h"
 #include "masks/mask_settings.h"
 #include "masks/mask_shapes.h"
+#include "shell/curve_control.h"
 #include "shell/image_view.h"
+#include "shell/mask_hue_panels.h"
 #include "shell/mask_panels.h"
 
 namespace tessaly::shell {
@@ -139,6 +148,52 @@ class MaskDialogTest : public DialogOnAPhoto {
                             ("tessaly-mask-dialog-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
         return folder.string();
+    }
+
+    // Pixels where the stored mask differs from the engine's rebuild of line on the same base.
+    int replay_differs(const std::string& line) {
+        MaskState replayed;
+        start_expected(replayed);
+        EXPECT_FALSE(read_mask_command_line(line, replayed));
+        const Image& built = mask().image;
+        if (replayed.current_mask.width != built.width ||
+            replayed.current_mask.height != built.height) {
+            return -1;
+        }
+        int differ = 0;
+        for (std::uint32_t r = 0; r < built.height; ++r) {
+            for (std::uint32_t x = 0; x < built.width; ++x)
+                differ += replayed.current_mask.row(r)[x] != built.row(r)[x];
+        }
+        return differ;
+    }
+    // The distinct values of the stored mask, up to a few.
+    std::size_t mask_levels() const {
+        const Image& built = mask().image;
+        std::set<int> levels;
+        for (std::uint32_t r = 0; r < built.height && levels.size() < 8; ++r) {
+            for (std::uint32_t x = 0; x < built.width; ++x) levels.insert(built.row(r)[x]);
+        }
+        return levels.size();
+    }
+    // With TESSALY_SCREENSHOT_DIR set: the dialog as <name>.png there.
+    static void shot(QWidget* dialog, const char* name) {
+        const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR");
+        if (!folder.isEmpty()) dialog->grab().save(QString::fromUtf8(folder) + "/" + name + ".png");
+    }
+    // Press, drag and release with the left button inside a widget.
+    static void drag_in(QWidget* widget, QPointF from, QPointF to) {
+        QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, from.toPoint());
+        QMouseEvent move(QEvent::MouseMove, to, widget->mapToGlobal(to), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &move);
+        QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, to.toPoint());
+    }
+    static QPushButton* push_button(QWidget* panel, const QString& text) {
+        for (QPushButton* b : panel->findChildren<QPushButton*>()) {
+            if (b->text() == text) return b;
+        }
+        return nullptr;
     }
 
     std::int32_t serial = -1;
@@ -587,9 +642,7 @@ TEST_F(MaskDialogTest, AColourRangePickedByAClickReplaysToTheSameMask) {
     EXPECT_TRUE(mask().command_line.empty());
     dialog->button("Run.bmp")->click();
     settle(dialog);
-    if (const QByteArray folder = qgetenv("TESSALY_SCREENSHOT_DIR"); !folder.isEmpty()) {
-        dialog->grab().save(QString::fromUtf8(folder) + "/mask-dialog-range.png");
-    }
+    shot(dialog, "mask-dialog-range");
     const std::string line = mask().command_line;
     ASSERT_NE(line.find(" command1 operation 7 "), std::string::npos);
 
@@ -653,6 +706,216 @@ TEST_F(MaskDialogTest, ClicksFillTheSeparateColourRowsUntilFull) {
     panel->reset_colors();
     EXPECT_FALSE(entries[1].in_use);
     EXPECT_EQ(entries[8].colour, 0xffffffu);
+    dialog->accept();
+    settle(dialog);
+}
+
+TEST_F(MaskDialogTest, CurvesDrawnInTheirPanelsRecordOperationsTheEngineReplays) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    dialog->button("Mask Curve.bmp")->click();
+    QWidget* panel = dialog->panel(mask_op_curve);
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(panel->isVisible());
+    auto* channel = panel->findChild<QComboBox*>();
+    ASSERT_NE(channel, nullptr);
+    ASSERT_EQ(channel->count(), 10);
+    EXPECT_EQ(channel->itemText(5), QString("HSL L"));
+    channel->setCurrentIndex(1);  // "R"
+    auto* control = panel->findChild<CurveControl*>();
+    ASSERT_NE(control, nullptr);
+    // Pull the middle of the straight curve down: dark reds drop out of the selection.
+    drag_in(control, control->to_widget(128, 128), control->to_widget(128, 20));
+    const Curve& drawn = dialog->tool_settings().curve;
+    ASSERT_EQ(drawn.npts, 3);
+    EXPECT_LT(drawn.y[1], 40);
+    EXPECT_TRUE(mask().command_line.empty());
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    shot(dialog, "mask-dialog-curve");
+    const std::string line = mask().command_line;
+    ASSERT_NE(line.find(" command1 operation 9 "), std::string::npos) << line;
+    EXPECT_NE(line.find(" channel 1 curve " + curve_to_text(drawn) + " "), std::string::npos)
+        << line;
+    EXPECT_EQ(replay_differs(line), 0);
+    EXPECT_GT(mask_levels(), 2u);
+
+    // Mask Brightness Curve reshapes the mask itself: a curve that lifts everything to white
+    // leaves no dark pixel.
+    dialog->button("Spline.bmp")->click();
+    QWidget* shape_panel = dialog->panel(mask_op_brightness_curve);
+    ASSERT_NE(shape_panel, nullptr);
+    EXPECT_EQ(shape_panel->findChild<QComboBox*>(), nullptr);  // no channel here
+    auto* shape = shape_panel->findChild<CurveControl*>();
+    ASSERT_NE(shape, nullptr);
+    drag_in(shape, shape->to_widget(0, 0), shape->to_widget(0, 255));
+    ASSERT_EQ(dialog->tool_settings().shape_curve.y[0], 255);
+    // The selection curve is not touched by the other tool's editor.
+    EXPECT_EQ(dialog->tool_settings().curve.npts, 3);
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    const std::string reshaped = mask().command_line;
+    EXPECT_NE(reshaped.find(" command2 operation 26 "), std::string::npos) << reshaped;
+    EXPECT_EQ(replay_differs(reshaped), 0);
+    EXPECT_EQ(mask_levels(), 1u);
+    EXPECT_EQ(mask().image.row(0)[0], 255);
+    dialog->accept();
+    settle(dialog);
+}
+
+TEST_F(MaskDialogTest, APolygonSavedToAFileLoadsBackAsThePendingShape) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    ImageView* view = frame->view();
+    dialog->button("Mask Polygon.bmp")->click();
+    QWidget* panel = dialog->panel(mask_op_polygon);
+    ASSERT_NE(panel, nullptr);
+    QPushButton* save = push_button(panel, "Save...");
+    QPushButton* load = push_button(panel, "Load...");
+    ASSERT_TRUE(save && load);
+
+    // Nothing drawn yet: nothing to save, and no file dialog.
+    const std::size_t dialogs = record.file_dialogs.size();
+    save->click();
+    settle(dialog);
+    EXPECT_EQ(record.file_dialogs.size(), dialogs);
+    EXPECT_FALSE(record.warnings().empty());
+
+    const std::array<QPoint, 4> corners{at(0.2, 0.2), at(0.75, 0.25), at(0.7, 0.8), at(0.3, 0.7)};
+    for (std::size_t i = 0; i + 1 < corners.size(); ++i)
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, corners[i]);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, corners.back());
+    ASSERT_TRUE(dialog->pending().has_value());
+    const std::vector<MaskVertex> drawn = dialog->pending()->parameters.vertices;
+    ASSERT_EQ(drawn.size(), 4u);
+
+    // A name without the extension is refused and asked again.
+    const std::string folder = scratch_folder();
+    const std::string path = folder + "/outline.polygon";
+    record.files.push_back(folder + "/outline.txt");
+    record.files.push_back(path);
+    save->click();
+    settle(dialog);
+    ASSERT_FALSE(record.errors().empty());
+    EXPECT_EQ(record.errors().back(), "Polygon files must have the extension .polygon");
+    ASSERT_TRUE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/outline.txt"));
+    {
+        std::ifstream in(path);
+        std::string first;
+        std::getline(in, first);
+        // The program's text files start with a byte-order mark and end lines with CR LF.
+        EXPECT_NE(first.find("Polygon 1.0"), std::string::npos) << first;
+    }
+    // Saving does not perform it.
+    EXPECT_TRUE(dialog->pending().has_value());
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    const std::string drawn_line = mask().command_line;
+    ASSERT_NE(drawn_line.find(" command1 operation 3 "), std::string::npos);
+
+    // Loaded after an undo: the same outline, pending until Run, then the same recipe.
+    dialog->button("Undo.bmp")->click();
+    settle(dialog);
+    record.files.push_back(path);
+    load->click();
+    settle(dialog);
+    ASSERT_TRUE(dialog->pending().has_value());
+    EXPECT_EQ(dialog->pending()->code, mask_op_polygon);
+    const auto& loaded = dialog->pending()->parameters.vertices;
+    ASSERT_EQ(loaded.size(), drawn.size());
+    // Four decimals of the longer side.
+    const double step = 1e-4 * (view->image_size().width() - 1);
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+        EXPECT_NEAR(loaded[i].x, drawn[i].x, step);
+        EXPECT_NEAR(loaded[i].y, drawn[i].y, step);
+    }
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    const std::string loaded_line = mask().command_line;
+    // The same tokens, numbers equal to the last of their four decimals.
+    std::istringstream a(drawn_line), b(loaded_line);
+    std::string ta, tb;
+    int tokens = 0;
+    while (a >> ta) {
+        ASSERT_TRUE(b >> tb);
+        ++tokens;
+        if (ta == tb) continue;
+        EXPECT_NEAR(std::stod(ta), std::stod(tb), 1.5e-4) << ta << " / " << tb;
+    }
+    EXPECT_FALSE(b >> tb);
+    EXPECT_GT(tokens, 20);
+    EXPECT_EQ(replay_differs(loaded_line), 0);
+
+    // A file that is not a polygon file fails and leaves nothing pending.
+    const std::string broken = folder + "/broken.polygon";
+    std::ofstream(broken) << "Spline 1.0\nvertex 0.1 0.1\nend\n";
+    record.files.push_back(broken);
+    load->click();
+    settle(dialog);
+    EXPECT_FALSE(dialog->pending().has_value());
+    EXPECT_EQ(record.errors().back(), "Error loading polygon file");
+    dialog->accept();
+    settle(dialog);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(MaskDialogTest, TheHueSaturationToolsSelectWhatTheirPanelsShow) {
+    MaskDialog* dialog = open_mask();
+    ASSERT_NE(dialog, nullptr);
+    dialog->button("HSV.bmp")->click();
+    QWidget* panel = dialog->panel(mask_op_hue_saturation);
+    ASSERT_NE(panel, nullptr);
+    auto* picker = panel->findChild<HueSatPicker*>();
+    ASSERT_NE(picker, nullptr);
+    // An orange of the autumn leaves, then a blue added with Shift, then the blue removed again.
+    QTest::mouseClick(picker, Qt::LeftButton, Qt::NoModifier, picker->to_widget(30, 70).toPoint());
+    QTest::mouseClick(picker, Qt::LeftButton, Qt::ShiftModifier,
+                      picker->to_widget(220, 50).toPoint());
+    ASSERT_EQ(dialog->tool_settings().huesat.colours.size(), 2u);
+    QTest::mouseClick(picker, Qt::RightButton, Qt::NoModifier,
+                      picker->to_widget(220, 50).toPoint());
+    const auto& colours = dialog->tool_settings().huesat.colours;
+    ASSERT_EQ(colours.size(), 1u);
+    const std::uint32_t c = colours[0].colour;
+    std::int32_t h = 0, s = 0, v = 0;
+    rgb_to_hsv8(static_cast<std::int32_t>(c & 255u), static_cast<std::int32_t>((c >> 8) & 255u),
+                static_cast<std::int32_t>((c >> 16) & 255u), h, s, v);
+    // The engine reads the colour back as the hue and saturation clicked (a pixel's worth).
+    EXPECT_NEAR(h * 360.0 / 4096, 30.0, 3.0);
+    EXPECT_NEAR(s * 100.0 / 4096, 70.0, 3.0);
+    EXPECT_GT(colours[0].hue_width, 0.0);
+    shot(dialog, "mask-dialog-huesat");
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    const std::string line = mask().command_line;
+    ASSERT_NE(line.find(" command1 operation 28 "), std::string::npos) << line;
+    EXPECT_NE(line.find(" huesat 0 0 1 "), std::string::npos) << line;
+    EXPECT_EQ(replay_differs(line), 0);
+    EXPECT_GT(mask_levels(), 1u);
+
+    // The histogram: the picture's colours are counted, clicks mark cells, invert flips them all.
+    dialog->button("HS Hist.bmp")->click();
+    auto* histogram = dynamic_cast<HistogramPanel*>(dialog->panel(mask_op_hs_histogram));
+    ASSERT_NE(histogram, nullptr);
+    HueSatHistogram* grid = histogram->grid();
+    QTest::mouseClick(grid, Qt::LeftButton, Qt::NoModifier, grid->cell_centre(3, 12).toPoint());
+    const HistogramSelection& selection = dialog->tool_settings().histogram;
+    shot(dialog, "mask-dialog-histogram");
+    EXPECT_TRUE(hs_cell_selected(selection, 3, 12));
+    EXPECT_FALSE(hs_cell_selected(selection, 4, 12));
+    push_button(histogram, "Invert Current Selection")->click();
+    EXPECT_FALSE(hs_cell_selected(selection, 3, 12));
+    EXPECT_TRUE(hs_cell_selected(selection, 4, 12));
+    EXPECT_EQ(selection.selection.back(), 0);  // bits beyond the grid stay clear
+    dialog->button("Run.bmp")->click();
+    settle(dialog);
+    const std::string both = mask().command_line;
+    EXPECT_NE(both.find(" command2 operation 29 "), std::string::npos);
+    EXPECT_EQ(replay_differs(both), 0);
+    push_button(histogram, "Clear Current Selection")->click();
+    EXPECT_TRUE(std::all_of(selection.selection.begin(), selection.selection.end(),
+                            [](std::uint8_t b) { return b == 0; }));
     dialog->accept();
     settle(dialog);
 }
