@@ -269,6 +269,27 @@ Curve curve_fit_table(const std::uint8_t table[256], int tolerance) {
     return best;
 }
 
+bool curve_invert(Curve& curve) {
+    const int n = curve.npts;
+    bool rising = true, falling = true;
+    for (int i = 1; i < n; ++i) {
+        rising = rising && curve.y[i] > curve.y[i - 1];
+        falling = falling && curve.y[i] < curve.y[i - 1];
+    }
+    if (!rising && !falling) {
+        show_error("Inverse requires steadily increasing or decreasing curve");
+        return true;
+    }
+    Curve inverse = curve;
+    for (int i = 0; i < n; ++i) {
+        const int from = rising ? i : n - 1 - i;
+        inverse.x[i] = curve.y[from];
+        inverse.y[i] = curve.x[from];
+    }
+    curve = inverse;
+    return false;
+}
+
 std::string curve_to_text(const Curve& curve) {
     const int n = std::clamp(curve.npts, 0, curve_max_points);
     std::string text = std::to_string(curve.npts) + ' ' + std::to_string(curve.style);

@@ -50,6 +50,11 @@ void curve_table16(const Curve& curve, std::uint16_t table[65536], bool points_a
 // The fewest evenly spaced spline points that reproduce a 256-entry table within tolerance.
 Curve curve_fit_table(const std::uint8_t table[256], int tolerance);
 
+// Inverse: input and output exchanged (a falling curve's points put back in rising order).
+// The outputs must strictly rise or fall; otherwise "Inverse requires steadily increasing or
+// decreasing curve" is shown and true returned, the curve unchanged.
+bool curve_invert(Curve& curve);
+
 // The compact form of a curve setting: "npts style x0 y0 x1 y1 ...".
 std::string curve_to_text(const Curve& curve);
 // true on failure; the curve is unchanged then.

@@ -1,10 +1,17 @@
 #include "shell/curve_control.h"
 
+#include <QActionGroup>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolButton>
 #include <algorithm>
 #include <cmath>
+
+#include "core/curve_files.h"
+#include "core/format.h"
+#include "core/interaction.h"
 
 namespace tessaly::shell {
 
@@ -18,13 +25,112 @@ int coordinate(double v) {
     return std::clamp(static_cast<int>(std::lround(v)), 0, 255);
 }
 
+FileChoice curve_file_choice(const char* title) {
+    FileChoice choice;
+    choice.title = title;
+    choice.filter_name = "Curve Files";
+    choice.patterns = {"*.curve", "*.crv"};
+    return choice;
+}
+
 }  // namespace
 
 CurveControl::CurveControl(QWidget* parent) : QWidget(parent) {
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+
+    menu_ = new QMenu(this);
+    styles_ = new QActionGroup(this);
+    const char* style_names[] = {"Stair Step", "Broken Line", "Smooth Curve", "Gamma Curve"};
+    for (std::int32_t style = curve_step; style <= curve_gamma; ++style) {
+        QAction* item =
+            menu_->addAction(style_names[style], this, [this, style] { set_style(style); });
+        item->setCheckable(true);
+        item->setData(style);
+        styles_->addAction(item);
+    }
+    menu_->addSeparator();
+    menu_->addAction("Inverse", this, &CurveControl::invert);
+    menu_->addAction("Exact Compose with...", this, [this] { compose(true); });
+    menu_->addAction("Approximate Compose with...", this, [this] { compose(false); });
+    menu_->addSeparator();
+    menu_->addAction("Load Curve...", this, &CurveControl::load);
+    menu_->addAction("Save Curve...", this, &CurveControl::save);
+
+    button_ = new QToolButton(this);
+    button_->setText("Curve");
+    button_->setMenu(menu_);
+    button_->setPopupMode(QToolButton::InstantPopup);
+    button_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button_->adjustSize();
     refresh_table();
+}
+
+int CurveControl::strip_height() const {
+    return button_ ? button_->sizeHint().height() + 4 : 0;
+}
+
+void CurveControl::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    button_->move(static_cast<int>(grid().left()), 1);
+}
+
+void CurveControl::take(const Curve& curve) {
+    curve_ = curve;
+    dragged_ = -1;
+    refresh_table();
+    emit changed(curve_);
+}
+
+void CurveControl::set_style(std::int32_t style) {
+    if (style == curve_.style) return;
+    Curve styled = curve_;
+    styled.style = style;
+    take(styled);
+}
+
+void CurveControl::invert() {
+    Curve inverse = curve_;
+    if (!curve_invert(inverse)) take(inverse);
+}
+
+std::optional<std::string> CurveControl::choose_curve_file(const char* title) const {
+    return interaction().choose_open_file(curve_file_choice(title));
+}
+
+void CurveControl::compose(bool exact) {
+    const auto path = choose_curve_file(exact ? "Exact Compose with" : "Approximate Compose with");
+    if (!path) return;
+    Curve loaded;
+    if (load_curve_file(*path, loaded)) return;
+    std::uint8_t first[256], composed[256];
+    curve_table8(loaded, first);
+    for (int v = 0; v < 256; ++v) composed[v] = table_[first[v]];
+    take(curve_fit_table(composed, exact ? 0 : 2));
+}
+
+void CurveControl::load() {
+    const auto path = choose_curve_file("Load Curve");
+    if (!path) return;
+    Curve loaded;
+    if (load_curve_file(*path, loaded)) return;
+    take(loaded);
+}
+
+void CurveControl::save() {
+    FileChoice choice = curve_file_choice("Save Curve");
+    choice.patterns = {"*.curve"};
+    // A name without the extension is refused and offered again with it appended.
+    for (;;) {
+        const auto path = interaction().choose_save_file(choice);
+        if (!path) return;
+        if (!check_curve_extension(*path)) {
+            (void)save_curve_file(*path, curve_);
+            return;
+        }
+        choice.suggested_name = *path + ".curve";
+    }
 }
 
 void CurveControl::set_curve(const Curve& curve) {
@@ -36,12 +142,14 @@ void CurveControl::set_curve(const Curve& curve) {
 
 void CurveControl::refresh_table() {
     curve_table8(curve_, table_);
+    for (QAction* item : styles_->actions()) item->setChecked(item->data().toInt() == curve_.style);
     update();
 }
 
 QRectF CurveControl::grid() const {
-    const double side = std::max(1.0, std::min(width(), height()) - 2 * margin);
-    return {(width() - side) / 2, margin, side, side};
+    const double top = std::max(margin, double(strip_height()));
+    const double side = std::max(1.0, std::min(width() - 2 * margin, height() - top - margin));
+    return {(width() - side) / 2, top, side, side};
 }
 
 QPointF CurveControl::to_widget(double x, double y) const {

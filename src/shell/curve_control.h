@@ -3,11 +3,19 @@
 // between its neighbours, the ends keeping theirs); a click on empty space puts a new point on
 // the curve there and drags it; a right click, or dragging an inner point far outside, removes it.
 // The curve is drawn from the engine's own 8-bit table, so what is seen is what runs.
+// A "Curve" button above the grid holds the commands on the whole curve: its style, Inverse,
+// composing with a curve file, and loading and saving curve files.
 #pragma once
 
 #include <QWidget>
+#include <optional>
+#include <string>
 
 #include "core/curve.h"
+
+class QMenu;
+class QToolButton;
+class QActionGroup;
 
 namespace tessaly::shell {
 
@@ -23,10 +31,21 @@ class CurveControl : public QWidget {
     // Where a curve coordinate (0..255 each way) lies in the widget.
     QPointF to_widget(double x, double y) const;
 
-    QSize sizeHint() const override { return {260, 260}; }
-    QSize minimumSizeHint() const override { return {200, 200}; }
+    // The "Curve" menu (also reached through the button above the grid).
+    QMenu* menu() const { return menu_; }
+
+    // The menu's commands; each change emits changed as a drag does.
+    void set_style(std::int32_t style);
+    void invert();
+    // Composes with a curve file chosen in a file dialog: the file's curve first, then this one.
+    void compose(bool exact);
+    void load();
+    void save();
+
+    QSize sizeHint() const override { return {260, 260 + strip_height()}; }
+    QSize minimumSizeHint() const override { return {200, 200 + strip_height()}; }
     bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override { return width; }
+    int heightForWidth(int width) const override { return width + strip_height(); }
 
   signals:
     // The person changed the points.
@@ -37,6 +56,7 @@ class CurveControl : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     QRectF grid() const;
@@ -47,10 +67,19 @@ class CurveControl : public QWidget {
     void insert_point(int index, int x, int y);
     void remove_point(int index);
     void refresh_table();
+    // The height above the grid that the menu button takes.
+    int strip_height() const;
+    // A curve file chosen in an open dialog, or nothing when cancelled.
+    std::optional<std::string> choose_curve_file(const char* title) const;
+    // Shows a curve that a command made and tells the dialog.
+    void take(const Curve& curve);
 
     Curve curve_;
     std::uint8_t table_[256];
     int dragged_ = -1;
+    QToolButton* button_ = nullptr;
+    QMenu* menu_ = nullptr;
+    QActionGroup* styles_ = nullptr;
 };
 
 }  // namespace tessaly::shell

@@ -26,7 +26,9 @@
 #include <filesystem>
 
 #include "core/arguments.h"
+#include "core/curve_files.h"
 #include "core/format.h"
+#include "core/interaction.h"
 #include "core/runner.h"
 #include "framework/describe.h"
 #include "framework/module.h"
@@ -812,6 +814,85 @@ void TransformationDialog::fill_settings_menu() {
     QAction* clear = menu_->addAction("Clear Default Settings");
     clear->setEnabled(settings_exist(which, "Default"));
     connect(clear, &QAction::triggered, this, &TransformationDialog::clear_default);
+    // Three curves and their colour space (Color Curves) also travel alone, as a curves file.
+    if (curves_file_controls()) {
+        menu_->addSeparator();
+        connect(menu_->addAction("Load Color Curves File..."), &QAction::triggered, this,
+                &TransformationDialog::load_curves_file);
+        connect(menu_->addAction("Save Color Curves File..."), &QAction::triggered, this,
+                &TransformationDialog::save_curves_file);
+    }
+}
+
+namespace {
+
+FileChoice curves_file_choice(const char* title, std::vector<std::string> patterns) {
+    FileChoice choice;
+    choice.title = title;
+    choice.filter_name = "Color Curves Files";
+    choice.patterns = std::move(patterns);
+    return choice;
+}
+
+}  // namespace
+
+std::optional<TransformationDialog::CurvesControls> TransformationDialog::curves_file_controls()
+    const {
+    // The set shown: set 1's keys carry the prefix "b_".
+    const std::string prefix = shown_set_ == 0 ? "" : "b_";
+    CurvesControls c;
+    for (int k = 0; k < 3; ++k) {
+        c.curve[k] = qobject_cast<CurveControl*>(control(prefix + "curve" + std::to_string(k + 1)));
+        if (!c.curve[k]) return std::nullopt;
+    }
+    c.colorspace = qobject_cast<QComboBox*>(control(prefix + "colorspace"));
+    if (!c.colorspace) return std::nullopt;
+    return c;
+}
+
+void TransformationDialog::load_curves_file() {
+    const auto controls = curves_file_controls();
+    if (!controls || closing_) return;
+    auto curves = std::make_shared<std::optional<ColorCurves>>();
+    ++menu_jobs_;
+    frame_.run(
+        [curves] {
+            const std::optional<std::string> path = interaction().choose_open_file(
+                curves_file_choice("Load Color Curves File", {"*.cc", "*.acv", "*.amp", "*.cube"}));
+            ColorCurves read;
+            // A file that does not read has said so; the dialog stays as it was.
+            if (path && !load_color_curves_any(*path, read)) *curves = read;
+        },
+        [self = QPointer(this), curves] {
+            if (!self) return;
+            --self->menu_jobs_;
+            const auto c = self->curves_file_controls();
+            if (!*curves || !c || self->closing_) return;
+            const bool was_quiet = self->quiet_;
+            self->quiet_ = true;
+            for (int k = 0; k < 3; ++k) c->curve[k]->set_curve((*curves)->curve[k]);
+            c->colorspace->setCurrentIndex((*curves)->colorspace);
+            self->quiet_ = was_quiet;
+            self->changed();
+        });
+}
+
+void TransformationDialog::save_curves_file() {
+    const auto controls = curves_file_controls();
+    if (!controls || closing_) return;
+    ColorCurves curves;
+    for (int k = 0; k < 3; ++k) curves.curve[k] = controls->curve[k]->curve();
+    curves.colorspace = controls->colorspace->currentIndex();
+    ++menu_jobs_;
+    frame_.run(
+        [curves] {
+            if (const std::optional<std::string> path = interaction().choose_save_file(
+                    curves_file_choice("Save Color Curves File", {"*.cc", "*.cube"})))
+                (void)save_color_curves_any(*path, curves);
+        },
+        [self = QPointer(this)] {
+            if (self) --self->menu_jobs_;
+        });
 }
 
 void TransformationDialog::load(Source source, const std::string& name) {

@@ -21,6 +21,7 @@
 #include "shell/dialog_panel.h"
 
 class QCheckBox;
+class QComboBox;
 class QCloseEvent;
 class QFormLayout;
 class QLabel;
@@ -37,6 +38,7 @@ class TransformationModule;
 
 namespace tessaly::shell {
 
+class CurveControl;
 class FrameWindow;
 
 class TransformationDialog : public QDialog {
@@ -115,6 +117,14 @@ class TransformationDialog : public QDialog {
     void build(const std::string& line, const PanelInput& input);
     void show_values(const std::string& line);
     void load(Source source, const std::string& name = {});
+    // The three curves of the set shown and their colour space, as a curves file.
+    struct CurvesControls {
+        CurveControl* curve[3];
+        QComboBox* colorspace;
+    };
+    std::optional<CurvesControls> curves_file_controls() const;
+    void load_curves_file();
+    void save_curves_file();
     void save(std::optional<std::string> name);
     void clear_default();
     void changed();

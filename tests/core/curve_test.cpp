@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/format.h"
+#include "support/recording_interaction.h"
 #include "support/suite_helpers.h"
 
 namespace tessaly {
@@ -197,4 +198,40 @@ TEST(Curve, TextFormsRoundTripAndRefuseMalformedText) {
 }
 
 }  // namespace
+TEST(Curve, InverseExchangesInputAndOutputOrRefusesACurveThatTurns) {
+    tessaly::testing::RecordingScope scope;
+    Curve rising;
+    rising.npts = 3;
+    rising.x[1] = 64;
+    rising.y[1] = 192;
+    rising.x[2] = 255;
+    rising.y[2] = 255;
+    Curve inverse = rising;
+    ASSERT_FALSE(curve_invert(inverse));
+    EXPECT_EQ(curve_to_text(inverse), "3 2 0 0 192 64 255 255");
+    // Twice is the curve again.
+    ASSERT_FALSE(curve_invert(inverse));
+    EXPECT_EQ(curve_to_text(inverse), curve_to_text(rising));
+
+    // A falling curve: its points come back in rising order of the new inputs.
+    Curve falling;
+    falling.npts = 3;
+    falling.x[0] = 0, falling.y[0] = 255;
+    falling.x[1] = 100, falling.y[1] = 50;
+    falling.x[2] = 255, falling.y[2] = 0;
+    ASSERT_FALSE(curve_invert(falling));
+    EXPECT_EQ(curve_to_text(falling), "3 2 0 255 50 100 255 0");
+    EXPECT_TRUE(scope.recorder.messages.empty());
+
+    // A flat stretch or a turn is refused, and the curve stays.
+    Curve turning = rising;
+    turning.y[2] = 100;
+    const std::string before = curve_to_text(turning);
+    EXPECT_TRUE(curve_invert(turning));
+    EXPECT_EQ(curve_to_text(turning), before);
+    ASSERT_EQ(scope.recorder.messages.size(), 1u);
+    EXPECT_EQ(scope.recorder.messages[0].text,
+              "Inverse requires steadily increasing or decreasing curve");
+}
+
 }  // namespace tessaly

@@ -13,7 +13,7 @@
 #include "core/image.h"
 #include "framework/node.h"
 #include "framework/registry.h"
-#include "shell/dialog_fixture.h"
+#include "shell/curve_dialog_fixture.h"
 #include "tree/tree.h"
 
 namespace tessaly::shell {
@@ -43,38 +43,6 @@ void click(CurveControl* control, QPointF at, Qt::MouseButton button) {
     send_mouse(control, QEvent::MouseButtonPress, where, button);
     send_mouse(control, QEvent::MouseButtonRelease, where, button);
 }
-
-std::string points(const Curve& c) {
-    std::string text;
-    for (int i = 0; i < c.npts; ++i)
-        text += "(" + std::to_string(c.x[i]) + "," + std::to_string(c.y[i]) + ")";
-    return text;
-}
-
-class CurveControlDialog : public DialogOnAPhoto {
-  protected:
-    void SetUp() override {
-        DialogOnAPhoto::SetUp();
-        if (IsSkipped()) return;
-        dialog = open("brightness_curve");
-        ASSERT_NE(dialog, nullptr);
-        settle();
-        control = qobject_cast<CurveControl*>(dialog->control("curve"));
-        ASSERT_NE(control, nullptr);
-    }
-    void settle() { DialogOnAPhoto::settle(dialog); }
-    std::string node_line() {
-        std::string line;
-        frame->engine().submit([&] {
-            if (const Node* node = current_node()) line = node->command_line.value_or("");
-        });
-        frame->engine().wait_idle();
-        return line;
-    }
-
-    TransformationDialog* dialog = nullptr;
-    CurveControl* control = nullptr;
-};
 
 TEST_F(CurveControlDialog, DraggingTheMiddleUpWritesThePointAndBrightensTheMidtones) {
     EXPECT_EQ(points(control->curve()), "(0,0)(255,255)");
@@ -120,7 +88,9 @@ TEST_F(CurveControlDialog, DraggingTheMiddleUpWritesThePointAndBrightensTheMidto
     frame->engine().wait_idle();
     ASSERT_GT(mid, 1000);
     EXPECT_GT((mid_out - mid_in) / mid, 40.0);
-    if (top > 0) EXPECT_LT(top_shift / top, 6.0);
+    if (top > 0) {
+        EXPECT_LT(top_shift / top, 6.0);
+    }
 }
 
 TEST_F(CurveControlDialog, AddingThenRemovingAPointGivesTheSameCommandLine) {

@@ -22,6 +22,8 @@
 #include <filesystem>
 
 #include "core/arguments.h"
+#include "core/curve.h"
+#include "core/curve_files.h"
 #include "framework/amount.h"
 #include "framework/module.h"
 #include "framework/node.h"
@@ -31,6 +33,7 @@
 #include "shell/image_view.h"
 #include "shell/mask_dialog.h"
 #include "shell/rotref_panel.h"
+#include "support/suite_helpers.h"
 #include "tree/dialog_session.h"
 #include "tree/run_node.h"
 #include "tree/tree.h"
@@ -899,6 +902,57 @@ TEST_F(TransformationDialogs, EveryDeclaredControlOfTheOtherModulesReachesTheLin
         EXPECT_NE(after.command_line, written(keyword, std::string(keyword) + " 0"));
         EXPECT_FALSE(after.needs_run);
     }
+}
+
+TEST_F(TransformationDialogs, ColorCurvesFilesCarryTheThreeCurvesInAndOut) {
+    TransformationDialog* dialog = open("color_curves");
+    ASSERT_NE(dialog, nullptr);
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / "tessaly-color-curves-file";
+    std::filesystem::create_directories(folder);
+    // A file written by the engine: an RGB set with a lifted red curve.
+    ColorCurves written_curves;
+    written_curves.colorspace = colorspace_rgb;
+    written_curves.curve[0].npts = 3;
+    written_curves.curve[0].x[1] = 100;
+    written_curves.curve[0].y[1] = 160;
+    written_curves.curve[0].x[2] = 255;
+    written_curves.curve[0].y[2] = 255;
+    const std::string in = (folder / "lift.cc").string();
+    ASSERT_FALSE(save_color_curves_file(in, written_curves));
+
+    record.files.push_back(in);
+    ASSERT_TRUE(choose_setting(dialog, "Load Color Curves File..."));
+    EXPECT_EQ(qobject_cast<QComboBox*>(dialog->control("colorspace"))->currentIndex(),
+              colorspace_rgb);
+    frame->command(1801);
+    ASSERT_TRUE(closed());
+    const std::string line = current(*frame).command_line;
+    EXPECT_NE(line.find("curve1 " + curve_to_text(written_curves.curve[0])), std::string::npos)
+        << line;
+    EXPECT_NE(line.find("colorspace 2"), std::string::npos) << line;
+
+    // Back out of the node's dialog: the file holds what the controls show.
+    TransformationDialog* again = edit();
+    ASSERT_NE(again, nullptr);
+    const std::string out = (folder / "again.cc").string();
+    record.files.push_back(out);
+    ASSERT_TRUE(choose_setting(again, "Save Color Curves File..."));
+    ColorCurves read;
+    ASSERT_FALSE(load_color_curves_file(out, read));
+    EXPECT_EQ(read.colorspace, colorspace_rgb);
+    EXPECT_EQ(curve_to_text(read.curve[0]), curve_to_text(written_curves.curve[0]));
+    // A file that does not read leaves the dialog as it was.
+    const std::string broken = (folder / "broken.cc").string();
+    tessaly::testing::put_file(broken, "not curves\n");
+    record.files.push_back(broken);
+    ASSERT_TRUE(choose_setting(again, "Load Color Curves File..."));
+    EXPECT_FALSE(record.messages.empty());
+    EXPECT_EQ(qobject_cast<QComboBox*>(again->control("colorspace"))->currentIndex(),
+              colorspace_rgb);
+    frame->command(1802);
+    ASSERT_TRUE(closed());
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
