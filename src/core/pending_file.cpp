@@ -151,13 +151,14 @@ bool PendingFile::commit(bool sync) {
     if (fd_ < 0 && path_.empty()) return true;
     bool failed = fd_ >= 0 && sync && ::fsync(fd_) != 0 && errno != EINVAL;
     if (!failed && unnamed_) failed = link_unnamed();
-    if (close()) failed = true;
+    // The rename follows the naming at once: closing may take a while (the file system can
+    // write the data out then), and a process killed in between would leave the name behind.
     if (failed || std::rename(path_.c_str(), target_.c_str()) != 0) {
         discard();
         return true;
     }
     path_.clear();
-    return false;
+    return close();
 }
 
 void PendingFile::discard() {
